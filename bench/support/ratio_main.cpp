@@ -1,0 +1,68 @@
+// Shared main for the benchmark programs. Benchmarks are named
+// "<case>/<implementation>", where the implementation is "corvane" for this
+// library and the peer's name otherwise ("openssl", "gmp"). Each runs with
+// repetitions; after the run this main pairs the medians of every case and
+// prints how fast Corvane is relative to each peer (peer time / our time,
+// so 1.00x means equal speed and above 1 means Corvane is faster).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+class MedianCollector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                std::string name = run.run_name.str();
+                medians_[name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintRatios() const {
+        // case -> implementation -> median time
+        std::map<std::string, std::map<std::string, double>> byCase;
+        for (const auto& [name, time] : medians_) {
+            auto slash = name.rfind('/');
+            if (slash == std::string::npos) continue;
+            byCase[name.substr(0, slash)][name.substr(slash + 1)] = time;
+        }
+        std::printf("\nMedian speed ratios (peer time / corvane time; > 1 means corvane is faster)\n");
+        for (const auto& [caseName, impls] : byCase) {
+            auto ours = impls.find("corvane");
+            if (ours == impls.end() || ours->second <= 0) continue;
+            for (const auto& [impl, time] : impls) {
+                if (impl == "corvane") continue;
+                std::printf("ratio %-40s corvane vs %-8s %6.2fx\n", caseName.c_str(), impl.c_str(),
+                            time / ours->second);
+            }
+        }
+    }
+
+private:
+    std::map<std::string, double> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    // Medians need repetitions; callers may still override on the command line.
+    std::string reps = "--benchmark_repetitions=5";
+    std::string aggregates = "--benchmark_report_aggregates_only=true";
+    args.insert(args.begin() + 1, aggregates.data());
+    args.insert(args.begin() + 1, reps.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    MedianCollector reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
