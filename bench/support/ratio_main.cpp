@@ -18,23 +18,22 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                std::string name = run.run_name.str();
-                medians_[name] = run.GetAdjustedRealTime();
+                // The implementation is the last part of the function name;
+                // arguments (if any) belong to the case.
+                const std::string& fn = run.run_name.function_name;
+                auto slash = fn.rfind('/');
+                if (slash == std::string::npos) continue;
+                std::string caseName = fn.substr(0, slash);
+                if (!run.run_name.args.empty()) caseName += "/" + run.run_name.args;
+                medians_[caseName][fn.substr(slash + 1)] = run.GetAdjustedRealTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
     void PrintRatios() const {
-        // case -> implementation -> median time
-        std::map<std::string, std::map<std::string, double>> byCase;
-        for (const auto& [name, time] : medians_) {
-            auto slash = name.rfind('/');
-            if (slash == std::string::npos) continue;
-            byCase[name.substr(0, slash)][name.substr(slash + 1)] = time;
-        }
         std::printf("\nMedian speed ratios (peer time / corvane time; > 1 means corvane is faster)\n");
-        for (const auto& [caseName, impls] : byCase) {
+        for (const auto& [caseName, impls] : medians_) {
             auto ours = impls.find("corvane");
             if (ours == impls.end() || ours->second <= 0) continue;
             for (const auto& [impl, time] : impls) {
@@ -46,7 +45,8 @@ public:
     }
 
 private:
-    std::map<std::string, double> medians_;
+    // case -> implementation -> median time
+    std::map<std::string, std::map<std::string, double>> medians_;
 };
 
 }  // namespace
