@@ -174,7 +174,8 @@ inline constexpr NSStringEncoding NSUTF8StringEncoding = 4;
 class CORVANE_EXPORT NSData : public NSObject {
 public:
     // initWithBytes:length: copies length bytes from bytes (nil bytes with a
-    // length of 0 makes an empty object).
+    // length of 0 makes an empty object; nil bytes with a nonzero length
+    // throw NSInitFailure, so make_ref gives nil).
     NSData(const void* bytes, NSUInteger length);
 
     // Read-only pointer to the bytes, valid while the object lives and is not
@@ -213,7 +214,8 @@ public:
     // Throws NSInitFailure otherwise, so make_ref gives nil. A nil data object
     // gives nil as well.
     NSString(const NSData* data, NSStringEncoding encoding);
-    // A string holding a copy of the NUL-terminated UTF-8 text (not checked).
+    // A string holding a copy of the NUL-terminated UTF-8 text. Throws
+    // NSInitFailure (make_ref gives nil) for a null pointer or invalid UTF-8.
     explicit NSString(const char* utf8);
 
     // A new string from a NUL-terminated UTF-8 text, handed to the pool (not
