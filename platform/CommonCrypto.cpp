@@ -1,0 +1,116 @@
+// CCCrypt over OpenSSL libcrypto's EVP interface (the system's own cipher
+// library on this platform). Apple builds use the real CommonCrypto instead.
+#include "CommonCrypto.h"
+
+#if !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
+
+#include <openssl/evp.h>
+
+#include <climits>
+#include <memory>
+
+#include "secure_zero.h"
+
+namespace {
+
+// Fetching the cipher once spares every call the provider lookup that the
+// EVP_des_ede3_* shorthands repeat on each initialisation. A fetched cipher is
+// immutable and may be shared between threads; it lives until the process
+// ends.
+const EVP_CIPHER* tripleDesCipher(bool ecb) {
+    static const EVP_CIPHER* const cbc = [] {
+        const EVP_CIPHER* c = EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr);
+        return c != nullptr ? c : EVP_des_ede3_cbc();
+    }();
+    static const EVP_CIPHER* const ecbCipher = [] {
+        const EVP_CIPHER* c = EVP_CIPHER_fetch(nullptr, "DES-EDE3-ECB", nullptr);
+        return c != nullptr ? c : EVP_des_ede3_ecb();
+    }();
+    return ecb ? ecbCipher : cbc;
+}
+
+struct CipherContextFree {
+    void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
+};
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
+
+constexpr CCOptions kKnownOptions = kCCOptionPKCS7Padding | kCCOptionECBMode;
+
+// EVP counts in int; longer inputs go through in pieces of whole blocks.
+constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
+static_assert(kMaxPiece % kCCBlockSize3DES == 0 && kMaxPiece <= INT_MAX);
+
+CCCryptorStatus checkParameters(CCOperation op, CCAlgorithm alg, CCOptions options,
+                                const void* key, std::size_t keyLength, const void* dataIn,
+                                std::size_t dataInLength, const void* dataOut,
+                                std::size_t dataOutAvailable) {
+    if (op != kCCEncrypt && op != kCCDecrypt) return kCCParamError;
+    if (alg != kCCAlgorithm3DES) return alg <= kCCAlgorithmBlowfish ? kCCUnimplemented : kCCParamError;
+    if ((options & ~kKnownOptions) != 0) return kCCParamError;
+    if (keyLength != kCCKeySize3DES || key == nullptr) return kCCParamError;
+    if (dataIn == nullptr && dataInLength != 0) return kCCParamError;
+    if (dataOut == nullptr && dataOutAvailable != 0) return kCCParamError;
+    return kCCSuccess;
+}
+
+}  // namespace
+
+CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
+                        std::size_t keyLength, const void* iv, const void* dataIn,
+                        std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,
+                        std::size_t* dataOutMoved) {
+    auto report = [dataOutMoved](CCCryptorStatus status, std::size_t moved) {
+        if (dataOutMoved != nullptr) *dataOutMoved = moved;
+        return status;
+    };
+
+    CCCryptorStatus status = checkParameters(op, alg, options, key, keyLength, dataIn,
+                                             dataInLength, dataOut, dataOutAvailable);
+    if (status != kCCSuccess) return report(status, 0);
+
+    const bool encrypt = op == kCCEncrypt;
+    const bool padding = (options & kCCOptionPKCS7Padding) != 0;
+    const bool whole = dataInLength % kCCBlockSize3DES == 0;
+    if (!whole && (!encrypt || !padding)) return report(kCCAlignmentError, 0);
+
+    const std::size_t needed =
+        encrypt && padding ? dataInLength - dataInLength % kCCBlockSize3DES + kCCBlockSize3DES
+                           : dataInLength;
+    if (dataOutAvailable < needed) return report(kCCBufferTooSmall, needed);
+    if (!encrypt && padding && dataInLength == 0) return report(kCCDecodeError, 0);
+    if (needed == 0) return report(kCCSuccess, 0);
+
+    CipherContext ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) return report(kCCMemoryFailure, 0);
+    static const unsigned char zeroIv[kCCBlockSize3DES] = {};
+    const bool ecb = (options & kCCOptionECBMode) != 0;
+    const unsigned char* chaining = ecb ? nullptr : iv != nullptr ? static_cast<const unsigned char*>(iv) : zeroIv;
+    if (EVP_CipherInit_ex(ctx.get(), tripleDesCipher(ecb), nullptr,
+                          static_cast<const unsigned char*>(key), chaining, encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0) != 1)
+        return report(kCCMemoryFailure, 0);
+
+    auto* out = static_cast<unsigned char*>(dataOut);
+    const auto* in = static_cast<const unsigned char*>(dataIn);
+    std::size_t written = 0;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < dataInLength;) {
+        const std::size_t piece = dataInLength - done < kMaxPiece ? dataInLength - done : kMaxPiece;
+        int moved = 0;
+        ok = EVP_CipherUpdate(ctx.get(), out + written, &moved, in + done, static_cast<int>(piece)) == 1;
+        done += piece;
+        if (ok) written += static_cast<std::size_t>(moved);
+    }
+    int last = 0;
+    ok = ok && EVP_CipherFinal_ex(ctx.get(), out + written, &last) == 1;
+    if (!ok) {
+        // Only bad padding can fail here: the sizes were checked above. The
+        // blocks already written are plaintext of a message that did not
+        // decrypt; they do not stay behind in the caller's buffer.
+        corvane::secure_zero(out, needed);
+        return report(kCCDecodeError, 0);
+    }
+    return report(kCCSuccess, written + static_cast<std::size_t>(last));
+}
+
+#endif  // not Apple's own CommonCrypto
