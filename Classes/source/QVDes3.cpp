@@ -1,0 +1,198 @@
+#include <Corvane/QVDes3.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "CommonCrypto.h"
+#include "entropy.h"
+#include "secure_zero.h"
+
+#ifdef CORVANE_TEST_SEAMS
+#include <atomic>
+
+#include "QVDes3_seams.h"
+#endif
+
+namespace corvane {
+
+namespace {
+
+constexpr std::size_t kKeyAreaSize = kCCKeySize3DES;
+constexpr std::size_t kIvAreaSize = kCCBlockSize3DES;
+constexpr std::size_t kBlockSize = kCCBlockSize3DES;
+constexpr std::size_t kRandomKeyEntropyBytes = kKeyAreaSize / 2;  // two hex digits each
+
+#ifdef CORVANE_TEST_SEAMS
+std::atomic<test_seams::Des3Cipher> cipherStandIn{nullptr};
+std::atomic<test_seams::Des3ScratchAllocator> allocatorStandIn{nullptr};
+std::atomic<test_seams::Des3EntropySource> entropyStandIn{nullptr};
+#endif
+
+CCCryptorStatus runCipher(CCOperation op, const void* key, const void* iv, const void* dataIn,
+                          std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,
+                          std::size_t* dataOutMoved) {
+#ifdef CORVANE_TEST_SEAMS
+    if (auto standIn = cipherStandIn.load(std::memory_order_relaxed))
+        return standIn(op, kCCAlgorithm3DES, kCCOptionPKCS7Padding, key, kKeyAreaSize, iv, dataIn,
+                       dataInLength, dataOut, dataOutAvailable, dataOutMoved);
+#endif
+    return CCCrypt(op, kCCAlgorithm3DES, kCCOptionPKCS7Padding, key, kKeyAreaSize, iv, dataIn,
+                   dataInLength, dataOut, dataOutAvailable, dataOutMoved);
+}
+
+void* allocateScratch(std::size_t size) {
+#ifdef CORVANE_TEST_SEAMS
+    if (auto standIn = allocatorStandIn.load(std::memory_order_relaxed)) return standIn(size);
+#endif
+    return std::malloc(size);
+}
+
+bool drawEntropy(void* out, std::size_t length) {
+#ifdef CORVANE_TEST_SEAMS
+    if (auto standIn = entropyStandIn.load(std::memory_order_relaxed)) return standIn(out, length);
+#endif
+    return os_entropy(out, length);
+}
+
+// Wipes a stack area that held key material when the scope ends, on every path.
+struct WipeOnExit {
+    void* area;
+    std::size_t size;
+    ~WipeOnExit() { secure_zero(area, size); }
+};
+
+// The heap buffer that receives the cipher's output (plaintext when
+// decrypting): wiped and released on every path.
+struct ScratchBuffer {
+    void* bytes = nullptr;
+    std::size_t size = 0;
+    ScratchBuffer() = default;
+    ScratchBuffer(const ScratchBuffer&) = delete;
+    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+    ~ScratchBuffer() {
+        if (bytes != nullptr) {
+            secure_zero(bytes, size);
+            std::free(bytes);
+        }
+    }
+};
+
+Ref<NSData> failWith(std::int32_t code, std::int32_t* error) {
+    if (error != nullptr) *error = code;
+    return nullptr;
+}
+
+// Steps 2 to 8 of the general method, on a byte range that is already known
+// to come from a non-nil data object, under a non-nil key object.
+Ref<NSData> des3Bytes(const void* bytes, std::size_t length, const NSData* key, const NSData* iv,
+                      std::uint32_t operation, std::int32_t* error) {
+    // Every size below stays under 2^31, as peers that count in 32-bit
+    // signed integers require; the output size would otherwise wrap.
+    if (length > QVDes3::kMaxDataLength) {
+        NSLog("input too long: %zu bytes, at most %zu!", length, QVDes3::kMaxDataLength);
+        return failWith(-2, error);
+    }
+
+    unsigned char keyArea[kKeyAreaSize] = {};
+    unsigned char ivArea[kIvAreaSize] = {};
+    WipeOnExit wipeKey{keyArea, sizeof keyArea};
+    WipeOnExit wipeIv{ivArea, sizeof ivArea};
+    std::memcpy(keyArea, key->bytes(), std::min(key->length(), kKeyAreaSize));
+    if (iv == nullptr)
+        std::memcpy(ivArea, keyArea, kIvAreaSize);
+    else
+        std::memcpy(ivArea, iv->bytes(), std::min(iv->length(), kIvAreaSize));
+
+    // The next multiple of the block size strictly above the length: the
+    // exact size of a padded encryption, and more than a decryption yields.
+    ScratchBuffer scratch;
+    scratch.size = length - length % kBlockSize + kBlockSize;
+    scratch.bytes = allocateScratch(scratch.size);
+    if (scratch.bytes == nullptr) {
+        NSLog("create buff for encrypt failed!");
+        return failWith(-3, error);
+    }
+    std::memset(scratch.bytes, 0, scratch.size);
+
+    std::size_t moved = 0;
+    CCCryptorStatus status =
+        runCipher(operation, keyArea, ivArea, bytes, length, scratch.bytes, scratch.size, &moved);
+    if (status != kCCSuccess) {
+        NSLog("CCCrypt failed,CCCryptorStatus %d!", static_cast<int>(status));
+        return failWith(operation == kCCEncrypt ? -4 : -5, error);
+    }
+
+    Ref<NSData> result = make_ref<NSData>(scratch.bytes, std::min(moved, scratch.size));
+    if (!result) {
+        NSLog("create NSData for output failed!");
+        return failWith(-3, error);
+    }
+    if (error != nullptr) *error = 0;
+    return result;
+}
+
+}  // namespace
+
+QVDes3::~QVDes3() = default;
+
+Ref<NSData> QVDes3::createDes3Data(const NSData* data, const NSData* key, const NSData* iv,
+                                   std::uint32_t operation, std::int32_t* error) {
+    if (data == nullptr || key == nullptr) {
+        NSLog("input or key nil");
+        return failWith(-2, error);
+    }
+    return des3Bytes(data->bytes(), data->length(), key, iv, operation, error);
+}
+
+Ref<NSData> QVDes3::createDes3EncryptData(const NSData* data, const NSData* key, const NSData* iv,
+                                          std::int32_t* error) {
+    return QVDes3::createDes3Data(data, key, iv, kCCEncrypt, error);
+}
+
+Ref<NSData> QVDes3::createDes3DecryptData(const NSData* data, const NSData* key, const NSData* iv,
+                                          std::int32_t* error) {
+    return QVDes3::createDes3Data(data, key, iv, kCCDecrypt, error);
+}
+
+Ref<NSData> QVDes3::createRandomDes3Key() {
+    unsigned char entropy[kRandomKeyEntropyBytes];
+    char text[kKeyAreaSize];
+    WipeOnExit wipeEntropy{entropy, sizeof entropy};
+    WipeOnExit wipeText{text, sizeof text};
+    if (!drawEntropy(entropy, sizeof entropy)) {
+        NSLog("create random key failed: no entropy from the system!");
+        return nullptr;
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < sizeof entropy; i++) {
+        text[2 * i] = kDigits[entropy[i] >> 4];
+        text[2 * i + 1] = kDigits[entropy[i] & 15];
+    }
+    Ref<NSData> key = make_ref<NSData>(text, sizeof text);
+    if (!key) NSLog("create NSData for output failed!");
+    return key;
+}
+
+}  // namespace corvane
+
+#ifdef CORVANE_TEST_SEAMS
+namespace corvane::test_seams {
+
+Des3Cipher setDes3Cipher(Des3Cipher cipher) { return cipherStandIn.exchange(cipher); }
+
+Des3ScratchAllocator setDes3ScratchAllocator(Des3ScratchAllocator allocator) {
+    return allocatorStandIn.exchange(allocator);
+}
+
+Des3EntropySource setDes3EntropySource(Des3EntropySource source) {
+    return entropyStandIn.exchange(source);
+}
+
+Ref<NSData> des3WithLength(const void* bytes, std::size_t length, const NSData* key,
+                           const NSData* iv, std::uint32_t operation, std::int32_t* error) {
+    return des3Bytes(bytes, length, key, iv, operation, error);
+}
+
+}  // namespace corvane::test_seams
+#endif
