@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "tool_error.h"
 
 namespace corvane::tool {
 
@@ -22,6 +25,27 @@ std::optional<std::vector<unsigned char>> readAll(const std::string& path) {
     return data;
 }
 
-void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }
+Bytes readInput(const std::vector<std::string>& files) {
+    std::string path = files.empty() ? "-" : files.front();
+    errno = 0;
+    auto data = readAll(path);
+    if (!data) {
+        std::string what = path == "-" ? "standard input" : path;
+        failure(what + ": " + (errno != 0 ? std::strerror(errno) : "read error"));
+    }
+    return std::move(*data);
+}
+
+void writeBytes(std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void writeText(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+}
+
+void printError(const std::string& message) {
+    std::fprintf(stderr, "corvane: %s\n", message.c_str());
+}
 
 }  // namespace corvane::tool

@@ -2,16 +2,30 @@
 #ifndef CORVANE_TOOL_IO_H
 #define CORVANE_TOOL_IO_H
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace corvane::tool {
 
+using Bytes = std::vector<std::uint8_t>;
+
 // Reads a whole file ("-" is standard input) as bytes; nullopt on failure,
 // with errno describing the cause.
 std::optional<std::vector<unsigned char>> readAll(const std::string& path);
+
+// The input of a command that reads one FILE or, when none is named (or
+// "-"), standard input. Throws a failure (exit status 1) naming the file
+// and the cause when it cannot be read.
+Bytes readInput(const std::vector<std::string>& files);
+
+// Writes bytes (or text) to standard output exactly as given. A write error
+// is found when main flushes standard output at exit.
+void writeBytes(std::span<const std::uint8_t> bytes);
+void writeText(const std::string& text);
 
 // Prints "corvane: <message>" on standard error.
 void printError(const std::string& message);
