@@ -1,0 +1,275 @@
+// RSA with PKCS #1 v1.5 encryption blocks: type 2 (random non-zero filler)
+// for public-key encryption, type 1 (0xFF filler) for private-key
+// encryption, and the raw public and private (CRT) operations beneath them.
+#include "Corvane/rsa.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "Corvane/nn.h"
+#include "Corvane/r_random.h"
+#include "secure_zero.h"
+
+static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
+static_assert(offsetof(R_RSA_PUBLIC_KEY, bits) == 0);
+static_assert(offsetof(R_RSA_PUBLIC_KEY, modulus) == 2);
+static_assert(offsetof(R_RSA_PUBLIC_KEY, exponent) == 130);
+
+static_assert(sizeof(R_RSA_PRIVATE_KEY) == 706, "R_RSA_PRIVATE_KEY must stay 706 bytes");
+static_assert(offsetof(R_RSA_PRIVATE_KEY, bits) == 0);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, modulus) == 2);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, publicExponent) == 130);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, privateExponent) == 258);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, prime) == 386);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, primeExponent) == 514);
+static_assert(offsetof(R_RSA_PRIVATE_KEY, coefficient) == 642);
+
+// Every field fits the digit arrays, and a product of two prime-sized
+// numbers fits one array.
+static_assert(MAX_RSA_MODULUS_LEN <= 4 * (MAX_NN_DIGITS - 1));
+static_assert(2 * ((MAX_RSA_PRIME_LEN + 3) / 4) <= MAX_NN_DIGITS);
+
+namespace {
+
+// Padding overhead of a block: 00, type, at least 8 filler bytes, 00.
+constexpr std::uint32_t kBlockOverhead = 11;
+
+using Number = NN_DIGIT[MAX_NN_DIGITS];
+
+// A key with no bits or more than the records hold would make blocks longer
+// than the 128-byte buffer; such keys are refused before any buffer is touched.
+bool keyBitsUsable(std::uint16_t bits) { return bits != 0 && bits <= MAX_RSA_MODULUS_BITS; }
+
+std::uint32_t modulusLenOf(std::uint16_t bits) { return (static_cast<std::uint32_t>(bits) + 7) / 8; }
+
+// True when a message of inputLen bytes fits a block with 8 filler bytes.
+// Widened so that lengths near 2^32 cannot wrap past the test.
+bool messageFits(std::uint32_t inputLen, std::uint32_t modulusLen) {
+    return static_cast<std::uint64_t>(inputLen) + kBlockOverhead <= modulusLen;
+}
+
+// The significant digits shared by both primes: the larger of the two, so
+// that either order of the primes reduces with the right number of digits.
+std::uint32_t primeDigits(const NN_DIGIT* p, const NN_DIGIT* q) {
+    std::uint32_t pDigits = QV_NN_Digits(p, MAX_NN_DIGITS);
+    std::uint32_t qDigits = QV_NN_Digits(q, MAX_NN_DIGITS);
+    return pDigits > qDigits ? pDigits : qDigits;
+}
+
+// output = input ^ e mod n, written as modulusLen bytes.
+std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
+    Number c = {}, e = {}, m = {}, n = {};
+    QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
+    QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(e, MAX_NN_DIGITS, key->exponent, MAX_RSA_MODULUS_LEN);
+    std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
+    std::uint32_t eDigits = QV_NN_Digits(e, MAX_NN_DIGITS);
+
+    std::int32_t status = 0;
+    // Compared over every digit: an input with more digits than the modulus
+    // (possible when bits overstates the modulus) is not smaller than it.
+    if (QV_NN_Cmp(c, n, MAX_NN_DIGITS) >= 0) {
+        status = QV_STATUS_BAD_DATA;
+    } else {
+        std::uint32_t modulusLen = modulusLenOf(key->bits);
+        *outputLen = modulusLen;
+        QV_NN_ModExp(m, c, e, eDigits, n, nDigits);
+        QV_NN_Encode(output, modulusLen, m, nDigits);
+    }
+    corvane::secure_zero_object(m);
+    corvane::secure_zero_object(c);
+    return status;
+}
+
+// output = input ^ d mod n by the Chinese remainder theorem, written as
+// modulusLen bytes.
+std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
+    Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {}, qInv = {},
+           t = {};
+    QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
+    QV_NN_Decode(p, MAX_NN_DIGITS, key->prime[0], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(q, MAX_NN_DIGITS, key->prime[1], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(dP, MAX_NN_DIGITS, key->primeExponent[0], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(dQ, MAX_NN_DIGITS, key->primeExponent[1], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(qInv, MAX_NN_DIGITS, key->coefficient, MAX_RSA_PRIME_LEN);
+    std::uint32_t cDigits = QV_NN_Digits(c, MAX_NN_DIGITS);
+    std::uint32_t pDigits = primeDigits(p, q);
+    std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
+
+    std::int32_t status = 0;
+    if (QV_NN_Cmp(c, n, MAX_NN_DIGITS) >= 0) {
+        status = QV_STATUS_BAD_DATA;
+    } else {
+        std::uint32_t modulusLen = modulusLenOf(key->bits);
+        *outputLen = modulusLen;
+
+        QV_NN_Mod(cP, c, cDigits, p, pDigits);
+        QV_NN_Mod(cQ, c, cDigits, q, pDigits);
+        QV_NN_ModExp(mP, cP, dP, pDigits, p, pDigits);
+        QV_NN_ModExp(mQ, cQ, dQ, pDigits, q, pDigits);
+
+        // t = (mP - mQ) mod p. mQ is below q, which may exceed p, so it is
+        // reduced modulo p first (into cQ, no longer needed); for keys with
+        // p > q this leaves it unchanged.
+        QV_NN_Mod(cQ, mQ, pDigits, p, pDigits);
+        if (QV_NN_Cmp(mP, cQ, pDigits) >= 0) {
+            QV_NN_Sub(t, mP, cQ, pDigits);
+        } else {
+            QV_NN_Sub(t, cQ, mP, pDigits);
+            QV_NN_Sub(t, p, t, pDigits);
+        }
+
+        // m = ((mP - mQ) * qInv mod p) * q + mQ
+        QV_NN_ModMult(t, t, qInv, p, pDigits);
+        QV_NN_Mult(t, t, q, pDigits);
+        QV_NN_Add(t, t, mQ, nDigits);
+        QV_NN_Encode(output, modulusLen, t, nDigits);
+    }
+    // Everything derived from the key or the message; n is public.
+    corvane::secure_zero_object(c);
+    corvane::secure_zero_object(cP);
+    corvane::secure_zero_object(cQ);
+    corvane::secure_zero_object(dP);
+    corvane::secure_zero_object(dQ);
+    corvane::secure_zero_object(mP);
+    corvane::secure_zero_object(mQ);
+    corvane::secure_zero_object(p);
+    corvane::secure_zero_object(q);
+    corvane::secure_zero_object(qInv);
+    corvane::secure_zero_object(t);
+    return status;
+}
+
+// Index of the separator in a block that ends with a message of inputLen bytes.
+std::uint32_t separatorIndex(std::uint32_t inputLen, std::uint32_t modulusLen) {
+    return modulusLen - inputLen - 1;
+}
+
+// Writes the separator and the message after the filler.
+void writeBlockTail(unsigned char* block, std::uint32_t separator, const unsigned char* input,
+                    std::uint32_t inputLen) {
+    block[separator] = 0;
+    if (inputLen != 0) std::memcpy(&block[separator + 1], input, inputLen);
+}
+
+// Copies the message of a checked block out and reports its length.
+std::int32_t takeMessage(unsigned char* output, std::uint32_t* outputLen, const unsigned char* block,
+                         std::uint32_t separator, std::uint32_t modulusLen) {
+    // No room for a message, or fewer than 8 filler bytes.
+    if (separator >= modulusLen) return QV_STATUS_BAD_DATA;
+    std::uint32_t messageLen = modulusLen - (separator + 1);
+    if (!messageFits(messageLen, modulusLen)) return QV_STATUS_BAD_DATA;
+    *outputLen = messageLen;
+    if (messageLen != 0) std::memcpy(output, &block[separator + 1], messageLen);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t QV_RSAPublicEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                            uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey,
+                            R_RANDOM_STRUCT* randomStruct) {
+    if (!keyBitsUsable(publicKey->bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(publicKey->bits);
+    if (!messageFits(inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t bytesNeeded = 0;
+    QV_R_GetRandomBytesNeeded(&bytesNeeded, randomStruct);
+    if (bytesNeeded != 0) return QV_STATUS_NOT_SEEDED;
+
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    std::uint32_t separator = separatorIndex(inputLen, modulusLen);
+    block[0] = 0;
+    block[1] = 2;
+    // One byte per draw, zero bytes dropped; the pool is seeded, so the
+    // draws cannot fail.
+    unsigned char byte = 0;
+    for (std::uint32_t i = 2; i < separator; i++) {
+        do {
+            QV_R_GenerateBytes(&byte, 1, randomStruct);
+        } while (byte == 0);
+        block[i] = byte;
+    }
+    writeBlockTail(block, separator, input, inputLen);
+
+    std::int32_t status = rsapublicfunc(output, outputLen, block, modulusLen, publicKey);
+
+    corvane::secure_zero(&byte, sizeof byte);
+    corvane::secure_zero(block, sizeof block);
+    return status;
+}
+
+int32_t QV_RSAPrivateEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                             uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
+    if (!keyBitsUsable(privateKey->bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(privateKey->bits);
+    if (!messageFits(inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
+
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    std::uint32_t separator = separatorIndex(inputLen, modulusLen);
+    block[0] = 0;
+    block[1] = 1;
+    std::memset(&block[2], 0xFF, separator - 2);
+    writeBlockTail(block, separator, input, inputLen);
+
+    std::int32_t status = rsaprivatefunc(output, outputLen, block, modulusLen, privateKey);
+
+    corvane::secure_zero(block, sizeof block);
+    return status;
+}
+
+int32_t QV_RSAPublicDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                            uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey) {
+    if (!keyBitsUsable(publicKey->bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(publicKey->bits);
+    if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
+
+    // Zeroed so that the checks below read defined bytes even for blocks
+    // shorter than the header (keys of fewer than 17 bits).
+    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
+    std::uint32_t blockLen = 0;
+    std::int32_t status = rsapublicfunc(block, &blockLen, input, inputLen, publicKey);
+    if (status == 0) {
+        if (block[0] != 0 || block[1] != 1) {
+            status = QV_STATUS_BAD_DATA;
+        } else {
+            std::uint32_t i = 2;
+            while (i < modulusLen - 1 && block[i] == 0xFF) i++;
+            status = block[i] != 0 ? QV_STATUS_BAD_DATA : takeMessage(output, outputLen, block, i, modulusLen);
+        }
+    }
+    corvane::secure_zero(block, sizeof block);
+    return status;
+}
+
+int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                             uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
+    if (!keyBitsUsable(privateKey->bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(privateKey->bits);
+    if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
+
+    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
+    std::uint32_t blockLen = 0;
+    std::int32_t status = rsaprivatefunc(block, &blockLen, input, inputLen, privateKey);
+    if (status == 0) {
+        if (block[0] != 0 || block[1] != 2) {
+            status = QV_STATUS_BAD_DATA;
+        } else {
+            // The first zero after the filler is the separator. It may be the
+            // last byte: that is the block of an empty message, which public
+            // encryption makes and peers send.
+            std::uint32_t i = 2;
+            while (i < modulusLen - 1 && block[i] != 0) i++;
+            status = block[i] != 0 ? QV_STATUS_BAD_DATA : takeMessage(output, outputLen, block, i, modulusLen);
+        }
+    }
+    corvane::secure_zero(block, sizeof block);
+    return status;
+}
+
+}  // extern "C"
