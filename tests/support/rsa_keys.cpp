@@ -116,7 +116,7 @@ RsaKey rsaKeyFromEvp(EvpKey evp) {
     key.parts.qInv = paramOf(k, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
     key.evp = std::move(evp);
     key.bits = bitLength(key.parts.n);
-    fillRsaRecords(key.parts, &key.publicKey, &key.privateKey);
+    key.fitsRecords = fillRsaRecords(key.parts, &key.publicKey, &key.privateKey);
     return key;
 }
 
@@ -163,7 +163,7 @@ RsaKey rsaKeyFromComponents(const RsaComponents& parts) {
     key.evp.reset(raw);
     key.parts = parts;
     key.bits = bitLength(parts.n);
-    fillRsaRecords(key.parts, &key.publicKey, &key.privateKey);
+    key.fitsRecords = fillRsaRecords(key.parts, &key.publicKey, &key.privateKey);
     return key;
 }
 

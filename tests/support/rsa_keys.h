@@ -32,6 +32,7 @@ struct RsaKey {
     R_RSA_PUBLIC_KEY publicKey{};
     R_RSA_PRIVATE_KEY privateKey{};
     unsigned bits = 0;                                   // bit length of n
+    bool fitsRecords = false;  // false: a value is too long for its field (records zero but bits)
     std::size_t modulusLen() const { return (bits + 7) / 8; }
 };
 
