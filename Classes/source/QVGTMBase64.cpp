@@ -33,6 +33,8 @@ constexpr char kWebSafeBase64EncodeChars[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 static_assert(sizeof kBase64EncodeChars == 65 && sizeof kWebSafeBase64EncodeChars == 65);
 
+const unsigned char* asBytes(const void* p) { return static_cast<const unsigned char*>(p); }
+
 constexpr char kBase64PaddingChar = '=';
 // Decode-table value of every byte outside the alphabet.
 constexpr unsigned char kBase64InvalidChar = 99;
@@ -50,6 +52,25 @@ constexpr std::array<char, 256> kWebSafeBase64DecodeChars = makeDecodeTable(kWeb
 static_assert(kBase64DecodeChars['+'] == 62 && kBase64DecodeChars['-'] == 99);
 static_assert(kWebSafeBase64DecodeChars['_'] == 63 && kWebSafeBase64DecodeChars['/'] == 99);
 static_assert(kBase64DecodeChars['='] == 99 && kBase64DecodeChars[0] == 99);
+
+// The decode tables spread over four 32-bit tables, one per place in a
+// group, with each value already shifted to its place: a group of four
+// characters is then four lookups ORed together. Bytes outside the alphabet
+// set bit 24, so one test rejects the group.
+struct GroupDecodeTables {
+    std::array<std::uint32_t, 256> place[4];
+};
+constexpr GroupDecodeTables makeGroupDecodeTables(const std::array<char, 256>& table) {
+    GroupDecodeTables t{};
+    for (int c = 0; c < 256; c++) {
+        auto v = static_cast<std::uint32_t>(static_cast<unsigned char>(table[static_cast<std::size_t>(c)]));
+        for (int k = 0; k < 4; k++)
+            t.place[k][static_cast<std::size_t>(c)] = v < 64 ? v << (18 - 6 * k) : std::uint32_t{1} << 24;
+    }
+    return t;
+}
+constexpr GroupDecodeTables kBase64GroupDecode = makeGroupDecodeTables(kBase64DecodeChars);
+constexpr GroupDecodeTables kWebSafeBase64GroupDecode = makeGroupDecodeTables(kWebSafeBase64DecodeChars);
 
 // Two output characters for every 12-bit value, so the encoder makes one
 // lookup per two characters with its own alphabets.
@@ -215,6 +236,39 @@ bool fastPathAllowed(const unsigned char* table) {
 // holding anything else, leaving it to the per-character code.
 inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsigned char* dest,
                          NSUInteger& i, NSUInteger destLen, const unsigned char* table) {
+    const GroupDecodeTables* groups = nullptr;
+    if (table == asBytes(kBase64DecodeChars.data())) groups = &kBase64GroupDecode;
+    if (table == asBytes(kWebSafeBase64DecodeChars.data())) groups = &kWebSafeBase64GroupDecode;
+    if (groups != nullptr) {
+        const auto& t0 = groups->place[0];
+        const auto& t1 = groups->place[1];
+        const auto& t2 = groups->place[2];
+        const auto& t3 = groups->place[3];
+        // Two groups at a time, then one.
+        while (static_cast<NSUInteger>(end - p) >= 8 && destLen - i >= 6) {
+            std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
+            std::uint32_t y = t0[p[4]] | t1[p[5]] | t2[p[6]] | t3[p[7]];
+            if ((x | y) >> 24) break;
+            dest[i] = static_cast<unsigned char>(x >> 16);
+            dest[i + 1] = static_cast<unsigned char>(x >> 8);
+            dest[i + 2] = static_cast<unsigned char>(x);
+            dest[i + 3] = static_cast<unsigned char>(y >> 16);
+            dest[i + 4] = static_cast<unsigned char>(y >> 8);
+            dest[i + 5] = static_cast<unsigned char>(y);
+            i += 6;
+            p += 8;
+        }
+        while (static_cast<NSUInteger>(end - p) >= 4 && destLen - i >= 3) {
+            std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
+            if (x >> 24) return;
+            dest[i] = static_cast<unsigned char>(x >> 16);
+            dest[i + 1] = static_cast<unsigned char>(x >> 8);
+            dest[i + 2] = static_cast<unsigned char>(x);
+            i += 3;
+            p += 4;
+        }
+        return;
+    }
     while (static_cast<NSUInteger>(end - p) >= 4 && destLen - i >= 3) {
         unsigned a = table[p[0]], b = table[p[1]], c = table[p[2]], d = table[p[3]];
         if ((a | b | c | d) >= 64) return;
@@ -307,8 +361,6 @@ NSUInteger decodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned cha
     if (i < destLen && dest[i] != 0) return 0;
     return i;
 }
-
-const unsigned char* asBytes(const void* p) { return static_cast<const unsigned char*>(p); }
 
 }  // namespace
 
