@@ -1,0 +1,515 @@
+// The corvane tool run as users run it: exit statuses, one-line error
+// messages, and its results checked against the openssl command-line tool
+// and coreutils' base64 on the same inputs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_run.h"
+#include "test_support.h"
+
+using namespace corvane::test;
+
+namespace {
+
+#ifdef CORVANE_TOOL
+const char* const kTool = CORVANE_TOOL;
+#else
+const char* const kTool = nullptr;
+#endif
+
+#define REQUIRE_TOOL() \
+    if (kTool == nullptr) GTEST_SKIP() << "the corvane tool is not built (CORVANE_BUILD_TOOLS=OFF)"
+
+RunResult corvane(std::vector<std::string> args, const std::string& in = {}) {
+    args.insert(args.begin(), kTool);
+    return runProgram(args, in);
+}
+
+// Runs a helper program that must succeed (openssl, base64) and returns its output.
+std::string oracle(const std::vector<std::string>& argv, const std::string& in = {}) {
+    RunResult r = runProgram(argv, in);
+    EXPECT_EQ(r.exitStatus, 0) << argv[0] << " " << (argv.size() > 1 ? argv[1] : "") << ": " << r.err;
+    return r.out;
+}
+
+std::string text(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+std::string randomText(Rng& rng, std::size_t n) {
+    return text(rng.bytes(n));
+}
+
+std::string strip(std::string s, char c) {
+    s.erase(std::remove(s.begin(), s.end(), c), s.end());
+    return s;
+}
+
+std::string webSafe(std::string s) {
+    std::replace(s.begin(), s.end(), '+', '-');
+    std::replace(s.begin(), s.end(), '/', '_');
+    return s;
+}
+
+std::string describe(const std::vector<std::string>& args) {
+    std::string all;
+    for (const auto& a : args) all += (all.empty() ? "" : " ") + a;
+    return all;
+}
+
+// A failure as users see it: the status, nothing half-written on standard
+// output, and exactly one line on standard error that mentions the cause.
+void expectFailure(const RunResult& r, int status, const std::string& fragment, const std::string& context) {
+    EXPECT_EQ(r.exitStatus, status) << context << "\nstderr: " << r.err;
+    EXPECT_EQ(r.out, "") << context;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << context << "\nstderr: " << r.err;
+    EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << context << "\nstderr: " << r.err;
+    EXPECT_NE(r.err.find(fragment), std::string::npos) << context << "\nstderr: " << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+TEST(CliUsage, EveryCommandAndActionHasHelp) {
+    REQUIRE_TOOL();
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"},
+                                                                  {"md5", "--help"},
+                                                                  {"base64", "-h"},
+                                                                  {"rsa", "--help"},
+                                                                  {"rsa", "encrypt", "--help"},
+                                                                  {"rsa", "decrypt", "--help"},
+                                                                  {"des3", "--help"},
+                                                                  {"des3", "encrypt", "--help"},
+                                                                  {"des3", "decrypt", "--help"},
+                                                                  {"des3", "keygen", "--help"},
+                                                                  {"demo", "--help"},
+                                                                  {"version", "--help"}}) {
+        RunResult r = corvane(args);
+        EXPECT_EQ(r.exitStatus, 0) << describe(args);
+        EXPECT_EQ(r.out.rfind("usage: corvane", 0), 0u) << describe(args) << "\n" << r.out;
+        EXPECT_EQ(r.err, "") << describe(args);
+    }
+}
+
+TEST(CliUsage, MalformedCommandLinesExitTwoWithOneLine) {
+    REQUIRE_TOOL();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"nosuch"}, "unknown command nosuch"},
+        {{"md5", "--bogus"}, "unknown option --bogus"},
+        {{"base64", "--bogus"}, "unknown option --bogus"},
+        {{"base64", "--no-padding"}, "--web-safe"},
+        {{"base64", "-d", "a", "b"}, "too many arguments"},
+        {{"base64", "-d", "-d"}, "given twice"},
+        {{"rsa"}, "needs an action"},
+        {{"rsa", "sign"}, "unknown action sign"},
+        {{"rsa", "encrypt", "--message", "x"}, "a key is needed"},
+        {{"rsa", "encrypt", "--modulus", "ab", "--message", "x"}, "go together"},
+        {{"rsa", "encrypt", "--modulus", "zz", "--exponent", "03", "--message", "x"}, "not a hexadecimal number"},
+        {{"rsa", "encrypt", "--modulus", "ab", "--exponent", "0x3", "--message", "x"}, "not a hexadecimal number"},
+        {{"rsa", "encrypt", "--pubkey"}, "needs a value"},
+        {{"rsa", "encrypt", "--pubkey", "k", "--modulus", "ab", "--exponent", "03"}, "not both"},
+        {{"rsa", "encrypt", "--pubkey", "k", "--message", "x", "file"}, "unexpected argument"},
+        {{"rsa", "decrypt"}, "--key FILE"},
+        {{"des3"}, "needs an action"},
+        {{"des3", "encrypt"}, "a key is needed"},
+        {{"des3", "encrypt", "--key-hex", "abc"}, "even number"},
+        {{"des3", "encrypt", "--key-hex", "zz"}, "even number"},
+        {{"des3", "decrypt", "--key", "k", "--key-hex", "00"}, "not both"},
+        {{"des3", "encrypt", "--key", "0123456789abcdef012345678"}, "at most 24"},
+        {{"des3", "encrypt", "--key", ""}, "empty"},
+        {{"des3", "encrypt", "--key", "k", "--iv", "123456789"}, "at most 8"},
+        {{"des3", "keygen", "extra"}, "unexpected argument"},
+        {{"demo", "now"}, "unexpected argument"},
+        {{"version", "--verbose"}, "unknown option"},
+    };
+    for (const auto& [args, fragment] : cases) expectFailure(corvane(args), 2, fragment, describe(args));
+
+    RunResult none = corvane({});
+    EXPECT_EQ(none.exitStatus, 2);
+    EXPECT_NE(none.err.find("usage: corvane"), std::string::npos);
+}
+
+TEST(CliUsage, WriteErrorIsAFailure) {
+    REQUIRE_TOOL();
+    RunResult r = runProgram({kTool, "base64"}, "some bytes", "/dev/full");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("write error"), std::string::npos) << r.err;
+}
+
+TEST(CliVersion, ShowsBothVersionSymbols) {
+    REQUIRE_TOOL();
+    RunResult r = corvane({"version"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "Corvane 1.0\nPROGRAM:Corvane  PROJECT:Corvane-1\n");
+}
+
+TEST(CliDemo, EveryRoundTripMatches) {
+    REQUIRE_TOOL();
+    RunResult r = corvane({"demo"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("DEMONSTRATION"), std::string::npos);
+    EXPECT_NE(r.out.find("All round trips matched."), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("MISMATCH"), std::string::npos) << r.out;
+}
+
+// ---------------------------------------------------------------------------
+// md5
+
+TEST(CliMd5, AgreesWithOpensslDgst) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    Rng rng(0x3d5);
+    std::vector<std::string> args = {"md5"};
+    for (std::size_t n : {0u, 1u, 55u, 56u, 64u, 65u, 1000u, 200000u})
+        args.push_back(dir.write("f" + std::to_string(n), randomText(rng, n)));
+    RunResult r = corvane(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::string expected;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string line = oracle({"openssl", "dgst", "-md5", "-r", args[i]});  // "<hex> *<name>"
+        expected += line.substr(0, 32) + "  " + args[i] + "\n";
+    }
+    EXPECT_EQ(r.out, expected);
+
+    std::string data = randomText(rng, 777);
+    EXPECT_EQ(corvane({"md5"}, data).out, oracle({"openssl", "dgst", "-md5", "-r"}, data).substr(0, 32) + "  -\n");
+}
+
+TEST(CliMd5, UnreadableFileFailsButOthersAreStillDigested) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    std::string good = dir.write("good", "abc");
+    RunResult r = corvane({"md5", dir.file("missing"), good});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "900150983cd24fb0d6963f7d28e17f72  " + good + "\n");
+    EXPECT_NE(r.err.find("missing"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// base64
+
+TEST(CliBase64, AgreesWithCoreutilsInBothAlphabets) {
+    REQUIRE_TOOL();
+    Rng rng(0xb64);
+    for (std::size_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 31u, 57u, 58u, 59u, 1000u, 65537u}) {
+        std::string data = randomText(rng, n);
+        std::string reference = oracle({"base64", "-w0"}, data);
+        SCOPED_TRACE("length " + std::to_string(n));
+        EXPECT_EQ(corvane({"base64"}, data).out, reference + "\n");
+        EXPECT_EQ(corvane({"base64", "--web-safe"}, data).out, webSafe(reference) + "\n");
+        EXPECT_EQ(corvane({"base64", "--web-safe", "--no-padding"}, data).out, strip(webSafe(reference), '=') + "\n");
+
+        EXPECT_EQ(corvane({"base64", "-d"}, reference + "\n").out, data);
+        EXPECT_EQ(corvane({"base64", "-d"}, oracle({"base64"}, data)).out, data);  // wrapped at 76
+        EXPECT_EQ(corvane({"base64", "-d", "--web-safe"}, webSafe(reference)).out, data);
+        EXPECT_EQ(corvane({"base64", "--decode", "--web-safe"}, strip(webSafe(reference), '=') + "\n").out, data);
+    }
+}
+
+TEST(CliBase64, EmptyInputGivesEmptyOutput) {
+    REQUIRE_TOOL();
+    for (const auto& args : std::vector<std::vector<std::string>>{{"base64"}, {"base64", "-d"}}) {
+        RunResult r = corvane(args, args.size() == 1 ? "" : " \n");
+        EXPECT_EQ(r.exitStatus, 0) << describe(args) << r.err;
+        EXPECT_EQ(r.out, "") << describe(args);
+    }
+}
+
+TEST(CliBase64, RefusesInvalidText) {
+    REQUIRE_TOOL();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"base64", "-d"}, "abc!"},
+        {{"base64", "-d"}, "QQ\n"},                  // the standard alphabet needs its padding
+        {{"base64", "-d"}, "-_8=\n"},                // web-safe characters
+        {{"base64", "-d", "--web-safe"}, "+/8=\n"},  // standard characters
+        {{"base64", "-d"}, "QQ==QQ==\n"},            // two joined encodings
+        {{"base64", "-d"}, "QR==\n"},                // non-canonical last character
+        {{"base64", "-d"}, "Q\n"},                   // a lone character
+    };
+    for (const auto& [args, input] : cases)
+        expectFailure(corvane(args, input), 1, "not valid", describe(args) + " <<< " + input);
+}
+
+TEST(CliBase64, UnreadableFileIsAFailure) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    expectFailure(corvane({"base64", dir.file("absent")}), 1, "absent: No such file", "missing file");
+    expectFailure(corvane({"base64", dir.path()}), 1, dir.path(), "a folder");
+}
+
+// ---------------------------------------------------------------------------
+// rsa
+
+// Key files made once for the suite with `openssl genpkey`, in every form the
+// tool reads.
+struct KeySet {
+    int bits;
+    std::string privatePkcs8, privateTraditional, privateDer;
+    std::string publicSpki, publicPkcs1, publicDer;
+    std::string modulusHex;
+};
+
+class CliRsa : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (kTool == nullptr) return;
+        dir_ = std::make_unique<TempDir>();
+        for (int bits : {512, 768, 1024, 2048}) {
+            KeySet k;
+            k.bits = bits;
+            std::string base = dir_->file("rsa" + std::to_string(bits));
+            k.privatePkcs8 = base + ".pem";
+            k.privateTraditional = base + ".trad.pem";
+            k.privateDer = base + ".der";
+            k.publicSpki = base + ".pub.pem";
+            k.publicPkcs1 = base + ".rsapub.pem";
+            k.publicDer = base + ".pub.der";
+            oracle({"openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + std::to_string(bits),
+                    "-out", k.privatePkcs8});
+            oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-traditional", "-out", k.privateTraditional});
+            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-outform", "DER", "-out", k.privateDer});
+            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-pubout", "-out", k.publicSpki});
+            oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-RSAPublicKey_out", "-out", k.publicPkcs1});
+            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-pubout", "-outform", "DER", "-out", k.publicDer});
+            std::string modulus = oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-noout", "-modulus"});
+            k.modulusHex = strip(modulus.substr(modulus.find('=') + 1), '\n');
+            keys_[bits] = k;
+        }
+    }
+    static void TearDownTestSuite() {
+        keys_.clear();
+        dir_.reset();
+    }
+    void SetUp() override { REQUIRE_TOOL(); }
+
+    static const KeySet& key(int bits) { return keys_.at(bits); }
+    static std::string write(const std::string& name, const std::string& contents) {
+        return dir_->write(name, contents);
+    }
+    static std::string opensslDecrypt(const KeySet& k, const std::string& block) {
+        return oracle({"openssl", "pkeyutl", "-decrypt", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey", k.privatePkcs8,
+                       "-in", write("block", block)});
+    }
+    static std::string opensslEncrypt(const KeySet& k, const std::string& message) {
+        return oracle({"openssl", "pkeyutl", "-encrypt", "-pubin", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey",
+                       k.publicSpki, "-in", write("message", message)});
+    }
+
+    static std::unique_ptr<TempDir> dir_;
+    static std::map<int, KeySet> keys_;
+};
+
+std::unique_ptr<TempDir> CliRsa::dir_;
+std::map<int, KeySet> CliRsa::keys_;
+
+TEST_F(CliRsa, KeyFileEncryptionDecryptsWithOpenssl) {
+    Rng rng(0x25a);
+    for (int bits : {512, 768, 1024}) {
+        const KeySet& k = key(bits);
+        std::size_t longest = static_cast<std::size_t>(bits) / 8 - 11;
+        for (const std::string& pub : {k.publicSpki, k.publicPkcs1, k.publicDer, k.privatePkcs8}) {
+            for (std::size_t n : {std::size_t{0}, std::size_t{1}, longest}) {
+                SCOPED_TRACE(pub + ", " + std::to_string(n) + " bytes");
+                std::string message = randomText(rng, n);
+                RunResult raw = corvane({"rsa", "encrypt", "--pubkey", pub, "--raw"}, message);
+                ASSERT_EQ(raw.exitStatus, 0) << raw.err;
+                EXPECT_EQ(raw.out.size(), static_cast<std::size_t>(bits) / 8);
+                EXPECT_EQ(opensslDecrypt(k, raw.out), message);
+            }
+        }
+        // Default output: one line of Base64, and the --message form.
+        RunResult text = corvane({"rsa", "encrypt", "--pubkey", k.publicSpki, "--message", "attack at dawn"});
+        ASSERT_EQ(text.exitStatus, 0) << text.err;
+        ASSERT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1);
+        EXPECT_EQ(opensslDecrypt(k, oracle({"base64", "-d"}, text.out)), "attack at dawn");
+    }
+}
+
+TEST_F(CliRsa, HexKeyEncryptionThroughTheClassDecryptsWithOpenssl) {
+    for (int bits : {512, 1024}) {
+        const KeySet& k = key(bits);
+        for (const char* exponent : {"10001", "010001", "00010001"}) {
+            RunResult r = corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", exponent, "--message",
+                                   "hexadecimal key", "--raw"});
+            ASSERT_EQ(r.exitStatus, 0) << r.err;
+            EXPECT_EQ(r.out.size(), static_cast<std::size_t>(bits) / 8);
+            EXPECT_EQ(opensslDecrypt(k, r.out), "hexadecimal key");
+        }
+    }
+    // Message from standard input, lower-case digits.
+    std::string lower = key(512).modulusHex;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    RunResult r = corvane({"rsa", "encrypt", "--modulus", lower, "--exponent", "10001", "--raw"}, "from stdin");
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(opensslDecrypt(key(512), r.out), "from stdin");
+}
+
+TEST_F(CliRsa, OpensslEncryptionDecryptsWithTheTool) {
+    Rng rng(0xdec);
+    for (int bits : {512, 768, 1024}) {
+        const KeySet& k = key(bits);
+        for (const std::string& priv : {k.privatePkcs8, k.privateTraditional, k.privateDer}) {
+            SCOPED_TRACE(priv);
+            std::string message = randomText(rng, static_cast<std::size_t>(bits) / 8 - 11);
+            std::string block = opensslEncrypt(k, message);
+            RunResult raw = corvane({"rsa", "decrypt", "--key", priv, "--raw"}, block);
+            EXPECT_EQ(raw.exitStatus, 0) << raw.err;
+            EXPECT_EQ(raw.out, message);
+            RunResult b64 = corvane({"rsa", "decrypt", "--key", priv}, oracle({"base64"}, block));
+            EXPECT_EQ(b64.exitStatus, 0) << b64.err;
+            EXPECT_EQ(b64.out, message);
+        }
+    }
+}
+
+TEST_F(CliRsa, EncryptionsOfOneMessageDiffer) {
+    const KeySet& k = key(512);
+    std::vector<std::string> args = {"rsa",        "encrypt", "--modulus", k.modulusHex,
+                                     "--exponent", "10001",   "--message", "same"};
+    RunResult a = corvane(args), b = corvane(args);
+    ASSERT_EQ(a.exitStatus, 0);
+    ASSERT_EQ(b.exitStatus, 0);
+    EXPECT_NE(a.out, b.out);
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, a.out).out, "same");
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, b.out).out, "same");
+}
+
+TEST_F(CliRsa, RefusesMessagesThatDoNotFit) {
+    for (int bits : {512, 1024}) {
+        const KeySet& k = key(bits);
+        std::string tooLong(static_cast<std::size_t>(bits) / 8 - 10, 'm');
+        expectFailure(corvane({"rsa", "encrypt", "--pubkey", k.publicSpki}, tooLong), 1, "too long", "pubkey");
+        expectFailure(
+            corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", "10001", "--message", tooLong}), 1,
+            "too long", "hex key");
+    }
+}
+
+TEST_F(CliRsa, RefusesUnusableKeys) {
+    const KeySet& big = key(2048);
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", big.publicSpki, "--message", "x"}), 1, "at most 1024",
+                  "2048 pub");
+    expectFailure(corvane({"rsa", "decrypt", "--key", big.privatePkcs8}, "AAAA"), 1, "at most 1024", "2048 priv");
+
+    std::string junk = write("junk.pem", "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n");
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", junk, "--message", "x"}), 1, "not an RSA public key", "junk");
+    expectFailure(corvane({"rsa", "decrypt", "--key", key(512).publicSpki}, "AAAA"), 1,
+                  "not an unencrypted RSA private key", "public key as private");
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", dir_->file("absent"), "--message", "x"}), 1, "No such file",
+                  "missing public key");
+    expectFailure(corvane({"rsa", "decrypt", "--key", dir_->file("absent")}, "AAAA"), 1, "No such file",
+                  "missing private key");
+
+    std::string encrypted = dir_->file("encrypted.pem");
+    oracle({"openssl", "pkey", "-in", key(512).privatePkcs8, "-aes128", "-passout", "pass:pw", "-out", encrypted});
+    expectFailure(corvane({"rsa", "decrypt", "--key", encrypted}, "AAAA"), 1, "unencrypted", "encrypted key");
+
+    const KeySet& k = key(512);
+    expectFailure(
+        corvane({"rsa", "encrypt", "--modulus", k.modulusHex.substr(2), "--exponent", "10001", "--message", "x"}), 1,
+        "512 to 1024 bits", "short modulus");
+    expectFailure(corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", "0000", "--message", "x"}), 1,
+                  "zero", "zero exponent");
+}
+
+TEST_F(CliRsa, RefusesDamagedBlocks) {
+    const KeySet& k = key(512);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {std::string(64, '\0'), "decryption failed"},    // decrypts to a block of type 0
+        {std::string(64, '\xff'), "decryption failed"},  // not below the modulus
+        {std::string(63, '\x01'), "has 63 bytes"},
+        {std::string(65, '\x01'), "has 65 bytes"},
+    };
+    for (const auto& [block, fragment] : cases)
+        expectFailure(corvane({"rsa", "decrypt", "--key", k.privatePkcs8, "--raw"}, block), 1, fragment,
+                      std::to_string(block.size()) + " bytes");
+    expectFailure(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, "****\n"), 1, "not valid Base64", "Base64");
+}
+
+// ---------------------------------------------------------------------------
+// des3
+
+std::string hexOf(const std::string& s) {
+    return toHex(bytesOf(s));
+}
+
+TEST(CliDes3, AgreesWithOpensslEnc) {
+    REQUIRE_TOOL();
+    Rng rng(0xde5);
+    for (std::size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 1000u}) {
+        SCOPED_TRACE(std::to_string(n) + " bytes");
+        std::string data = randomText(rng, n);
+        std::string keyHex = toHex(rng.bytes(24)), ivHex = toHex(rng.bytes(8));
+        std::string reference = oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", ivHex}, data);
+        EXPECT_EQ(reference.size(), (n / 8 + 1) * 8);
+        std::vector<std::string> keyArgs = {"--key-hex", keyHex, "--iv-hex", ivHex};
+
+        std::vector<std::string> encrypt = {"des3", "encrypt", "--raw"};
+        encrypt.insert(encrypt.end(), keyArgs.begin(), keyArgs.end());
+        EXPECT_EQ(corvane(encrypt, data).out, reference);
+        encrypt.erase(encrypt.begin() + 2);  // default Base64 output
+        EXPECT_EQ(corvane(encrypt, data).out, oracle({"base64", "-w0"}, reference) + "\n");
+
+        std::vector<std::string> decrypt = {"des3", "decrypt", "--raw"};
+        decrypt.insert(decrypt.end(), keyArgs.begin(), keyArgs.end());
+        EXPECT_EQ(corvane(decrypt, reference).out, data);
+        decrypt.erase(decrypt.begin() + 2);
+        EXPECT_EQ(corvane(decrypt, oracle({"base64"}, reference)).out, data);
+    }
+}
+
+TEST(CliDes3, ShortKeysAndIvsAreZeroExtendedAndTheKeyIsTheDefaultIv) {
+    REQUIRE_TOOL();
+    const std::string data = "interoperability with existing peers";
+    const std::string keyHex = hexOf("secret") + std::string(36, '0');  // 24 bytes
+    // No IV: the zero-extended key's first 8 bytes.
+    EXPECT_EQ(corvane({"des3", "encrypt", "--raw", "--key", "secret"}, data).out,
+              oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", keyHex.substr(0, 16)}, data));
+    // A 3-byte IV: followed by 5 zero bytes.
+    EXPECT_EQ(corvane({"des3", "encrypt", "--raw", "--key-hex", hexOf("secret"), "--iv", "abc"}, data).out,
+              oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", hexOf("abc") + "0000000000"}, data));
+}
+
+TEST(CliDes3, RefusesWhatDoesNotDecrypt) {
+    REQUIRE_TOOL();
+    // Fixed inputs: under the wrong key this ciphertext's last block does not
+    // end in valid padding (openssl agrees, checked first).
+    const std::string right = "0123456789ABCDEF01234567", wrong = "76543210FEDCBA9876543210";
+    std::string sealed = corvane({"des3", "encrypt", "--raw", "--key", right}, "a fixed message").out;
+    ASSERT_EQ(sealed.size(), 16u);
+    RunResult check = runProgram(
+        {"openssl", "enc", "-d", "-des-ede3-cbc", "-K", hexOf(wrong), "-iv", hexOf(wrong).substr(0, 16)}, sealed);
+    ASSERT_NE(check.exitStatus, 0) << "pick other fixed keys: the wrong key happens to decrypt";
+
+    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", wrong}, sealed), 1, "decryption failed", "wrong key");
+    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, sealed.substr(0, 13)), 1, "decryption failed",
+                  "13 bytes");
+    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, ""), 1, "decryption failed", "empty");
+    expectFailure(corvane({"des3", "decrypt", "--key", right}, "not base64!"), 1, "not valid Base64", "Base64");
+    expectFailure(corvane({"des3", "encrypt", "--key", right, "/nonexistent/file"}), 1, "/nonexistent/file", "file");
+}
+
+TEST(CliDes3, KeygenPrintsFreshHexKeys) {
+    REQUIRE_TOOL();
+    RunResult a = corvane({"des3", "keygen"}), b = corvane({"des3", "keygen"});
+    for (const RunResult& r : {a, b}) {
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        ASSERT_EQ(r.out.size(), 25u);
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(r.out.find_first_not_of("0123456789ABCDEF"), 24u) << r.out;
+    }
+    EXPECT_NE(a.out, b.out);
+    // A made key works as --key.
+    std::string key = a.out.substr(0, 24);
+    std::string sealed = corvane({"des3", "encrypt", "--key", key}, "round trip").out;
+    EXPECT_EQ(corvane({"des3", "decrypt", "--key", key}, sealed).out, "round trip");
+}
+
+}  // namespace
