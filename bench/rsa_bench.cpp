@@ -1,0 +1,134 @@
+// RSA PKCS #1 v1.5: public-key encryption (e = 65537) and private-key (CRT)
+// decryption at 512 and 1024 bits, beside OpenSSL's EVP operations under
+// the same keys in the same binary.
+#include <Corvane/r_random.h>
+#include <Corvane/rsa.h>
+#include <benchmark/benchmark.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace {
+
+struct BenchKey {
+    EVP_PKEY* evp = nullptr;  // lives for the whole run
+    R_RSA_PUBLIC_KEY publicKey{};
+    R_RSA_PRIVATE_KEY privateKey{};
+    std::uint32_t modulusLen = 0;
+};
+
+void putParam(EVP_PKEY* key, const char* name, unsigned char* field, int length) {
+    BIGNUM* value = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &value) != 1 || BN_bn2binpad(value, field, length) != length) std::abort();
+    BN_clear_free(value);
+}
+
+const BenchKey& keyOf(unsigned bits) {
+    static std::map<unsigned, BenchKey> keys;
+    auto it = keys.find(bits);
+    if (it != keys.end()) return it->second;
+    BenchKey k;
+    k.evp = EVP_RSA_gen(bits);
+    if (k.evp == nullptr) std::abort();
+    k.publicKey.bits = static_cast<std::uint16_t>(bits);
+    k.privateKey.bits = static_cast<std::uint16_t>(bits);
+    k.modulusLen = (bits + 7) / 8;
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_N, k.publicKey.modulus, MAX_RSA_MODULUS_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_E, k.publicKey.exponent, MAX_RSA_MODULUS_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_N, k.privateKey.modulus, MAX_RSA_MODULUS_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_E, k.privateKey.publicExponent, MAX_RSA_MODULUS_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_D, k.privateKey.privateExponent, MAX_RSA_MODULUS_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_FACTOR1, k.privateKey.prime[0], MAX_RSA_PRIME_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_FACTOR2, k.privateKey.prime[1], MAX_RSA_PRIME_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_EXPONENT1, k.privateKey.primeExponent[0], MAX_RSA_PRIME_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_EXPONENT2, k.privateKey.primeExponent[1], MAX_RSA_PRIME_LEN);
+    putParam(k.evp, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, k.privateKey.coefficient, MAX_RSA_PRIME_LEN);
+    return keys.emplace(bits, k).first->second;
+}
+
+// A short message, as QVSimpleRSA encrypts: a key or a PIN.
+const std::vector<unsigned char> kMessage(32, 0x5A);
+
+EVP_PKEY_CTX* opensslContext(const BenchKey& key, int (*init)(EVP_PKEY_CTX*)) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.evp, nullptr);
+    if (ctx == nullptr || init(ctx) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1) std::abort();
+    return ctx;
+}
+
+void EncryptCorvane(benchmark::State& state, unsigned bits) {
+    const BenchKey& key = keyOf(bits);
+    R_RANDOM_STRUCT pool;
+    QV_R_RandomCreate(&pool);
+    unsigned char out[MAX_RSA_MODULUS_LEN];
+    std::uint32_t outLen = 0;
+    for (auto _ : state) {
+        if (QV_RSAPublicEncrypt(out, &outLen, kMessage.data(), static_cast<std::uint32_t>(kMessage.size()),
+                                &key.publicKey, &pool) != 0)
+            state.SkipWithError("encryption failed");
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+void EncryptOpenSsl(benchmark::State& state, unsigned bits) {
+    const BenchKey& key = keyOf(bits);
+    EVP_PKEY_CTX* ctx = opensslContext(key, EVP_PKEY_encrypt_init);
+    unsigned char out[512];
+    for (auto _ : state) {
+        std::size_t outLen = sizeof out;
+        if (EVP_PKEY_encrypt(ctx, out, &outLen, kMessage.data(), kMessage.size()) != 1)
+            state.SkipWithError("encryption failed");
+        benchmark::DoNotOptimize(out);
+    }
+    EVP_PKEY_CTX_free(ctx);
+}
+
+std::vector<unsigned char> ciphertextFor(const BenchKey& key) {
+    EVP_PKEY_CTX* ctx = opensslContext(key, EVP_PKEY_encrypt_init);
+    std::vector<unsigned char> c(key.modulusLen);
+    std::size_t len = c.size();
+    if (EVP_PKEY_encrypt(ctx, c.data(), &len, kMessage.data(), kMessage.size()) != 1) std::abort();
+    EVP_PKEY_CTX_free(ctx);
+    return c;
+}
+
+void DecryptCorvane(benchmark::State& state, unsigned bits) {
+    const BenchKey& key = keyOf(bits);
+    std::vector<unsigned char> c = ciphertextFor(key);
+    unsigned char out[MAX_RSA_MODULUS_LEN];
+    std::uint32_t outLen = 0;
+    for (auto _ : state) {
+        if (QV_RSAPrivateDecrypt(out, &outLen, c.data(), static_cast<std::uint32_t>(c.size()), &key.privateKey) != 0)
+            state.SkipWithError("decryption failed");
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+void DecryptOpenSsl(benchmark::State& state, unsigned bits) {
+    const BenchKey& key = keyOf(bits);
+    std::vector<unsigned char> c = ciphertextFor(key);
+    EVP_PKEY_CTX* ctx = opensslContext(key, EVP_PKEY_decrypt_init);
+    unsigned char out[512];
+    for (auto _ : state) {
+        std::size_t outLen = sizeof out;
+        if (EVP_PKEY_decrypt(ctx, out, &outLen, c.data(), c.size()) != 1) state.SkipWithError("decryption failed");
+        benchmark::DoNotOptimize(out);
+    }
+    EVP_PKEY_CTX_free(ctx);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(EncryptCorvane, 512, 512u)->Name("encrypt/512/corvane");
+BENCHMARK_CAPTURE(EncryptOpenSsl, 512, 512u)->Name("encrypt/512/openssl");
+BENCHMARK_CAPTURE(EncryptCorvane, 1024, 1024u)->Name("encrypt/1024/corvane");
+BENCHMARK_CAPTURE(EncryptOpenSsl, 1024, 1024u)->Name("encrypt/1024/openssl");
+BENCHMARK_CAPTURE(DecryptCorvane, 512, 512u)->Name("decrypt/512/corvane");
+BENCHMARK_CAPTURE(DecryptOpenSsl, 512, 512u)->Name("decrypt/512/openssl");
+BENCHMARK_CAPTURE(DecryptCorvane, 1024, 1024u)->Name("decrypt/1024/corvane");
+BENCHMARK_CAPTURE(DecryptOpenSsl, 1024, 1024u)->Name("decrypt/1024/openssl");
