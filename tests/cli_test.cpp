@@ -181,6 +181,19 @@ TEST(CliMd5, AgreesWithOpensslDgst) {
     EXPECT_EQ(corvane({"md5"}, data).out, oracle({"openssl", "dgst", "-md5", "-r"}, data).substr(0, 32) + "  -\n");
 }
 
+TEST(CliMd5, EscapesFileNamesAsMd5sumDoes) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    std::vector<std::string> args = {"md5", "--"};
+    for (const char* name : {"plain", "back\\slash", "line\nfeed", "carriage\rreturn", "-dash"})
+        args.push_back(dir.write(name, name));
+    RunResult r = corvane(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<std::string> md5sum(args.begin() + 1, args.end());
+    md5sum.insert(md5sum.begin(), "md5sum");
+    EXPECT_EQ(r.out, oracle(md5sum));
+}
+
 TEST(CliMd5, UnreadableFileFailsButOthersAreStillDigested) {
     REQUIRE_TOOL();
     TempDir dir;
@@ -231,6 +244,7 @@ TEST(CliBase64, RefusesInvalidText) {
         {{"base64", "-d"}, "QQ==QQ==\n"},            // two joined encodings
         {{"base64", "-d"}, "QR==\n"},                // non-canonical last character
         {{"base64", "-d"}, "Q\n"},                   // a lone character
+        {{"base64", "-d"}, std::string("QQ==\0garbage", 12)},  // nothing after a NUL is dropped silently
     };
     for (const auto& [args, input] : cases)
         expectFailure(corvane(args, input), 1, "not valid", describe(args) + " <<< " + input);

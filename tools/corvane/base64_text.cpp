@@ -33,6 +33,9 @@ std::string base64Encode(std::span<const std::uint8_t> bytes, Base64Family famil
 }
 
 std::optional<Bytes> base64Decode(std::span<const std::uint8_t> text, Base64Family family) {
+    // The coder stops at a NUL byte and ignores the rest; for a file that
+    // would drop data silently, so a NUL makes the text invalid here.
+    if (std::find(text.begin(), text.end(), std::uint8_t{0}) != text.end()) return std::nullopt;
     if (onlyWhitespace(text)) return Bytes{};
     NSAutoreleasePool pool;
     NSMutableData* bytes = family == Base64Family::standard ? QVGTMBase64::decodeBytes(text.data(), text.size())

@@ -18,7 +18,8 @@ enum class Base64Family { standard, webSafe };
 std::string base64Encode(std::span<const std::uint8_t> bytes, Base64Family family, bool padded = true);
 
 // Decoded bytes; an empty result for text that is empty or only
-// whitespace; nullopt for text that is not valid in the family.
+// whitespace; nullopt for text that is not valid in the family or that
+// holds a NUL byte.
 // Whitespace anywhere (a trailing line end, wrapped lines) is skipped.
 std::optional<Bytes> base64Decode(std::span<const std::uint8_t> text, Base64Family family);
 

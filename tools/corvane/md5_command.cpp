@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "commands.h"
 #include "io.h"
+#include "options.h"
 
 namespace corvane::tool {
 
@@ -24,24 +27,34 @@ bool digestStream(std::FILE* f, unsigned char digest[16]) {
     return ok;
 }
 
+// md5sum's form of a file name: a backslash, line feed or carriage return
+// is written as \\, \n or \r, and such a line starts with a backslash.
+std::pair<std::string, bool> md5sumName(const std::string& name) {
+    std::string out;
+    bool escaped = false;
+    for (char c : name) {
+        const char* replacement = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        if (replacement == nullptr) {
+            out.push_back(c);
+        } else {
+            out += replacement;
+            escaped = true;
+        }
+    }
+    return {out, escaped};
+}
+
 }  // namespace
 
 int runMd5(const Args& args) {
-    Args files;
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::printf(
-                "usage: corvane md5 [FILE...]\n"
-                "Prints the MD5 digest of each FILE (standard input for none or \"-\")\n"
-                "in the md5sum format. MD5 is kept for interoperability, not security.\n");
-            return kExitOk;
-        }
-        if (a.size() > 1 && a[0] == '-' && a != "-") {
-            printError("md5: unknown option " + a + " (see corvane md5 --help)");
-            return kExitUsage;
-        }
-        files.push_back(a);
-    }
+    Options options("md5",
+                    "usage: corvane md5 [FILE...]\n"
+                    "Prints the MD5 digest of each FILE (standard input for none or \"-\")\n"
+                    "in the md5sum format. MD5 is kept for interoperability, not security.\n"
+                    "Exit status: 0 success, 1 a file could not be read (the others are still\n"
+                    "digested), 2 usage error.\n");
+    if (!options.parse(args)) return kExitOk;
+    Args files = options.positional();
     if (files.empty()) files.push_back("-");
 
     int status = kExitOk;
@@ -55,8 +68,10 @@ int runMd5(const Args& args) {
             continue;
         }
         if (f != stdin) std::fclose(f);
+        auto [escaped, needsMark] = md5sumName(name);
+        if (needsMark) std::fputc('\\', stdout);
         for (unsigned char b : digest) std::printf("%02x", b);
-        std::printf("  %s\n", name.c_str());
+        std::printf("  %s\n", escaped.c_str());
     }
     return status;
 }
