@@ -78,7 +78,7 @@ TEST_F(Base64Class, EncodingFormsAndPadding) {
     EXPECT_EQ(text(QVGTMBase64::webSafeEncodeBytes(fbff, 2, true)), "-_8=");
     EXPECT_EQ(text(QVGTMBase64::webSafeEncodeBytes(fbff, 2, false)), "-_8");
     EXPECT_EQ(text(QVGTMBase64::stringByWebSafeEncodingBytes(fbff, 2, false)), "-_8");
-    Ref<NSData> d = make_ref<NSData>(fbff, 2);
+    Ref<NSData> d = make_ref<NSData>(fbff, sizeof fbff);
     EXPECT_EQ(text(QVGTMBase64::webSafeEncodeData(d.get(), true)), "-_8=");
 }
 
