@@ -6,10 +6,13 @@
  * an operation reads or writes, not the number's size (high digits may be
  * zero). No operation looks beyond the count it is given.
  *
- * Contract for every function here: no checks, no failures, no heap, no
+ * Contract for every function here: no failures reported, no heap, no
  * global state (all are reentrant). Caller preconditions: digit counts of
  * at most MAX_NN_DIGITS (dividends of QV_NN_Div/QV_NN_Mod at most
  * 2 * MAX_NN_DIGITS), non-zero moduli for QV_NN_ModExp/QV_NN_ModInv.
+ * The operations with fixed stack scratch (Mult, Div, Mod, ModMult, ModExp,
+ * ModInv, Gcd) write nothing when given counts beyond those limits, rather
+ * than overrun their scratch.
  * Scratch arrays are not wiped here: callers holding secrets wipe their own
  * arrays.
  *
@@ -42,7 +45,7 @@ CORVANE_EXPORT void QV_NN_Encode(unsigned char* a, uint32_t len, const NN_DIGIT*
 CORVANE_EXPORT void QV_NN_Assign(NN_DIGIT* a, const NN_DIGIT* b, uint32_t digits);
 /* a = 0. */
 CORVANE_EXPORT void QV_NN_AssignZero(NN_DIGIT* a, uint32_t digits);
-/* a = 2^b, or 0 when b >= 32*digits. */
+/* a = 2^b, or 0 when b >= 32*digits (that product taken modulo 2^32). */
 CORVANE_EXPORT void QV_NN_Assign2Exp(NN_DIGIT* a, uint32_t b, uint32_t digits);
 
 /* a = b + c mod 2^(32*digits); returns the carry (0 or 1). */
@@ -77,10 +80,12 @@ CORVANE_EXPORT void QV_NN_Mod(NN_DIGIT* a, const NN_DIGIT* b, uint32_t bDigits, 
 /* a = b * c mod d. A zero modulus writes nothing. */
 CORVANE_EXPORT void QV_NN_ModMult(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, const NN_DIGIT* d,
                                   uint32_t digits);
-/* a = b^c mod d (dDigits digits). A zero exponent gives 1, not reduced. */
+/* a = b^c mod d (dDigits digits); b has dDigits digits and need not be below d.
+ * A zero exponent gives 1, not reduced (1 even modulo 1). */
 CORVANE_EXPORT void QV_NN_ModExp(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, uint32_t cDigits,
                                  const NN_DIGIT* d, uint32_t dDigits);
-/* a = b^-1 mod c; b and c must be coprime (not checked). */
+/* a = b^-1 mod c, for any b (also b >= c); b and c must be coprime (not
+ * checked: otherwise a is no inverse). Modulo 1 the result is 1, not 0. */
 CORVANE_EXPORT void QV_NN_ModInv(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, uint32_t digits);
 /* a = gcd(b, c). */
 CORVANE_EXPORT void QV_NN_Gcd(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, uint32_t digits);
