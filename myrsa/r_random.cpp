@@ -131,8 +131,9 @@ int32_t QV_R_GenerateBytes(unsigned char* block, uint32_t blockLen, R_RANDOM_STR
     // The unread bytes are always the last `available` of the block, so
     // output leaves every block in index order.
     std::uint32_t available = random->outputAvailable;
+    // Empty copies are skipped: a zero-length request may pass no buffer.
     while (blockLen > available) {
-        std::memcpy(block, &random->output[16 - available], available);
+        if (available != 0) std::memcpy(block, &random->output[16 - available], available);
         block += available;
         blockLen -= available;
 
@@ -140,7 +141,7 @@ int32_t QV_R_GenerateBytes(unsigned char* block, uint32_t blockLen, R_RANDOM_STR
         available = 16;
         stepState(random->state);
     }
-    std::memcpy(block, &random->output[16 - available], blockLen);
+    if (blockLen != 0) std::memcpy(block, &random->output[16 - available], blockLen);
     random->outputAvailable = available - blockLen;
     return 0;
 }

@@ -84,15 +84,15 @@ std::vector<PublishedRsaKey> readRsaLabsVectors(const std::string& path) {
 
 const Json& Json::operator[](const std::string& name) const {
     if (kind != Kind::Object) throw std::runtime_error("JSON value is not an object (looking for " + name + ")");
-    for (const auto& [key, value] : members)
-        if (key == name) return value;
+    for (std::size_t i = 0; i < memberNames.size(); i++)
+        if (memberNames[i] == name) return memberValues[i];
     throw std::runtime_error("JSON member missing: " + name);
 }
 
 bool Json::has(const std::string& name) const {
     if (kind != Kind::Object) return false;
-    for (const auto& member : members)
-        if (member.first == name) return true;
+    for (const auto& memberName : memberNames)
+        if (memberName == name) return true;
     return false;
 }
 
@@ -154,7 +154,8 @@ private:
             if (peek() != '"') fail("expected a member name");
             std::string name = string();
             expect(':');
-            v.members.emplace_back(std::move(name), value());
+            v.memberNames.push_back(std::move(name));
+            v.memberValues.push_back(value());
             if (peek() == ',') {
                 pos_++;
                 continue;

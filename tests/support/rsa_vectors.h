@@ -38,7 +38,8 @@ struct Json {
     Kind kind = Kind::Null;
     std::string text;                                   // string value, or the number/literal as written
     std::vector<Json> items;                            // array elements
-    std::vector<std::pair<std::string, Json>> members;  // object members
+    std::vector<std::string> memberNames;               // object member names, in order
+    std::vector<Json> memberValues;                     // and their values
 
     // Member by name; throws when absent or when this is not an object.
     const Json& operator[](const std::string& name) const;
