@@ -1,7 +1,7 @@
 // Links the installed library and checks one known answer, so that a broken
 // install (missing header, wrong library path, missing symbol) fails loudly.
-#include <Corvane/CorvaneVersion.h>
-#include <Corvane/md5.h>
+// The umbrella header: every public header must be installed and compile.
+#include <Corvane/Corvane.h>
 
 #include <cstdio>
 #include <cstring>
