@@ -168,6 +168,19 @@ std::int32_t takeMessage(unsigned char* output, std::uint32_t* outputLen, const 
     return 0;
 }
 
+// Checks a decrypted block of the given type (00, type, filler, 00, message)
+// and copies its message out. Type-1 filler is all 0xFF; type-2 filler is any
+// non-zero bytes. The walk stops before the last byte, so a separator there
+// means the empty message.
+std::int32_t unpadBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* block,
+                        std::uint32_t modulusLen, unsigned char type) {
+    if (block[0] != 0 || block[1] != type) return QV_STATUS_BAD_DATA;
+    std::uint32_t i = 2;
+    while (i < modulusLen - 1 && (type == 1 ? block[i] == 0xFF : block[i] != 0)) i++;
+    if (block[i] != 0) return QV_STATUS_BAD_DATA;
+    return takeMessage(output, outputLen, block, i, modulusLen);
+}
+
 }  // namespace
 
 extern "C" {
@@ -234,15 +247,7 @@ int32_t QV_RSAPublicDecrypt(unsigned char* output, uint32_t* outputLen, const un
     unsigned char block[MAX_RSA_MODULUS_LEN] = {};
     std::uint32_t blockLen = 0;
     std::int32_t status = rsapublicfunc(block, &blockLen, input, inputLen, publicKey);
-    if (status == 0) {
-        if (block[0] != 0 || block[1] != 1) {
-            status = QV_STATUS_BAD_DATA;
-        } else {
-            std::uint32_t i = 2;
-            while (i < modulusLen - 1 && block[i] == 0xFF) i++;
-            status = block[i] != 0 ? QV_STATUS_BAD_DATA : takeMessage(output, outputLen, block, i, modulusLen);
-        }
-    }
+    if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, 1);
     corvane::secure_zero(block, sizeof block);
     return status;
 }
@@ -256,18 +261,9 @@ int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const u
     unsigned char block[MAX_RSA_MODULUS_LEN] = {};
     std::uint32_t blockLen = 0;
     std::int32_t status = rsaprivatefunc(block, &blockLen, input, inputLen, privateKey);
-    if (status == 0) {
-        if (block[0] != 0 || block[1] != 2) {
-            status = QV_STATUS_BAD_DATA;
-        } else {
-            // The first zero after the filler is the separator. It may be the
-            // last byte: that is the block of an empty message, which public
-            // encryption makes and peers send.
-            std::uint32_t i = 2;
-            while (i < modulusLen - 1 && block[i] != 0) i++;
-            status = block[i] != 0 ? QV_STATUS_BAD_DATA : takeMessage(output, outputLen, block, i, modulusLen);
-        }
-    }
+    // A type-2 block whose separator is its last byte (the empty message,
+    // which public encryption makes and peers send) is accepted.
+    if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, 2);
     corvane::secure_zero(block, sizeof block);
     return status;
 }
