@@ -181,6 +181,25 @@ std::int32_t unpadBlock(unsigned char* output, std::uint32_t* outputLen, const u
     return takeMessage(output, outputLen, block, i, modulusLen);
 }
 
+// The decryptions: the raw operation into a block buffer, then the check of
+// the block of the given type. The buffer is zeroed first so that the checks
+// read defined bytes even for blocks shorter than the header (keys of fewer
+// than 17 bits), and wiped whatever the outcome.
+template <typename Key, typename RawOperation>
+std::int32_t decryptBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                          std::uint32_t inputLen, const Key* key, RawOperation raw, unsigned char type) {
+    if (!keyBitsUsable(key->bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(key->bits);
+    if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
+
+    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
+    std::uint32_t blockLen = 0;
+    std::int32_t status = raw(block, &blockLen, input, inputLen, key);
+    if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, type);
+    corvane::secure_zero(block, sizeof block);
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -238,34 +257,14 @@ int32_t QV_RSAPrivateEncrypt(unsigned char* output, uint32_t* outputLen, const u
 
 int32_t QV_RSAPublicDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
                             uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey) {
-    if (!keyBitsUsable(publicKey->bits)) return QV_STATUS_BAD_LENGTH;
-    std::uint32_t modulusLen = modulusLenOf(publicKey->bits);
-    if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
-
-    // Zeroed so that the checks below read defined bytes even for blocks
-    // shorter than the header (keys of fewer than 17 bits).
-    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
-    std::uint32_t blockLen = 0;
-    std::int32_t status = rsapublicfunc(block, &blockLen, input, inputLen, publicKey);
-    if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, 1);
-    corvane::secure_zero(block, sizeof block);
-    return status;
+    return decryptBlock(output, outputLen, input, inputLen, publicKey, rsapublicfunc, 1);
 }
 
 int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
                              uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
-    if (!keyBitsUsable(privateKey->bits)) return QV_STATUS_BAD_LENGTH;
-    std::uint32_t modulusLen = modulusLenOf(privateKey->bits);
-    if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
-
-    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
-    std::uint32_t blockLen = 0;
-    std::int32_t status = rsaprivatefunc(block, &blockLen, input, inputLen, privateKey);
     // A type-2 block whose separator is its last byte (the empty message,
     // which public encryption makes and peers send) is accepted.
-    if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, 2);
-    corvane::secure_zero(block, sizeof block);
-    return status;
+    return decryptBlock(output, outputLen, input, inputLen, privateKey, rsaprivatefunc, 2);
 }
 
 }  // extern "C"
