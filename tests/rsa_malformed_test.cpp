@@ -211,7 +211,7 @@ TEST(RsaMalformed, KeySizesOutsideOneTo1024BitsAreRefused) {
 
 TEST(RsaMalformed, UnseededPoolIsRefusedAndNothingIsDrawn) {
     const RsaKey& key = cachedRsaKey(512);
-    R_RANDOM_STRUCT pool;
+    R_RANDOM_STRUCT pool{};
     QV_R_RandomInit(&pool);
     Bytes seed(255, 9);
     QV_R_RandomUpdate(&pool, seed.data(), 255);
