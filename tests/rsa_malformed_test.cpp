@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "rsa_calls.h"
 #include "rsa_keys.h"
@@ -30,6 +31,31 @@ struct BlockCase {
     std::int32_t status;
 };
 
+// Runs each case at 512 and 1024 bits: `makeInput` turns the block into the
+// ciphertext whose raw image it is, `decrypt` is the operation under test. A
+// case that should pass must yield the bytes after the block's first zero.
+template <std::size_t N>
+void expectBlockCases(const BlockCase (&cases)[N],
+                      const std::function<std::optional<Bytes>(const RsaKey&, const Bytes&)>& makeInput,
+                      const std::function<RsaResult(const RsaKey&, const Bytes&)>& decrypt) {
+    for (unsigned bits : {512u, 1024u}) {
+        const RsaKey& key = cachedRsaKey(bits);
+        const std::size_t k = key.modulusLen();
+        for (const auto& c : cases) {
+            Bytes block = c.make(k);
+            auto input = makeInput(key, block);
+            ASSERT_TRUE(input.has_value()) << c.name;
+            RsaResult r = decrypt(key, *input);
+            EXPECT_EQ(r.status, c.status) << c.name << " at " << bits << " bits";
+            if (c.status == 0) {
+                std::size_t sep = 2;
+                while (block[sep] != 0) sep++;
+                EXPECT_EQ(toHex(r.out), toHex(Bytes(block.begin() + static_cast<long>(sep) + 1, block.end())));
+            }
+        }
+    }
+}
+
 }  // namespace
 
 TEST(RsaMalformed, PrivateDecryptChecksTheType2Block) {
@@ -49,22 +75,9 @@ TEST(RsaMalformed, PrivateDecryptChecksTheType2Block) {
         {"first byte not zero", [](std::size_t k) { auto b = blockOf(k, {1, 2}, 0x33); b[20] = 0; return b; },
          QV_STATUS_BAD_DATA},
     };
-    for (unsigned bits : {512u, 1024u}) {
-        const RsaKey& key = cachedRsaKey(bits);
-        const std::size_t k = key.modulusLen();
-        for (const auto& c : cases) {
-            Bytes block = c.make(k);
-            auto input = opensslPublicEncrypt(key, block, RSA_NO_PADDING);
-            ASSERT_TRUE(input.has_value()) << c.name;
-            RsaResult r = callPrivateDecrypt(key.privateKey, *input);
-            EXPECT_EQ(r.status, c.status) << c.name << " at " << bits << " bits";
-            if (c.status == 0) {
-                std::size_t sep = 2;
-                while (block[sep] != 0) sep++;
-                EXPECT_EQ(toHex(r.out), toHex(Bytes(block.begin() + static_cast<long>(sep) + 1, block.end())));
-            }
-        }
-    }
+    expectBlockCases(
+        cases, [](const RsaKey& key, const Bytes& block) { return opensslPublicEncrypt(key, block, RSA_NO_PADDING); },
+        [](const RsaKey& key, const Bytes& input) { return callPrivateDecrypt(key.privateKey, input); });
 }
 
 TEST(RsaMalformed, PublicDecryptChecksTheType1Block) {
@@ -82,23 +95,10 @@ TEST(RsaMalformed, PublicDecryptChecksTheType1Block) {
         {"type byte 2", [](std::size_t k) { auto b = blockOf(k, {0, 2}, 0xFF); b[20] = 0; return b; },
          QV_STATUS_BAD_DATA},
     };
-    for (unsigned bits : {512u, 1024u}) {
-        const RsaKey& key = cachedRsaKey(bits);
-        const std::size_t k = key.modulusLen();
-        for (const auto& c : cases) {
-            Bytes block = c.make(k);
-            // The raw private operation makes an input whose public image is the block.
-            auto input = opensslPrivateDecrypt(key, block, RSA_NO_PADDING);
-            ASSERT_TRUE(input.has_value()) << c.name;
-            RsaResult r = callPublicDecrypt(key.publicKey, *input);
-            EXPECT_EQ(r.status, c.status) << c.name << " at " << bits << " bits";
-            if (c.status == 0) {
-                std::size_t sep = 2;
-                while (block[sep] != 0) sep++;
-                EXPECT_EQ(toHex(r.out), toHex(Bytes(block.begin() + static_cast<long>(sep) + 1, block.end())));
-            }
-        }
-    }
+    // The raw private operation makes an input whose public image is the block.
+    expectBlockCases(
+        cases, [](const RsaKey& key, const Bytes& block) { return opensslPrivateDecrypt(key, block, RSA_NO_PADDING); },
+        [](const RsaKey& key, const Bytes& input) { return callPublicDecrypt(key.publicKey, input); });
 }
 
 TEST(RsaMalformed, EmptyMessageRoundTripsBothWays) {
