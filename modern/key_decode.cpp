@@ -201,6 +201,17 @@ KeyStatus runRead(Record& key, Read read) noexcept {
     return status;
 }
 
+// Reads the whole file (into a buffer wiped afterwards), then the key from it.
+template <typename Record, typename ReadBytes>
+KeyStatus readFile(const char* path, Record& key, const KeyPassphrase& passphrase, ReadBytes read) noexcept {
+    detail::SecretBuffer file;
+    if (std::error_code error = detail::readSecretFile(path, file)) {
+        secure_zero_object(key);
+        return {error, 0};
+    }
+    return read(file.bytes(), key, passphrase);
+}
+
 }  // namespace
 
 KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_KEY& key,
@@ -231,22 +242,14 @@ KeyStatus loadRsaPrivateKey(std::span<const std::uint8_t> encoded, R_RSA_PRIVATE
 
 KeyStatus loadRsaPublicKeyFile(const char* path, R_RSA_PUBLIC_KEY& key,
                                const KeyPassphrase& passphrase) noexcept {
-    detail::SecretBuffer file;
-    if (std::error_code error = detail::readSecretFile(path, file)) {
-        secure_zero_object(key);
-        return {error, 0};
-    }
-    return loadRsaPublicKey(file.bytes(), key, passphrase);
+    return readFile(path, key, passphrase,
+                    [](auto bytes, auto& k, const auto& p) { return loadRsaPublicKey(bytes, k, p); });
 }
 
 KeyStatus loadRsaPrivateKeyFile(const char* path, R_RSA_PRIVATE_KEY& key,
                                 const KeyPassphrase& passphrase) noexcept {
-    detail::SecretBuffer file;
-    if (std::error_code error = detail::readSecretFile(path, file)) {
-        secure_zero_object(key);
-        return {error, 0};
-    }
-    return loadRsaPrivateKey(file.bytes(), key, passphrase);
+    return readFile(path, key, passphrase,
+                    [](auto bytes, auto& k, const auto& p) { return loadRsaPrivateKey(bytes, k, p); });
 }
 
 }  // namespace corvane

@@ -47,6 +47,14 @@ std::vector<std::uint8_t> runOrThrow(ByteView input, Operation operation) {
     return result;
 }
 
+// Move assignment of a key: the record changes hands and the source is wiped.
+template <typename Record>
+void takeRecord(Record& to, Record& from) noexcept {
+    if (&to == &from) return;
+    to = from;
+    secure_zero_object(from);
+}
+
 void checkRecordBits(unsigned bits) {
     if (bits == 0) corvane::detail::throwError(ErrorCode::keyInvalid);
     if (bits > MAX_RSA_MODULUS_BITS) corvane::detail::throwError(ErrorCode::keyTooLarge);
@@ -59,22 +67,12 @@ void checkRecordBits(unsigned bits) {
 
 RsaPublicKey::RsaPublicKey() noexcept { std::memset(&record_, 0, sizeof record_); }
 
-RsaPublicKey::RsaPublicKey(const RsaPublicKey& other) noexcept : record_(other.record_) {}
-
-RsaPublicKey& RsaPublicKey::operator=(const RsaPublicKey& other) noexcept {
-    record_ = other.record_;
-    return *this;
-}
-
 RsaPublicKey::RsaPublicKey(RsaPublicKey&& other) noexcept : record_(other.record_) {
     secure_zero_object(other.record_);
 }
 
 RsaPublicKey& RsaPublicKey::operator=(RsaPublicKey&& other) noexcept {
-    if (this != &other) {
-        record_ = other.record_;
-        secure_zero_object(other.record_);
-    }
+    takeRecord(record_, other.record_);
     return *this;
 }
 
@@ -149,22 +147,12 @@ std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature) const {
 
 RsaPrivateKey::RsaPrivateKey() noexcept { std::memset(&record_, 0, sizeof record_); }
 
-RsaPrivateKey::RsaPrivateKey(const RsaPrivateKey& other) noexcept : record_(other.record_) {}
-
-RsaPrivateKey& RsaPrivateKey::operator=(const RsaPrivateKey& other) noexcept {
-    record_ = other.record_;
-    return *this;
-}
-
 RsaPrivateKey::RsaPrivateKey(RsaPrivateKey&& other) noexcept : record_(other.record_) {
     secure_zero_object(other.record_);
 }
 
 RsaPrivateKey& RsaPrivateKey::operator=(RsaPrivateKey&& other) noexcept {
-    if (this != &other) {
-        record_ = other.record_;
-        secure_zero_object(other.record_);
-    }
+    takeRecord(record_, other.record_);
     return *this;
 }
 

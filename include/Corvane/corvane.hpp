@@ -228,11 +228,11 @@ public:
     // keyInvalid for 0).
     static RsaPublicKey fromRecord(const R_RSA_PUBLIC_KEY& record);
 
-    RsaPublicKey(const RsaPublicKey& other) noexcept;
-    RsaPublicKey& operator=(const RsaPublicKey& other) noexcept;
+    RsaPublicKey(const RsaPublicKey& other) noexcept = default;
+    RsaPublicKey& operator=(const RsaPublicKey& other) noexcept = default;
     RsaPublicKey(RsaPublicKey&& other) noexcept;             // other is left all zero
     RsaPublicKey& operator=(RsaPublicKey&& other) noexcept;  // likewise
-    ~RsaPublicKey();
+    ~RsaPublicKey();                                         // wipes the record
 
     const R_RSA_PUBLIC_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
@@ -271,11 +271,11 @@ public:
     // A copy of a CRT record; its bits must lie in 1..1024.
     static RsaPrivateKey fromRecord(const R_RSA_PRIVATE_KEY& record);
 
-    RsaPrivateKey(const RsaPrivateKey& other) noexcept;
-    RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept;
+    RsaPrivateKey(const RsaPrivateKey& other) noexcept = default;
+    RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey(RsaPrivateKey&& other) noexcept;             // other is left all zero
     RsaPrivateKey& operator=(RsaPrivateKey&& other) noexcept;  // likewise
-    ~RsaPrivateKey();
+    ~RsaPrivateKey();                                          // wipes the record
 
     const R_RSA_PRIVATE_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
