@@ -37,7 +37,7 @@ protected:
 
 std::int32_t des3Error(const Bytes& data, std::uint32_t operation) {
     Ref<NSData> input = make_ref<NSData>(data.data(), data.size());
-    Ref<NSData> key = make_ref<NSData>("0123456789abcdefghijklmn", 24);
+    Ref<NSData> key = make_ref<NSData>("0123456789abcdefghijklmn", std::size_t{24});
     std::int32_t error = 0;
     EXPECT_FALSE(QVDes3::createDes3Data(input.get(), key.get(), nullptr, operation, &error));
     return error;

@@ -32,8 +32,8 @@ TEST(HeaderNames, TripleDesOperationNamesLiveInNamespaceCorvane) {
     EXPECT_EQ(CCOperation{7}.value, 7);
     static_assert(corvane::kCCEncrypt == 0 && corvane::kCCDecrypt == 1);
     using namespace corvane;
-    auto data = make_ref<NSData>("eight by", 8);
-    auto key = make_ref<NSData>("a key of twenty-four b!!", 24);
+    auto data = make_ref<NSData>("eight by", std::size_t{8});
+    auto key = make_ref<NSData>("a key of twenty-four b!!", std::size_t{24});
     std::int32_t error = -1;
     Ref<NSData> sealed = QVDes3::createDes3Data(data.get(), key.get(), nullptr, corvane::kCCEncrypt, &error);
     ASSERT_TRUE(sealed);

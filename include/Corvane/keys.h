@@ -66,6 +66,7 @@ public:
     // No passphrase: an encrypted key is refused with keyEncrypted; nothing
     // ever prompts on a terminal.
     KeyPassphrase() noexcept = default;
+    // This text (an empty one declines, as a callback returning 0 does).
     KeyPassphrase(std::string_view text) noexcept : text_(text), given_(true) {}
     KeyPassphrase(const char* text) noexcept
         : text_(text != nullptr ? std::string_view(text) : std::string_view()), given_(text != nullptr) {}
