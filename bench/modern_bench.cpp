@@ -7,6 +7,9 @@
 //
 // The legacy side is measured as applications call it: Base64 results go to
 // an autorelease pool drained once per iteration; the modern side needs none.
+// The differences sought are a few percent, so on a shared machine run with
+// --benchmark_enable_random_interleaving=true --benchmark_repetitions=20,
+// which spreads the machine's drift over both sides.
 #include <Corvane/Foundation.h>
 #include <Corvane/QVGTMBase64.h>
 #include <Corvane/QVSimpleRSA.h>
