@@ -20,13 +20,20 @@
 #else
 
 // The two operation names are also given to applications by
-// <Corvane/QVDes3.h>; the shared guard keeps one definition per file.
+// <Corvane/QVDes3.h>, in namespace corvane and at global scope; the shared
+// guard keeps one definition per file, and the global names here and there
+// are both declarations of the same entities.
 #ifndef CORVANE_CC_OPERATION_DEFINED
 #define CORVANE_CC_OPERATION_DEFINED
-typedef uint32_t CCOperation;
+namespace corvane {
+using CCOperation = std::uint32_t;
 inline constexpr CCOperation kCCEncrypt = 0;
 inline constexpr CCOperation kCCDecrypt = 1;
+}  // namespace corvane
 #endif
+using corvane::CCOperation;
+using corvane::kCCDecrypt;
+using corvane::kCCEncrypt;
 
 typedef uint32_t CCAlgorithm;
 typedef uint32_t CCOptions;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli_run.h"
+#include "openssl_key_files.h"
 #include "test_support.h"
 
 using namespace corvane::test;
@@ -38,12 +39,8 @@ std::string oracle(const std::vector<std::string>& argv, const std::string& in =
     return r.out;
 }
 
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
-std::string randomText(Rng& rng, std::size_t n) {
-    return text(rng.bytes(n));
-}
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string randomText(Rng& rng, std::size_t n) { return text(rng.bytes(n)); }
 
 std::string strip(std::string s, char c) {
     s.erase(std::remove(s.begin(), s.end(), c), s.end());
@@ -109,8 +106,10 @@ TEST(CliUsage, MalformedCommandLinesExitTwoWithOneLine) {
         {{"rsa", "sign"}, "unknown action sign"},
         {{"rsa", "encrypt", "--message", "x"}, "a key is needed"},
         {{"rsa", "encrypt", "--modulus", "ab", "--message", "x"}, "go together"},
-        {{"rsa", "encrypt", "--modulus", "zz", "--exponent", "03", "--message", "x"}, "not a hexadecimal number"},
-        {{"rsa", "encrypt", "--modulus", "ab", "--exponent", "0x3", "--message", "x"}, "not a hexadecimal number"},
+        {{"rsa", "encrypt", "--modulus", "zz", "--exponent", "03", "--message", "x"},
+         "not a hexadecimal number"},
+        {{"rsa", "encrypt", "--modulus", "ab", "--exponent", "0x3", "--message", "x"},
+         "not a hexadecimal number"},
         {{"rsa", "encrypt", "--pubkey"}, "needs a value"},
         {{"rsa", "encrypt", "--pubkey", "k", "--modulus", "ab", "--exponent", "03"}, "not both"},
         {{"rsa", "encrypt", "--pubkey", "k", "--message", "x", "file"}, "unexpected argument"},
@@ -178,7 +177,8 @@ TEST(CliMd5, AgreesWithOpensslDgst) {
     EXPECT_EQ(r.out, expected);
 
     std::string data = randomText(rng, 777);
-    EXPECT_EQ(corvane({"md5"}, data).out, oracle({"openssl", "dgst", "-md5", "-r"}, data).substr(0, 32) + "  -\n");
+    EXPECT_EQ(corvane({"md5"}, data).out,
+              oracle({"openssl", "dgst", "-md5", "-r"}, data).substr(0, 32) + "  -\n");
 }
 
 TEST(CliMd5, EscapesFileNamesAsMd5sumDoes) {
@@ -216,12 +216,14 @@ TEST(CliBase64, AgreesWithCoreutilsInBothAlphabets) {
         SCOPED_TRACE("length " + std::to_string(n));
         EXPECT_EQ(corvane({"base64"}, data).out, reference + "\n");
         EXPECT_EQ(corvane({"base64", "--web-safe"}, data).out, webSafe(reference) + "\n");
-        EXPECT_EQ(corvane({"base64", "--web-safe", "--no-padding"}, data).out, strip(webSafe(reference), '=') + "\n");
+        EXPECT_EQ(corvane({"base64", "--web-safe", "--no-padding"}, data).out,
+                  strip(webSafe(reference), '=') + "\n");
 
         EXPECT_EQ(corvane({"base64", "-d"}, reference + "\n").out, data);
         EXPECT_EQ(corvane({"base64", "-d"}, oracle({"base64"}, data)).out, data);  // wrapped at 76
         EXPECT_EQ(corvane({"base64", "-d", "--web-safe"}, webSafe(reference)).out, data);
-        EXPECT_EQ(corvane({"base64", "--decode", "--web-safe"}, strip(webSafe(reference), '=') + "\n").out, data);
+        EXPECT_EQ(corvane({"base64", "--decode", "--web-safe"}, strip(webSafe(reference), '=') + "\n").out,
+                  data);
     }
 }
 
@@ -238,12 +240,12 @@ TEST(CliBase64, RefusesInvalidText) {
     REQUIRE_TOOL();
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"base64", "-d"}, "abc!"},
-        {{"base64", "-d"}, "QQ\n"},                  // the standard alphabet needs its padding
-        {{"base64", "-d"}, "-_8=\n"},                // web-safe characters
-        {{"base64", "-d", "--web-safe"}, "+/8=\n"},  // standard characters
-        {{"base64", "-d"}, "QQ==QQ==\n"},            // two joined encodings
-        {{"base64", "-d"}, "QR==\n"},                // non-canonical last character
-        {{"base64", "-d"}, "Q\n"},                   // a lone character
+        {{"base64", "-d"}, "QQ\n"},                            // the standard alphabet needs its padding
+        {{"base64", "-d"}, "-_8=\n"},                          // web-safe characters
+        {{"base64", "-d", "--web-safe"}, "+/8=\n"},            // standard characters
+        {{"base64", "-d"}, "QQ==QQ==\n"},                      // two joined encodings
+        {{"base64", "-d"}, "QR==\n"},                          // non-canonical last character
+        {{"base64", "-d"}, "Q\n"},                             // a lone character
         {{"base64", "-d"}, std::string("QQ==\0garbage", 12)},  // nothing after a NUL is dropped silently
     };
     for (const auto& [args, input] : cases)
@@ -260,41 +262,14 @@ TEST(CliBase64, UnreadableFileIsAFailure) {
 // ---------------------------------------------------------------------------
 // rsa
 
-// Key files made once for the suite with `openssl genpkey`, in every form the
-// tool reads.
-struct KeySet {
-    int bits;
-    std::string privatePkcs8, privateTraditional, privateDer;
-    std::string publicSpki, publicPkcs1, publicDer;
-    std::string modulusHex;
-};
-
+// Key files made once for the suite with `openssl genpkey`, converted to the
+// other forms the tool reads as the tests ask for them.
 class CliRsa : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (kTool == nullptr) return;
         dir_ = std::make_unique<TempDir>();
-        for (int bits : {512, 768, 1024, 2048}) {
-            KeySet k;
-            k.bits = bits;
-            std::string base = dir_->file("rsa" + std::to_string(bits));
-            k.privatePkcs8 = base + ".pem";
-            k.privateTraditional = base + ".trad.pem";
-            k.privateDer = base + ".der";
-            k.publicSpki = base + ".pub.pem";
-            k.publicPkcs1 = base + ".rsapub.pem";
-            k.publicDer = base + ".pub.der";
-            oracle({"openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + std::to_string(bits),
-                    "-out", k.privatePkcs8});
-            oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-traditional", "-out", k.privateTraditional});
-            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-outform", "DER", "-out", k.privateDer});
-            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-pubout", "-out", k.publicSpki});
-            oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-RSAPublicKey_out", "-out", k.publicPkcs1});
-            oracle({"openssl", "pkey", "-in", k.privatePkcs8, "-pubout", "-outform", "DER", "-out", k.publicDer});
-            std::string modulus = oracle({"openssl", "rsa", "-in", k.privatePkcs8, "-noout", "-modulus"});
-            k.modulusHex = strip(modulus.substr(modulus.find('=') + 1), '\n');
-            keys_[bits] = k;
-        }
+        for (unsigned bits : {512u, 768u, 1024u, 2048u}) keys_.emplace(bits, OpensslKeyFiles(*dir_, bits));
     }
     static void TearDownTestSuite() {
         keys_.clear();
@@ -302,43 +277,46 @@ protected:
     }
     void SetUp() override { REQUIRE_TOOL(); }
 
-    static const KeySet& key(int bits) { return keys_.at(bits); }
+    static OpensslKeyFiles& key(unsigned bits) { return keys_.at(bits); }
     static std::string write(const std::string& name, const std::string& contents) {
         return dir_->write(name, contents);
     }
-    static std::string opensslDecrypt(const KeySet& k, const std::string& block) {
-        return oracle({"openssl", "pkeyutl", "-decrypt", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey", k.privatePkcs8,
-                       "-in", write("block", block)});
+    static std::string opensslDecrypt(OpensslKeyFiles& k, const std::string& block) {
+        return oracle({"openssl", "pkeyutl", "-decrypt", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey",
+                       k.path(KeyForm::privatePkcs8Pem), "-in", write("block", block)});
     }
-    static std::string opensslEncrypt(const KeySet& k, const std::string& message) {
-        return oracle({"openssl", "pkeyutl", "-encrypt", "-pubin", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey",
-                       k.publicSpki, "-in", write("message", message)});
+    static std::string opensslEncrypt(OpensslKeyFiles& k, const std::string& message) {
+        return oracle({"openssl", "pkeyutl", "-encrypt", "-pubin", "-pkeyopt", "rsa_padding_mode:pkcs1",
+                       "-inkey", k.path(KeyForm::publicSpkiPem), "-in", write("message", message)});
     }
 
     static std::unique_ptr<TempDir> dir_;
-    static std::map<int, KeySet> keys_;
+    static std::map<unsigned, OpensslKeyFiles> keys_;
 };
 
 std::unique_ptr<TempDir> CliRsa::dir_;
-std::map<int, KeySet> CliRsa::keys_;
+std::map<unsigned, OpensslKeyFiles> CliRsa::keys_;
 
 TEST_F(CliRsa, KeyFileEncryptionDecryptsWithOpenssl) {
     Rng rng(0x25a);
-    for (int bits : {512, 768, 1024}) {
-        const KeySet& k = key(bits);
-        std::size_t longest = static_cast<std::size_t>(bits) / 8 - 11;
-        for (const std::string& pub : {k.publicSpki, k.publicPkcs1, k.publicDer, k.privatePkcs8}) {
+    for (unsigned bits : {512u, 768u, 1024u}) {
+        OpensslKeyFiles& k = key(bits);
+        std::size_t longest = bits / 8 - 11;
+        for (KeyForm form : {KeyForm::publicSpkiPem, KeyForm::publicPkcs1Pem, KeyForm::publicSpkiDer,
+                             KeyForm::certificatePem, KeyForm::privatePkcs8Pem}) {
+            const std::string& pub = k.path(form);
             for (std::size_t n : {std::size_t{0}, std::size_t{1}, longest}) {
                 SCOPED_TRACE(pub + ", " + std::to_string(n) + " bytes");
                 std::string message = randomText(rng, n);
                 RunResult raw = corvane({"rsa", "encrypt", "--pubkey", pub, "--raw"}, message);
                 ASSERT_EQ(raw.exitStatus, 0) << raw.err;
-                EXPECT_EQ(raw.out.size(), static_cast<std::size_t>(bits) / 8);
+                EXPECT_EQ(raw.out.size(), bits / 8);
                 EXPECT_EQ(opensslDecrypt(k, raw.out), message);
             }
         }
         // Default output: one line of Base64, and the --message form.
-        RunResult text = corvane({"rsa", "encrypt", "--pubkey", k.publicSpki, "--message", "attack at dawn"});
+        RunResult text = corvane(
+            {"rsa", "encrypt", "--pubkey", k.path(KeyForm::publicSpkiPem), "--message", "attack at dawn"});
         ASSERT_EQ(text.exitStatus, 0) << text.err;
         ASSERT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1);
         EXPECT_EQ(opensslDecrypt(k, oracle({"base64", "-d"}, text.out)), "attack at dawn");
@@ -346,32 +324,34 @@ TEST_F(CliRsa, KeyFileEncryptionDecryptsWithOpenssl) {
 }
 
 TEST_F(CliRsa, HexKeyEncryptionThroughTheClassDecryptsWithOpenssl) {
-    for (int bits : {512, 1024}) {
-        const KeySet& k = key(bits);
+    for (unsigned bits : {512u, 1024u}) {
+        OpensslKeyFiles& k = key(bits);
         for (const char* exponent : {"10001", "010001", "00010001"}) {
-            RunResult r = corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", exponent, "--message",
-                                   "hexadecimal key", "--raw"});
+            RunResult r = corvane({"rsa", "encrypt", "--modulus", k.modulusHex(), "--exponent", exponent,
+                                   "--message", "hexadecimal key", "--raw"});
             ASSERT_EQ(r.exitStatus, 0) << r.err;
-            EXPECT_EQ(r.out.size(), static_cast<std::size_t>(bits) / 8);
+            EXPECT_EQ(r.out.size(), bits / 8);
             EXPECT_EQ(opensslDecrypt(k, r.out), "hexadecimal key");
         }
     }
     // Message from standard input, lower-case digits.
-    std::string lower = key(512).modulusHex;
+    std::string lower = key(512).modulusHex();
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    RunResult r = corvane({"rsa", "encrypt", "--modulus", lower, "--exponent", "10001", "--raw"}, "from stdin");
+    RunResult r =
+        corvane({"rsa", "encrypt", "--modulus", lower, "--exponent", "10001", "--raw"}, "from stdin");
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(opensslDecrypt(key(512), r.out), "from stdin");
 }
 
 TEST_F(CliRsa, OpensslEncryptionDecryptsWithTheTool) {
     Rng rng(0xdec);
-    for (int bits : {512, 768, 1024}) {
-        const KeySet& k = key(bits);
-        for (const std::string& priv : {k.privatePkcs8, k.privateTraditional, k.privateDer}) {
+    for (unsigned bits : {512u, 768u, 1024u}) {
+        OpensslKeyFiles& k = key(bits);
+        for (KeyForm form : {KeyForm::privatePkcs8Pem, KeyForm::privatePkcs1Pem, KeyForm::privatePkcs8Der}) {
+            const std::string& priv = k.path(form);
             SCOPED_TRACE(priv);
-            std::string message = randomText(rng, static_cast<std::size_t>(bits) / 8 - 11);
+            std::string message = randomText(rng, bits / 8 - 11);
             std::string block = opensslEncrypt(k, message);
             RunResult raw = corvane({"rsa", "decrypt", "--key", priv, "--raw"}, block);
             EXPECT_EQ(raw.exitStatus, 0) << raw.err;
@@ -384,57 +364,60 @@ TEST_F(CliRsa, OpensslEncryptionDecryptsWithTheTool) {
 }
 
 TEST_F(CliRsa, EncryptionsOfOneMessageDiffer) {
-    const KeySet& k = key(512);
-    std::vector<std::string> args = {"rsa",        "encrypt", "--modulus", k.modulusHex,
+    OpensslKeyFiles& k = key(512);
+    const std::string& priv = k.path(KeyForm::privatePkcs8Pem);
+    std::vector<std::string> args = {"rsa",        "encrypt", "--modulus", k.modulusHex(),
                                      "--exponent", "10001",   "--message", "same"};
     RunResult a = corvane(args), b = corvane(args);
     ASSERT_EQ(a.exitStatus, 0);
     ASSERT_EQ(b.exitStatus, 0);
     EXPECT_NE(a.out, b.out);
-    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, a.out).out, "same");
-    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, b.out).out, "same");
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv}, a.out).out, "same");
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv}, b.out).out, "same");
 }
 
 TEST_F(CliRsa, RefusesMessagesThatDoNotFit) {
-    for (int bits : {512, 1024}) {
-        const KeySet& k = key(bits);
-        std::string tooLong(static_cast<std::size_t>(bits) / 8 - 10, 'm');
-        expectFailure(corvane({"rsa", "encrypt", "--pubkey", k.publicSpki}, tooLong), 1, "too long", "pubkey");
-        expectFailure(
-            corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", "10001", "--message", tooLong}), 1,
-            "too long", "hex key");
+    for (unsigned bits : {512u, 1024u}) {
+        OpensslKeyFiles& k = key(bits);
+        std::string tooLong(bits / 8 - 10, 'm');
+        expectFailure(corvane({"rsa", "encrypt", "--pubkey", k.path(KeyForm::publicSpkiPem)}, tooLong), 1,
+                      "too long", "pubkey");
+        expectFailure(corvane({"rsa", "encrypt", "--modulus", k.modulusHex(), "--exponent", "10001",
+                               "--message", tooLong}),
+                      1, "too long", "hex key");
     }
 }
 
 TEST_F(CliRsa, RefusesUnusableKeys) {
-    const KeySet& big = key(2048);
-    expectFailure(corvane({"rsa", "encrypt", "--pubkey", big.publicSpki, "--message", "x"}), 1, "at most 1024",
-                  "2048 pub");
-    expectFailure(corvane({"rsa", "decrypt", "--key", big.privatePkcs8}, "AAAA"), 1, "at most 1024", "2048 priv");
+    OpensslKeyFiles& big = key(2048);
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", big.path(KeyForm::publicSpkiPem), "--message", "x"}),
+                  1, "at most 1024", "2048 pub");
+    expectFailure(corvane({"rsa", "decrypt", "--key", big.path(KeyForm::privatePkcs8Pem)}, "AAAA"), 1,
+                  "at most 1024", "2048 priv");
 
     std::string junk = write("junk.pem", "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n");
-    expectFailure(corvane({"rsa", "encrypt", "--pubkey", junk, "--message", "x"}), 1, "not an RSA public key", "junk");
-    expectFailure(corvane({"rsa", "decrypt", "--key", key(512).publicSpki}, "AAAA"), 1,
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", junk, "--message", "x"}), 1, "not an RSA public key",
+                  "junk");
+    expectFailure(corvane({"rsa", "decrypt", "--key", key(512).path(KeyForm::publicSpkiPem)}, "AAAA"), 1,
                   "not an unencrypted RSA private key", "public key as private");
-    expectFailure(corvane({"rsa", "encrypt", "--pubkey", dir_->file("absent"), "--message", "x"}), 1, "No such file",
-                  "missing public key");
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", dir_->file("absent"), "--message", "x"}), 1,
+                  "No such file", "missing public key");
     expectFailure(corvane({"rsa", "decrypt", "--key", dir_->file("absent")}, "AAAA"), 1, "No such file",
                   "missing private key");
 
-    std::string encrypted = dir_->file("encrypted.pem");
-    oracle({"openssl", "pkey", "-in", key(512).privatePkcs8, "-aes128", "-passout", "pass:pw", "-out", encrypted});
-    expectFailure(corvane({"rsa", "decrypt", "--key", encrypted}, "AAAA"), 1, "unencrypted", "encrypted key");
+    expectFailure(corvane({"rsa", "decrypt", "--key", key(512).path(KeyForm::encryptedPkcs8Pem)}, "AAAA"), 1,
+                  "unencrypted", "encrypted key");
 
-    const KeySet& k = key(512);
+    std::string modulus = key(512).modulusHex();
     expectFailure(
-        corvane({"rsa", "encrypt", "--modulus", k.modulusHex.substr(2), "--exponent", "10001", "--message", "x"}), 1,
-        "512 to 1024 bits", "short modulus");
-    expectFailure(corvane({"rsa", "encrypt", "--modulus", k.modulusHex, "--exponent", "0000", "--message", "x"}), 1,
-                  "zero", "zero exponent");
+        corvane({"rsa", "encrypt", "--modulus", modulus.substr(2), "--exponent", "10001", "--message", "x"}),
+        1, "512 to 1024 bits", "short modulus");
+    expectFailure(corvane({"rsa", "encrypt", "--modulus", modulus, "--exponent", "0000", "--message", "x"}),
+                  1, "zero", "zero exponent");
 }
 
 TEST_F(CliRsa, RefusesDamagedBlocks) {
-    const KeySet& k = key(512);
+    const std::string& priv = key(512).path(KeyForm::privatePkcs8Pem);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {std::string(64, '\0'), "decryption failed"},    // decrypts to a block of type 0
         {std::string(64, '\xff'), "decryption failed"},  // not below the modulus
@@ -442,17 +425,15 @@ TEST_F(CliRsa, RefusesDamagedBlocks) {
         {std::string(65, '\x01'), "has 65 bytes"},
     };
     for (const auto& [block, fragment] : cases)
-        expectFailure(corvane({"rsa", "decrypt", "--key", k.privatePkcs8, "--raw"}, block), 1, fragment,
+        expectFailure(corvane({"rsa", "decrypt", "--key", priv, "--raw"}, block), 1, fragment,
                       std::to_string(block.size()) + " bytes");
-    expectFailure(corvane({"rsa", "decrypt", "--key", k.privatePkcs8}, "****\n"), 1, "not valid Base64", "Base64");
+    expectFailure(corvane({"rsa", "decrypt", "--key", priv}, "****\n"), 1, "not valid Base64", "Base64");
 }
 
 // ---------------------------------------------------------------------------
 // des3
 
-std::string hexOf(const std::string& s) {
-    return toHex(bytesOf(s));
-}
+std::string hexOf(const std::string& s) { return toHex(bytesOf(s)); }
 
 TEST(CliDes3, AgreesWithOpensslEnc) {
     REQUIRE_TOOL();
@@ -487,8 +468,9 @@ TEST(CliDes3, ShortKeysAndIvsAreZeroExtendedAndTheKeyIsTheDefaultIv) {
     EXPECT_EQ(corvane({"des3", "encrypt", "--raw", "--key", "secret"}, data).out,
               oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", keyHex.substr(0, 16)}, data));
     // A 3-byte IV: followed by 5 zero bytes.
-    EXPECT_EQ(corvane({"des3", "encrypt", "--raw", "--key-hex", hexOf("secret"), "--iv", "abc"}, data).out,
-              oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", hexOf("abc") + "0000000000"}, data));
+    EXPECT_EQ(
+        corvane({"des3", "encrypt", "--raw", "--key-hex", hexOf("secret"), "--iv", "abc"}, data).out,
+        oracle({"openssl", "enc", "-des-ede3-cbc", "-K", keyHex, "-iv", hexOf("abc") + "0000000000"}, data));
 }
 
 TEST(CliDes3, RefusesWhatDoesNotDecrypt) {
@@ -499,15 +481,19 @@ TEST(CliDes3, RefusesWhatDoesNotDecrypt) {
     std::string sealed = corvane({"des3", "encrypt", "--raw", "--key", right}, "a fixed message").out;
     ASSERT_EQ(sealed.size(), 16u);
     RunResult check = runProgram(
-        {"openssl", "enc", "-d", "-des-ede3-cbc", "-K", hexOf(wrong), "-iv", hexOf(wrong).substr(0, 16)}, sealed);
+        {"openssl", "enc", "-d", "-des-ede3-cbc", "-K", hexOf(wrong), "-iv", hexOf(wrong).substr(0, 16)},
+        sealed);
     ASSERT_NE(check.exitStatus, 0) << "pick other fixed keys: the wrong key happens to decrypt";
 
-    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", wrong}, sealed), 1, "decryption failed", "wrong key");
-    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, sealed.substr(0, 13)), 1, "decryption failed",
-                  "13 bytes");
+    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", wrong}, sealed), 1, "decryption failed",
+                  "wrong key");
+    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, sealed.substr(0, 13)), 1,
+                  "decryption failed", "13 bytes");
     expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, ""), 1, "decryption failed", "empty");
-    expectFailure(corvane({"des3", "decrypt", "--key", right}, "not base64!"), 1, "not valid Base64", "Base64");
-    expectFailure(corvane({"des3", "encrypt", "--key", right, "/nonexistent/file"}), 1, "/nonexistent/file", "file");
+    expectFailure(corvane({"des3", "decrypt", "--key", right}, "not base64!"), 1, "not valid Base64",
+                  "Base64");
+    expectFailure(corvane({"des3", "encrypt", "--key", right, "/nonexistent/file"}), 1, "/nonexistent/file",
+                  "file");
 }
 
 TEST(CliDes3, KeygenPrintsFreshHexKeys) {

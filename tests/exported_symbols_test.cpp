@@ -1,10 +1,13 @@
 // The shared library's dynamic symbol table must hold exactly the documented
-// C names, plus C++ symbols of namespace corvane (the classes and the object
-// layer), and nothing else of ours: no file-local helper, no test seam.
+// C names, plus C++ symbols of namespace corvane (the classes, the object
+// layer, the key readers, the error category and the modern layer), and
+// nothing else of ours: no file-local helper, no test seam, nothing of the
+// internal namespace corvane::detail.
 #include <Corvane/CorvaneVersion.h>
 #include <cxxabi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +68,21 @@ TEST(ExportedSymbols, ExactlyTheDocumentedCNamesAndNamespaceCorvane) {
         EXPECT_NE(readable.find("corvane::"), std::string::npos) << "unexpected export: " << readable;
         EXPECT_EQ(readable.find("test_seams"), std::string::npos) << "test seam exported: " << readable;
         EXPECT_EQ(readable.find("corvane::detail"), std::string::npos) << "internal exported: " << readable;
+    }
+}
+
+TEST(ExportedSymbols, TheKeyReadersErrorsAndModernLayerAreExported) {
+    std::set<std::string> readable;
+    for (const auto& name : definedDynamicSymbols()) readable.insert(demangle(name));
+    for (const char* prefix :
+         {"corvane::loadRsaPrivateKey(", "corvane::loadRsaPublicKeyFile(", "corvane::rsaPublicKeyFromHex(",
+          "corvane::rsaPrivateKeyToPem(", "corvane::errorCategory()", "corvane::errorMeaning(",
+          "corvane::v1::md5(", "corvane::v1::base64Decode(", "corvane::v1::RsaPrivateKey::decrypt(",
+          "corvane::v1::RandomPool::generate(", "corvane::v1::des3Encrypt(",
+          "typeinfo for corvane::v1::Error"}) {
+        bool found = std::any_of(readable.begin(), readable.end(),
+                                 [&](const std::string& name) { return name.rfind(prefix, 0) == 0; });
+        EXPECT_TRUE(found) << "not exported: " << prefix;
     }
 }
 

@@ -419,6 +419,22 @@ NSMutableData* QVGTMBase64PrivateMethods::baseDecode(const void* bytes, NSUInteg
     return result;
 }
 
+const char* QVGTMBase64PrivateMethods::encodeChars(bool webSafe) noexcept {
+    return webSafe ? kWebSafeBase64EncodeChars : kBase64EncodeChars;
+}
+
+const char* QVGTMBase64PrivateMethods::decodeChars(bool webSafe) noexcept {
+    return webSafe ? kWebSafeBase64DecodeChars.data() : kBase64DecodeChars.data();
+}
+
+NSUInteger QVGTMBase64PrivateMethods::encodedLength(NSUInteger length, bool padded) noexcept {
+    return EncodedLength(length, padded);
+}
+
+NSUInteger QVGTMBase64PrivateMethods::decodedCapacity(NSUInteger length) noexcept {
+    return DecodedCapacity(length);
+}
+
 // ---------------------------------------------------------------------------
 // QVGTMBase64: the two families over the coder.
 

@@ -40,6 +40,15 @@ struct QVGTMBase64PrivateMethods {
     // text (the destination may then hold partial output).
     static NSUInteger baseDecode(const void* srcBytes, NSUInteger srcLen, void* destBytes,
                                  NSUInteger destLen, const char* charset, bool requirePadding);
+
+    // For in-library callers of the byte-level coders (the modern layer):
+    // the alphabet and decode table of either family, as the class methods
+    // pass them, and the coder's own sizes for a destination: the exact
+    // encoded length, and the zero-filled room decoding needs.
+    static const char* encodeChars(bool webSafe) noexcept;
+    static const char* decodeChars(bool webSafe) noexcept;
+    static NSUInteger encodedLength(NSUInteger length, bool padded) noexcept;
+    static NSUInteger decodedCapacity(NSUInteger length) noexcept;
 };
 
 }  // namespace corvane

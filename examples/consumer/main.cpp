@@ -1,7 +1,9 @@
 // Links the installed library and checks one known answer, so that a broken
 // install (missing header, wrong library path, missing symbol) fails loudly.
-// The umbrella header: every public header must be installed and compile.
+// The umbrella header and the modern layer: every public header must be
+// installed and compile, and both APIs must link.
 #include <Corvane/Corvane.h>
+#include <Corvane/corvane.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,11 @@ int main() {
         std::fprintf(stderr, "consumer: MD5(\"abc\") is wrong\n");
         return 1;
     }
-    std::printf("consumer: linked Corvane %.1f, MD5(\"abc\") ok\n", CorvaneVersionNumber);
+    corvane::v1::Md5::Digest modern = corvane::v1::md5("abc");
+    if (std::memcmp(modern.data(), expected, sizeof expected) != 0) {
+        std::fprintf(stderr, "consumer: the modern layer's MD5(\"abc\") is wrong\n");
+        return 1;
+    }
+    std::printf("consumer: linked Corvane %.1f, MD5(\"abc\") ok through both APIs\n", CorvaneVersionNumber);
     return 0;
 }

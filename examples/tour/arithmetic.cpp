@@ -6,7 +6,8 @@
 
 int main() {
     const uint32_t digits = 4;  // 128 bits
-    NN_DIGIT one[MAX_NN_DIGITS], p[MAX_NN_DIGITS], pMinus1[MAX_NN_DIGITS], three[MAX_NN_DIGITS], result[MAX_NN_DIGITS];
+    NN_DIGIT one[MAX_NN_DIGITS], p[MAX_NN_DIGITS], pMinus1[MAX_NN_DIGITS], three[MAX_NN_DIGITS],
+        result[MAX_NN_DIGITS];
     QV_NN_Assign2Exp(p, 127, digits);  // p = 2^127
     QV_NN_Assign2Exp(one, 0, digits);  // 1
     QV_NN_Sub(p, p, one, digits);      // p = 2^127 - 1

@@ -16,11 +16,12 @@ int main() {
     NSMutableData* back = QVGTMBase64::webSafeDecodeString(webSafe);
     NSMutableData* bad = QVGTMBase64::decodeString(NSString::stringWithUTF8String("not Base64!"));
 
-    std::printf("standard: %s\nweb-safe: %s\ninvalid text gives %s\n", standard->UTF8String(), webSafe->UTF8String(),
-                bad == nullptr ? "nil" : "an object");
-    return std::strcmp(standard->UTF8String(), "+/+/ABA=") == 0 && std::strcmp(webSafe->UTF8String(), "-_-_ABA") == 0 &&
-                   back != nullptr && back->length() == sizeof bytes &&
-                   std::memcmp(back->bytes(), bytes, sizeof bytes) == 0 && bad == nullptr
+    std::printf("standard: %s\nweb-safe: %s\ninvalid text gives %s\n", standard->UTF8String(),
+                webSafe->UTF8String(), bad == nullptr ? "nil" : "an object");
+    return std::strcmp(standard->UTF8String(), "+/+/ABA=") == 0 &&
+                   std::strcmp(webSafe->UTF8String(), "-_-_ABA") == 0 && back != nullptr &&
+                   back->length() == sizeof bytes && std::memcmp(back->bytes(), bytes, sizeof bytes) == 0 &&
+                   bad == nullptr
                ? 0
                : 1;
 }

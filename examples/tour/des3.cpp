@@ -19,8 +19,8 @@ int main() {
     if (!opened) return 1;
 
     std::printf("key %.24s: %zu bytes -> %zu bytes -> \"%.*s\"\n", static_cast<const char*>(key->bytes()),
-                std::strlen(text), static_cast<std::size_t>(sealed->length()), static_cast<int>(opened->length()),
-                static_cast<const char*>(opened->bytes()));
+                std::strlen(text), static_cast<std::size_t>(sealed->length()),
+                static_cast<int>(opened->length()), static_cast<const char*>(opened->bytes()));
     // 16 bytes of input take a whole block of padding: 24 bytes out.
     return sealed->length() == 24 && opened->length() == plain->length() &&
                    std::memcmp(opened->bytes(), plain->bytes(), plain->length()) == 0

@@ -9,8 +9,10 @@ int main() {
     const char* part2 = "digest";
     MD5_CTX ctx;
     QvMD5Init(&ctx);
-    QvMD5Update(&ctx, reinterpret_cast<const unsigned char*>(part1), static_cast<uint32_t>(std::strlen(part1)));
-    QvMD5Update(&ctx, reinterpret_cast<const unsigned char*>(part2), static_cast<uint32_t>(std::strlen(part2)));
+    QvMD5Update(&ctx, reinterpret_cast<const unsigned char*>(part1),
+                static_cast<uint32_t>(std::strlen(part1)));
+    QvMD5Update(&ctx, reinterpret_cast<const unsigned char*>(part2),
+                static_cast<uint32_t>(std::strlen(part2)));
     unsigned char digest[16];
     QvMD5Final(digest, &ctx);  // also wipes ctx
 

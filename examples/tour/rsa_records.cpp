@@ -23,7 +23,8 @@ int main() {
     if (status == 0) status = QV_RSAPrivateDecrypt(back, &backLen, block, blockLen, &priv);
     QV_R_RandomFinal(&pool);
     bool encrypted = status == 0 && backLen == length && std::memcmp(back, message, length) == 0;
-    std::printf("public encrypt -> %u-byte block -> private decrypt: %s\n", blockLen, encrypted ? "ok" : "FAILED");
+    std::printf("public encrypt -> %u-byte block -> private decrypt: %s\n", blockLen,
+                encrypted ? "ok" : "FAILED");
 
     status = QV_RSAPrivateEncrypt(block, &blockLen, message, length, &priv);
     if (status == 0) status = QV_RSAPublicDecrypt(back, &backLen, block, blockLen, &pub);
@@ -32,8 +33,8 @@ int main() {
 
     // Too long for a 64-byte block: refused before anything is computed.
     unsigned char tooLong[54] = {0};
-    std::printf("54-byte message: status 0x%x\n",
-                static_cast<unsigned>(QV_RSAPrivateEncrypt(block, &blockLen, tooLong, sizeof tooLong, &priv)));
+    std::printf("54-byte message: status 0x%x\n", static_cast<unsigned>(QV_RSAPrivateEncrypt(
+                                                      block, &blockLen, tooLong, sizeof tooLong, &priv)));
     std::memset(&priv, 0, sizeof priv);
     return encrypted && signedBack ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // QVSimpleRSA: the typical request. Set a public key as hexadecimal text,
 // encrypt a short message; the holder of the private key decrypts it.
 #include <Corvane/QVSimpleRSA.h>
+#include <Corvane/keys.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,11 @@
 using namespace corvane;
 
 int main() {
+    // The public key as the two hexadecimal texts the class takes.
+    RsaHexKey hex;
+    if (rsaPublicKeyToHex(tour::publicKey(), hex)) return 1;
     Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
-    if (!rsa || rsa->setPublicKey(tour::kModulus, tour::kPublicExponent) != 0) return 1;
+    if (!rsa || rsa->setPublicKey(hex.modulus.c_str(), hex.exponent.c_str()) != 0) return 1;
 
     std::int32_t error = 0;
     Ref<NSData> block = rsa->createEncryptData("hello, peer", &error);  // new object: the Ref owns it
@@ -25,8 +29,10 @@ int main() {
     R_RSA_PRIVATE_KEY priv = tour::privateKey();
     unsigned char message[MAX_RSA_MODULUS_LEN];
     std::uint32_t length = 0;
-    std::int32_t status = QV_RSAPrivateDecrypt(message, &length, static_cast<const unsigned char*>(block->bytes()),
-                                               static_cast<std::uint32_t>(block->length()), &priv);
+    std::int32_t status =
+        QV_RSAPrivateDecrypt(message, &length, static_cast<const unsigned char*>(block->bytes()),
+                             static_cast<std::uint32_t>(block->length()), &priv);
+    std::memset(&priv, 0, sizeof priv);
     std::printf("decrypted: \"%.*s\"\n", static_cast<int>(length), reinterpret_cast<const char*>(message));
     return status == 0 && length == 11 && std::memcmp(message, "hello, peer", 11) == 0 ? 0 : 1;
 }

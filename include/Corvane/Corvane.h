@@ -1,5 +1,7 @@
-// Corvane: every public header at once. C++ only (the C headers md5.h,
-// nn.h, r_random.h, rsa.h and CorvaneVersion.h may be included alone from C).
+// Corvane: every public header of the legacy API at once, with the key
+// readers and the error codes. C++ only (the C headers md5.h, nn.h,
+// r_random.h, rsa.h and CorvaneVersion.h may be included alone from C). The
+// modern layer is <Corvane/corvane.hpp>, which stands alone.
 #ifndef CORVANE_CORVANE_H
 #define CORVANE_CORVANE_H
 
@@ -8,6 +10,8 @@
 #include "QVDes3.h"
 #include "QVGTMBase64.h"
 #include "QVSimpleRSA.h"
+#include "errors.h"
+#include "keys.h"
 #include "md5.h"
 #include "nn.h"
 #include "r_random.h"

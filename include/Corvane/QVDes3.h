@@ -17,14 +17,37 @@
 #include "CorvaneExport.h"
 #include "Foundation.h"
 
-// The operation names, as the platform's cipher header gives them.
-#if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
+// The operation argument of createDes3Data, named as the platform's cipher
+// header names it: corvane::CCOperation, corvane::kCCEncrypt (0) and
+// corvane::kCCDecrypt (1), and the same names at global scope, where legacy
+// code expects them (on Apple platforms they are the system header's own).
+// A translation unit with names of its own spelled kCCEncrypt, kCCDecrypt or
+// CCOperation defines CORVANE_NO_GLOBAL_CC_NAMES before including this
+// header and writes corvane::kCCEncrypt; <Corvane/corvane.hpp> declares
+// none of them.
+#if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>) && !defined(CORVANE_NO_GLOBAL_CC_NAMES)
 #include <CommonCrypto/CommonCryptor.h>
-#elif !defined(CORVANE_CC_OPERATION_DEFINED)
+namespace corvane {
+using ::CCOperation;
+using ::kCCDecrypt;
+using ::kCCEncrypt;
+}  // namespace corvane
+#else
+// One definition per translation unit, shared with the library's internal
+// cipher header.
+#ifndef CORVANE_CC_OPERATION_DEFINED
 #define CORVANE_CC_OPERATION_DEFINED
-typedef uint32_t CCOperation;
+namespace corvane {
+using CCOperation = std::uint32_t;
 inline constexpr CCOperation kCCEncrypt = 0;
 inline constexpr CCOperation kCCDecrypt = 1;
+}  // namespace corvane
+#endif
+#ifndef CORVANE_NO_GLOBAL_CC_NAMES
+using corvane::CCOperation;
+using corvane::kCCDecrypt;
+using corvane::kCCEncrypt;
+#endif
 #endif
 
 namespace corvane {

@@ -6,6 +6,7 @@
 #include <Corvane/QVDes3.h>
 #include <Corvane/QVGTMBase64.h>
 #include <Corvane/QVSimpleRSA.h>
+#include <Corvane/keys.h>
 #include <Corvane/rsa.h>
 
 #include <cstdio>
@@ -36,30 +37,13 @@ const char kHelp[] =
 
 constexpr std::string_view kMessage = "Meet me at the old mill at noon.";
 
-// Writes the hexadecimal number right-aligned in a record field.
-void putHexField(std::string_view hex, unsigned char* field, std::size_t width) {
-    auto bytes = parseHexBytes(hex);
-    if (!bytes || bytes->size() > width) failure("the built-in demonstration key is damaged");
-    std::memset(field, 0, width);
-    std::memcpy(field + (width - bytes->size()), bytes->data(), bytes->size());
-}
-
+// The demonstration key through the library's key reader.
 void demoPrivateKey(R_RSA_PRIVATE_KEY& key) {
-    std::memset(&key, 0, sizeof key);
-    key.bits = 512;
-    putHexField(demo_key::kModulus, key.modulus, sizeof key.modulus);
-    putHexField(demo_key::kPublicExponent, key.publicExponent, sizeof key.publicExponent);
-    putHexField(demo_key::kPrivateExponent, key.privateExponent, sizeof key.privateExponent);
-    putHexField(demo_key::kPrime1, key.prime[0], sizeof key.prime[0]);
-    putHexField(demo_key::kPrime2, key.prime[1], sizeof key.prime[1]);
-    putHexField(demo_key::kPrimeExponent1, key.primeExponent[0], sizeof key.primeExponent[0]);
-    putHexField(demo_key::kPrimeExponent2, key.primeExponent[1], sizeof key.primeExponent[1]);
-    putHexField(demo_key::kCoefficient, key.coefficient, sizeof key.coefficient);
+    if (!corvane::loadRsaPrivateKey(std::string_view(demo_key::kPrivateKeyPem), key))
+        failure("the built-in demonstration key is damaged");
 }
 
-std::string text(std::span<const std::uint8_t> bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string text(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 bool report(const char* step, bool matched) {
     std::printf("  %-44s %s\n", step, matched ? "matched" : "MISMATCH");
@@ -68,38 +52,51 @@ bool report(const char* step, bool matched) {
 
 bool rsaRoundTrip() {
     std::printf("RSA (512-bit demonstration key, PKCS #1 v1.5)\n");
+    R_RSA_PRIVATE_KEY key;
+    demoPrivateKey(key);
+    // The public half as the hexadecimal texts QVSimpleRSA takes.
+    R_RSA_PUBLIC_KEY publicKey{};
+    publicKey.bits = key.bits;
+    std::memcpy(publicKey.modulus, key.modulus, sizeof key.modulus);
+    std::memcpy(publicKey.exponent, key.publicExponent, sizeof key.publicExponent);
+    RsaHexKey hex;
+    if (corvane::rsaPublicKeyToHex(publicKey, hex)) failure("the built-in demonstration key is damaged");
+
     Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
     if (!rsa) failure("out of memory");
-    std::int32_t status = rsa->setPublicKey(demo_key::kModulus, demo_key::kPublicExponent);
+    std::int32_t status = rsa->setPublicKey(hex.modulus.c_str(), hex.exponent.c_str());
     std::printf("  setPublicKey -> %d\n", static_cast<int>(status));
-    if (status != 0) return report("public key accepted", false);
+    if (status != 0) {
+        secure_zero_object(key);
+        return report("public key accepted", false);
+    }
 
     std::string message(kMessage);
     std::int32_t error = 0;
     Ref<NSData> block = rsa->createEncryptData(message.c_str(), &error);
     std::printf("  message:   \"%s\" (%zu bytes)\n", message.c_str(), message.size());
     if (!block) {
+        secure_zero_object(key);
         std::printf("  createEncryptData failed, error %d\n", static_cast<int>(error));
         return report("encryption", false);
     }
     std::printf("  encrypted: %zu bytes, Base64:\n    %s\n", static_cast<std::size_t>(block->length()),
                 base64Encode(block->span(), Base64Family::standard).c_str());
 
-    R_RSA_PRIVATE_KEY key;
-    demoPrivateKey(key);
     unsigned char recovered[MAX_RSA_MODULUS_LEN];
     std::uint32_t recoveredLen = 0;
     std::int32_t decryptStatus =
         QV_RSAPrivateDecrypt(recovered, &recoveredLen, static_cast<const unsigned char*>(block->bytes()),
                              static_cast<std::uint32_t>(block->length()), &key);
     secure_zero_object(key);
-    bool ok =
-        decryptStatus == 0 && std::string_view(reinterpret_cast<const char*>(recovered), recoveredLen) == kMessage;
+    bool ok = decryptStatus == 0 &&
+              std::string_view(reinterpret_cast<const char*>(recovered), recoveredLen) == kMessage;
     if (decryptStatus == 0)
         std::printf("  decrypted: \"%.*s\"\n", static_cast<int>(recoveredLen),
                     reinterpret_cast<const char*>(recovered));
     else
-        std::printf("  QV_RSAPrivateDecrypt failed with status 0x%04x\n", static_cast<unsigned>(decryptStatus));
+        std::printf("  QV_RSAPrivateDecrypt failed with status 0x%04x\n",
+                    static_cast<unsigned>(decryptStatus));
     secure_zero(recovered, sizeof recovered);
     return report("RSA encrypt, then decrypt", ok);
 }
@@ -134,12 +131,12 @@ bool base64RoundTrips() {
         Base64Family family;
         bool padded;
     };
-    for (const Case& c :
-         {Case{"standard", Base64Family::standard, true}, Case{"web-safe, padded", Base64Family::webSafe, true},
-          Case{"web-safe, unpadded", Base64Family::webSafe, false}}) {
+    for (const Case& c : {Case{"standard", Base64Family::standard, true},
+                          Case{"web-safe, padded", Base64Family::webSafe, true},
+                          Case{"web-safe, unpadded", Base64Family::webSafe, false}}) {
         std::string encoded = base64Encode(sample, c.family, c.padded);
-        auto decoded =
-            base64Decode(std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()), c.family);
+        auto decoded = base64Decode(
+            std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()), c.family);
         bool ok = decoded && Bytes(std::begin(sample), std::end(sample)) == *decoded;
         std::printf("  %-19s %-12s (%s)\n", c.name, encoded.c_str(), toHex(sample).c_str());
         allOk = report((std::string(c.name) + " encode, then decode").c_str(), ok) && allOk;

@@ -1,0 +1,173 @@
+// The modern layer's overhead over the legacy calls it stands on: MD5 of
+// 1 KiB, Base64 encoding and decoding of 1 KiB, and RSA-1024 encryption
+// (from a pool seeded once, and with a fresh pool per call as QVSimpleRSA
+// does). Each case runs the legacy call ("corvane") and the modern one
+// ("modern") in the same binary, so the printed ratio is modern time /
+// legacy time: 1.00x is no overhead, 1.05x is 5%.
+//
+// The legacy side is measured as applications call it: Base64 results go to
+// an autorelease pool drained once per iteration; the modern side needs none.
+// The differences sought are a few percent, so on a shared machine run with
+// --benchmark_enable_random_interleaving=true --benchmark_repetitions=20,
+// which spreads the machine's drift over both sides.
+#include <Corvane/Foundation.h>
+#include <Corvane/QVGTMBase64.h>
+#include <Corvane/QVSimpleRSA.h>
+#include <Corvane/keys.h>
+#include <Corvane/md5.h>
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <Corvane/corvane.hpp>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace cv = corvane::v1;
+
+namespace {
+
+std::vector<std::uint8_t> randomBytes(std::size_t n) {
+    std::mt19937_64 rng(n);
+    std::vector<std::uint8_t> b(n);
+    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+const std::vector<std::uint8_t> kKiB = randomBytes(1024);
+
+// A 1024-bit public key from OpenSSL, through the key reader.
+const R_RSA_PUBLIC_KEY& publicKey1024() {
+    static const R_RSA_PUBLIC_KEY key = [] {
+        EVP_PKEY* pkey = EVP_RSA_gen(1024);
+        BIO* bio = BIO_new(BIO_s_mem());
+        if (pkey == nullptr || bio == nullptr || PEM_write_bio_PUBKEY(bio, pkey) != 1) std::abort();
+        char* pem = nullptr;
+        long length = BIO_get_mem_data(bio, &pem);
+        R_RSA_PUBLIC_KEY record;
+        if (!corvane::loadRsaPublicKey(std::string_view(pem, static_cast<std::size_t>(length)), record))
+            std::abort();
+        BIO_free(bio);
+        EVP_PKEY_free(pkey);
+        return record;
+    }();
+    return key;
+}
+
+// A short message, as QVSimpleRSA encrypts: a key or a PIN.
+const std::vector<std::uint8_t> kMessage(32, 0x5A);
+
+// ---- MD5 ------------------------------------------------------------------
+
+void md5Legacy(benchmark::State& state) {
+    unsigned char digest[16];
+    for (auto _ : state) {
+        MD5_CTX ctx;
+        QvMD5Init(&ctx);
+        QvMD5Update(&ctx, kKiB.data(), static_cast<std::uint32_t>(kKiB.size()));
+        QvMD5Final(digest, &ctx);
+        benchmark::DoNotOptimize(digest);
+    }
+}
+
+void md5Modern(benchmark::State& state) {
+    for (auto _ : state) {
+        cv::Md5::Digest digest = cv::md5(kKiB);
+        benchmark::DoNotOptimize(digest);
+    }
+}
+
+// ---- Base64 ---------------------------------------------------------------
+
+void encodeLegacy(benchmark::State& state) {
+    for (auto _ : state) {
+        corvane::NSAutoreleasePool pool;
+        auto* text = corvane::QVGTMBase64::encodeBytes(kKiB.data(), kKiB.size());
+        benchmark::DoNotOptimize(text);
+    }
+}
+
+void encodeModern(benchmark::State& state) {
+    for (auto _ : state) {
+        std::string text = cv::base64Encode(kKiB);
+        benchmark::DoNotOptimize(text);
+    }
+}
+
+const std::string kKiBText = cv::base64Encode(kKiB);
+
+void decodeLegacy(benchmark::State& state) {
+    for (auto _ : state) {
+        corvane::NSAutoreleasePool pool;
+        auto* bytes = corvane::QVGTMBase64::decodeBytes(kKiBText.data(), kKiBText.size());
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+
+void decodeModern(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<std::uint8_t> bytes = cv::base64Decode(kKiBText);
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+
+// ---- RSA-1024 encryption ----------------------------------------------------
+
+void encryptLegacy(benchmark::State& state) {
+    const R_RSA_PUBLIC_KEY& key = publicKey1024();
+    R_RANDOM_STRUCT pool;
+    QV_R_RandomCreate(&pool);
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    std::uint32_t blockLen = 0;
+    for (auto _ : state) {
+        if (QV_RSAPublicEncrypt(block, &blockLen, kMessage.data(),
+                                static_cast<std::uint32_t>(kMessage.size()), &key, &pool) != 0)
+            state.SkipWithError("encryption failed");
+        benchmark::DoNotOptimize(block);
+    }
+    QV_R_RandomFinal(&pool);
+}
+
+void encryptModern(benchmark::State& state) {
+    cv::RsaPublicKey key = cv::RsaPublicKey::fromRecord(publicKey1024());
+    cv::RandomPool pool;
+    for (auto _ : state) {
+        std::vector<std::uint8_t> block = key.encrypt(kMessage, pool);
+        benchmark::DoNotOptimize(block);
+    }
+}
+
+void freshPoolLegacy(benchmark::State& state) {
+    corvane::RsaHexKey hex;
+    if (corvane::rsaPublicKeyToHex(publicKey1024(), hex)) std::abort();
+    corvane::Ref<corvane::QVSimpleRSA> rsa = corvane::make_ref<corvane::QVSimpleRSA>();
+    if (rsa->setPublicKey(hex.modulus.c_str(), hex.exponent.c_str()) != 0) std::abort();
+    for (auto _ : state) {
+        std::int32_t error = 0;
+        corvane::Ref<corvane::NSData> block =
+            rsa->createEncryptData(kMessage.data(), static_cast<std::int64_t>(kMessage.size()), &error);
+        benchmark::DoNotOptimize(block);
+    }
+}
+
+void freshPoolModern(benchmark::State& state) {
+    cv::RsaPublicKey key = cv::RsaPublicKey::fromRecord(publicKey1024());
+    for (auto _ : state) {
+        std::vector<std::uint8_t> block = key.encrypt(kMessage);
+        benchmark::DoNotOptimize(block);
+    }
+}
+
+}  // namespace
+
+BENCHMARK(md5Legacy)->Name("md5/1KiB/corvane");
+BENCHMARK(md5Modern)->Name("md5/1KiB/modern");
+BENCHMARK(encodeLegacy)->Name("base64-encode/1KiB/corvane");
+BENCHMARK(encodeModern)->Name("base64-encode/1KiB/modern");
+BENCHMARK(decodeLegacy)->Name("base64-decode/1KiB/corvane");
+BENCHMARK(decodeModern)->Name("base64-decode/1KiB/modern");
+BENCHMARK(encryptLegacy)->Name("rsa-encrypt/1024/corvane");
+BENCHMARK(encryptModern)->Name("rsa-encrypt/1024/modern");
+BENCHMARK(freshPoolLegacy)->Name("rsa-encrypt-fresh-pool/1024/corvane");
+BENCHMARK(freshPoolModern)->Name("rsa-encrypt-fresh-pool/1024/modern");

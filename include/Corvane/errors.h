@@ -1,0 +1,76 @@
+// Corvane's error codes as one enum, a std::error_category for them, and a
+// function that says what each code means. C++ only.
+//
+// The enum gathers three families under their existing integer values, which
+// never change:
+//  - the classes' error cells and setPublicKey's result (0, -2 to -6);
+//  - the statuses of the RSA and random-pool functions (0x0401, 0x0406,
+//    0x0408, as QV_STATUS_* in <Corvane/rsa.h>);
+//  - the key loaders of <Corvane/keys.h> (0x0501 and up).
+// So an int32_t that a legacy call wrote converts without translation:
+//
+//   std::int32_t err = 0;
+//   Ref<NSData> out = QVDes3::createDes3DecryptData(data, key, iv, &err);
+//   if (!out) std::puts(corvane::errorMeaning(err));          // "the cipher refused ..."
+//   std::error_code ec = corvane::ErrorCode(err);             // category "corvane"
+//
+// errorCategory().message(v) is errorMeaning(v). Codes compare equal to
+// portable conditions where one fits: outOfMemory to
+// std::errc::not_enough_memory, invalidInput to std::errc::invalid_argument.
+// Everything here is thread-safe.
+#ifndef CORVANE_ERRORS_H
+#define CORVANE_ERRORS_H
+
+#include <cstdint>
+#include <system_error>
+#include <type_traits>
+
+#include "CorvaneExport.h"
+
+namespace corvane {
+
+enum class ErrorCode : std::int32_t {
+    ok = 0,
+
+    // The classes' codes.
+    invalidInput = -2,        // missing or malformed input, no key set, length out of range
+    outOfMemory = -3,         // an allocation failed
+    encryptionRefused = -4,   // the triple-DES cipher refused an encryption
+    decryptionRefused = -5,   // the triple-DES cipher refused a decryption (bad length or padding)
+    rsaOperationFailed = -6,  // QVSimpleRSA: the RSA block operation returned a status
+
+    // The RSA and random-pool statuses.
+    badData = 0x0401,    // QV_STATUS_BAD_DATA: input not below the modulus, or a malformed block
+    badLength = 0x0406,  // QV_STATUS_BAD_LENGTH: message or input too long, or an unusable key size
+    notSeeded = 0x0408,  // QV_STATUS_NOT_SEEDED: the random pool still wants seed bytes
+
+    // The key loaders.
+    keyUnreadable = 0x0501,    // not an RSA key of the kind asked for, in PEM or DER
+    keyTooLarge = 0x0502,      // the modulus has more than 1024 bits
+    keyTooSmall = 0x0503,      // the modulus has fewer than 96 bits
+    keyEncrypted = 0x0504,     // the private key is encrypted and no passphrase was given
+    wrongPassphrase = 0x0505,  // the passphrase does not decrypt the private key
+    keyIncomplete = 0x0506,    // the key lacks its modulus, an exponent or a CRT value
+    multiPrimeKey = 0x0507,    // the key has more than two primes
+    keyDoesNotFit = 0x0508,    // a value is longer than its field (a prime above 512 bits)
+    keyInvalid = 0x0509,       // not a usable key: even modulus, zero exponent, bad hexadecimal
+};
+
+// The category of every ErrorCode; its name is "corvane".
+CORVANE_EXPORT const std::error_category& errorCategory() noexcept;
+
+// One English sentence (no final period) for the code, for every value an
+// ErrorCode, a class error cell or a QV_ status can take; "unknown Corvane
+// error code" for any other. The text is static: never freed, never changed.
+CORVANE_EXPORT const char* errorMeaning(std::int32_t code) noexcept;
+
+inline std::error_code make_error_code(ErrorCode code) noexcept {
+    return {static_cast<int>(code), errorCategory()};
+}
+
+}  // namespace corvane
+
+template <>
+struct std::is_error_code_enum<corvane::ErrorCode> : std::true_type {};
+
+#endif  // CORVANE_ERRORS_H

@@ -1,0 +1,15 @@
+#include "modern_support.h"
+
+namespace corvane {
+
+namespace v1 {
+
+Error::Error(std::error_code code) : std::system_error(code) {}
+Error::Error(ErrorCode code) : std::system_error(make_error_code(code)) {}
+Error::~Error() = default;
+
+}  // namespace v1
+
+void detail::throwError(std::error_code code) { throw v1::Error(code); }
+
+}  // namespace corvane

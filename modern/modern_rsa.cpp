@@ -1,0 +1,215 @@
+// The modern layer's RSA: key objects holding the legacy records, and the
+// four block operations over them.
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "modern_support.h"
+#include "secure_zero.h"
+
+namespace corvane::v1 {
+
+namespace {
+
+// Runs one block operation into a stack block that is wiped afterwards,
+// since a decryption leaves the plaintext there. The result or the error.
+template <typename Operation>
+std::vector<std::uint8_t> runBlockOperation(ByteView input, std::error_code& error,
+                                            Operation operation) noexcept {
+    error.clear();
+    if (input.size() > std::numeric_limits<std::uint32_t>::max()) {
+        error = ErrorCode::badLength;
+        return {};
+    }
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    std::uint32_t blockLen = 0;
+    std::int32_t status = operation(block, &blockLen, corvane::detail::bytesOrEmpty(input),
+                                    static_cast<std::uint32_t>(input.size()));
+    std::vector<std::uint8_t> result;
+    if (status != 0) {
+        error = static_cast<ErrorCode>(status);
+    } else {
+        try {
+            result.assign(block, block + (blockLen <= sizeof block ? blockLen : sizeof block));
+        } catch (const std::bad_alloc&) {
+            error = ErrorCode::outOfMemory;
+        }
+    }
+    secure_zero(block, sizeof block);
+    return result;
+}
+
+template <typename Operation>
+std::vector<std::uint8_t> runOrThrow(ByteView input, Operation operation) {
+    std::error_code error;
+    std::vector<std::uint8_t> result = runBlockOperation(input, error, operation);
+    corvane::detail::throwIfError(error);
+    return result;
+}
+
+// Move assignment of a key: the record changes hands and the source is wiped.
+template <typename Record>
+void takeRecord(Record& to, Record& from) noexcept {
+    if (&to == &from) return;
+    to = from;
+    secure_zero_object(from);
+}
+
+void checkRecordBits(unsigned bits) {
+    if (bits == 0) corvane::detail::throwError(ErrorCode::keyInvalid);
+    if (bits > MAX_RSA_MODULUS_BITS) corvane::detail::throwError(ErrorCode::keyTooLarge);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// RsaPublicKey
+
+RsaPublicKey::RsaPublicKey() noexcept { std::memset(&record_, 0, sizeof record_); }
+
+RsaPublicKey::RsaPublicKey(RsaPublicKey&& other) noexcept : record_(other.record_) {
+    secure_zero_object(other.record_);
+}
+
+RsaPublicKey& RsaPublicKey::operator=(RsaPublicKey&& other) noexcept {
+    takeRecord(record_, other.record_);
+    return *this;
+}
+
+RsaPublicKey::~RsaPublicKey() { secure_zero_object(record_); }
+
+RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+    RsaPublicKey key;
+    corvane::detail::throwIfError(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase).error);
+    return key;
+}
+
+RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+    RsaPublicKey key;
+    corvane::detail::throwIfError(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase).error);
+    return key;
+}
+
+RsaPublicKey RsaPublicKey::fromHex(std::string_view modulus, std::string_view exponent) {
+    RsaPublicKey key;
+    corvane::detail::throwIfError(rsaPublicKeyFromHex(modulus, exponent, key.record_).error);
+    return key;
+}
+
+RsaPublicKey RsaPublicKey::fromRecord(const R_RSA_PUBLIC_KEY& record) {
+    checkRecordBits(record.bits);
+    RsaPublicKey key;
+    key.record_ = record;
+    return key;
+}
+
+RsaHexKey RsaPublicKey::toHex() const {
+    RsaHexKey hex;
+    corvane::detail::throwIfError(rsaPublicKeyToHex(record_, hex));
+    return hex;
+}
+
+std::string RsaPublicKey::toPem(RsaKeyFormat format) const {
+    std::string pem;
+    corvane::detail::throwIfError(rsaPublicKeyToPem(record_, pem, format));
+    return pem;
+}
+
+std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message) const {
+    RandomPool pool;
+    return encrypt(message, pool);
+}
+
+std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message, RandomPool& pool) const {
+    return runOrThrow(message, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
+                                   std::uint32_t inLen) {
+        return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
+    });
+}
+
+std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature, std::error_code& error) const noexcept {
+    return runBlockOperation(
+        signature, error,
+        [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+            return QV_RSAPublicDecrypt(out, outLen, in, inLen, &record_);
+        });
+}
+
+std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature) const {
+    std::error_code error;
+    std::vector<std::uint8_t> message = recover(signature, error);
+    corvane::detail::throwIfError(error);
+    return message;
+}
+
+// ---------------------------------------------------------------------------
+// RsaPrivateKey
+
+RsaPrivateKey::RsaPrivateKey() noexcept { std::memset(&record_, 0, sizeof record_); }
+
+RsaPrivateKey::RsaPrivateKey(RsaPrivateKey&& other) noexcept : record_(other.record_) {
+    secure_zero_object(other.record_);
+}
+
+RsaPrivateKey& RsaPrivateKey::operator=(RsaPrivateKey&& other) noexcept {
+    takeRecord(record_, other.record_);
+    return *this;
+}
+
+RsaPrivateKey::~RsaPrivateKey() { secure_zero_object(record_); }
+
+RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+    RsaPrivateKey key;
+    corvane::detail::throwIfError(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase).error);
+    return key;
+}
+
+RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+    RsaPrivateKey key;
+    corvane::detail::throwIfError(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase).error);
+    return key;
+}
+
+RsaPrivateKey RsaPrivateKey::fromRecord(const R_RSA_PRIVATE_KEY& record) {
+    checkRecordBits(record.bits);
+    RsaPrivateKey key;
+    key.record_ = record;
+    return key;
+}
+
+RsaPublicKey RsaPrivateKey::publicKey() const noexcept {
+    RsaPublicKey key;
+    key.record_.bits = record_.bits;
+    std::memcpy(key.record_.modulus, record_.modulus, sizeof record_.modulus);
+    std::memcpy(key.record_.exponent, record_.publicExponent, sizeof record_.publicExponent);
+    return key;
+}
+
+std::string RsaPrivateKey::toPem(RsaKeyFormat format, std::string_view passphrase) const {
+    std::string pem;
+    corvane::detail::throwIfError(rsaPrivateKeyToPem(record_, pem, format, passphrase));
+    return pem;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, std::error_code& error) const noexcept {
+    return runBlockOperation(
+        block, error,
+        [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+            return QV_RSAPrivateDecrypt(out, outLen, in, inLen, &record_);
+        });
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block) const {
+    std::error_code error;
+    std::vector<std::uint8_t> message = decrypt(block, error);
+    corvane::detail::throwIfError(error);
+    return message;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::sign(ByteView message) const {
+    return runOrThrow(
+        message, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
+                     std::uint32_t inLen) { return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_); });
+}
+
+}  // namespace corvane::v1
