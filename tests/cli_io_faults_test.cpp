@@ -201,7 +201,7 @@ TEST(CliIoFaults, InputFailingPartWayIsAFailureWithNothingWritten) {
         std::string context = args[0] + (args.size() > 1 ? " " + args[1] : "");
         // Base64 text, so that every command accepts what it gets before the error.
         int in = inputFailingAfter(std::string(800, 'Q'));
-        ASSERT_GE(in, 0) << "no pseudo-terminal";
+        if (in < 0) GTEST_SKIP() << "no pseudo-terminal to stand for a failing input";
         std::string outPath = dir.file("out");
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         int status = waitFor(startTool(args, in, out, dir.file("err")));
