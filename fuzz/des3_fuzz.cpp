@@ -1,20 +1,24 @@
-// Decryption of arbitrary data under arbitrary keys and IVs. The first input
-// byte picks the key length (0-31) and the second the IV length (0-15, or
-// nil); key and IV bytes follow, the rest is the ciphertext.
+// QVDes3 against OpenSSL's DES-EDE3-CBC, called directly (not through the
+// library's cipher adapter), for arbitrary keys, IVs and data. The first
+// input byte gives the key length (0-31) and the second the IV length (0-15,
+// or nil from 0xF0); key and IV bytes follow, the rest is the data.
 //
-// Checked: no crash or overrun; success exactly when the adapter accepts the
-// same ciphertext under the zero-extended or cut key and IV; a result never
-// longer than the input and never a reused error code; and every success
-// encrypts back to the input under the same key and IV.
+// Checked, under the class's rules (key zero-extended or cut to 24 bytes; IV
+// likewise to 8, or the key's first 8 bytes when nil):
+//  - encrypting the data gives OpenSSL's ciphertext, and decrypting that
+//    gives the data back;
+//  - decrypting the data as a ciphertext succeeds exactly when OpenSSL's
+//    does, with the same bytes; otherwise it is nil with error -5.
 #include <Corvane/QVDes3.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
-
-#include "CommonCrypto.h"
 
 using corvane::make_ref;
 using corvane::NSData;
@@ -27,6 +31,28 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
+// OpenSSL's DES-EDE3-CBC with PKCS #7 padding; nullopt when it refuses.
+std::optional<Bytes> openssl(bool encrypt, const std::uint8_t key[24], const std::uint8_t iv[8],
+                             const std::uint8_t* data, std::size_t length) {
+    static EVP_CIPHER* const cipher = EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr);
+    std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    check(cipher != nullptr && ctx != nullptr);
+    Bytes out(length + 8);
+    int moved = 0, last = 0;
+    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, iv, encrypt ? 1 : 0) != 1 ||
+        EVP_CipherUpdate(ctx.get(), out.data(), &moved, data, static_cast<int>(length)) != 1 ||
+        EVP_CipherFinal_ex(ctx.get(), out.data() + moved, &last) != 1)
+        return std::nullopt;
+    out.resize(static_cast<std::size_t>(moved + last));
+    return out;
+}
+
+bool same(const NSData* d, const Bytes& b) {
+    return std::equal(d->span().begin(), d->span().end(), b.begin(), b.end());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -36,36 +62,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::size_t ivLength = nilIv ? 0 : std::min<std::size_t>(bytes[1] % 16, size - 2 - keyLength);
     const std::uint8_t* key = bytes + 2;
     const std::uint8_t* iv = key + keyLength;
-    const std::uint8_t* cipher = iv + ivLength;
-    const std::size_t cipherLength = size - 2 - keyLength - ivLength;
+    const std::uint8_t* data = iv + ivLength;
+    const std::size_t dataLength = size - 2 - keyLength - ivLength;
 
     Ref<NSData> keyData = make_ref<NSData>(key, keyLength);
     Ref<NSData> ivData = nilIv ? Ref<NSData>() : make_ref<NSData>(iv, ivLength);
-    Ref<NSData> cipherData = make_ref<NSData>(cipher, cipherLength);
+    Ref<NSData> input = make_ref<NSData>(data, dataLength);
 
-    // What the class should hand the cipher.
     std::uint8_t fullKey[24] = {}, fullIv[8] = {};
     std::memcpy(fullKey, key, std::min<std::size_t>(keyLength, 24));
     if (nilIv)
         std::memcpy(fullIv, fullKey, 8);
     else
         std::memcpy(fullIv, iv, std::min<std::size_t>(ivLength, 8));
-    std::vector<std::uint8_t> expected(cipherLength + 8);
-    std::size_t expectedLength = 0;
-    const bool expectSuccess =
-        CCCrypt(kCCDecrypt, kCCAlgorithm3DES, kCCOptionPKCS7Padding, fullKey, 24, fullIv, cipher, cipherLength,
-                expected.data(), expected.size(), &expectedLength) == kCCSuccess;
 
     std::int32_t error = 1;
-    Ref<NSData> plain = QVDes3::createDes3DecryptData(cipherData.get(), keyData.get(), ivData.get(), &error);
-    check(bool(plain) == expectSuccess);
-    check(plain ? error == 0 : error == -5);
-    if (!plain) return 0;
-    check(plain->length() == expectedLength && plain->length() < cipherLength);
-    check(std::memcmp(plain->bytes(), expected.data(), expectedLength) == 0);
+    Ref<NSData> sealed = QVDes3::createDes3EncryptData(input.get(), keyData.get(), ivData.get(), &error);
+    std::optional<Bytes> expected = openssl(true, fullKey, fullIv, data, dataLength);
+    check(sealed && error == 0 && expected && same(sealed.get(), *expected));
+    Ref<NSData> opened = QVDes3::createDes3DecryptData(sealed.get(), keyData.get(), ivData.get(), &error);
+    check(opened && error == 0 && same(opened.get(), Bytes(data, data + dataLength)));
 
-    Ref<NSData> again = QVDes3::createDes3EncryptData(plain.get(), keyData.get(), ivData.get(), &error);
-    check(again && error == 0 && again->length() == cipherLength);
-    check(std::memcmp(again->bytes(), cipher, cipherLength) == 0);
+    error = 1;
+    Ref<NSData> plain = QVDes3::createDes3DecryptData(input.get(), keyData.get(), ivData.get(), &error);
+    expected = openssl(false, fullKey, fullIv, data, dataLength);
+    check(bool(plain) == expected.has_value());
+    check(plain ? error == 0 && same(plain.get(), *expected) : error == -5);
     return 0;
 }

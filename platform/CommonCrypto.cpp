@@ -4,6 +4,7 @@
 
 #if !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <climits>
@@ -33,6 +34,19 @@ struct CipherContextFree {
     void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
 };
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
+
+// libcrypto reports its failures (no memory, bad padding) on a per-thread
+// error queue too, where they would stay until the thread ends or the
+// application looks. CCCrypt reports through its status alone, so what
+// libcrypto queued during the call is taken off again; errors queued before
+// the call are left as they were.
+class ErrorQueueScope {
+public:
+    ErrorQueueScope() noexcept { ERR_set_mark(); }
+    ~ErrorQueueScope() { ERR_pop_to_mark(); }
+    ErrorQueueScope(const ErrorQueueScope&) = delete;
+    ErrorQueueScope& operator=(const ErrorQueueScope&) = delete;
+};
 
 constexpr CCOptions kKnownOptions = kCCOptionPKCS7Padding | kCCOptionECBMode;
 
@@ -80,6 +94,7 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
     if (!encrypt && padding && dataInLength == 0) return report(kCCDecodeError, 0);
     if (needed == 0) return report(kCCSuccess, 0);
 
+    ErrorQueueScope errors;
     CipherContext ctx(EVP_CIPHER_CTX_new());
     if (!ctx) return report(kCCMemoryFailure, 0);
     static const unsigned char zeroIv[kCCBlockSize3DES] = {};

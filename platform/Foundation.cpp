@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,47 @@ void releaseAll(std::vector<NSObject*>& objects) noexcept {
     }
 }
 
+// When memory runs out, a pool's list cannot grow. The reference then goes
+// to this small reserve of the thread, which needs no allocation, tagged with
+// the pool it belongs to (nullptr for the thread's fallback); that pool
+// releases it when it drains. Only when the reserve is full as well is a
+// reference kept for good: the object then leaks rather than being released
+// under the caller who still uses it.
+struct ReservedReference {
+    const void* pool;
+    NSObject* object;
+};
+constexpr std::size_t kReserveSlots = 64;
+thread_local ReservedReference t_reserve[kReserveSlots];
+thread_local std::size_t t_reserved = 0;
+
+void reserveReference(const void* pool, NSObject* object) noexcept {
+    if (t_reserved < kReserveSlots) t_reserve[t_reserved++] = {pool, object};
+}
+
+NSUInteger reservedFor(const void* pool) noexcept {
+    NSUInteger n = 0;
+    for (std::size_t i = 0; i < t_reserved; i++) n += t_reserve[i].pool == pool ? 1 : 0;
+    return n;
+}
+
+// Releases the references reserved for pool, in the order they came; returns
+// whether there were any. They are taken out first, since a release may
+// reserve more.
+bool releaseReserved(const void* pool) noexcept {
+    NSObject* taken[kReserveSlots];
+    std::size_t n = 0, kept = 0;
+    for (std::size_t i = 0; i < t_reserved; i++) {
+        if (t_reserve[i].pool == pool)
+            taken[n++] = t_reserve[i].object;
+        else
+            t_reserve[kept++] = t_reserve[i];
+    }
+    t_reserved = kept;
+    for (std::size_t i = 0; i < n; i++) taken[i]->release();
+    return n > 0;
+}
+
 // The fallback for a thread that autoreleases with no pool in place. Its
 // list lives on the heap behind trivially destructible thread_local state,
 // so that it stays reachable while other thread_local objects are torn down;
@@ -54,11 +96,11 @@ thread_local bool t_fallbackDrained = false;
 
 struct FallbackGuard {
     ~FallbackGuard() {
-        if (t_fallback != nullptr) {
-            releaseAll(*t_fallback);
-            delete t_fallback;
-            t_fallback = nullptr;
-        }
+        do {
+            if (t_fallback != nullptr) releaseAll(*t_fallback);
+        } while (releaseReserved(nullptr));
+        delete t_fallback;
+        t_fallback = nullptr;
         t_fallbackDrained = true;
     }
 };
@@ -77,15 +119,12 @@ void addToFallback(NSObject* object) noexcept {
         // caller a dangling pointer.
         return;
     }
+    (void)&t_fallbackGuard;  // Odr-use, so the guard is constructed on this thread.
     try {
-        if (t_fallback == nullptr) {
-            (void)&t_fallbackGuard;  // Odr-use, so the guard is constructed on this thread.
-            t_fallback = new std::vector<NSObject*>();
-        }
+        if (t_fallback == nullptr) t_fallback = new std::vector<NSObject*>();
         t_fallback->push_back(object);
     } catch (const std::bad_alloc&) {
-        // Out of memory: the reference is kept rather than released early,
-        // since the caller still uses the object.
+        reserveReference(nullptr, object);
     }
 }
 
@@ -203,7 +242,10 @@ void writeToStandardError(const std::string& message) {
     char prefix[160];
     std::snprintf(prefix, sizeof prefix, "%s.%03d %s[%lld:%llu] ", stamp, static_cast<int>(millis),
                   processName(), static_cast<long long>(getpid()), threadNumber());
-    std::string line = prefix;
+    // One allocation for the whole line.
+    std::string line;
+    line.reserve(std::strlen(prefix) + message.size() + 1);
+    line += prefix;
     line += message;
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -284,7 +326,9 @@ NSAutoreleasePool::~NSAutoreleasePool() {
 }
 
 void NSAutoreleasePool::drain() noexcept {
-    releaseAll(objects_);
+    do {
+        releaseAll(objects_);
+    } while (releaseReserved(this));
 }
 
 void NSAutoreleasePool::addObject(NSObject* object) noexcept {
@@ -297,12 +341,12 @@ void NSAutoreleasePool::addObject(NSObject* object) noexcept {
     try {
         pool->objects_.push_back(object);
     } catch (const std::bad_alloc&) {
-        // Out of memory: keep the reference rather than release it early.
+        reserveReference(pool, object);
     }
 }
 
 NSUInteger NSAutoreleasePool::count() const noexcept {
-    return objects_.size();
+    return objects_.size() + reservedFor(this);
 }
 
 // ---------------------------------------------------------------------------
@@ -410,26 +454,32 @@ void NSLog(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string message;
+    bool formatted = true;
     try {
         message = formatMessage(format, args);
     } catch (const std::bad_alloc&) {
-        va_end(args);
-        return;
+        formatted = false;
     }
     va_end(args);
-
-    LogState& state = logState();
-    NSLogSink sink;
-    {
-        // Copied under the lock and called outside it, so that a sink may
-        // itself log or replace the sink.
-        std::lock_guard<std::mutex> lock(state.mutex);
-        sink = state.sink;
-    }
-    if (sink) {
-        sink(message);
-    } else {
-        writeToStandardError(message);
+    // A line needs memory (its text, the stamped line, a copy of the sink).
+    // When there is none the line is dropped: logging never turns running
+    // out of memory into an exception in the code that logs.
+    if (!formatted) return;
+    try {
+        LogState& state = logState();
+        NSLogSink sink;
+        {
+            // Copied under the lock and called outside it, so that a sink may
+            // itself log or replace the sink.
+            std::lock_guard<std::mutex> lock(state.mutex);
+            sink = state.sink;
+        }
+        if (sink) {
+            sink(message);
+        } else {
+            writeToStandardError(message);
+        }
+    } catch (const std::bad_alloc&) {
     }
 }
 

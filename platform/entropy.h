@@ -14,4 +14,16 @@ bool os_entropy(void* out, std::size_t length) noexcept;
 
 }  // namespace corvane
 
+#ifdef CORVANE_TEST_SEAMS
+namespace corvane::test_seams {
+
+// Replaces the operating system's source for every caller in the process
+// (random keys, pool seeding), so that tests can make it fail or give known
+// bytes. Returns the previous stand-in; nullptr restores the real source.
+using EntropySource = bool (*)(void* out, std::size_t length);
+EntropySource setEntropySource(EntropySource source) noexcept;
+
+}  // namespace corvane::test_seams
+#endif
+
 #endif  // CORVANE_ENTROPY_H

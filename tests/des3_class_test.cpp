@@ -11,6 +11,8 @@
 
 #include "CommonCrypto.h"
 #include "QVDes3_seams.h"
+#include "allocation.h"
+#include "entropy.h"
 #include "des3_support.h"
 #include "test_support.h"
 
@@ -57,8 +59,7 @@ protected:
     }
     void TearDown() override {
         test_seams::setDes3Cipher(nullptr);
-        test_seams::setDes3ScratchAllocator(nullptr);
-        test_seams::setDes3EntropySource(nullptr);
+        test_seams::setEntropySource(nullptr);
     }
     LogCapture quiet_;  // keeps expected failure lines off the test output
 };
@@ -190,11 +191,13 @@ TEST_F(Des3Class, RefusalsOfTheCipherGiveMinusFourOrFiveWithItsStatus) {
 }
 
 TEST_F(Des3Class, NoMemoryForTheScratchBufferGivesMinusThree) {
-    test_seams::setDes3ScratchAllocator([](std::size_t) -> void* { return nullptr; });
     auto data = dataOf(Bytes(16, 1)), key = dataOf(Bytes(24, 2));
     for (std::uint32_t op : {kCCEncrypt, kCCDecrypt}) {
         LogCapture log;
-        EXPECT_EQ(run(data.get(), key.get(), nullptr, op), (Outcome{std::nullopt, -3}));
+        test_seams::failNthAllocation(1);  // the scratch buffer is the class's first raw allocation
+        Outcome outcome = run(data.get(), key.get(), nullptr, op);
+        test_seams::failNthAllocation(0);
+        EXPECT_EQ(outcome, (Outcome{std::nullopt, -3}));
         EXPECT_EQ(log.lines(), std::vector<std::string>{"create buff for encrypt failed!"});
     }
     EXPECT_EQ(spy.calls, 0);
@@ -280,7 +283,7 @@ TEST_F(Des3Class, RandomKeysAreTwentyFourUpperCaseHexDigitsAndDistinct) {
 }
 
 TEST_F(Des3Class, RandomKeyWritesEachEntropyByteAsTwoDigitsAndFailsCleanly) {
-    test_seams::setDes3EntropySource([](void* out, std::size_t length) {
+    test_seams::setEntropySource([](void* out, std::size_t length) {
         const Bytes fixed = fromHex("009AFF10c35e7b2d48e6f1a0");
         if (length != fixed.size()) return false;
         std::copy(fixed.begin(), fixed.end(), static_cast<std::uint8_t*>(out));
@@ -290,7 +293,7 @@ TEST_F(Des3Class, RandomKeyWritesEachEntropyByteAsTwoDigitsAndFailsCleanly) {
     ASSERT_TRUE(key);
     EXPECT_EQ(bytesOfData(key.get()), bytesOf("009AFF10C35E7B2D48E6F1A0"));
 
-    test_seams::setDes3EntropySource([](void*, std::size_t) { return false; });
+    test_seams::setEntropySource([](void*, std::size_t) { return false; });
     LogCapture log;
     EXPECT_FALSE(QVDes3::createRandomDes3Key());
     EXPECT_EQ(log.lines().size(), 1u);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "QVSimpleRSA_seams.h"
+#include "allocation.h"
 #include "rsa_keys.h"
 #include "test_support.h"
 
@@ -161,9 +161,12 @@ TEST(QVSimpleRSATest, RefusedKeysLogOnceAndKeepTheEarlierKey) {
 
 TEST(QVSimpleRSATest, FailedRecordAllocationLeavesNoKey) {
     auto rsa = withKey(cachedRsaKey(512));
-    test_seams::qvSimpleRSAFailNextKeyAllocation();
     std::int32_t status = 0;
-    Output out = capture([&] { status = rsa->setPublicKey("0a", "03"); });
+    Output out = capture([&] {
+        test_seams::failNthAllocation(1);  // the key record is the call's only allocation
+        status = rsa->setPublicKey("0a", "03");
+        test_seams::failNthAllocation(0);
+    });
     EXPECT_EQ(status, -3);
     EXPECT_EQ(out, logged("create public key failed!"));
     EXPECT_EQ(rsa->_publicKey, nullptr);

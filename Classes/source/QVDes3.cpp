@@ -1,10 +1,10 @@
 #include <Corvane/QVDes3.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "CommonCrypto.h"
+#include "allocation.h"
 #include "entropy.h"
 #include "secure_zero.h"
 
@@ -25,8 +25,6 @@ constexpr std::size_t kRandomKeyEntropyBytes = kKeyAreaSize / 2;  // two hex dig
 
 #ifdef CORVANE_TEST_SEAMS
 std::atomic<test_seams::Des3Cipher> cipherStandIn{nullptr};
-std::atomic<test_seams::Des3ScratchAllocator> allocatorStandIn{nullptr};
-std::atomic<test_seams::Des3EntropySource> entropyStandIn{nullptr};
 #endif
 
 CCCryptorStatus runCipher(CCOperation op, const void* key, const void* iv, const void* dataIn,
@@ -39,20 +37,6 @@ CCCryptorStatus runCipher(CCOperation op, const void* key, const void* iv, const
 #endif
     return CCCrypt(op, kCCAlgorithm3DES, kCCOptionPKCS7Padding, key, kKeyAreaSize, iv, dataIn,
                    dataInLength, dataOut, dataOutAvailable, dataOutMoved);
-}
-
-void* allocateScratch(std::size_t size) {
-#ifdef CORVANE_TEST_SEAMS
-    if (auto standIn = allocatorStandIn.load(std::memory_order_relaxed)) return standIn(size);
-#endif
-    return std::malloc(size);
-}
-
-bool drawEntropy(void* out, std::size_t length) {
-#ifdef CORVANE_TEST_SEAMS
-    if (auto standIn = entropyStandIn.load(std::memory_order_relaxed)) return standIn(out, length);
-#endif
-    return os_entropy(out, length);
 }
 
 // Wipes a stack area that held key material when the scope ends, on every path.
@@ -73,7 +57,7 @@ struct ScratchBuffer {
     ~ScratchBuffer() {
         if (bytes != nullptr) {
             secure_zero(bytes, size);
-            std::free(bytes);
+            deallocate(bytes);
         }
     }
 };
@@ -108,7 +92,7 @@ Ref<NSData> des3Bytes(const void* bytes, std::size_t length, const NSData* key, 
     // exact size of a padded encryption, and more than a decryption yields.
     ScratchBuffer scratch;
     scratch.size = length - length % kBlockSize + kBlockSize;
-    scratch.bytes = allocateScratch(scratch.size);
+    scratch.bytes = allocate(scratch.size);
     if (scratch.bytes == nullptr) {
         NSLog("create buff for encrypt failed!");
         return failWith(-3, error);
@@ -160,7 +144,7 @@ Ref<NSData> QVDes3::createRandomDes3Key() {
     char text[kKeyAreaSize];
     WipeOnExit wipeEntropy{entropy, sizeof entropy};
     WipeOnExit wipeText{text, sizeof text};
-    if (!drawEntropy(entropy, sizeof entropy)) {
+    if (!os_entropy(entropy, sizeof entropy)) {
         NSLog("create random key failed: no entropy from the system!");
         return nullptr;
     }
@@ -180,14 +164,6 @@ Ref<NSData> QVDes3::createRandomDes3Key() {
 namespace corvane::test_seams {
 
 Des3Cipher setDes3Cipher(Des3Cipher cipher) { return cipherStandIn.exchange(cipher); }
-
-Des3ScratchAllocator setDes3ScratchAllocator(Des3ScratchAllocator allocator) {
-    return allocatorStandIn.exchange(allocator);
-}
-
-Des3EntropySource setDes3EntropySource(Des3EntropySource source) {
-    return entropyStandIn.exchange(source);
-}
 
 Ref<NSData> des3WithLength(const void* bytes, std::size_t length, const NSData* key,
                            const NSData* iv, std::uint32_t operation, std::int32_t* error) {

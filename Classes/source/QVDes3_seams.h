@@ -13,19 +13,15 @@
 
 namespace corvane::test_seams {
 
-// Stand-ins for what the class calls. Each setter returns the previous
-// stand-in; nullptr restores the real call (CCCrypt, std::malloc,
-// os_entropy). A scratch allocator must return std::malloc memory or null.
+// A stand-in for the cipher the class calls. The setter returns the previous
+// stand-in; nullptr restores the real CCCrypt. (Allocation failures and
+// entropy failures are made through the seams of allocation.h and entropy.h.)
 using Des3Cipher = CCCryptorStatus (*)(CCOperation op, CCAlgorithm alg, CCOptions options,
                                        const void* key, std::size_t keyLength, const void* iv,
                                        const void* dataIn, std::size_t dataInLength, void* dataOut,
                                        std::size_t dataOutAvailable, std::size_t* dataOutMoved);
-using Des3ScratchAllocator = void* (*)(std::size_t size);
-using Des3EntropySource = bool (*)(void* out, std::size_t length);
 
 Des3Cipher setDes3Cipher(Des3Cipher cipher);
-Des3ScratchAllocator setDes3ScratchAllocator(Des3ScratchAllocator allocator);
-Des3EntropySource setDes3EntropySource(Des3EntropySource source);
 
 // The general method on a byte range of any claimed length (key not nil), so that the
 // length limit can be checked without allocating gigabytes: the bytes are

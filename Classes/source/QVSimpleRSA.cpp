@@ -2,12 +2,9 @@
 #include <Corvane/r_random.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#ifdef CORVANE_TEST_SEAMS
-#include "QVSimpleRSA_seams.h"
-#endif
+#include "allocation.h"
 
 namespace corvane {
 
@@ -20,18 +17,8 @@ namespace {
 constexpr std::size_t kClassicModulusDigits = 128;
 constexpr std::uint16_t kClassicModulusBits = 512;
 
-#ifdef CORVANE_TEST_SEAMS
-bool g_failNextKeyAllocation = false;
-#endif
-
 R_RSA_PUBLIC_KEY* allocateKeyRecord() {
-#ifdef CORVANE_TEST_SEAMS
-    if (g_failNextKeyAllocation) {
-        g_failNextKeyAllocation = false;
-        return nullptr;
-    }
-#endif
-    return static_cast<R_RSA_PUBLIC_KEY*>(std::malloc(sizeof(R_RSA_PUBLIC_KEY)));
+    return static_cast<R_RSA_PUBLIC_KEY*>(allocate(sizeof(R_RSA_PUBLIC_KEY)));
 }
 
 // Number of significant bits of a big-endian field (0 for an all-zero one).
@@ -55,7 +42,7 @@ Ref<NSData> failWith(std::int32_t code, std::int32_t* error) {
 QVSimpleRSA::QVSimpleRSA() noexcept = default;
 
 QVSimpleRSA::~QVSimpleRSA() {
-    std::free(_publicKey);
+    deallocate(_publicKey);
     _publicKey = nullptr;
 }
 
@@ -82,7 +69,7 @@ std::int32_t QVSimpleRSA::setPublicKey(const char* hexModulus, const char* hexEx
         return -2;
     }
 
-    std::free(_publicKey);
+    deallocate(_publicKey);
     _publicKey = allocateKeyRecord();
     if (_publicKey == nullptr) {
         NSLog("create public key failed!");
@@ -174,9 +161,3 @@ Ref<NSData> QVSimpleRSA::createEncryptDataForData(const NSData* data, std::int32
 }
 
 }  // namespace corvane
-
-#ifdef CORVANE_TEST_SEAMS
-void corvane::test_seams::qvSimpleRSAFailNextKeyAllocation() {
-    g_failNextKeyAllocation = true;
-}
-#endif

@@ -147,6 +147,10 @@ Ref<T> make_ref(Args&&... args) {
 // logged the first time this happens on the thread. Nothing crashes and
 // nothing outlives the thread, but memory grows until then: long-running
 // threads should keep a pool around calls that return unowned objects.
+//
+// Handing a reference to a pool cannot fail: when memory runs out and the
+// pool's list cannot grow, the reference goes to a small reserve of the
+// thread that needs no memory and is released with the pool all the same.
 class CORVANE_EXPORT NSAutoreleasePool {
 public:
     NSAutoreleasePool();
@@ -239,17 +243,21 @@ private:
 // ---------------------------------------------------------------------------
 // NSLog: formats like printf and writes one line. The default sink writes the
 // line to standard error behind a timestamp and the process name and id.
+// A line needs memory; when there is none the line is dropped (NSLog never
+// throws std::bad_alloc, whether from itself or from the sink).
 CORVANE_EXPORT void NSLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Where NSLog lines go. The sink receives the formatted message alone (no
 // timestamp, no line end). Returns the previous sink; an empty function
-// restores the default. Setting the sink is thread-safe.
+// restores the default. Setting the sink is thread-safe. Throws
+// std::bad_alloc only if memory runs out on the log's very first use.
 using NSLogSink = std::function<void(const std::string& message)>;
 CORVANE_EXPORT NSLogSink NSLogSetSink(NSLogSink sink);
 
 // ---------------------------------------------------------------------------
 // Assertion reports. handleFailureInFunction logs the report with NSLog and
-// throws NSInternalInconsistencyException; it never returns.
+// throws NSInternalInconsistencyException; it never returns (when there is
+// no memory for the report it throws std::bad_alloc instead).
 class CORVANE_EXPORT NSInternalInconsistencyException : public std::logic_error {
 public:
     NSInternalInconsistencyException(std::string function, std::string file, NSInteger line,
@@ -268,7 +276,8 @@ private:
 
 class CORVANE_EXPORT NSAssertionHandler : public NSObject {
 public:
-    // The handler of the calling thread (never nil).
+    // The handler of the calling thread (never nil; the first call throws
+    // std::bad_alloc if there is no memory to make it).
     static NSAssertionHandler* currentHandler();
     [[noreturn]] void handleFailureInFunction(const NSString* functionName, const NSString* fileName,
                                               NSInteger line, const NSString* description);

@@ -45,7 +45,9 @@ CORVANE_EXPORT int32_t QV_R_GenerateBytes(unsigned char* block, uint32_t blockLe
 /* Wipes the whole record to zero. */
 CORVANE_EXPORT void QV_R_RandomFinal(R_RANDOM_STRUCT* random);
 /* Resets the pool and seeds it from the clock and the operating system's
- * entropy source; afterwards it needs no more seed bytes. */
+ * entropy source; afterwards it needs no more seed bytes. Should the entropy
+ * source fail (it has no way to say so here), the pool is left seeded from
+ * the clock alone, as the legacy seeding made it. */
 CORVANE_EXPORT void QV_R_RandomCreate(R_RANDOM_STRUCT* random);
 /* Stirs clock bytes into state and makes a fresh output block from it. */
 CORVANE_EXPORT void QV_R_RandomMix(R_RANDOM_STRUCT* random);

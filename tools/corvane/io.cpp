@@ -36,12 +36,33 @@ Bytes readInput(const std::vector<std::string>& files) {
     return std::move(*data);
 }
 
+namespace {
+
+bool g_writeFailed = false;
+
+[[noreturn]] void writeFailed(int cause) {
+    g_writeFailed = true;
+    failure(std::string("write error: ") + (cause != 0 ? std::strerror(cause) : "output failed"));
+}
+
+}  // namespace
+
 void writeBytes(std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    if (bytes.empty() || g_writeFailed) return;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) writeFailed(errno);
 }
 
 void writeText(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
+    writeBytes(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void flushOutput() {
+    if (g_writeFailed) return;
+    errno = 0;
+    if (std::fflush(stdout) != 0) writeFailed(errno);
+    // An earlier write through printf may have failed with the buffer since emptied.
+    if (std::ferror(stdout)) writeFailed(0);
 }
 
 void printError(const std::string& message) {

@@ -22,10 +22,15 @@ std::optional<std::vector<unsigned char>> readAll(const std::string& path);
 // and the cause when it cannot be read.
 Bytes readInput(const std::vector<std::string>& files);
 
-// Writes bytes (or text) to standard output exactly as given. A write error
-// is found when main flushes standard output at exit.
+// Writes bytes (or text) to standard output exactly as given. A write that
+// fails (a full disk, a closed pipe) throws a failure (exit status 1) naming
+// the cause, at once, so that nothing after it is reported as success.
 void writeBytes(std::span<const std::uint8_t> bytes);
 void writeText(const std::string& text);
+
+// Flushes standard output; throws the write failure if that fails. A write
+// failure already thrown is not thrown again, so a run reports it once.
+void flushOutput();
 
 // Prints "corvane: <message>" on standard error.
 void printError(const std::string& message);

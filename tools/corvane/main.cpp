@@ -1,9 +1,8 @@
 // corvane: the command-line face of the library.
 #include <Corvane/Foundation.h>
 
-#include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <new>
 #include <string>
@@ -43,17 +42,23 @@ void usage(std::FILE* out) {
 
 // Standard output is flushed here so that a failed write (a full disk, a
 // closed pipe) turns into a failure status instead of passing unnoticed.
-int finish(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        corvane::tool::printError(std::string("write error: ") + std::strerror(errno));
-        return corvane::tool::kExitFailure;
+int finish(const std::string& prefix, int status) {
+    try {
+        corvane::tool::flushOutput();
+        return status;
+    } catch (const corvane::tool::ToolError& e) {
+        corvane::tool::printError(prefix + e.what());
+        return e.status();
     }
-    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (corvane ... | head) makes the next write fail
+    // with EPIPE, reported like any write error, instead of ending the
+    // process by signal with nothing said.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         usage(stderr);
         return corvane::tool::kExitUsage;
@@ -61,7 +66,7 @@ int main(int argc, char** argv) {
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         usage(stdout);
-        return finish(corvane::tool::kExitOk);
+        return finish("", corvane::tool::kExitOk);
     }
     auto it = commands().find(name);
     if (it == commands().end()) {
@@ -72,10 +77,18 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
-        return finish(it->second.run(Args(argv + 2, argv + argc)));
+        return finish(name + ": ", it->second.run(Args(argv + 2, argv + argc)));
     } catch (const corvane::tool::ToolError& e) {
+        // One message per run: the first failure. Output written before it
+        // is still flushed; a write error found then is not reported again.
         corvane::tool::printError(name + ": " + e.what());
-        return e.status() == corvane::tool::kExitUsage ? e.status() : finish(e.status());
+        if (e.status() != corvane::tool::kExitUsage) {
+            try {
+                corvane::tool::flushOutput();
+            } catch (const corvane::tool::ToolError&) {
+            }
+        }
+        return e.status();
     } catch (const std::bad_alloc&) {
         corvane::tool::printError(name + ": out of memory");
         return corvane::tool::kExitFailure;

@@ -69,9 +69,13 @@ int runMd5(const Args& args) {
         }
         if (f != stdin) std::fclose(f);
         auto [escaped, needsMark] = md5sumName(name);
-        if (needsMark) std::fputc('\\', stdout);
-        for (unsigned char b : digest) std::printf("%02x", b);
-        std::printf("  %s\n", escaped.c_str());
+        std::string line = needsMark ? "\\" : "";
+        for (unsigned char b : digest) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            line += kHex[b >> 4];
+            line += kHex[b & 15];
+        }
+        writeText(line + "  " + escaped + "\n");
     }
     return status;
 }
