@@ -485,15 +485,15 @@ TEST(CliDes3, RefusesWhatDoesNotDecrypt) {
         sealed);
     ASSERT_NE(check.exitStatus, 0) << "pick other fixed keys: the wrong key happens to decrypt";
 
-    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", wrong}, sealed), 1, "decryption failed",
+    expectFailure(corvane({"des3", "decrypt", "-q", "--raw", "--key", wrong}, sealed), 1, "decryption failed",
                   "wrong key");
-    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, sealed.substr(0, 13)), 1,
-                  "decryption failed", "13 bytes");
-    expectFailure(corvane({"des3", "decrypt", "--raw", "--key", right}, ""), 1, "decryption failed", "empty");
-    expectFailure(corvane({"des3", "decrypt", "--key", right}, "not base64!"), 1, "not valid Base64",
+    expectFailure(corvane({"des3", "decrypt", "-q", "--raw", "--key", right}, sealed.substr(0, 13)), 1,
+                  "decryption failed: the ciphertext has 13 bytes", "13 bytes");
+    expectFailure(corvane({"des3", "decrypt", "-q", "--raw", "--key", right}, ""), 1, "no ciphertext", "empty");
+    expectFailure(corvane({"des3", "decrypt", "-q", "--key", right}, "not base64!"), 1, "not valid Base64",
                   "Base64");
-    expectFailure(corvane({"des3", "encrypt", "--key", right, "/nonexistent/file"}), 1, "/nonexistent/file",
-                  "file");
+    expectFailure(corvane({"des3", "encrypt", "-q", "--key", right, "/nonexistent/file"}), 1,
+                  "/nonexistent/file", "file");
 }
 
 TEST(CliDes3, KeygenPrintsFreshHexKeys) {

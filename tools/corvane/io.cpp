@@ -40,12 +40,8 @@ void writeBytes(std::span<const std::uint8_t> bytes) {
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-void writeText(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-}
+void writeText(const std::string& text) { std::fputs(text.c_str(), stdout); }
 
-void printError(const std::string& message) {
-    std::fprintf(stderr, "corvane: %s\n", message.c_str());
-}
+void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }
 
 }  // namespace corvane::tool

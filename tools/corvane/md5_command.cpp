@@ -21,7 +21,8 @@ bool digestStream(std::FILE* f, unsigned char digest[16]) {
     QvMD5Init(&ctx);
     unsigned char chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) QvMD5Update(&ctx, chunk, static_cast<uint32_t>(n));
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        QvMD5Update(&ctx, chunk, static_cast<uint32_t>(n));
     bool ok = std::ferror(f) == 0;
     QvMD5Final(digest, &ctx);
     return ok;

@@ -26,8 +26,8 @@ public:
     Options& flag(std::vector<std::string> names, bool& target);
     // An option that takes a value; likewise.
     Options& value(std::vector<std::string> names, std::optional<std::string>& target);
-    Options& value(std::string name, std::optional<std::string>& target) {
-        return value(std::vector<std::string>{std::move(name)}, target);
+    Options& value(const char* name, std::optional<std::string>& target) {
+        return value(std::vector<std::string>{name}, target);
     }
 
     // Reads args; false when the help text was printed.

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "../../platform/secure_zero.h"
-#include "base64_text.h"
+#include "base64_stream.h"
 #include "commands.h"
 #include "hex.h"
 #include "options.h"
@@ -58,8 +58,8 @@ struct WipedBytes {
 void checkMessageLength(std::size_t length, std::size_t blockLength) {
     std::size_t limit = blockLength - kPaddingOverhead;
     if (length > limit)
-        failure("message too long: " + std::to_string(length) + " bytes; at most " + std::to_string(limit) + " fit a " +
-                std::to_string(blockLength * 8) + "-bit key");
+        failure("message too long: " + std::to_string(length) + " bytes; at most " + std::to_string(limit) +
+                " fit a " + std::to_string(blockLength * 8) + "-bit key");
 }
 
 Bytes encryptWithHexKey(const std::string& modulusText, const std::string& exponentText, const Bytes& message,
@@ -87,7 +87,8 @@ Bytes encryptWithHexKey(const std::string& modulusText, const std::string& expon
     if (std::int32_t status = rsa->setPublicKey(modulus->c_str(), exponent->c_str()); status != 0)
         failure("QVSimpleRSA refused the key (status " + std::to_string(status) + ")");
     std::int32_t error = 0;
-    Ref<NSData> block = rsa->createEncryptData(message.data(), static_cast<std::int64_t>(message.size()), &error);
+    Ref<NSData> block =
+        rsa->createEncryptData(message.data(), static_cast<std::int64_t>(message.size()), &error);
     if (!block) failure("RSA encryption failed (status " + std::to_string(error) + ")");
     auto view = block->span();
     return Bytes(view.begin(), view.end());
@@ -132,7 +133,8 @@ int runEncrypt(const Args& args) {
     if (hexKey && (!modulus || !exponent)) options.fail("--modulus and --exponent go together");
 
     WipedBytes message;
-    message.bytes = messageText ? Bytes(messageText->begin(), messageText->end()) : readInput(options.positional());
+    message.bytes =
+        messageText ? Bytes(messageText->begin(), messageText->end()) : readInput(options.positional());
     Bytes block = hexKey ? encryptWithHexKey(*modulus, *exponent, message.bytes, options)
                          : encryptWithKeyFile(*pubkey, message.bytes);
     if (raw)
@@ -166,8 +168,8 @@ int runDecrypt(const Args& args) {
     std::size_t blockLength = (key.bits + 7u) / 8u;
     if (block.size() != blockLength) {
         secure_zero_object(key);
-        failure("the encrypted block has " + std::to_string(block.size()) + " bytes; this key's blocks have " +
-                std::to_string(blockLength));
+        failure("the encrypted block has " + std::to_string(block.size()) +
+                " bytes; this key's blocks have " + std::to_string(blockLength));
     }
     WipedBytes message;
     message.bytes.resize(MAX_RSA_MODULUS_LEN);
