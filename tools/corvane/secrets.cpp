@@ -54,7 +54,7 @@ SecretBytes readSecretFile(const std::string& path, std::size_t limit, const std
 
 SecretBytes secretFromEnvironment(const std::string& name, const std::string& what) {
     const char* value = std::getenv(name.c_str());
-    if (value == nullptr) failure(what + ": the environment variable " + name + " is not set");
+    if (value == nullptr) failure("the environment variable " + name + " is not set; it was to hold " + what);
     return SecretBytes(Bytes(value, value + std::strlen(value)));
 }
 

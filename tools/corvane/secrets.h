@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "io.h"
 
@@ -60,8 +61,11 @@ public:
     PassphraseSource(const PassphraseSource&) = delete;
     PassphraseSource& operator=(const PassphraseSource&) = delete;
 
-    // Whether a file or a variable gave the passphrase.
+    // Whether a file or a variable gave the passphrase, and its text.
     bool given() const { return given_; }
+    std::string_view text() const {
+        return std::string_view(reinterpret_cast<const char*>(text_.bytes().data()), text_.size());
+    }
     // The reader's view of the passphrase for the key file at keyPath (named
     // in the prompt); valid while this object lives.
     KeyPassphrase forKey(const std::string& keyPath) const;
