@@ -17,15 +17,22 @@ namespace {
 enum class ByteClass : std::uint8_t { alphabet, space, pad, other };
 using ByteClasses = std::array<ByteClass, 256>;
 
-// The class's decoding of text in the family, or nullopt when it refuses.
-std::optional<Bytes> classDecode(Base64Family family, std::span<const std::uint8_t> text) {
+// The class's decoding of text in the family, handed to use() while it
+// lives: nullptr when the class refuses the text.
+template <typename Use>
+auto withClassDecoding(Base64Family family, std::span<const std::uint8_t> text, Use use) {
     NSAutoreleasePool pool;
     NSMutableData* bytes = family == Base64Family::standard
                                ? QVGTMBase64::decodeBytes(text.data(), text.size())
                                : QVGTMBase64::webSafeDecodeBytes(text.data(), text.size());
-    if (bytes == nullptr) return std::nullopt;
-    auto view = bytes->span();
-    return Bytes(view.begin(), view.end());
+    return use(static_cast<const NSData*>(bytes));
+}
+
+std::optional<Bytes> classDecode(Base64Family family, std::span<const std::uint8_t> text) {
+    return withClassDecoding(family, text, [](const NSData* bytes) -> std::optional<Bytes> {
+        if (bytes == nullptr) return std::nullopt;
+        return Bytes(bytes->span().begin(), bytes->span().end());
+    });
 }
 
 // The byte classes are asked of the class itself, once per family, so that
@@ -147,9 +154,10 @@ Base64Decoder::~Base64Decoder() {
 void Base64Decoder::refuse() const { failure(invalidMessage_); }
 
 void Base64Decoder::decodeOrFail(std::span<const std::uint8_t> text) {
-    std::optional<Bytes> bytes = classDecode(family_, text);
-    if (!bytes) refuse();
-    out_.write(*bytes);
+    withClassDecoding(family_, text, [this](const NSData* bytes) {
+        if (bytes == nullptr) refuse();
+        out_.write(bytes->span());
+    });
 }
 
 void Base64Decoder::decodeWholeGroups() {

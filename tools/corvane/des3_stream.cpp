@@ -28,9 +28,13 @@ void wipe(const Ref<NSData>& data) {
 }  // namespace
 
 Des3Stream::Des3Stream(bool encrypt, std::span<const std::uint8_t> key,
-                       std::optional<std::span<const std::uint8_t>> iv, ByteSink& out)
-    : encrypt_(encrypt), out_(out), key_(dataOf(key)), chain_(iv ? dataOf(*iv) : nullptr) {
-    pending_.reserve(chunkSize() + kBlock);
+                       std::optional<std::span<const std::uint8_t>> iv, ByteSink& out, std::size_t pieceSize)
+    : encrypt_(encrypt),
+      out_(out),
+      pieceSize_(std::max<std::size_t>(pieceSize, 1)),
+      key_(dataOf(key)),
+      chain_(iv ? dataOf(*iv) : nullptr) {
+    pending_.reserve(pieceSize_ + kBlock);
 }
 
 Des3Stream::~Des3Stream() {
@@ -39,12 +43,10 @@ Des3Stream::~Des3Stream() {
     secure_zero(pending_.data(), pending_.capacity());
 }
 
-Ref<NSData> Des3Stream::run(std::span<const std::uint8_t> bytes, bool encrypt, const NSData* iv) {
-    Ref<NSData> data = dataOf(bytes);
+Ref<NSData> Des3Stream::run(const NSData* data, bool encrypt, const NSData* iv) {
     std::int32_t error = 0;
-    Ref<NSData> result = encrypt ? QVDes3::createDes3EncryptData(data.get(), key_.get(), iv, &error)
-                                 : QVDes3::createDes3DecryptData(data.get(), key_.get(), iv, &error);
-    wipe(data);
+    Ref<NSData> result = encrypt ? QVDes3::createDes3EncryptData(data, key_.get(), iv, &error)
+                                 : QVDes3::createDes3DecryptData(data, key_.get(), iv, &error);
     if (!result) {
         if (error == -3) failure("out of memory");
         if (encrypt) failure("encryption failed (status " + std::to_string(error) + ")");
@@ -56,7 +58,9 @@ Ref<NSData> Des3Stream::run(std::span<const std::uint8_t> bytes, bool encrypt, c
 // The class pads every call; for a piece that is not the last, the padding
 // block it adds is dropped, and what remains is the piece's CBC encryption.
 void Des3Stream::encryptBlocks(std::span<const std::uint8_t> blocks) {
-    Ref<NSData> sealed = run(blocks, true, chain_.get());
+    Ref<NSData> plain = dataOf(blocks);
+    Ref<NSData> sealed = run(plain.get(), true, chain_.get());
+    wipe(plain);
     auto ciphertext = sealed->span().first(blocks.size());
     out_.write(ciphertext);
     chain_ = dataOf(ciphertext.last(kBlock));
@@ -69,12 +73,15 @@ void Des3Stream::encryptBlocks(std::span<const std::uint8_t> blocks) {
 void Des3Stream::decryptBlocks(std::span<const std::uint8_t> blocks) {
     const std::uint8_t padding[kBlock] = {8, 8, 8, 8, 8, 8, 8, 8};
     Ref<NSData> lastBlock = dataOf(blocks.last(kBlock));
-    Ref<NSData> paddingBlock = run(padding, true, lastBlock.get());
+    Ref<NSData> paddingBlock = run(dataOf(padding).get(), true, lastBlock.get());
 
-    Bytes extended(blocks.begin(), blocks.end());
-    auto extra = paddingBlock->span().first(kBlock);
-    extended.insert(extended.end(), extra.begin(), extra.end());
-    Ref<NSData> plain = run(extended, false, chain_.get());
+    Ref<NSMutableData> extended = make_ref<NSMutableData>();
+    if (!extended) failure("out of memory");
+    extended->setLength(blocks.size() + kBlock);
+    auto* bytes = static_cast<std::uint8_t*>(extended->mutableBytes());
+    std::copy(blocks.begin(), blocks.end(), bytes);
+    std::copy_n(paddingBlock->span().begin(), kBlock, bytes + blocks.size());
+    Ref<NSData> plain = run(extended.get(), false, chain_.get());
     out_.write(plain->span());
     wipe(plain);
     chain_ = lastBlock;
@@ -83,10 +90,10 @@ void Des3Stream::decryptBlocks(std::span<const std::uint8_t> blocks) {
 void Des3Stream::write(std::span<const std::uint8_t> bytes) {
     total_ += bytes.size();
     while (!bytes.empty()) {
-        std::size_t take = std::min(bytes.size(), chunkSize() + kBlock - pending_.size());
+        std::size_t take = std::min(bytes.size(), pieceSize_ + kBlock - pending_.size());
         pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
         bytes = bytes.subspan(take);
-        if (pending_.size() < chunkSize() + kBlock) continue;
+        if (pending_.size() < pieceSize_ + kBlock) continue;
         // A full piece: code its whole blocks but the last, which may turn
         // out to be the input's last and must wait for finish().
         std::size_t ready = (pending_.size() - 1) / kBlock * kBlock;
@@ -106,7 +113,9 @@ void Des3Stream::finish() {
             failure("decryption failed: the ciphertext has " + std::to_string(total_) +
                     " bytes, not a whole number of 8-byte blocks");
     }
-    Ref<NSData> last = run(pending_, encrypt_, chain_.get());
+    Ref<NSData> rest = dataOf(pending_);
+    Ref<NSData> last = run(rest.get(), encrypt_, chain_.get());
+    wipe(rest);
     out_.write(last->span());
     if (!encrypt_) wipe(last);
     out_.finish();

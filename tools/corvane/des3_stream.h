@@ -15,6 +15,7 @@
 
 #include <Corvane/Foundation.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -25,8 +26,10 @@ namespace corvane::tool {
 class Des3Stream final : public ByteSink {
 public:
     // key: 1 to 24 bytes, iv: up to 8 bytes or none, as QVDes3 takes them.
+    // Each call of the class codes about pieceSize bytes.
     Des3Stream(bool encrypt, std::span<const std::uint8_t> key,
-               std::optional<std::span<const std::uint8_t>> iv, ByteSink& out);
+               std::optional<std::span<const std::uint8_t>> iv, ByteSink& out,
+               std::size_t pieceSize = defaultPieceSize());
     ~Des3Stream() override;
     Des3Stream(const Des3Stream&) = delete;
     Des3Stream& operator=(const Des3Stream&) = delete;
@@ -34,15 +37,23 @@ public:
     void write(std::span<const std::uint8_t> bytes) override;
     void finish() override;
 
+    // The input's piece size, but at most 256 KiB: a call of the class holds
+    // its input, output and working copies at once, and triple-DES is slow
+    // enough that the cost of a call does not show.
+    static std::size_t defaultPieceSize() {
+        return std::min<std::size_t>(chunkSize(), std::size_t{256} << 10);
+    }
+
 private:
     // Codes whole blocks that are not the input's last and moves the chain on.
     void encryptBlocks(std::span<const std::uint8_t> blocks);
     void decryptBlocks(std::span<const std::uint8_t> blocks);
     // One call of the class; a refusal is a failure with the tool's message.
-    Ref<NSData> run(std::span<const std::uint8_t> data, bool encrypt, const NSData* iv);
+    Ref<NSData> run(const NSData* data, bool encrypt, const NSData* iv);
 
     bool encrypt_;
     ByteSink& out_;
+    std::size_t pieceSize_;
     Ref<NSData> key_;
     // The IV of the next call: the caller's (nil for none) until the first
     // piece is coded, then the last ciphertext block.

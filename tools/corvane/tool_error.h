@@ -21,9 +21,13 @@ private:
 };
 
 // A malformed command line (exit status 2).
-[[noreturn]] inline void usageError(const std::string& message) { throw ToolError(kExitUsage, message); }
+[[noreturn]] inline void usageError(const std::string& message) {
+    throw ToolError(kExitUsage, message);
+}
 // A cryptographic or I/O failure (exit status 1).
-[[noreturn]] inline void failure(const std::string& message) { throw ToolError(kExitFailure, message); }
+[[noreturn]] inline void failure(const std::string& message) {
+    throw ToolError(kExitFailure, message);
+}
 
 }  // namespace corvane::tool
 
