@@ -181,6 +181,54 @@ TEST(CliUsage, EqualsFormsAndDoubleDashWorkEverywhere) {
     EXPECT_EQ(decrypt.out, "hi") << decrypt.err;
 }
 
+// Every long option that a help text names is in the manual page and in
+// the bash completion; the page formats without a warning, the completion
+// script parses and completes.
+TEST(CliUsage, ManualAndCompletionCoverEveryOption) {
+    REQUIRE_TOOL();
+#ifndef CORVANE_TOOL_SOURCE_DIR
+    GTEST_SKIP() << "the tool's sources are not known to this build";
+#else
+    const std::string sources = CORVANE_TOOL_SOURCE_DIR;
+    std::string manual = readTextFile(sources + "/corvane.1");
+    for (std::size_t at = 0; (at = manual.find("\\-", at)) != std::string::npos;) manual.erase(at, 1);
+    const std::string completion = readTextFile(sources + "/corvane.bash");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"md5", "-h"}, {"base64", "-h"}, {"rsa", "-h"}, {"des3", "-h"}, {"demo", "-h"}}) {
+        const std::string help = corvane(args).out;
+        for (std::size_t at = 0; (at = help.find("--", at)) != std::string::npos;) {
+            std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+            std::string option = help.substr(at, end - at);
+            at = end;
+            if (option.size() < 4) continue;  // "--" alone
+            EXPECT_NE(manual.find(option), std::string::npos) << option << " is not in corvane.1";
+            bool completed = false;
+            for (std::size_t c = 0; !completed && (c = completion.find(option, c)) != std::string::npos;)
+                completed = std::string(" \"").find(completion[c += option.size()]) != std::string::npos;
+            EXPECT_TRUE(completed) << option << " is not in corvane.bash";
+        }
+    }
+    RunResult groff =
+        runProgram({"sh", "-c", "command -v groff >/dev/null || exit 77; groff -man -ww -z \"$0\"",
+                    sources + "/corvane.1"});
+    if (groff.exitStatus != 77) {
+        EXPECT_EQ(groff.exitStatus, 0);
+        EXPECT_EQ(groff.err, "") << "groff's warnings on corvane.1";
+    }
+    auto complete = [&](const std::string& line) {
+        std::string script = "source \"$0\"; COMP_WORDS=(" + line +
+                             "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                             "_corvane; echo \"${COMPREPLY[*]}\"";
+        return runProgram({"bash", "-c", script, sources + "/corvane.bash"}).out;
+    };
+    EXPECT_EQ(complete("corvane ba"), "base64\n");
+    EXPECT_EQ(complete("corvane rsa ke"), "key keygen\n");
+    EXPECT_EQ(complete("corvane des3 encrypt --iv-hex-"), "--iv-hex-file --iv-hex-env\n");
+    EXPECT_EQ(complete("corvane rsa keygen --bits 5"), "512\n");
+    EXPECT_EQ(complete("corvane md5 --st"), "--status\n");
+#endif
+}
+
 TEST(CliVersion, ShowsBothVersionSymbols) {
     REQUIRE_TOOL();
     RunResult r = corvane({"version"});
