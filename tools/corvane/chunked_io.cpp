@@ -1,11 +1,13 @@
 #include "chunked_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "../../platform/secure_zero.h"
 #include "tool_error.h"
@@ -62,6 +64,80 @@ private:
 };
 
 }  // namespace
+
+StdoutSink::StdoutSink() {
+    filling_.reserve(chunkSize());
+    writing_.reserve(chunkSize());
+    writer_ = std::thread([this] { writerLoop(); });
+}
+
+StdoutSink::~StdoutSink() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+    secure_zero(filling_.data(), filling_.capacity());
+    secure_zero(writing_.data(), writing_.capacity());
+}
+
+void StdoutSink::writerLoop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return busy_ || stopping_; });
+        if (!busy_) return;
+        lock.unlock();
+        std::exception_ptr failed;
+        try {
+            writeBytes(writing_);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+        lock.lock();
+        if (failed && !failure_) failure_ = failed;
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+// Waits until the writer is done with writing_; its failure, if any, is
+// thrown here, once.
+void StdoutSink::waitForWriter(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [this] { return !busy_; });
+    if (failure_) {
+        std::exception_ptr failed = std::exchange(failure_, nullptr);
+        filling_.clear();
+        std::rethrow_exception(failed);
+    }
+}
+
+void StdoutSink::handOver() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    waitForWriter(lock);
+    if (filling_.empty()) return;
+    secure_zero(writing_.data(), writing_.size());
+    std::swap(filling_, writing_);
+    filling_.clear();
+    busy_ = true;
+    changed_.notify_all();
+}
+
+void StdoutSink::write(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        std::size_t room = std::max(chunkSize(), filling_.capacity()) - filling_.size();
+        std::size_t take = std::min(room, bytes.size());
+        filling_.insert(filling_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (!bytes.empty() || filling_.size() >= chunkSize()) handOver();
+    }
+}
+
+void StdoutSink::finish() {
+    handOver();
+    std::unique_lock<std::mutex> lock(mutex_);
+    waitForWriter(lock);
+}
 
 std::size_t chunkSize() {
     static const std::size_t size = chunkSizeFromEnvironment();

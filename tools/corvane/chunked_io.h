@@ -6,10 +6,14 @@
 #ifndef CORVANE_TOOL_CHUNKED_IO_H
 #define CORVANE_TOOL_CHUNKED_IO_H
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io.h"
@@ -26,11 +30,38 @@ public:
     virtual void finish() = 0;
 };
 
-// The end of a chain: standard output, through the checked writes of io.h.
+// The end of a chain: standard output, through the checked writes of io.h,
+// made on a thread of its own so that writing overlaps reading and coding
+// (on a file or a pipe the write costs as much as the coding). Output is
+// gathered into a buffer of about a chunk; a full buffer is handed to the
+// writer while the next one fills. A failed write is thrown from the next
+// write() or from finish(), on the calling thread, once.
 class StdoutSink final : public ByteSink {
 public:
-    void write(std::span<const std::uint8_t> bytes) override { writeBytes(bytes); }
-    void finish() override {}
+    StdoutSink();
+    // Stops the writer; output not yet handed over by finish() is dropped
+    // (the chain failed).
+    ~StdoutSink() override;
+    StdoutSink(const StdoutSink&) = delete;
+    StdoutSink& operator=(const StdoutSink&) = delete;
+
+    void write(std::span<const std::uint8_t> bytes) override;
+    // Hands over the rest and waits until everything is written.
+    void finish() override;
+
+private:
+    void handOver();
+    void waitForWriter(std::unique_lock<std::mutex>& lock);
+    void writerLoop();
+
+    Bytes filling_;
+    Bytes writing_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false;  // writing_ holds output the writer has not written yet
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread writer_;
 };
 
 // The end of a chain that keeps everything, for short texts coded in one
