@@ -168,13 +168,50 @@ void Base64Decoder::decodeWholeGroups() {
 }
 
 void Base64Decoder::write(std::span<const std::uint8_t> text) {
+    if (!padSeen_ && !ignoreGarbage_) text = decodeInPlace(text);
+    filter(text);
+}
+
+// The fast way, for text with no pad and no NUL (the common case: all but
+// the input's end): whole groups go to the class straight from the text,
+// whitespace and all, since the class skips whitespace itself (and refuses
+// any other byte, as it would in the whole text). The group held from the
+// piece before is completed first; the letters after the last whole group,
+// and whatever follows them, are left to filter().
+std::span<const std::uint8_t> Base64Decoder::decodeInPlace(std::span<const std::uint8_t> text) {
+    if (std::memchr(text.data(), '=', text.size()) != nullptr ||
+        std::memchr(text.data(), 0, text.size()) != nullptr)
+        return text;
+    const ByteClasses& classes = byteClasses(family_);
+    std::size_t from = 0;
+    while (!clean_.empty() && from < text.size()) {
+        const ByteClass c = classes[text[from]];
+        if (c == ByteClass::other) return text.subspan(from);
+        if (c == ByteClass::alphabet) clean_.push_back(text[from]);
+        ++from;
+        if (clean_.size() == 4) decodeWholeGroups();
+    }
+    std::span<const std::uint8_t> rest = text.subspan(from);
+    std::size_t letters = 0;
+    for (std::uint8_t b : rest) letters += classes[b] == ByteClass::alphabet;
+    std::size_t beyond = letters % 4;
+    if (letters == beyond) return rest;
+    std::size_t end = rest.size();
+    while (beyond > 0)
+        if (classes[rest[--end]] == ByteClass::alphabet) --beyond;
+    decodeOrFail(rest.first(end));
+    return rest.subspan(end);
+}
+
+// The careful way: alphabet characters are gathered into clean_ (without a
+// branch per byte; anything that is not whitespace stops the copy) and whole
+// groups of them decoded; a pad turns to writeAfterPad().
+void Base64Decoder::filter(std::span<const std::uint8_t> text) {
     if (padSeen_) {
         writeAfterPad(text);
         return;
     }
     const ByteClasses& classes = byteClasses(family_);
-    // Alphabet characters are copied without a branch per byte; anything
-    // that is not whitespace stops the copy.
     std::size_t count = clean_.size();
     clean_.resize(count + text.size());
     std::uint8_t* clean = clean_.data();

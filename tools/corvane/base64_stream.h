@@ -70,6 +70,8 @@ public:
     void finish() override;
 
 private:
+    std::span<const std::uint8_t> decodeInPlace(std::span<const std::uint8_t> text);
+    void filter(std::span<const std::uint8_t> text);
     void writeAfterPad(std::span<const std::uint8_t> text);
     void decodeWholeGroups();
     // The class's decoding of text, which holds at least one character of
