@@ -69,39 +69,47 @@ const ByteClasses& byteClasses(Base64Family family) {
 
 // The alphabet as ranges of letters and digits and the family's two signs,
 // a test that the compiler turns into vector code.
-bool inAlphabetRanges(std::uint8_t b, Base64Family family) {
+template <Base64Family family>
+bool inAlphabetRanges(std::uint8_t b) {
     const bool sign = family == Base64Family::standard ? (b == '+' || b == '/') : (b == '-' || b == '_');
     return static_cast<std::uint8_t>(b - 'A') < 26 || static_cast<std::uint8_t>(b - 'a') < 26 ||
            static_cast<std::uint8_t>(b - '0') < 10 || sign;
 }
 
+template <Base64Family family>
+bool rangesAgreeWithClasses() {
+    const ByteClasses& classes = byteClasses(family);
+    for (unsigned value = 0; value < 256; ++value)
+        if (inAlphabetRanges<family>(static_cast<std::uint8_t>(value)) !=
+            (classes[value] == ByteClass::alphabet))
+            return false;
+    return true;
+}
+
 // The number of alphabet characters in text. The ranges serve only when they
 // agree with the classes asked of the coder on every byte value (they do),
 // so the count never differs from what the coder reads.
-std::size_t countAlphabet(std::span<const std::uint8_t> text, Base64Family family) {
-    static const auto rangesAgree = [](Base64Family f) {
-        const ByteClasses& classes = byteClasses(f);
-        for (unsigned value = 0; value < 256; ++value) {
-            auto b = static_cast<std::uint8_t>(value);
-            if (inAlphabetRanges(b, f) != (classes[value] == ByteClass::alphabet)) return false;
-        }
-        return true;
-    };
-    static const bool standardAgrees = rangesAgree(Base64Family::standard);
-    static const bool webSafeAgrees = rangesAgree(Base64Family::webSafe);
+template <Base64Family family>
+std::size_t countAlphabet(std::span<const std::uint8_t> text) {
+    static const bool rangesAgree = rangesAgreeWithClasses<family>();
     std::size_t count = 0, i = 0;
-    if (family == Base64Family::standard ? standardAgrees : webSafeAgrees) {
+    if (rangesAgree) {
         // Blocks of a fixed size, so that the inner loop is vectorised at -O2.
         constexpr std::size_t kBlock = 64;
         for (; i + kBlock <= text.size(); i += kBlock) {
             unsigned block = 0;
-            for (std::size_t j = 0; j < kBlock; ++j) block += inAlphabetRanges(text[i + j], family);
+            for (std::size_t j = 0; j < kBlock; ++j) block += inAlphabetRanges<family>(text[i + j]);
             count += block;
         }
     }
     const ByteClasses& classes = byteClasses(family);
     for (; i < text.size(); ++i) count += classes[text[i]] == ByteClass::alphabet;
     return count;
+}
+
+std::size_t countAlphabet(std::span<const std::uint8_t> text, Base64Family family) {
+    return family == Base64Family::standard ? countAlphabet<Base64Family::standard>(text)
+                                            : countAlphabet<Base64Family::webSafe>(text);
 }
 
 }  // namespace
