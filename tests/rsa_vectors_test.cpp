@@ -45,7 +45,7 @@ std::vector<PublishedRsaKey> publishedKeys(const std::string& file) {
 }
 
 #define SKIP_WITHOUT(keys, file) \
-    if ((keys).empty()) GTEST_SKIP() << "published vectors not found: rsa-labs-pkcs1/" << (file)
+    if ((keys).empty()) GTEST_SKIP() << publishedVectorAbsent(std::string("rsa-labs-pkcs1/") + (file))
 
 }  // namespace
 
@@ -128,7 +128,7 @@ TEST(RsaPublishedVectors, KeysAbove1024BitsAreRefused) {
 
 TEST(RsaPublishedVectors, WycheproofSignaturesAreReproduced) {
     auto path = publishedVector("wycheproof/rsa_pkcs1_1024_sig_gen_test.json");
-    if (!path) GTEST_SKIP() << "published vectors not found: wycheproof/rsa_pkcs1_1024_sig_gen_test.json";
+    if (!path) GTEST_SKIP() << publishedVectorAbsent("wycheproof/rsa_pkcs1_1024_sig_gen_test.json");
     Json doc = parseJson(readTextFile(*path));
     std::size_t checked = 0, unrepresentable = 0;
     for (const Json& group : doc["testGroups"].items) {

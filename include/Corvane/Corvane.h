@@ -5,6 +5,8 @@
 #ifndef CORVANE_CORVANE_H
 #define CORVANE_CORVANE_H
 
+#include "CorvaneCxx20.h"
+
 #include "CorvaneVersion.h"
 #include "Foundation.h"
 #include "QVDes3.h"

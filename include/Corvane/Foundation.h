@@ -22,6 +22,8 @@
 #ifndef CORVANE_FOUNDATION_H
 #define CORVANE_FOUNDATION_H
 
+#include "CorvaneCxx20.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

@@ -11,6 +11,8 @@
 #ifndef CORVANE_QVDES3_H
 #define CORVANE_QVDES3_H
 
+#include "CorvaneCxx20.h"
+
 #include <cstddef>
 #include <cstdint>
 

@@ -39,6 +39,8 @@
 #ifndef CORVANE_QVGTMBASE64_H
 #define CORVANE_QVGTMBASE64_H
 
+#include "CorvaneCxx20.h"
+
 #include "CorvaneExport.h"
 #include "Foundation.h"
 

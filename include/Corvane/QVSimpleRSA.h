@@ -24,6 +24,8 @@
 #ifndef CORVANE_QVSIMPLERSA_H
 #define CORVANE_QVSIMPLERSA_H
 
+#include "CorvaneCxx20.h"
+
 #include <cstdint>
 
 #include "CorvaneExport.h"

@@ -41,6 +41,8 @@
 #ifndef CORVANE_CORVANE_HPP
 #define CORVANE_CORVANE_HPP
 
+#include "CorvaneCxx20.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>

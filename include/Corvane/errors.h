@@ -21,6 +21,8 @@
 #ifndef CORVANE_ERRORS_H
 #define CORVANE_ERRORS_H
 
+#include "CorvaneCxx20.h"
+
 #include <cstdint>
 #include <system_error>
 #include <type_traits>

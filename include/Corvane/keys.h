@@ -38,6 +38,8 @@
 #ifndef CORVANE_KEYS_H
 #define CORVANE_KEYS_H
 
+#include "CorvaneCxx20.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

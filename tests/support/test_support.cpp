@@ -61,6 +61,13 @@ std::optional<std::string> publishedVector(const std::string& relativePath) {
     return path;
 }
 
+std::string publishedVectorAbsent(const std::string& relativePath) {
+    return std::string(CORVANE_VECTORS_DIR) + "/" + relativePath +
+           " is absent, so this check is skipped: published third-party vectors are not part of this "
+           "repository; they are read in place from ../shared/vectors beside the checkout (or from "
+           "-DCORVANE_VECTORS_DIR=...), and a clone without that folder skips the tests that use them";
+}
+
 std::string ourVector(const std::string& name) { return std::string(CORVANE_TEST_DATA_DIR) + "/" + name; }
 
 std::string readTextFile(const std::string& path) {

@@ -25,6 +25,8 @@ inline Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 // Path of a published vector file below the shared vectors folder, or
 // nullopt when the folder or file is absent (tests then GTEST_SKIP).
 std::optional<std::string> publishedVector(const std::string& relativePath);
+// The message of such a skip: which file is absent and why that is expected.
+std::string publishedVectorAbsent(const std::string& relativePath);
 // Path of one of our own data files in tests/vectors.
 std::string ourVector(const std::string& name);
 
