@@ -13,6 +13,7 @@ struct RunResult {
     int exitStatus = -1;  // the child's exit status; 128 + signal when killed
     std::string out;      // standard output, byte for byte
     std::string err;      // standard error
+    long peakRssKiB = 0;  // the child's peak resident memory (ru_maxrss)
 };
 
 // A scratch folder, removed with its content when the object goes away.
@@ -34,7 +35,8 @@ private:
 };
 
 // Runs argv[0] (looked up in PATH when it has no slash) with the arguments,
-// standard input read from stdinData. Standard output goes to stdoutPath
+// standard input read from stdinData, in a session of its own: it has no
+// controlling terminal, so nothing it runs can wait for typing. Standard output goes to stdoutPath
 // when one is given (then RunResult::out stays empty), else it is captured.
 // Throws std::runtime_error when the program cannot be started.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& stdinData = {},

@@ -1,5 +1,8 @@
-// corvane base64 [-d] [--web-safe] [--no-padding] [FILE]
-#include "base64_text.h"
+// corvane base64 [-d [-i]] [--web-safe] [--no-padding] [-w COLS] [FILE]
+#include <charconv>
+#include <string_view>
+
+#include "base64_stream.h"
 #include "commands.h"
 #include "options.h"
 #include "tool_error.h"
@@ -9,42 +12,76 @@ namespace corvane::tool {
 namespace {
 
 const char kHelp[] =
-    "usage: corvane base64 [-d] [--web-safe] [--no-padding] [FILE]\n"
+    "usage: corvane base64 [-d [-i]] [--web-safe] [--no-padding] [-w COLS] [FILE]\n"
     "Encodes FILE (standard input for none or \"-\") as Base64 on one line with a\n"
-    "line end, or decodes it with -d. Decoding skips whitespace, so wrapped text\n"
-    "and a trailing line end are fine; anything else outside the alphabet fails.\n"
+    "line end, or decodes it with -d. Input of any size is coded in pieces, in\n"
+    "bounded memory; the result is that of coding the whole input at once.\n"
     "\n"
-    "  -d, --decode   decode instead of encode; the bytes are written as they are\n"
-    "  --web-safe     the URL- and filename-safe alphabet (\"-\" and \"_\")\n"
-    "  --no-padding   with --web-safe: leave out the \"=\" padding when encoding\n"
-    "                 (web-safe decoding accepts text with or without it; the\n"
-    "                 standard alphabet is always padded)\n"
+    "  -d, --decode          decode instead of encode; the bytes are written as\n"
+    "                        they are\n"
+    "  -i, --ignore-garbage  with -d: drop every byte outside the alphabet and \"=\"\n"
+    "                        before decoding\n"
+    "  -w, --wrap=COLS       end a line after every COLS characters when encoding;\n"
+    "                        0 (the default) writes one line\n"
+    "  --web-safe            the URL- and filename-safe alphabet (\"-\" and \"_\")\n"
+    "  --no-padding          with --web-safe: leave out the \"=\" padding when encoding\n"
+    "                        (web-safe decoding accepts text with or without it; the\n"
+    "                        standard alphabet is always padded)\n"
+    "\n"
+    "Decoding skips whitespace anywhere: space, tab, line feed, carriage return,\n"
+    "vertical tab, form feed, and the bytes 0xA0 and 0xFF. Input made only of\n"
+    "whitespace decodes to nothing. Without -i, any other byte outside the\n"
+    "alphabet fails, a NUL byte included, and so does text that is not canonical\n"
+    "Base64: a pad followed by more text, a last character with leftover bits\n"
+    "set, a lone last character, or (standard alphabet) a missing pad. When\n"
+    "decoding fails half-way, what was written before is incomplete.\n"
     "\n"
     "Exit status: 0 success, 1 unreadable input or invalid Base64, 2 usage error.\n";
+
+// COLS as coreutils takes it: a decimal count, 0 for no wrapping.
+std::size_t wrapColumns(const Options& options, const std::string& text) {
+    std::size_t columns = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), columns);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        options.fail("invalid wrap size: " + text);
+    return columns;
+}
 
 }  // namespace
 
 int runBase64(const Args& args) {
     bool decode = false;
+    bool ignoreGarbage = false;
     bool webSafe = false;
     bool noPadding = false;
+    std::optional<std::string> wrap;
     Options options("base64", kHelp);
-    options.flag({"--decode", "-d"}, decode).flag({"--web-safe"}, webSafe).flag({"--no-padding"}, noPadding);
+    options.flag({"--decode", "-d"}, decode)
+        .flag({"--ignore-garbage", "-i"}, ignoreGarbage)
+        .value({"--wrap", "-w"}, wrap)
+        .flag({"--web-safe"}, webSafe)
+        .flag({"--no-padding"}, noPadding);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
-    if (noPadding && !webSafe) options.fail("--no-padding needs --web-safe (standard Base64 is always padded)");
+    if (noPadding && !webSafe)
+        options.fail("--no-padding needs --web-safe (standard Base64 is always padded)");
     if (noPadding && decode) options.fail("--no-padding applies to encoding only");
+    if (wrap && decode) options.fail("--wrap applies to encoding only");
+    if (ignoreGarbage && !decode) options.fail("--ignore-garbage applies to decoding only");
+    std::size_t columns = wrap ? wrapColumns(options, *wrap) : 0;
 
     Base64Family family = webSafe ? Base64Family::webSafe : Base64Family::standard;
-    Bytes input = readInput(options.positional());
+    StdoutSink out;
     if (decode) {
-        auto bytes = base64Decode(input, family);
-        if (!bytes) failure(webSafe ? "input is not valid web-safe Base64" : "input is not valid Base64");
-        writeBytes(*bytes);
-        return kExitOk;
+        Base64Decoder decoder(family, ignoreGarbage,
+                              webSafe ? "input is not valid web-safe Base64" : "input is not valid Base64",
+                              out);
+        pumpInput(options.positional(), decoder);
+    } else {
+        LineWrapper lines(columns, out);
+        Base64Encoder encoder(family, !noPadding, lines);
+        pumpInput(options.positional(), encoder);
     }
-    std::string text = base64Encode(input, family, !noPadding);
-    if (!text.empty()) writeText(text + "\n");
     return kExitOk;
 }
 

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "../../platform/secure_zero.h"
-#include "base64_text.h"
+#include "base64_stream.h"
 #include "commands.h"
 #include "demo_key.h"
 #include "hex.h"

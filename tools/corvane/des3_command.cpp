@@ -1,15 +1,17 @@
 // corvane des3 encrypt | decrypt | keygen: triple-DES in CBC mode with
-// PKCS #7 padding through QVDes3.
+// PKCS #7 padding through QVDes3, streamed in bounded memory.
 #include <Corvane/QVDes3.h>
 
 #include <cstdio>
 #include <string>
 
-#include "../../platform/secure_zero.h"
-#include "base64_text.h"
+#include "base64_stream.h"
+#include "chunked_io.h"
 #include "commands.h"
+#include "des3_stream.h"
 #include "hex.h"
 #include "options.h"
+#include "secrets.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -17,8 +19,8 @@ namespace corvane::tool {
 namespace {
 
 const char kHelp[] =
-    "usage: corvane des3 encrypt (--key TEXT | --key-hex HEX) [--iv TEXT | --iv-hex HEX] [--raw] [FILE]\n"
-    "       corvane des3 decrypt (--key TEXT | --key-hex HEX) [--iv TEXT | --iv-hex HEX] [--raw] [FILE]\n"
+    "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
+    "       corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
     "       corvane des3 keygen\n"
     "Triple-DES (three-key, 24 bytes) in CBC mode with PKCS #7 padding.\n"
     "\n"
@@ -26,89 +28,137 @@ const char kHelp[] =
     "writes the ciphertext in Base64 on one line, or as bytes with --raw.\n"
     "decrypt: reads Base64 (whitespace skipped), or bytes with --raw, and writes\n"
     "the plaintext's bytes.\n"
-    "  --key TEXT, --key-hex HEX   the key: 1 to 24 bytes, a shorter key is\n"
-    "                              extended with zero bytes\n"
-    "  --iv TEXT, --iv-hex HEX     the initialisation vector: up to 8 bytes,\n"
-    "                              extended with zero bytes; without one, the\n"
-    "                              key's first 8 bytes serve as the IV\n"
+    "Input of any size is coded in pieces, in bounded memory; the output is\n"
+    "that of QVDes3 on the whole input at once.\n"
+    "\n"
+    "KEY, one of (1 to 24 bytes; a shorter key is extended with zero bytes):\n"
+    "  --key TEXT, --key-hex HEX      on the command line (ps and the shell's\n"
+    "                                 history see it)\n"
+    "  --key-file FILE                the file's bytes, exactly (a line end counts)\n"
+    "  --key-hex-file FILE            hexadecimal digits in the file\n"
+    "  --key-env NAME                 the environment variable's value\n"
+    "  --key-hex-env NAME             hexadecimal digits in the variable\n"
+    "IV, one of the same six forms (--iv, --iv-hex, --iv-file, --iv-hex-file,\n"
+    "--iv-env, --iv-hex-env): up to 8 bytes, extended with zero bytes; without\n"
+    "one, the key's first 8 bytes serve as the IV.\n"
+    "  -q, --quiet                    no warning when no IV is given or the key\n"
+    "                                 is shorter than 24 bytes (openssl enc takes\n"
+    "                                 neither: it refuses a missing IV, and a\n"
+    "                                 16-byte key is two-key triple-DES to it)\n"
+    "\n"
     "keygen: prints a new key of 24 characters (0-9, A-F) for --key, drawn\n"
     "from the operating system's entropy source. Being text, it holds 96 bits\n"
     "of randomness; `openssl rand -hex 24` with --key-hex gives a full 192.\n"
     "\n"
     "Triple-DES, and the key used as IV, are kept for interoperability with\n"
-    "existing peers, not recommended for new designs.\n"
-    "Exit status: 0 success, 1 unreadable input, invalid Base64 or failed\n"
-    "decryption (wrong key or damaged data), 2 usage error.\n";
+    "existing peers, not recommended for new designs; its 8-byte block makes\n"
+    "many gigabytes under one key unwise.\n"
+    "Exit status: 0 success, 1 unreadable input or key file, invalid Base64 or\n"
+    "failed decryption (wrong key, or damaged or truncated data; the output\n"
+    "written before the end is then incomplete), 2 usage error.\n";
 
 constexpr std::size_t kKeyLength = 24;
 constexpr std::size_t kIvLength = 8;
 
-// Bytes of a key or IV given as text or as hexadecimal; wiped when done.
-struct SecretBytes {
-    Bytes bytes;
-    ~SecretBytes() { secure_zero(bytes.data(), bytes.size()); }
+// The six ways of giving the key or the IV.
+struct SecretOptions {
+    explicit SecretOptions(std::string secretName) : name(std::move(secretName)) {}
+
+    std::string name;  // "key" or "iv"
+    std::optional<std::string> text, hex, file, hexFile, env, hexEnv;
+
+    void declare(Options& options) {
+        options.value({"--" + name}, text)
+            .value({"--" + name + "-hex"}, hex)
+            .value({"--" + name + "-file"}, file)
+            .value({"--" + name + "-hex-file"}, hexFile)
+            .value({"--" + name + "-env"}, env)
+            .value({"--" + name + "-hex-env"}, hexEnv);
+    }
 };
 
-// Reads "--NAME TEXT" or "--NAME-hex HEX" into out; false when neither was given.
-bool secretOption(const Options& options, const std::string& name, const std::optional<std::string>& text,
-                  const std::optional<std::string>& hex, std::size_t maxLength, SecretBytes& out) {
-    if (text && hex) options.fail("give either --" + name + " or --" + name + "-hex, not both");
-    if (!text && !hex) return false;
-    if (text) {
-        out.bytes.assign(text->begin(), text->end());
+// The secret's bytes, or nullopt when none of its options was given. A
+// malformed value on the command line is a usage error; one read from a
+// file or the environment is a failure that names where it came from.
+std::optional<SecretBytes> readSecret(const Options& options, const SecretOptions& s, std::size_t maxLength) {
+    int given = !!s.text + !!s.hex + !!s.file + !!s.hexFile + !!s.env + !!s.hexEnv;
+    if (given > 1)
+        options.fail(s.name == "key" ? "give either --key or --key-hex, not both (nor another --key-* form)"
+                                     : "give either --iv or --iv-hex, not both (nor another --iv-* form)");
+    if (given == 0) return std::nullopt;
+
+    const bool fromCommandLine = s.text || s.hex;
+    std::string source;
+    SecretBytes secret;
+    if (s.text) {
+        secret = SecretBytes(Bytes(s.text->begin(), s.text->end()));
+    } else if (s.hex) {
+        auto parsed = parseHexBytes(*s.hex);
+        if (!parsed) options.fail("--" + s.name + "-hex needs an even number of hexadecimal digits");
+        secret = SecretBytes(std::move(*parsed));
+    } else if (s.file || s.env) {
+        source = s.file ? s.name + " file " + *s.file : "environment variable " + *s.env;
+        secret = s.file ? readSecretFile(*s.file, kSecretFileLimit, s.name + " file")
+                        : secretFromEnvironment(*s.env, "the " + s.name);
     } else {
-        auto parsed = parseHexBytes(*hex);
-        if (!parsed) options.fail("--" + name + "-hex needs an even number of hexadecimal digits");
-        out.bytes = std::move(*parsed);
+        source = s.hexFile ? s.name + " file " + *s.hexFile : "environment variable " + *s.hexEnv;
+        SecretBytes text = s.hexFile ? readSecretFile(*s.hexFile, kSecretFileLimit, s.name + " file")
+                                     : secretFromEnvironment(*s.hexEnv, "the " + s.name);
+        auto parsed = secretFromHex(text.span());
+        if (!parsed) failure(source + " does not hold an even number of hexadecimal digits");
+        secret = std::move(*parsed);
     }
-    if (out.bytes.empty()) options.fail("the " + name + " is empty");
+
+    auto refuse = [&](const std::string& message) {
+        if (fromCommandLine) options.fail(message);
+        failure(message + " (from " + source + ")");
+    };
+    if (secret.empty()) refuse("the " + s.name + " is empty");
     // The class cuts longer values silently; refusing them here keeps a
     // mistyped key from being used in part.
-    if (out.bytes.size() > maxLength)
-        options.fail("the " + name + " has " + std::to_string(out.bytes.size()) + " bytes; at most " +
-                     std::to_string(maxLength) + " are used");
-    return true;
+    if (secret.size() > maxLength)
+        refuse("the " + s.name + " has " + std::to_string(secret.size()) + " bytes; at most " +
+               std::to_string(maxLength) + " are used");
+    return secret;
 }
 
 int runCipher(const Args& args, bool encrypt) {
-    std::optional<std::string> keyText, keyHex, ivText, ivHex;
-    bool raw = false;
+    SecretOptions keyOptions("key"), ivOptions("iv");
+    bool raw = false, quiet = false;
     Options options(encrypt ? "des3 encrypt" : "des3 decrypt", kHelp);
-    options.value("--key", keyText)
-        .value("--key-hex", keyHex)
-        .value("--iv", ivText)
-        .value("--iv-hex", ivHex)
-        .flag({"--raw"}, raw);
+    keyOptions.declare(options);
+    ivOptions.declare(options);
+    options.flag({"--raw"}, raw).flag({"--quiet", "-q"}, quiet);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
-    SecretBytes key, iv;
-    if (!secretOption(options, "key", keyText, keyHex, kKeyLength, key))
-        options.fail("a key is needed: --key TEXT or --key-hex HEX");
-    bool haveIv = secretOption(options, "iv", ivText, ivHex, kIvLength, iv);
+    std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);
+    if (!key) options.fail("a key is needed: --key TEXT or --key-hex HEX (or a --key-file/--key-env form)");
+    std::optional<SecretBytes> iv = readSecret(options, ivOptions, kIvLength);
 
-    SecretBytes input;
-    input.bytes = readInput(options.positional());
-    if (!encrypt && !raw) {
-        auto decoded = base64Decode(input.bytes, Base64Family::standard);
-        if (!decoded) failure("input is not valid Base64 (use --raw for binary ciphertext)");
-        input.bytes = std::move(*decoded);
-    }
+    // Two silent differences from openssl enc, said once each.
+    if (!quiet && key->size() < kKeyLength)
+        printError(
+            "des3: warning: the key has " + std::to_string(key->size()) +
+            " bytes; it is extended with zero bytes to 24 (openssl's two-key -des-ede-cbc is not the same)");
+    if (!quiet && !iv)
+        printError(
+            "des3: warning: no IV given; the key's first 8 bytes serve as the IV (openssl enc would refuse)");
 
-    Ref<NSData> data = make_ref<NSData>(input.bytes.data(), input.bytes.size());
-    Ref<NSData> keyData = make_ref<NSData>(key.bytes.data(), key.bytes.size());
-    Ref<NSData> ivData = haveIv ? make_ref<NSData>(iv.bytes.data(), iv.bytes.size()) : nullptr;
-    if (!data || !keyData || (haveIv && !ivData)) failure("out of memory");
-    std::int32_t error = 0;
-    Ref<NSData> output = encrypt ? QVDes3::createDes3EncryptData(data.get(), keyData.get(), ivData.get(), &error)
-                                 : QVDes3::createDes3DecryptData(data.get(), keyData.get(), ivData.get(), &error);
-    if (!output) {
-        if (encrypt) failure("encryption failed (status " + std::to_string(error) + ")");
-        failure("decryption failed: wrong key or IV, or damaged data");
+    std::optional<std::span<const std::uint8_t>> ivBytes;
+    if (iv) ivBytes = iv->span();
+    StdoutSink out;
+    if (encrypt) {
+        // Ciphertext as one line of Base64, or as it is.
+        LineWrapper line(0, out);
+        Base64Encoder text(Base64Family::standard, true, line);
+        Des3Stream cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
+        pumpInput(options.positional(), cipher);
+    } else {
+        Des3Stream cipher(false, key->span(), ivBytes, out);
+        Base64Decoder text(Base64Family::standard, false,
+                           "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
+        pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text);
     }
-    if (!encrypt || raw)
-        writeBytes(output->span());
-    else
-        writeText(base64Encode(output->span(), Base64Family::standard) + "\n");
     return kExitOk;
 }
 

@@ -1,22 +1,28 @@
 #include "io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "../../platform/secure_zero.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
 
-std::optional<std::vector<unsigned char>> readAll(const std::string& path) {
+std::optional<Bytes> readAll(const std::string& path, std::size_t limit) {
     std::FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (f == nullptr) return std::nullopt;
-    std::vector<unsigned char> data;
+    Bytes data;
     unsigned char chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
+    while (data.size() <= limit &&
+           (n = std::fread(chunk, 1, std::min(sizeof chunk, limit + 1 - data.size()), f)) > 0)
+        data.insert(data.end(), chunk, chunk + n);
     bool failed = std::ferror(f) != 0;
     int savedErrno = errno;
+    // The chunk may have held a key read from standard input.
+    secure_zero(chunk, sizeof chunk);
     if (f != stdin) std::fclose(f);
     if (failed) {
         errno = savedErrno;
@@ -25,14 +31,14 @@ std::optional<std::vector<unsigned char>> readAll(const std::string& path) {
     return data;
 }
 
-Bytes readInput(const std::vector<std::string>& files) {
+std::string inputName(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+Bytes readInput(const std::vector<std::string>& files, std::size_t limit) {
     std::string path = files.empty() ? "-" : files.front();
     errno = 0;
-    auto data = readAll(path);
-    if (!data) {
-        std::string what = path == "-" ? "standard input" : path;
-        failure(what + ": " + (errno != 0 ? std::strerror(errno) : "read error"));
-    }
+    auto data = readAll(path, limit);
+    if (!data) failure(inputName(path) + ": " + (errno != 0 ? std::strerror(errno) : "read error"));
+    if (data->size() > limit) failure(inputName(path) + ": more than " + std::to_string(limit) + " bytes");
     return std::move(*data);
 }
 
@@ -65,8 +71,6 @@ void flushOutput() {
     if (std::ferror(stdout)) writeFailed(0);
 }
 
-void printError(const std::string& message) {
-    std::fprintf(stderr, "corvane: %s\n", message.c_str());
-}
+void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }
 
 }  // namespace corvane::tool

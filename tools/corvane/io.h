@@ -13,14 +13,19 @@ namespace corvane::tool {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Reads a whole file ("-" is standard input) as bytes; nullopt on failure,
-// with errno describing the cause.
-std::optional<std::vector<unsigned char>> readAll(const std::string& path);
+// Reads a whole file ("-" is standard input) as bytes, but no more than
+// limit + 1 of them: a result longer than limit says that the file is. nullopt
+// on failure, with errno describing the cause.
+std::optional<Bytes> readAll(const std::string& path, std::size_t limit);
 
 // The input of a command that reads one FILE or, when none is named (or
-// "-"), standard input. Throws a failure (exit status 1) naming the file
-// and the cause when it cannot be read.
-Bytes readInput(const std::vector<std::string>& files);
+// "-"), standard input, for inputs that are small by nature (an RSA message
+// or block). Throws a failure (exit status 1) naming the file and the cause
+// when it cannot be read, or when it holds more than limit bytes.
+Bytes readInput(const std::vector<std::string>& files, std::size_t limit);
+
+// The name of an input in messages: the path, or "standard input" for "-".
+std::string inputName(const std::string& path);
 
 // Writes bytes (or text) to standard output exactly as given. A write that
 // fails (a full disk, a closed pipe) throws a failure (exit status 1) naming

@@ -2,6 +2,8 @@
 #include <Corvane/Foundation.h>
 
 #include <csignal>
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <new>
@@ -34,10 +36,13 @@ const std::map<std::string, Command>& commands() {
 
 void usage(std::FILE* out) {
     std::fprintf(out, "usage: corvane <command> [arguments]\n\ncommands:\n");
-    for (const auto& [name, command] : commands()) std::fprintf(out, "  %-8s %s\n", name.c_str(), command.summary);
+    for (const auto& [name, command] : commands())
+        std::fprintf(out, "  %-8s %s\n", name.c_str(), command.summary);
     std::fprintf(out,
-                 "\nEach command takes --help. Exit status: 0 success, 1 a cryptographic or\n"
-                 "I/O failure, 2 a usage error.\n");
+                 "\n  -h, --help     this text\n"
+                 "  --version      the library's version (as corvane version)\n"
+                 "\nEach command takes --help; `man corvane` describes them all. Exit status:\n"
+                 "0 success, 1 a cryptographic or I/O failure, 2 a usage error.\n");
 }
 
 // Standard output is flushed here so that a failed write (a full disk, a
@@ -52,6 +57,33 @@ int finish(const std::string& prefix, int status) {
     }
 }
 
+// The words before the command: --help, -h and --version, read with CLI11.
+// Usage errors are thrown as ToolError.
+struct TopLevel {
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> rest;
+};
+
+TopLevel readTopLevel(int argc, char** argv) {
+    TopLevel top;
+    CLI::App app("corvane", "corvane");
+    app.set_help_flag();
+    app.add_flag("-h,--help", top.help);
+    app.add_flag("--version", top.version);
+    // Everything from the first word that is not an option on belongs to
+    // the command.
+    app.prefix_command();
+    app.allow_extras(true);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        corvane::tool::usageError(std::string(e.what()) + " (see corvane --help)");
+    }
+    top.rest = app.remaining();
+    return top;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,14 +91,32 @@ int main(int argc, char** argv) {
     // with EPIPE, reported like any write error, instead of ending the
     // process by signal with nothing said.
     std::signal(SIGPIPE, SIG_IGN);
-    if (argc < 2) {
-        usage(stderr);
-        return corvane::tool::kExitUsage;
+    std::string name;
+    corvane::tool::Args commandArgs;
+    try {
+        TopLevel top = readTopLevel(argc, argv);
+        if (top.help) {
+            usage(stdout);
+            return finish("", corvane::tool::kExitOk);
+        }
+        if (top.version) return finish("version: ", corvane::tool::runVersion({}));
+        if (top.rest.empty()) {
+            usage(stderr);
+            return corvane::tool::kExitUsage;
+        }
+        name = top.rest.front();
+        commandArgs.assign(top.rest.begin() + 1, top.rest.end());
+    } catch (const corvane::tool::ToolError& e) {
+        corvane::tool::printError(e.what());
+        return e.status();
     }
-    std::string name = argv[1];
-    if (name == "--help" || name == "-h" || name == "help") {
+    if (name == "help") {
         usage(stdout);
         return finish("", corvane::tool::kExitOk);
+    }
+    if (name.size() > 1 && name[0] == '-') {
+        corvane::tool::printError("unknown option " + name + " (see corvane --help)");
+        return corvane::tool::kExitUsage;
     }
     auto it = commands().find(name);
     if (it == commands().end()) {
@@ -77,7 +127,7 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
-        return finish(name + ": ", it->second.run(Args(argv + 2, argv + argc)));
+        return finish(name + ": ", it->second.run(commandArgs));
     } catch (const corvane::tool::ToolError& e) {
         // One message per run: the first failure. Output written before it
         // is still flushed; a write error found then is not reported again.

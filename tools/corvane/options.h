@@ -1,10 +1,10 @@
-// A small command-line option reader shared by the subcommands.
+// The subcommands' option reader, over CLI11.
 //
-// Options are "--name VALUE", "--name=VALUE" or flags ("--raw", "-d").
-// "--" ends the options; "-" alone is a positional argument (standard
-// input). --help and -h print the command's help text and make parse()
-// return false. Unknown options, missing values and repeated options are
-// usage errors (ToolError with exit status 2).
+// Options are "--name VALUE", "--name=VALUE", "-n VALUE", "-nVALUE" or flags
+// ("--raw", "-d"). "--" ends the options; "-" alone is a positional argument
+// (standard input). --help and -h print the command's help text and make
+// parse() return false. Unknown options, missing values and repeated options
+// are usage errors (ToolError with exit status 2) in the tool's own words.
 #ifndef CORVANE_TOOL_OPTIONS_H
 #define CORVANE_TOOL_OPTIONS_H
 
@@ -24,8 +24,11 @@ public:
 
     // A flag; names may hold a long and a short spelling.
     Options& flag(std::vector<std::string> names, bool& target);
-    // An option that takes a value.
-    Options& value(std::string name, std::optional<std::string>& target);
+    // An option that takes a value; likewise.
+    Options& value(std::vector<std::string> names, std::optional<std::string>& target);
+    Options& value(const char* name, std::optional<std::string>& target) {
+        return value(std::vector<std::string>{name}, target);
+    }
 
     // Reads args; false when the help text was printed.
     bool parse(const Args& args);
@@ -42,7 +45,7 @@ private:
         bool* target;
     };
     struct Value {
-        std::string name;
+        std::vector<std::string> names;
         std::optional<std::string>* target;
     };
 

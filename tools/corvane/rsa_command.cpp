@@ -1,6 +1,6 @@
-// corvane rsa encrypt | decrypt: PKCS #1 v1.5 type 2 blocks, either through
-// QVSimpleRSA with a hexadecimal public key, or through the block
-// operations with key files read by OpenSSL (moduli up to 1024 bits).
+// corvane rsa encrypt | decrypt | sign | recover | key | keygen: PKCS #1
+// v1.5 blocks of both types through QVSimpleRSA and the block operations,
+// with keys read by the library's key readers (moduli up to 1024 bits).
 #include <Corvane/QVSimpleRSA.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
@@ -9,45 +9,77 @@
 #include <string>
 
 #include "../../platform/secure_zero.h"
-#include "base64_text.h"
+#include "base64_stream.h"
 #include "commands.h"
 #include "hex.h"
 #include "options.h"
+#include "rsa_commands.h"
 #include "rsa_keys.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
 
-namespace {
-
-const char kHelp[] =
-    "usage: corvane rsa encrypt (--modulus HEX --exponent HEX | --pubkey FILE)\n"
-    "                           [--message TEXT | FILE] [--raw]\n"
-    "       corvane rsa decrypt --key FILE [--raw] [FILE]\n"
-    "RSA encryption with PKCS #1 v1.5 padding (block type 2, random filler).\n"
+const char kRsaHelp[] =
+    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw]\n"
+    "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [FILE]\n"
+    "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw]\n"
+    "       corvane rsa recover PUBLIC-KEY [--raw] [FILE]\n"
+    "       corvane rsa key [--hex] [PASSPHRASE] FILE\n"
+    "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
+    "RSA with PKCS #1 v1.5 blocks and keys of up to 1024 bits.\n"
     "\n"
-    "encrypt: the message is TEXT, or the bytes of FILE (standard input for none\n"
-    "or \"-\"); it may be at most the key's length in bytes less 11. The block\n"
-    "is written in Base64 on one line, or as bytes with --raw.\n"
-    "  --modulus HEX --exponent HEX   the public key as hexadecimal numbers (a\n"
-    "                                 modulus of 512 to 1024 bits: 128 to 256\n"
-    "                                 digits), used through QVSimpleRSA\n"
-    "  --pubkey FILE                  an RSA public key file, PEM or DER\n"
-    "                                 (\"PUBLIC KEY\", \"RSA PUBLIC KEY\" or an\n"
-    "                                 X.509 certificate), of up to 1024 bits\n"
-    "decrypt: reads one block in Base64 (whitespace skipped), or as bytes with\n"
-    "--raw, from FILE or standard input, and writes the message's bytes.\n"
-    "  --key FILE                     an unencrypted RSA private key, PEM or DER,\n"
-    "                                 of up to 1024 bits\n"
+    "PUBLIC-KEY is one of:\n"
+    "  --pubkey FILE                  an RSA public key file, PEM or DER (\"PUBLIC KEY\",\n"
+    "                                 \"RSA PUBLIC KEY\", an X.509 certificate, or a\n"
+    "                                 private key file, whose public half is used)\n"
+    "  --modulus HEX --exponent HEX   the key as hexadecimal numbers, the texts\n"
+    "                                 QVSimpleRSA::setPublicKey takes (see rsa key)\n"
+    "--key FILE is a private key, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for\n"
+    "an encrypted key, is one of (never the command line itself):\n"
+    "  --passphrase-file FILE         the first line of FILE\n"
+    "  --passphrase-env NAME          the environment variable's value\n"
+    "without either, it is asked on the terminal. Keys are read and checked before\n"
+    "any input. Public keys that protect nothing are refused: an exponent of 0 or\n"
+    "1, an even exponent, an even modulus. Key files above 1 MiB are refused.\n"
     "\n"
-    "RSA of 1024 bits or less and PKCS #1 v1.5 encryption are kept for\n"
+    "encrypt: a block of type 2 (random filler). The message is TEXT, or the bytes\n"
+    "of FILE (standard input for none or \"-\"), at most the key's length in bytes\n"
+    "less 11. The block is written in Base64 on one line, or as bytes with --raw.\n"
+    "With --modulus/--exponent (a modulus of 512 to 1024 bits: 128 to 256 digits)\n"
+    "it goes through QVSimpleRSA.\n"
+    "decrypt: reads one block made by encrypt, in Base64 (whitespace skipped) or\n"
+    "as bytes with --raw, from FILE or standard input, and writes the message.\n"
+    "sign: a block of type 1 (0xFF filler) under the private key, what legacy\n"
+    "peers call a signature; message and output as for encrypt. The same as\n"
+    "openssl pkeyutl -sign with no digest.\n"
+    "recover: takes the message back out of a block made by sign, as openssl\n"
+    "pkeyutl -verifyrecover does; input and output as for decrypt. A block that\n"
+    "is not a signature under the key fails.\n"
+    "key: prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"),\n"
+    "or with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
+    "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
+    "sets the shell variables modulus and exponent).\n"
+    "keygen: a new key pair from OpenSSL's generator, exponent 65537:\n"
+    "  --bits N                       512 to 1024 (default 1024)\n"
+    "  --out FILE                     the private key, PKCS #8 PEM, created with mode\n"
+    "                                 0600; encrypted (AES-256-CBC) under PASSPHRASE\n"
+    "                                 when one is given as a file or variable\n"
+    "  --force                        replace FILE if it exists (it is kept otherwise)\n"
+    "The public key is printed as PEM.\n"
+    "\n"
+    "RSA of 1024 bits or less and PKCS #1 v1.5 padding are kept for\n"
     "interoperability with existing peers, not recommended for new designs.\n"
     "Exit status: 0 success, 1 unusable key, unreadable file, invalid input or\n"
     "failed operation, 2 usage error.\n";
 
+namespace {
+
 // QVSimpleRSA records moduli of up to 64 bytes as 512 bits: 64-byte blocks.
 constexpr std::size_t kSimpleRsaBlockLength = 64;
 constexpr std::size_t kPaddingOverhead = 11;
+// Messages and blocks are at most 128 bytes, their Base64 a few hundred
+// characters; anything beyond this is not one of them.
+constexpr std::size_t kInputLimit = 65536;
 
 // Bytes that hold a message or a decrypted block; wiped when done.
 struct WipedBytes {
@@ -55,103 +87,66 @@ struct WipedBytes {
     ~WipedBytes() { secure_zero(bytes.data(), bytes.size()); }
 };
 
-void checkMessageLength(std::size_t length, std::size_t blockLength) {
-    std::size_t limit = blockLength - kPaddingOverhead;
-    if (length > limit)
-        failure("message too long: " + std::to_string(length) + " bytes; at most " + std::to_string(limit) + " fit a " +
-                std::to_string(blockLength * 8) + "-bit key");
-}
+// --pubkey FILE or --modulus HEX --exponent HEX.
+struct PublicKeyOptions {
+    std::optional<std::string> modulus, exponent, pubkey;
+    PassphraseOptions passphrase;
 
-Bytes encryptWithHexKey(const std::string& modulusText, const std::string& exponentText, const Bytes& message,
-                        const Options& options) {
-    auto modulus = canonicalHexNumber(modulusText);
-    if (!modulus) options.fail("--modulus is not a hexadecimal number");
-    auto exponent = canonicalHexNumber(exponentText);
-    if (!exponent) options.fail("--exponent is not a hexadecimal number");
-    // The class records moduli of up to 64 bytes as 512 bits, so those pad
-    // to 64-byte blocks and only a modulus of exactly 64 significant bytes
-    // gives a usable encryption; longer moduli (up to 1024 bits) are
-    // recorded with their own size, and their blocks are as long as they.
-    std::size_t modulusBytes = modulus->size() / 2;
-    if (modulusBytes < kSimpleRsaBlockLength || modulusBytes > MAX_RSA_MODULUS_LEN)
-        failure(
-            "the --modulus form takes moduli of 512 to 1024 bits (128 to 256 hexadecimal digits); this one "
-            "has " +
-            std::to_string(modulusBytes) + " bytes");
-    if (exponent->empty()) failure("the exponent is zero");
-    if (exponent->size() > modulus->size()) failure("the exponent is longer than the modulus");
-    checkMessageLength(message.size(), modulusBytes);
-
-    Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
-    if (!rsa) failure("out of memory");
-    if (std::int32_t status = rsa->setPublicKey(modulus->c_str(), exponent->c_str()); status != 0)
-        failure("QVSimpleRSA refused the key (status " + std::to_string(status) + ")");
-    std::int32_t error = 0;
-    Ref<NSData> block = rsa->createEncryptData(message.data(), static_cast<std::int64_t>(message.size()), &error);
-    if (!block) failure("RSA encryption failed (status " + std::to_string(error) + ")");
-    auto view = block->span();
-    return Bytes(view.begin(), view.end());
-}
-
-Bytes encryptWithKeyFile(const std::string& path, const Bytes& message) {
-    R_RSA_PUBLIC_KEY key;
-    loadRsaPublicKey(path, key);
-    std::size_t blockLength = (key.bits + 7u) / 8u;
-    checkMessageLength(message.size(), blockLength);
-
-    R_RANDOM_STRUCT pool;
-    QV_R_RandomCreate(&pool);
-    Bytes block(MAX_RSA_MODULUS_LEN);
-    std::uint32_t blockLen = 0;
-    std::int32_t status = QV_RSAPublicEncrypt(block.data(), &blockLen, message.data(),
-                                              static_cast<std::uint32_t>(message.size()), &key, &pool);
-    QV_R_RandomFinal(&pool);
-    if (status != 0) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%04x", static_cast<unsigned>(status));
-        failure(std::string("RSA encryption failed (status ") + code + ")");
+    void declare(Options& options) {
+        options.value("--modulus", modulus).value("--exponent", exponent).value("--pubkey", pubkey);
+        passphrase.declare(options);
     }
-    block.resize(blockLen);
-    return block;
+    bool hex() const { return modulus || exponent; }
+    void check(const Options& options) const {
+        if (hex() && pubkey) options.fail("give either --modulus/--exponent or --pubkey, not both");
+        if (!hex() && !pubkey)
+            options.fail("a key is needed: --modulus HEX --exponent HEX, or --pubkey FILE");
+        if (hex() && (!modulus || !exponent)) options.fail("--modulus and --exponent go together");
+    }
+};
+
+// The canonical forms of --modulus and --exponent (a usage error when they
+// are not hexadecimal), refused when they protect nothing.
+std::pair<std::string, std::string> hexKeyTexts(const Options& options, const PublicKeyOptions& key) {
+    auto modulus = canonicalHexNumber(*key.modulus);
+    if (!modulus) options.fail("--modulus is not a hexadecimal number");
+    auto exponent = canonicalHexNumber(*key.exponent);
+    if (!exponent) options.fail("--exponent is not a hexadecimal number");
+    return {*modulus, *exponent};
 }
 
-int runEncrypt(const Args& args) {
-    std::optional<std::string> modulus, exponent, pubkey, messageText;
-    bool raw = false;
-    Options options("rsa encrypt", kHelp);
-    options.value("--modulus", modulus)
-        .value("--exponent", exponent)
-        .value("--pubkey", pubkey)
-        .value("--message", messageText)
-        .flag({"--raw"}, raw);
-    if (!options.parse(args)) return kExitOk;
-    options.allowAtMostPositional(messageText ? 0 : 1);
-    bool hexKey = modulus || exponent;
-    if (hexKey && pubkey) options.fail("give either --modulus/--exponent or --pubkey, not both");
-    if (!hexKey && !pubkey) options.fail("a key is needed: --modulus HEX --exponent HEX, or --pubkey FILE");
-    if (hexKey && (!modulus || !exponent)) options.fail("--modulus and --exponent go together");
-
-    WipedBytes message;
-    message.bytes = messageText ? Bytes(messageText->begin(), messageText->end()) : readInput(options.positional());
-    Bytes block = hexKey ? encryptWithHexKey(*modulus, *exponent, message.bytes, options)
-                         : encryptWithKeyFile(*pubkey, message.bytes);
-    if (raw)
-        writeBytes(block);
-    else
-        writeText(base64Encode(block, Base64Family::standard) + "\n");
-    return kExitOk;
+void refuseHexKeyThatProtectsNothing(const std::string& modulus, const std::string& exponent) {
+    refuseKeyThatProtectsNothing(parseHexBytes(modulus).value(), parseHexBytes(exponent).value(),
+                                 "--modulus/--exponent");
 }
 
-int runDecrypt(const Args& args) {
-    std::optional<std::string> keyPath;
-    bool raw = false;
-    Options options("rsa decrypt", kHelp);
-    options.value("--key", keyPath).flag({"--raw"}, raw);
-    if (!options.parse(args)) return kExitOk;
-    options.allowAtMostPositional(1);
-    if (!keyPath) options.fail("a private key is needed: --key FILE");
+std::size_t blockLengthOf(unsigned bits) { return (bits + 7u) / 8u; }
 
-    Bytes input = readInput(options.positional());
+// Standard input can feed the key or the input, not both.
+void refuseTwoReadersOfStandardInput(const Options& options, const std::string& keyPath,
+                                     bool inputFromStdin) {
+    if (keyPath == "-" && inputFromStdin)
+        options.fail("the key and the input cannot both come from standard input");
+}
+
+bool readsStandardInput(const Options& options) {
+    return options.positional().empty() || options.positional().front() == "-";
+}
+
+// The message of encrypt and sign: TEXT or the input, at most limit bytes
+// for a key whose blocks are blockLength bytes.
+void readMessage(const Options& options, const std::optional<std::string>& text, std::size_t blockLength,
+                 WipedBytes& message) {
+    message.bytes = text ? Bytes(text->begin(), text->end()) : readInput(options.positional(), kInputLimit);
+    std::size_t limit = blockLength - kPaddingOverhead;
+    if (message.bytes.size() > limit)
+        failure("message too long: " + std::to_string(message.bytes.size()) + " bytes; at most " +
+                std::to_string(limit) + " fit a " + std::to_string(blockLength * 8) + "-bit key");
+}
+
+// The block of decrypt and recover: Base64 or bytes, of the key's length.
+Bytes readBlock(const Options& options, bool raw, std::size_t blockLength, const char* what) {
+    Bytes input = readInput(options.positional(), kInputLimit);
     Bytes block;
     if (raw) {
         block = std::move(input);
@@ -160,21 +155,162 @@ int runDecrypt(const Args& args) {
         if (!decoded) failure("input is not valid Base64 (use --raw for a binary block)");
         block = std::move(*decoded);
     }
+    if (block.size() != blockLength)
+        failure(std::string("the ") + what + " has " + std::to_string(block.size()) +
+                " bytes; this key's blocks have " + std::to_string(blockLength));
+    return block;
+}
 
-    R_RSA_PRIVATE_KEY key;
-    loadRsaPrivateKey(*keyPath, key);
-    std::size_t blockLength = (key.bits + 7u) / 8u;
-    if (block.size() != blockLength) {
-        secure_zero_object(key);
-        failure("the encrypted block has " + std::to_string(block.size()) + " bytes; this key's blocks have " +
-                std::to_string(blockLength));
+void writeBlock(const Bytes& block, bool raw) {
+    if (raw)
+        writeBytes(block);
+    else
+        writeText(base64Encode(block, Base64Family::standard) + "\n");
+}
+
+std::string statusText(std::int32_t status) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04x", static_cast<unsigned>(status));
+    return code;
+}
+
+int runEncrypt(const Args& args) {
+    PublicKeyOptions key;
+    std::optional<std::string> messageText;
+    bool raw = false;
+    Options options("rsa encrypt", kRsaHelp);
+    key.declare(options);
+    options.value("--message", messageText).flag({"--raw"}, raw);
+    if (!options.parse(args)) return kExitOk;
+    options.allowAtMostPositional(messageText ? 0 : 1);
+    key.check(options);
+    if (key.pubkey)
+        refuseTwoReadersOfStandardInput(options, *key.pubkey, !messageText && readsStandardInput(options));
+
+    WipedBytes message;
+    Bytes block;
+    if (key.hex()) {
+        auto [modulus, exponent] = hexKeyTexts(options, key);
+        // The class records moduli of up to 64 bytes as 512 bits, so those
+        // pad to 64-byte blocks and only a modulus of exactly 64 significant
+        // bytes gives a usable encryption; longer moduli (up to 1024 bits)
+        // are recorded with their own size, and their blocks are as long.
+        std::size_t modulusBytes = modulus.size() / 2;
+        if (modulusBytes < kSimpleRsaBlockLength || modulusBytes > MAX_RSA_MODULUS_LEN)
+            failure(
+                "the --modulus form takes moduli of 512 to 1024 bits (128 to 256 hexadecimal digits); this "
+                "one has " +
+                std::to_string(modulusBytes) + " bytes");
+        refuseHexKeyThatProtectsNothing(modulus, exponent);
+        if (exponent.size() > modulus.size()) failure("the exponent is longer than the modulus");
+        readMessage(options, messageText, modulusBytes, message);
+
+        Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
+        if (!rsa) failure("out of memory");
+        if (std::int32_t status = rsa->setPublicKey(modulus.c_str(), exponent.c_str()); status != 0)
+            failure("QVSimpleRSA refused the key (status " + std::to_string(status) + ")");
+        std::int32_t error = 0;
+        Ref<NSData> encrypted = rsa->createEncryptData(
+            message.bytes.data(), static_cast<std::int64_t>(message.bytes.size()), &error);
+        if (!encrypted) failure("RSA encryption failed (status " + std::to_string(error) + ")");
+        block.assign(encrypted->span().begin(), encrypted->span().end());
+    } else {
+        R_RSA_PUBLIC_KEY record;
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        loadRsaPublicKey(*key.pubkey, record, passphrase);
+        refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
+        readMessage(options, messageText, blockLengthOf(record.bits), message);
+
+        R_RANDOM_STRUCT pool;
+        QV_R_RandomCreate(&pool);
+        block.resize(MAX_RSA_MODULUS_LEN);
+        std::uint32_t blockLen = 0;
+        std::int32_t status =
+            QV_RSAPublicEncrypt(block.data(), &blockLen, message.bytes.data(),
+                                static_cast<std::uint32_t>(message.bytes.size()), &record, &pool);
+        QV_R_RandomFinal(&pool);
+        if (status != 0) failure("RSA encryption failed (status " + statusText(status) + ")");
+        block.resize(blockLen);
     }
+    writeBlock(block, raw);
+    return kExitOk;
+}
+
+int runRecover(const Args& args) {
+    PublicKeyOptions key;
+    bool raw = false;
+    Options options("rsa recover", kRsaHelp);
+    key.declare(options);
+    options.flag({"--raw"}, raw);
+    if (!options.parse(args)) return kExitOk;
+    options.allowAtMostPositional(1);
+    key.check(options);
+    if (key.pubkey) refuseTwoReadersOfStandardInput(options, *key.pubkey, readsStandardInput(options));
+
+    R_RSA_PUBLIC_KEY record;
+    if (key.hex()) {
+        auto [modulus, exponent] = hexKeyTexts(options, key);
+        refuseHexKeyThatProtectsNothing(modulus, exponent);
+        rsaPublicKeyFromHexTexts(modulus, exponent, record);
+    } else {
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        loadRsaPublicKey(*key.pubkey, record, passphrase);
+        refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
+    }
+    Bytes block = readBlock(options, raw, blockLengthOf(record.bits), "signature block");
+
+    WipedBytes message;
+    message.bytes.resize(MAX_RSA_MODULUS_LEN);
+    std::uint32_t messageLen = 0;
+    std::int32_t status = QV_RSAPublicDecrypt(message.bytes.data(), &messageLen, block.data(),
+                                              static_cast<std::uint32_t>(block.size()), &record);
+    if (status != 0) failure("recovery failed: not a signature under this key, or a damaged block");
+    writeBytes(std::span(message.bytes).first(messageLen));
+    return kExitOk;
+}
+
+// decrypt and sign: the operations of the private key.
+int runPrivate(const Args& args, bool sign) {
+    std::optional<std::string> keyPath, messageText;
+    PassphraseOptions passphraseOptions;
+    bool raw = false;
+    Options options(sign ? "rsa sign" : "rsa decrypt", kRsaHelp);
+    options.value("--key", keyPath).flag({"--raw"}, raw);
+    passphraseOptions.declare(options);
+    if (sign) options.value("--message", messageText);
+    if (!options.parse(args)) return kExitOk;
+    options.allowAtMostPositional(messageText ? 0 : 1);
+    if (!keyPath) options.fail("a private key is needed: --key FILE");
+    refuseTwoReadersOfStandardInput(options, *keyPath, !messageText && readsStandardInput(options));
+
+    struct WipedKey {
+        R_RSA_PRIVATE_KEY record;
+        ~WipedKey() { secure_zero_object(record); }
+    } key;
+    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
+    loadRsaPrivateKey(*keyPath, key.record, passphrase);
+    std::size_t blockLength = blockLengthOf(key.record.bits);
+
+    if (sign) {
+        WipedBytes message;
+        readMessage(options, messageText, blockLength, message);
+        Bytes block(MAX_RSA_MODULUS_LEN);
+        std::uint32_t blockLen = 0;
+        std::int32_t status =
+            QV_RSAPrivateEncrypt(block.data(), &blockLen, message.bytes.data(),
+                                 static_cast<std::uint32_t>(message.bytes.size()), &key.record);
+        if (status != 0) failure("RSA signing failed (status " + statusText(status) + ")");
+        block.resize(blockLen);
+        writeBlock(block, raw);
+        return kExitOk;
+    }
+
+    Bytes block = readBlock(options, raw, blockLength, "encrypted block");
     WipedBytes message;
     message.bytes.resize(MAX_RSA_MODULUS_LEN);
     std::uint32_t messageLen = 0;
     std::int32_t status = QV_RSAPrivateDecrypt(message.bytes.data(), &messageLen, block.data(),
-                                               static_cast<std::uint32_t>(block.size()), &key);
-    secure_zero_object(key);
+                                               static_cast<std::uint32_t>(block.size()), &key.record);
     if (status != 0) failure("decryption failed: wrong key or damaged block");
     writeBytes(std::span(message.bytes).first(messageLen));
     return kExitOk;
@@ -183,15 +319,21 @@ int runDecrypt(const Args& args) {
 }  // namespace
 
 int runRsa(const Args& args) {
-    if (args.empty()) usageError("needs an action: encrypt or decrypt (see corvane rsa --help)");
+    if (args.empty())
+        usageError(
+            "needs an action: encrypt, decrypt, sign, recover, key or keygen (see corvane rsa --help)");
     const std::string& action = args[0];
     if (action == "--help" || action == "-h") {
-        std::fputs(kHelp, stdout);
+        std::fputs(kRsaHelp, stdout);
         return kExitOk;
     }
     Args rest(args.begin() + 1, args.end());
     if (action == "encrypt") return runEncrypt(rest);
-    if (action == "decrypt") return runDecrypt(rest);
+    if (action == "decrypt") return runPrivate(rest, false);
+    if (action == "sign") return runPrivate(rest, true);
+    if (action == "recover") return runRecover(rest);
+    if (action == "key") return runRsaKey(rest);
+    if (action == "keygen") return runRsaKeygen(rest);
     usageError("unknown action " + action + " (see corvane rsa --help)");
 }
 

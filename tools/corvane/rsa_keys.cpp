@@ -1,5 +1,6 @@
 #include "rsa_keys.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -14,31 +15,44 @@ namespace {
 
 enum class KeyKind { publicKey, privateKey };
 
+// The library's file reader stops there too.
+constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
+
 // The failure for a refused key, in the tool's own words.
-[[noreturn]] void refuse(const std::string& path, const KeyStatus& status, KeyKind kind) {
+[[noreturn]] void refuse(const std::string& source, const KeyStatus& status, KeyKind kind) {
     const std::error_code& error = status.error;
     const bool isPrivate = kind == KeyKind::privateKey;
-    if (error.category() != errorCategory()) failure(path + ": " + error.message());
+    if (error == std::errc::file_too_large)
+        failure(source + ": more than " + std::to_string(kKeyFileLimit >> 20) +
+                " MiB; no key file is that large");
+    if (error.category() != errorCategory()) failure(source + ": " + error.message());
     switch (static_cast<ErrorCode>(error.value())) {
         case ErrorCode::outOfMemory:
             throw std::bad_alloc();
         case ErrorCode::keyTooLarge:
-            failure(path + ": the key has a " + std::to_string(status.modulusBits) +
+            failure(source + ": the key has a " + std::to_string(status.modulusBits) +
                     "-bit modulus; at most " + std::to_string(MAX_RSA_MODULUS_BITS) + " bits are supported");
         case ErrorCode::keyTooSmall:
-            failure(path + ": the key's modulus is too small for PKCS #1 v1.5 blocks");
+            failure(source + ": the key's modulus is too small for PKCS #1 v1.5 blocks");
         case ErrorCode::keyUnreadable:
+            failure(source + (isPrivate ? ": not an RSA private key (PEM or DER)"
+                                        : ": not an RSA public key (PEM or DER)"));
         case ErrorCode::keyEncrypted:
-            failure(path + (isPrivate ? ": not an unencrypted RSA private key (PEM or DER)"
-                                      : ": not an RSA public key (PEM or DER)"));
+            failure(source +
+                    ": the private key is encrypted; give its passphrase with --passphrase-file FILE or "
+                    "--passphrase-env NAME (or run on a terminal to be asked)");
+        case ErrorCode::wrongPassphrase:
+            failure(source + ": the passphrase does not decrypt the private key");
         case ErrorCode::keyIncomplete:
-            failure(path + (isPrivate ? ": the RSA private key lacks its CRT parameters"
-                                      : ": the RSA public key lacks its modulus or exponent"));
+            failure(source + (isPrivate ? ": the RSA private key lacks its CRT parameters"
+                                        : ": the RSA public key lacks its modulus or exponent"));
         case ErrorCode::keyDoesNotFit:
-            failure(path + (isPrivate ? ": the RSA private key's primes do not fit the key record"
-                                      : ": the RSA public key does not fit the key record"));
+            failure(source + (isPrivate ? ": the RSA private key's primes do not fit the key record"
+                                        : ": the RSA public key does not fit the key record"));
+        case ErrorCode::keyInvalid:
+            failure(source + ": not a usable RSA key (its modulus is even or its exponent zero)");
         default:
-            failure(path + ": " + error.message());
+            failure(source + ": " + error.message());
     }
 }
 
@@ -48,39 +62,65 @@ void load(const std::string& path, Record& key, KeyKind kind, ReadBytes readByte
     KeyStatus status;
     if (path == "-") {
         errno = 0;
-        auto bytes = readAll(path);
+        auto bytes = readAll(path, kKeyFileLimit);
         if (!bytes)
             failure(std::string("standard input: ") + (errno != 0 ? std::strerror(errno) : "read error"));
-        status = readBytes(*bytes, key);
+        if (bytes->size() > kKeyFileLimit)
+            status.error = std::make_error_code(std::errc::file_too_large);
+        else
+            status = readBytes(*bytes, key);
         secure_zero(bytes->data(), bytes->size());
     } else {
         status = readFile(path.c_str(), key);
     }
-    if (!status) refuse(path, status, kind);
+    if (!status) refuse(inputName(path), status, kind);
+}
+
+bool isZero(std::span<const std::uint8_t> number) {
+    return std::all_of(number.begin(), number.end(), [](std::uint8_t b) { return b == 0; });
 }
 
 }  // namespace
 
-void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const KeyPassphrase& passphrase) {
+void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const PassphraseSource& passphrase) {
+    KeyPassphrase answer = passphrase.forKey(path);
     load(
         path, key, KeyKind::publicKey,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PUBLIC_KEY& k) {
-            return corvane::loadRsaPublicKey(bytes, k, passphrase);
+            return corvane::loadRsaPublicKey(bytes, k, answer);
         },
         [&](const char* file, R_RSA_PUBLIC_KEY& k) {
-            return corvane::loadRsaPublicKeyFile(file, k, passphrase);
+            return corvane::loadRsaPublicKeyFile(file, k, answer);
         });
 }
 
-void loadRsaPrivateKey(const std::string& path, R_RSA_PRIVATE_KEY& key, const KeyPassphrase& passphrase) {
+void loadRsaPrivateKey(const std::string& path, R_RSA_PRIVATE_KEY& key, const PassphraseSource& passphrase) {
+    KeyPassphrase answer = passphrase.forKey(path);
     load(
         path, key, KeyKind::privateKey,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PRIVATE_KEY& k) {
-            return corvane::loadRsaPrivateKey(bytes, k, passphrase);
+            return corvane::loadRsaPrivateKey(bytes, k, answer);
         },
         [&](const char* file, R_RSA_PRIVATE_KEY& k) {
-            return corvane::loadRsaPrivateKeyFile(file, k, passphrase);
+            return corvane::loadRsaPrivateKeyFile(file, k, answer);
         });
+}
+
+void rsaPublicKeyFromHexTexts(const std::string& modulus, const std::string& exponent,
+                              R_RSA_PUBLIC_KEY& key) {
+    KeyStatus status = corvane::rsaPublicKeyFromHex(modulus, exponent, key);
+    if (!status) refuse("--modulus/--exponent", status, KeyKind::publicKey);
+}
+
+void refuseKeyThatProtectsNothing(std::span<const std::uint8_t> modulus,
+                                  std::span<const std::uint8_t> exponent, const std::string& source) {
+    if (isZero(exponent)) failure(source + ": the public exponent is zero; the key protects nothing");
+    if (isZero(exponent.first(exponent.size() - 1)) && exponent.back() == 1)
+        failure(source +
+                ": the public exponent is 1, which leaves every block as it is; the key protects nothing");
+    if (exponent.back() % 2 == 0) failure(source + ": the public exponent is even, which no RSA key has");
+    if (!modulus.empty() && modulus.back() % 2 == 0)
+        failure(source + ": the modulus is even, which no RSA key has");
 }
 
 }  // namespace corvane::tool

@@ -1,0 +1,95 @@
+// Streaming for the commands that code data of any size (base64, des3):
+// read the input in bounded pieces, pass each through a chain of stages,
+// write what comes out. Every stage is a ByteSink that holds at most a few
+// bytes of state between pieces (a partial group or block), so memory stays
+// bounded by the piece size whatever the input's length.
+#ifndef CORVANE_TOOL_CHUNKED_IO_H
+#define CORVANE_TOOL_CHUNKED_IO_H
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io.h"
+
+namespace corvane::tool {
+
+// One stage of a chain. write() may be called with pieces of any size,
+// including empty ones; finish() is called once, after the last piece, and
+// passes finish() on down the chain. Failures are thrown as ToolError.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void write(std::span<const std::uint8_t> bytes) = 0;
+    virtual void finish() = 0;
+};
+
+// The end of a chain: standard output, through the checked writes of io.h,
+// made on a thread of its own so that writing overlaps reading and coding
+// (on a file or a pipe the write costs as much as the coding). Output is
+// gathered into a buffer of about a chunk; a full buffer is handed to the
+// writer while the next one fills. A failed write is thrown from the next
+// write() or from finish(), on the calling thread, once.
+class StdoutSink final : public ByteSink {
+public:
+    StdoutSink();
+    // Stops the writer; output not yet handed over by finish() is dropped
+    // (the chain failed).
+    ~StdoutSink() override;
+    StdoutSink(const StdoutSink&) = delete;
+    StdoutSink& operator=(const StdoutSink&) = delete;
+
+    void write(std::span<const std::uint8_t> bytes) override;
+    // Hands over the rest and waits until everything is written.
+    void finish() override;
+
+private:
+    void handOver();
+    void waitForWriter(std::unique_lock<std::mutex>& lock);
+    void writerLoop();
+
+    Bytes filling_;
+    Bytes writing_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false;  // writing_ holds output the writer has not written yet
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread writer_;
+};
+
+// The end of a chain that keeps everything, for short texts coded in one
+// piece (an RSA block and its Base64).
+class MemorySink final : public ByteSink {
+public:
+    void write(std::span<const std::uint8_t> bytes) override {
+        bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    }
+    void finish() override {}
+    Bytes& bytes() { return bytes_; }
+
+private:
+    Bytes bytes_;
+};
+
+// The size of the pieces read: 1 MiB. The environment variable
+// CORVANE_TOOL_CHUNK_SIZE (a byte count, 1 or more) sets another size; it
+// exists so that tests can put a piece boundary at every offset.
+std::size_t chunkSize();
+
+// Reads the input (FILE, or standard input when none is named or for "-")
+// in pieces of chunkSize() bytes, hands each to sink, then calls
+// sink.finish(). A file that cannot be opened or read is a failure (exit
+// status 1) naming it and the cause. The read buffer is wiped afterwards:
+// it may have held plaintext.
+void pumpInput(const std::vector<std::string>& files, ByteSink& sink);
+
+}  // namespace corvane::tool
+
+#endif

@@ -1,0 +1,62 @@
+# bash completion for corvane                              -*- shell-script -*-
+# Installed as bash-completion/completions/corvane; works with or without the
+# bash-completion package (it uses only bash's own compgen).
+
+_corvane_options() {
+    # The options of a command (and action), one per word.
+    case "$1 $2" in
+        "md5 "*) echo "-c --check --quiet --status -h --help" ;;
+        "base64 "*) echo "-d --decode -i --ignore-garbage -w --wrap --web-safe --no-padding -h --help" ;;
+        "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --passphrase-file --passphrase-env -h --help" ;;
+        "rsa decrypt") echo "--key --raw --passphrase-file --passphrase-env -h --help" ;;
+        "rsa sign") echo "--key --message --raw --passphrase-file --passphrase-env -h --help" ;;
+        "rsa recover") echo "--pubkey --modulus --exponent --raw --passphrase-file --passphrase-env -h --help" ;;
+        "rsa key") echo "--hex --passphrase-file --passphrase-env -h --help" ;;
+        "rsa keygen") echo "--bits --out --force --passphrase-file --passphrase-env -h --help" ;;
+        "des3 encrypt" | "des3 decrypt")
+            echo "--key --key-hex --key-file --key-hex-file --key-env --key-hex-env" \
+                "--iv --iv-hex --iv-file --iv-hex-file --iv-env --iv-hex-env --raw -q --quiet -h --help"
+            ;;
+        *) echo "-h --help" ;;
+    esac
+}
+
+_corvane() {
+    local cur="${COMP_WORDS[COMP_CWORD]}" prev="${COMP_WORDS[COMP_CWORD - 1]}"
+    local command="${COMP_WORDS[1]}" action="${COMP_WORDS[2]}"
+    COMPREPLY=()
+
+    if ((COMP_CWORD == 1)); then
+        COMPREPLY=($(compgen -W "md5 base64 rsa des3 demo version -h --help --version" -- "$cur"))
+        return
+    fi
+    if ((COMP_CWORD == 2)); then
+        case "$command" in
+            rsa) COMPREPLY=($(compgen -W "encrypt decrypt sign recover key keygen --help" -- "$cur")); return ;;
+            des3) COMPREPLY=($(compgen -W "encrypt decrypt keygen --help" -- "$cur")); return ;;
+        esac
+    fi
+
+    # The value of the option before the word.
+    case "$prev" in
+        --pubkey | --key | --out | --passphrase-file | --key-file | --key-hex-file | --iv-file | --iv-hex-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --passphrase-env | --key-env | --key-hex-env | --iv-env | --iv-hex-env)
+            COMPREPLY=($(compgen -e -- "$cur"))
+            return
+            ;;
+        --bits) COMPREPLY=($(compgen -W "512 768 1024" -- "$cur")); return ;;
+        -w | --wrap) COMPREPLY=($(compgen -W "0 64 76" -- "$cur")); return ;;
+        --modulus | --exponent | --message | --key-hex | --iv-hex | --iv) return ;;
+    esac
+
+    if [[ "$cur" == -* ]]; then
+        COMPREPLY=($(compgen -W "$(_corvane_options "$command" "$action")" -- "$cur"))
+    else
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+
+complete -o filenames -F _corvane corvane

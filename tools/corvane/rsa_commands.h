@@ -1,0 +1,32 @@
+// The actions of corvane rsa, split over two files: the block operations
+// (rsa_command.cpp) and the key actions (rsa_key_command.cpp).
+#ifndef CORVANE_TOOL_RSA_COMMANDS_H
+#define CORVANE_TOOL_RSA_COMMANDS_H
+
+#include <optional>
+#include <string>
+
+#include "commands.h"
+#include "options.h"
+
+namespace corvane::tool {
+
+// The help text of every rsa action.
+extern const char kRsaHelp[];
+
+// --passphrase-file FILE and --passphrase-env NAME.
+struct PassphraseOptions {
+    std::optional<std::string> file, environment;
+    void declare(Options& options) {
+        options.value("--passphrase-file", file).value("--passphrase-env", environment);
+    }
+};
+
+// corvane rsa key [--hex] FILE
+int runRsaKey(const Args& args);
+// corvane rsa keygen [--bits N] --out FILE [--force]
+int runRsaKeygen(const Args& args);
+
+}  // namespace corvane::tool
+
+#endif

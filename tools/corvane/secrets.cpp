@@ -1,0 +1,135 @@
+#include "secrets.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../../platform/secure_zero.h"
+#include "hex.h"
+#include "tool_error.h"
+
+namespace corvane::tool {
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
+    if (this != &other) {
+        wipe();
+        bytes_ = std::move(other.bytes_);
+        other.bytes_.clear();
+    }
+    return *this;
+}
+
+void SecretBytes::wipe() noexcept { secure_zero(bytes_.data(), bytes_.capacity()); }
+
+SecretBytes readSecretFile(const std::string& path, std::size_t limit, const std::string& what) {
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) failure(what + " " + path + ": " + std::strerror(errno != 0 ? errno : EIO));
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    // One more byte than allowed tells an overlong file apart; the buffer is
+    // never reallocated, so no copy is left behind.
+    Bytes buffer(limit + 1);
+    std::size_t length = 0;
+    while (length < buffer.size()) {
+        std::size_t n = std::fread(buffer.data() + length, 1, buffer.size() - length, file);
+        if (n == 0) break;
+        length += n;
+    }
+    bool failed = std::ferror(file) != 0;
+    int cause = errno;
+    std::fclose(file);
+    SecretBytes secret(std::move(buffer));
+    if (failed) failure(what + " " + path + ": " + std::strerror(cause != 0 ? cause : EIO));
+    if (length > limit)
+        failure(what + " " + path + " holds more than " + std::to_string(limit) + " bytes; it cannot be one");
+    Bytes exact(secret.bytes().begin(), secret.bytes().begin() + static_cast<std::ptrdiff_t>(length));
+    return SecretBytes(std::move(exact));
+}
+
+SecretBytes secretFromEnvironment(const std::string& name, const std::string& what) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) failure("the environment variable " + name + " is not set; it was to hold " + what);
+    return SecretBytes(Bytes(value, value + std::strlen(value)));
+}
+
+std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text) {
+    auto isSpace = [](std::uint8_t c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
+    auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+    auto last = std::find_if_not(text.rbegin(), std::make_reverse_iterator(first), isSpace).base();
+    std::string digits(first, last);
+    std::optional<Bytes> bytes = parseHexBytes(digits);
+    secure_zero(digits.data(), digits.size());
+    if (!bytes) return std::nullopt;
+    return SecretBytes(std::move(*bytes));
+}
+
+namespace {
+
+// The first line of the text: up to the first line feed, less a carriage
+// return before it, as passphrase files are usually written.
+SecretBytes firstLine(const SecretBytes& text) {
+    const Bytes& bytes = text.bytes();
+    auto end = std::find(bytes.begin(), bytes.end(), '\n');
+    if (end != bytes.begin() && end != bytes.end() && *(end - 1) == '\r') --end;
+    return SecretBytes(Bytes(bytes.begin(), end));
+}
+
+// Asks for the passphrase on the controlling terminal with echo off. 0 (the
+// reader then refuses the key) when there is no terminal or nothing was typed.
+std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer) {
+    int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return 0;
+    std::string prompt = "Passphrase for " + keyPath + ": ";
+    (void)!::write(tty, prompt.data(), prompt.size());
+    termios saved{};
+    bool restore = ::tcgetattr(tty, &saved) == 0;
+    if (restore) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    std::size_t length = 0;
+    bool lineEnded = false;
+    char c = 0;
+    while (!lineEnded && ::read(tty, &c, 1) == 1) {
+        if (c == '\n' || c == '\r')
+            lineEnded = true;
+        else if (length < buffer.size())
+            buffer[length++] = c;
+    }
+    c = 0;
+    if (restore) ::tcsetattr(tty, TCSAFLUSH, &saved);
+    (void)!::write(tty, "\n", 1);
+    ::close(tty);
+    return length;
+}
+
+}  // namespace
+
+PassphraseSource::PassphraseSource(const std::optional<std::string>& file,
+                                   const std::optional<std::string>& environment) {
+    if (file) {
+        text_ = firstLine(readSecretFile(*file, kSecretFileLimit, "passphrase file"));
+        given_ = true;
+    } else if (environment) {
+        text_ = secretFromEnvironment(*environment, "the passphrase");
+        given_ = true;
+    }
+}
+
+KeyPassphrase PassphraseSource::forKey(const std::string& keyPath) const {
+    if (given_)
+        return KeyPassphrase(
+            std::string_view(reinterpret_cast<const char*>(text_.bytes().data()), text_.size()));
+    return KeyPassphrase([keyPath](std::span<char> buffer) { return promptOnTerminal(keyPath, buffer); });
+}
+
+}  // namespace corvane::tool
