@@ -250,6 +250,12 @@ bool fastPathAllowed(const unsigned char* table) {
 // exactly when the four per-character checks (i < destLen, i + 1 < destLen,
 // i + 2 < destLen, i + 2 < destLen) all pass. Stops before the first group
 // holding anything else, leaving it to the per-character code.
+//
+// A vector kernel is called only after this many clean pairs in a row (24
+// characters): each call has a fixed cost of a few dozen cycles, which text
+// broken by whitespace every few groups would pay without gain.
+constexpr int kPairsBeforeKernel = 3;
+
 inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsigned char* dest,
                          NSUInteger& i, NSUInteger destLen, const unsigned char* table,
                          const Kernels& kernels) {
@@ -261,17 +267,13 @@ inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsi
         alphabet = Alphabet::webSafe;
     }
     if (groups != nullptr) {
-        if (kernels.decode != nullptr) {
-            NSUInteger consumed =
-                kernels.decode(p, static_cast<NSUInteger>(end - p), dest + i, destLen - i, alphabet);
-            p += consumed;
-            i += consumed / 4 * 3;
-        }
         const auto& t0 = groups->place[0];
         const auto& t1 = groups->place[1];
         const auto& t2 = groups->place[2];
         const auto& t3 = groups->place[3];
-        // Two groups at a time, then one.
+        // Two groups at a time, then one; the kernel takes over the run once
+        // it has lasted long enough.
+        int pairsBeforeKernel = kernels.decode != nullptr ? kPairsBeforeKernel : -1;
         while (static_cast<NSUInteger>(end - p) >= 8 && destLen - i >= 6) {
             std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
             std::uint32_t y = t0[p[4]] | t1[p[5]] | t2[p[6]] | t3[p[7]];
@@ -284,6 +286,12 @@ inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsi
             dest[i + 5] = static_cast<unsigned char>(y);
             i += 6;
             p += 8;
+            if (--pairsBeforeKernel == 0) {
+                NSUInteger consumed =
+                    kernels.decode(p, static_cast<NSUInteger>(end - p), dest + i, destLen - i, alphabet);
+                p += consumed;
+                i += consumed / 4 * 3;
+            }
         }
         while (static_cast<NSUInteger>(end - p) >= 4 && destLen - i >= 3) {
             std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];

@@ -165,26 +165,28 @@ std::size_t decode(const unsigned char* src, std::size_t chars, unsigned char* d
     // Groups that could be decoded if all were clean.
     const std::size_t groups = chars / 4 < room / 3 ? chars / 4 : room / 3;
     std::size_t done = 0;
-    for (; groups - done >= 16; done += 16) {
+    while (done < groups) {
+        // Whole blocks while they last, then a short block through masks.
+        const std::size_t block = groups - done < 16 ? groups - done : 16;
+        const __mmask64 inputMask = lowBits(4 * block);
+        const unsigned char* in = src + 4 * done;
         __mmask64 bad;
-        __m512i values = decoder.values(load(src + 4 * done), bad);
-        if (bad != 0) break;
+        __m512i values = decoder.values(block == 16 ? load(in) : _mm512_maskz_loadu_epi8(inputMask, in), bad);
+        bad &= inputMask;
         __m512i bytes = decoder.bytes(values);
         unsigned char* out = dest + 3 * done;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_castsi512_si256(bytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm512_extracti32x4_epi32(bytes, 2));
-    }
-    // A short last block, or the block with the first character that is not
-    // clean: the clean groups in front of it.
-    if (done < groups) {
-        std::size_t block = groups - done < 16 ? groups - done : 16;
-        const __mmask64 inputMask = lowBits(4 * block);
-        __mmask64 bad;
-        __m512i values = decoder.values(_mm512_maskz_loadu_epi8(inputMask, src + 4 * done), bad);
-        bad &= inputMask;
-        if (bad != 0) block = static_cast<std::size_t>(__builtin_ctzll(bad)) / 4;
-        _mm512_mask_storeu_epi8(dest + 3 * done, lowBits(3 * block), decoder.bytes(values));
-        done += block;
+        if (bad == 0 && block == 16) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_castsi512_si256(bytes));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm512_extracti32x4_epi32(bytes, 2));
+            done += 16;
+            continue;
+        }
+        // The clean groups in front of the first character that is not,
+        // or the whole short block.
+        const std::size_t clean = bad != 0 ? static_cast<std::size_t>(__builtin_ctzll(bad)) / 4 : block;
+        _mm512_mask_storeu_epi8(out, lowBits(3 * clean), bytes);
+        done += clean;
+        break;
     }
     return 4 * done;
 }
