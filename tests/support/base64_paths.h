@@ -17,14 +17,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "QVGTMBase64_PrivateMethods.h"
 
-namespace corvane::test {
-
-using Base64Path = corvane::test_seams::Base64Path;
+namespace corvane::test_seams {
 
 inline const char* base64PathName(Base64Path path) {
     switch (path) {
@@ -37,6 +36,16 @@ inline const char* base64PathName(Base64Path path) {
     }
     return "?";
 }
+
+// How GoogleTest prints a path (found by argument-dependent lookup).
+inline void PrintTo(Base64Path path, std::ostream* os) { *os << base64PathName(path); }
+
+}  // namespace corvane::test_seams
+
+namespace corvane::test {
+
+using Base64Path = corvane::test_seams::Base64Path;
+using corvane::test_seams::base64PathName;
 
 inline std::vector<Base64Path> availableBase64Paths() {
     std::vector<Base64Path> paths;
