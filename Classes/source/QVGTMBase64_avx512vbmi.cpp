@@ -147,8 +147,8 @@ public:
         return v;
     }
     // The 48 bytes of 16 groups of values, in the low 48 bytes.
-    __m512i bytes(__m512i values) const {
-        __m512i merged = _mm512_madd_epi16(_mm512_maddubs_epi16(values, pairWeights_), quadWeights_);
+    __m512i bytes(__m512i sextets) const {
+        __m512i merged = _mm512_madd_epi16(_mm512_maddubs_epi16(sextets, pairWeights_), quadWeights_);
         return _mm512_permutexvar_epi8(pack_, merged);
     }
 
