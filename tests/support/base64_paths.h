@@ -94,6 +94,14 @@ struct Base64Run {
     bool operator==(const Base64Run&) const = default;
 };
 
+// How GoogleTest prints a record when two differ.
+inline void PrintTo(const Base64Run& run, std::ostream* os) {
+    static const char kHex[] = "0123456789abcdef";
+    *os << "{result " << run.result << (run.reported ? ", report " + run.report : std::string()) << ", dest ";
+    for (std::uint8_t b : run.dest) *os << kHex[b >> 4] << kHex[b & 15];
+    *os << "}";
+}
+
 inline constexpr std::size_t kBase64Guard = 16;
 inline constexpr std::uint8_t kBase64GuardByte = 0xA5;
 
