@@ -12,9 +12,17 @@
 // NUL, an invalid byte, a destination about to run out) drops to the
 // per-character code, which handles it and reports a short destination at
 // the same point and with the same bytes written.
+//
+// Within the fast path, vector kernels (one file per instruction set, chosen
+// once from the CPU's features) take the bulk of the whole groups and hand
+// the rest back at a group boundary; see QVGTMBase64_Vector.h.
 #include "QVGTMBase64_PrivateMethods.h"
 
 #include <Corvane/QVGTMBase64.h>
+
+#include "QVGTMBase64_Tables.h"
+#include "QVGTMBase64_Vector.h"
+#include "cpu.h"
 
 #include <array>
 #include <cstring>
@@ -25,33 +33,12 @@ namespace corvane {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Tables.
+// Tables (the alphabets, decode tables and whitespace set are shared with
+// the vector kernels).
 
-constexpr char kBase64EncodeChars[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char kWebSafeBase64EncodeChars[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-static_assert(sizeof kBase64EncodeChars == 65 && sizeof kWebSafeBase64EncodeChars == 65);
+using namespace base64_tables;
 
 const unsigned char* asBytes(const void* p) { return static_cast<const unsigned char*>(p); }
-
-constexpr char kBase64PaddingChar = '=';
-// Decode-table value of every byte outside the alphabet.
-constexpr unsigned char kBase64InvalidChar = 99;
-
-// Entry c holds the position of byte c in the alphabet, or the invalid marker.
-constexpr std::array<char, 256> makeDecodeTable(const char* alphabet) {
-    std::array<char, 256> table{};
-    for (char& entry : table) entry = static_cast<char>(kBase64InvalidChar);
-    for (int k = 0; k < 64; k++) table[static_cast<unsigned char>(alphabet[k])] = static_cast<char>(k);
-    return table;
-}
-
-constexpr std::array<char, 256> kBase64DecodeChars = makeDecodeTable(kBase64EncodeChars);
-constexpr std::array<char, 256> kWebSafeBase64DecodeChars = makeDecodeTable(kWebSafeBase64EncodeChars);
-static_assert(kBase64DecodeChars['+'] == 62 && kBase64DecodeChars['-'] == 99);
-static_assert(kWebSafeBase64DecodeChars['_'] == 63 && kWebSafeBase64DecodeChars['/'] == 99);
-static_assert(kBase64DecodeChars['='] == 99 && kBase64DecodeChars[0] == 99);
 
 // The decode tables spread over four 32-bit tables, one per place in a
 // group, with each value already shifted to its place: a group of four
@@ -85,10 +72,6 @@ constexpr PairTable makePairTable(const char* alphabet) {
 }
 constexpr PairTable kBase64EncodePairs = makePairTable(kBase64EncodeChars);
 constexpr PairTable kWebSafeBase64EncodePairs = makePairTable(kWebSafeBase64EncodeChars);
-
-// The decoder's whitespace set: tab, line feed, vertical tab, form feed,
-// carriage return, space, 0xA0 and 0xFF. Fixed: it does not follow the locale.
-constexpr std::array<unsigned char, 8> kSpaceBytes = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0xA0, 0xFF};
 
 bool IsSpace(unsigned char c) {
     static constexpr std::array<bool, 256> kSpaces = [] {
@@ -141,16 +124,66 @@ constexpr const char* kLengthWrong = "how did we calc the length wrong?";
 }
 
 // ---------------------------------------------------------------------------
+// The vector kernels: which of them this process uses.
+
+using base64_vector::Alphabet;
+using base64_vector::Kernels;
+
+bool avx512VbmiUsable(const CpuFeatures& f) {
+    return f.avx512f && f.avx512bw && f.avx512vbmi && base64_vector::kAvx512VbmiKernels.encode != nullptr;
+}
+bool avx2Usable(const CpuFeatures& f) { return f.avx2 && base64_vector::kAvx2Kernels.encode != nullptr; }
+
+// The widest kernels the CPU (as capped by CORVANE_CPU) can run; none on the
+// portable path. Chosen on first use, then fixed for the process.
+const Kernels& selectedKernels() {
+    static const Kernels kernels = [] {
+        const CpuFeatures& features = cpu_features();
+        if (avx512VbmiUsable(features)) return base64_vector::kAvx512VbmiKernels;
+        if (avx2Usable(features)) return base64_vector::kAvx2Kernels;
+        return Kernels{};
+    }();
+    return kernels;
+}
+
+// ---------------------------------------------------------------------------
 // Encoding.
 
+// Eight bytes as a big-endian number, whatever the host's byte order
+// (compilers turn this into one load and a byte swap where needed).
+inline std::uint64_t readBigEndian64(const unsigned char* p) {
+    return std::uint64_t{p[0]} << 56 | std::uint64_t{p[1]} << 48 | std::uint64_t{p[2]} << 40 |
+           std::uint64_t{p[3]} << 32 | std::uint64_t{p[4]} << 24 | std::uint64_t{p[5]} << 16 |
+           std::uint64_t{p[6]} << 8 | std::uint64_t{p[7]};
+}
+
 // Encodes `groups` whole groups of three bytes into four characters each.
-void encodeGroups(const unsigned char* src, NSUInteger groups, unsigned char* dest,
-                  const char* charset) {
+void encodeGroups(const unsigned char* src, NSUInteger groups, unsigned char* dest, const char* charset,
+                  const Kernels& kernels) {
     const PairTable* pairs = nullptr;
+    Alphabet alphabet = Alphabet::standard;
     if (charset == kBase64EncodeChars) pairs = &kBase64EncodePairs;
-    if (charset == kWebSafeBase64EncodeChars) pairs = &kWebSafeBase64EncodePairs;
+    if (charset == kWebSafeBase64EncodeChars) {
+        pairs = &kWebSafeBase64EncodePairs;
+        alphabet = Alphabet::webSafe;
+    }
     if (pairs != nullptr) {
+        if (kernels.encode != nullptr) {
+            NSUInteger done = kernels.encode(src, groups, dest, alphabet);
+            groups -= done;
+            src += 3 * done;
+            dest += 4 * done;
+        }
         const char* p = pairs->data();
+        // Two groups from one eight-byte read while at least three groups
+        // remain (so the read stays inside them), then one at a time.
+        for (; groups >= 3; groups -= 2, src += 6, dest += 8) {
+            const std::uint64_t x = readBigEndian64(src);
+            std::memcpy(dest, p + 2 * (x >> 52), 2);
+            std::memcpy(dest + 2, p + 2 * (x >> 40 & 0xFFF), 2);
+            std::memcpy(dest + 4, p + 2 * (x >> 28 & 0xFFF), 2);
+            std::memcpy(dest + 6, p + 2 * (x >> 16 & 0xFFF), 2);
+        }
         for (NSUInteger g = 0; g < groups; g++, src += 3, dest += 4) {
             std::uint32_t x = std::uint32_t{src[0]} << 16 | std::uint32_t{src[1]} << 8 | src[2];
             std::memcpy(dest, p + 2 * (x >> 12), 2);
@@ -168,7 +201,7 @@ void encodeGroups(const unsigned char* src, NSUInteger groups, unsigned char* de
 }
 
 NSUInteger encodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned char* dest,
-                       NSUInteger destLen, const char* charset, bool padded) {
+                       NSUInteger destLen, const char* charset, bool padded, const Kernels& kernels) {
     if (srcLen == 0 || destLen == 0 || src == nullptr || dest == nullptr) return 0;
     unsigned char* const start = dest;
 
@@ -177,7 +210,7 @@ NSUInteger encodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned cha
     NSUInteger groups = srcLen / 3;
     NSUInteger room = destLen / 4;
     NSUInteger run = groups < room ? groups : room;
-    encodeGroups(src, run, dest, charset);
+    encodeGroups(src, run, dest, charset, kernels);
     src += 3 * run;
     dest += 4 * run;
     destLen -= 4 * run;
@@ -234,17 +267,30 @@ bool fastPathAllowed(const unsigned char* table) {
 // exactly when the four per-character checks (i < destLen, i + 1 < destLen,
 // i + 2 < destLen, i + 2 < destLen) all pass. Stops before the first group
 // holding anything else, leaving it to the per-character code.
+//
+// A vector kernel is called only after this many clean pairs in a row (24
+// characters): each call has a fixed cost of a few dozen cycles, which text
+// broken by whitespace every few groups would pay without gain.
+constexpr int kPairsBeforeKernel = 3;
+
 inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsigned char* dest,
-                         NSUInteger& i, NSUInteger destLen, const unsigned char* table) {
+                         NSUInteger& i, NSUInteger destLen, const unsigned char* table,
+                         const Kernels& kernels) {
     const GroupDecodeTables* groups = nullptr;
+    Alphabet alphabet = Alphabet::standard;
     if (table == asBytes(kBase64DecodeChars.data())) groups = &kBase64GroupDecode;
-    if (table == asBytes(kWebSafeBase64DecodeChars.data())) groups = &kWebSafeBase64GroupDecode;
+    if (table == asBytes(kWebSafeBase64DecodeChars.data())) {
+        groups = &kWebSafeBase64GroupDecode;
+        alphabet = Alphabet::webSafe;
+    }
     if (groups != nullptr) {
         const auto& t0 = groups->place[0];
         const auto& t1 = groups->place[1];
         const auto& t2 = groups->place[2];
         const auto& t3 = groups->place[3];
-        // Two groups at a time, then one.
+        // Two groups at a time, then one; the kernel takes over the run once
+        // it has lasted long enough.
+        int pairsBeforeKernel = kernels.decode != nullptr ? kPairsBeforeKernel : -1;
         while (static_cast<NSUInteger>(end - p) >= 8 && destLen - i >= 6) {
             std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
             std::uint32_t y = t0[p[4]] | t1[p[5]] | t2[p[6]] | t3[p[7]];
@@ -257,6 +303,12 @@ inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsi
             dest[i + 5] = static_cast<unsigned char>(y);
             i += 6;
             p += 8;
+            if (--pairsBeforeKernel == 0) {
+                NSUInteger consumed =
+                    kernels.decode(p, static_cast<NSUInteger>(end - p), dest + i, destLen - i, alphabet);
+                p += consumed;
+                i += consumed / 4 * 3;
+            }
         }
         while (static_cast<NSUInteger>(end - p) >= 4 && destLen - i >= 3) {
             std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
@@ -282,7 +334,8 @@ inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsi
 }
 
 NSUInteger decodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned char* dest,
-                       NSUInteger destLen, const unsigned char* table, bool requirePadding) {
+                       NSUInteger destLen, const unsigned char* table, bool requirePadding,
+                       const Kernels& kernels) {
     if (srcLen == 0 || destLen == 0 || src == nullptr || dest == nullptr) return 0;
 
     const unsigned char* p = src;
@@ -293,7 +346,7 @@ NSUInteger decodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned cha
     bool endedAtPad = false;
 
     for (;;) {
-        if (state == 0 && fast) decodeGroups(p, end, dest, i, destLen, table);
+        if (state == 0 && fast) decodeGroups(p, end, dest, i, destLen, table, kernels);
         if (p == end) break;
         unsigned char c = *p++;
         if (c == 0) break;  // a NUL byte ends the text
@@ -371,14 +424,14 @@ NSUInteger QVGTMBase64PrivateMethods::baseEncode(const void* srcBytes, NSUIntege
                                                  void* destBytes, NSUInteger destLen,
                                                  const char* charset, bool padded) {
     return encodeBytes(asBytes(srcBytes), srcLen, static_cast<unsigned char*>(destBytes), destLen,
-                       charset, padded);
+                       charset, padded, selectedKernels());
 }
 
 NSUInteger QVGTMBase64PrivateMethods::baseDecode(const void* srcBytes, NSUInteger srcLen,
                                                  void* destBytes, NSUInteger destLen,
                                                  const char* charset, bool requirePadding) {
     return decodeBytes(asBytes(srcBytes), srcLen, static_cast<unsigned char*>(destBytes), destLen,
-                       asBytes(charset), requirePadding);
+                       asBytes(charset), requirePadding, selectedKernels());
 }
 
 NSMutableData* QVGTMBase64PrivateMethods::baseEncode(const void* bytes, NSUInteger length,
@@ -548,5 +601,50 @@ NSUInteger base64EncodedLength(NSUInteger length, bool padded) {
     return EncodedLength(length, padded);
 }
 NSUInteger base64DecodedCapacity(NSUInteger length) { return DecodedCapacity(length); }
+
+namespace {
+const Kernels& kernelsOf(Base64Path path) {
+    static const Kernels none{};
+    switch (path) {
+        case Base64Path::avx2:
+            return base64_vector::kAvx2Kernels;
+        case Base64Path::avx512vbmi:
+            return base64_vector::kAvx512VbmiKernels;
+        default:
+            return none;
+    }
+}
+}  // namespace
+
+bool base64PathAvailable(Base64Path path) {
+    // The hardware's own features: tests reach every path the CPU has,
+    // whatever CORVANE_CPU caps the process's own choice to.
+    const CpuFeatures features = detect_cpu_features();
+    switch (path) {
+        case Base64Path::portable:
+            return true;
+        case Base64Path::avx2:
+            return avx2Usable(features);
+        case Base64Path::avx512vbmi:
+            return avx512VbmiUsable(features);
+    }
+    return false;
+}
+Base64Path base64SelectedPath() {
+    const Kernels& k = selectedKernels();
+    if (k.encode != nullptr && k.encode == base64_vector::kAvx512VbmiKernels.encode) return Base64Path::avx512vbmi;
+    if (k.encode != nullptr && k.encode == base64_vector::kAvx2Kernels.encode) return Base64Path::avx2;
+    return Base64Path::portable;
+}
+NSUInteger base64EncodeOnPath(Base64Path path, const void* srcBytes, NSUInteger srcLen, void* destBytes,
+                              NSUInteger destLen, const char* charset, bool padded) {
+    return encodeBytes(asBytes(srcBytes), srcLen, static_cast<unsigned char*>(destBytes), destLen, charset,
+                       padded, kernelsOf(path));
+}
+NSUInteger base64DecodeOnPath(Base64Path path, const void* srcBytes, NSUInteger srcLen, void* destBytes,
+                              NSUInteger destLen, const char* table, bool requirePadding) {
+    return decodeBytes(asBytes(srcBytes), srcLen, static_cast<unsigned char*>(destBytes), destLen,
+                       asBytes(table), requirePadding, kernelsOf(path));
+}
 }  // namespace corvane::test_seams
 #endif

@@ -63,6 +63,20 @@ const char* webSafeBase64DecodeChars();
 bool base64IsSpace(std::uint8_t c);
 NSUInteger base64EncodedLength(NSUInteger length, bool padded);
 NSUInteger base64DecodedCapacity(NSUInteger length);
+
+// The coder's code paths: the scalar code alone, or with the kernels of one
+// instruction set.
+enum class Base64Path { portable, avx2, avx512vbmi };
+// Whether this build has the path and this CPU can run it (whatever
+// CORVANE_CPU says; it only caps the path the process chooses).
+bool base64PathAvailable(Base64Path path);
+// The path the byte-level and data-level coders use in this process.
+Base64Path base64SelectedPath();
+// The byte-level coders on the given path, which must be available.
+NSUInteger base64EncodeOnPath(Base64Path path, const void* srcBytes, NSUInteger srcLen, void* destBytes,
+                              NSUInteger destLen, const char* charset, bool padded);
+NSUInteger base64DecodeOnPath(Base64Path path, const void* srcBytes, NSUInteger srcLen, void* destBytes,
+                              NSUInteger destLen, const char* table, bool requirePadding);
 }  // namespace corvane::test_seams
 #endif
 
