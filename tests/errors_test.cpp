@@ -14,6 +14,7 @@
 #include <string>
 
 #include "QVDes3_seams.h"
+#include "allocation.h"
 #include "rsa_calls.h"
 #include "rsa_keys.h"
 
@@ -29,7 +30,7 @@ protected:
     }
     void TearDown() override {
         test_seams::setDes3Cipher(nullptr);
-        test_seams::setDes3ScratchAllocator(nullptr);
+        test_seams::failNthAllocation(0);
         NSLogSetSink(previous_);
     }
     NSLogSink previous_;
@@ -61,7 +62,7 @@ TEST_F(ErrorCodes, EveryLegacyFailureCarriesItsEnumeratorsValue) {
          ErrorCode::invalidInput},
         {"no memory for the 3DES buffer",
          [&] {
-             test_seams::setDes3ScratchAllocator([](std::size_t) -> void* { return nullptr; });
+             test_seams::failNthAllocation(1);  // the 3DES scratch buffer is its first
              return des3Error(Bytes(8), kCCEncrypt);
          },
          ErrorCode::outOfMemory},
@@ -97,7 +98,7 @@ TEST_F(ErrorCodes, EveryLegacyFailureCarriesItsEnumeratorsValue) {
     for (const auto& c : cases) {
         std::int32_t produced = c.provoke();
         test_seams::setDes3Cipher(nullptr);
-        test_seams::setDes3ScratchAllocator(nullptr);
+        test_seams::failNthAllocation(0);
         EXPECT_EQ(produced, static_cast<std::int32_t>(c.code)) << c.name;
         std::error_code error = static_cast<ErrorCode>(produced);
         EXPECT_EQ(error, c.code) << c.name;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "QVDes3_seams.h"
+#include "allocation.h"
 #include "QVGTMBase64_PrivateMethods.h"
 #include "rsa_calls.h"
 #include "rsa_keys.h"
@@ -233,9 +234,9 @@ TEST(ModernDes3, FailuresCarryTheClassCodes) {
                                  std::size_t*) -> CCCryptorStatus { return kCCMemoryFailure; });
     EXPECT_EQ(thrownCode([&] { cv::des3Encrypt("text", key); }), ErrorCode::encryptionRefused);
     test_seams::setDes3Cipher(nullptr);
-    test_seams::setDes3ScratchAllocator([](std::size_t) -> void* { return nullptr; });
+    test_seams::failNthAllocation(1);  // the 3DES scratch buffer is its first
     EXPECT_EQ(thrownCode([&] { cv::des3Encrypt("text", key); }), ErrorCode::outOfMemory);
-    test_seams::setDes3ScratchAllocator(nullptr);
+    test_seams::failNthAllocation(0);
 
     Bytes randomKey = cv::des3RandomKey();
     ASSERT_EQ(randomKey.size(), 24u);

@@ -87,8 +87,9 @@ SecretBytes firstLine(const SecretBytes& text) {
 std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer) {
     int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) return 0;
-    std::string prompt = "Passphrase for " + keyPath + ": ";
-    (void)!::write(tty, prompt.data(), prompt.size());
+    // Echo goes off before the prompt is shown: whatever is typed once the
+    // prompt is visible is the passphrase, and must neither be echoed nor be
+    // discarded by the change of mode (only what was typed earlier is).
     termios saved{};
     bool restore = ::tcgetattr(tty, &saved) == 0;
     if (restore) {
@@ -96,6 +97,8 @@ std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer)
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(tty, TCSAFLUSH, &quiet);
     }
+    std::string prompt = "Passphrase for " + keyPath + ": ";
+    (void)!::write(tty, prompt.data(), prompt.size());
     std::size_t length = 0;
     bool lineEnded = false;
     char c = 0;
@@ -106,7 +109,7 @@ std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer)
             buffer[length++] = c;
     }
     c = 0;
-    if (restore) ::tcsetattr(tty, TCSAFLUSH, &saved);
+    if (restore) ::tcsetattr(tty, TCSANOW, &saved);
     (void)!::write(tty, "\n", 1);
     ::close(tty);
     return length;
