@@ -138,8 +138,8 @@ TEST(CliIoFaults, ReaderClosingThePipeEarlyIsAFailureReportedOnce) {
     std::string input = dir.write("input", std::string(big.begin(), big.end()));
     std::vector<std::string> md5 = {"md5"};
     for (const auto& name : manyFiles(dir, 1500)) md5.push_back(name);  // about 140 KiB of lines
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{"base64"}, {"des3", "encrypt", "-q", "--key-hex", kDes3Key}, md5}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"base64"}, {"des3", "encrypt", "-q", "--key-hex", kDes3Key}, md5}) {
         // The reader takes a little, then goes; or goes before anything is written.
         for (std::size_t taken : {std::size_t{1000}, std::size_t{0}}) {
             std::string context = args[0] + ", reader gone after " + std::to_string(taken) + " bytes";
@@ -192,7 +192,8 @@ TEST(CliIoFaults, InputFailingPartWayIsAFailureWithNothingWritten) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"base64"}, "corvane: base64: standard input: Input/output error"},
         {{"base64", "-d"}, "corvane: base64: standard input: Input/output error"},
-        {{"des3", "encrypt", "-q", "--key-hex", kDes3Key}, "corvane: des3: standard input: Input/output error"},
+        {{"des3", "encrypt", "-q", "--key-hex", kDes3Key},
+         "corvane: des3: standard input: Input/output error"},
         {{"rsa", "encrypt", "--modulus", modulus, "--exponent", "010001"},
          "corvane: rsa: standard input: Input/output error"},
         {{"md5"}, "corvane: md5: -: Input/output error"},
