@@ -1,0 +1,140 @@
+// Montgomery multiplication and squaring, a * b / R mod m with R = 2^(W*n),
+// by product scanning with the reduction interleaved (each result column is
+// finished, and its reduction multiple chosen, before the next one starts).
+//
+// The kernels are templates on the word count N so that the compiler can
+// unroll the loops for the sizes RSA uses; N = 0 takes the count at run
+// time and serves every other size. Inputs must be below m; the result is
+// below m. Nothing branches on or indexes by a value: the only data-
+// dependent step, the final subtraction, is done with masks.
+#ifndef CORVANE_ENGINE_MONTGOMERY_KERNEL_H
+#define CORVANE_ENGINE_MONTGOMERY_KERNEL_H
+
+#include <cstddef>
+
+#include "engine/limbs.h"
+#include "engine/word.h"
+
+namespace corvane::engine {
+
+// A three-word accumulator for column sums: up to 2n products of two words
+// plus a carry never exceed it.
+struct ColumnSum {
+    DWord low = 0;
+    Word high = 0;
+
+    void mac(Word a, Word b) {
+        const DWord p = static_cast<DWord>(a) * b;
+        low += p;
+        high += static_cast<Word>(low < p);
+    }
+    // Adds twice the sum held in `other`.
+    void addTwice(const ColumnSum& other) {
+        const DWord twice = other.low << 1;
+        const Word twiceHigh = (other.high << 1) | static_cast<Word>(other.low >> (2 * kWordBits - 1));
+        low += twice;
+        high += twiceHigh + static_cast<Word>(low < twice);
+    }
+    void add(const ColumnSum& o) {
+        low += o.low;
+        high += o.high + static_cast<Word>(low < o.low);
+    }
+    // Returns the lowest word and moves the others down one place.
+    Word shift() {
+        const Word out = static_cast<Word>(low);
+        low = (low >> kWordBits) | (static_cast<DWord>(high) << kWordBits);
+        high = 0;
+        return out;
+    }
+};
+
+template <std::size_t N>
+struct MontKernel {
+    static_assert(N <= kMaxWords);
+    static constexpr std::size_t kCapacity = N == 0 ? kMaxWords : N;
+
+    // r = a * b / R mod m. r may alias a or b.
+    static void mul(Word* r, const Word* a, const Word* b, const Word* m, Word m0inv, std::size_t runtimeN) {
+        const std::size_t n = size(runtimeN);
+        Word q[kCapacity] = {};
+        Word t[kCapacity] = {};
+        ColumnSum acc;
+#pragma GCC unroll 32
+        for (std::size_t i = 0; i < n; i++) {
+#pragma GCC unroll 32
+            for (std::size_t j = 0; j < i; j++) {
+                acc.mac(a[j], b[i - j]);
+                acc.mac(q[j], m[i - j]);
+            }
+            acc.mac(a[i], b[0]);
+            q[i] = static_cast<Word>(acc.low) * m0inv;
+            acc.mac(q[i], m[0]);
+            acc.shift();  // the low word is now zero
+        }
+#pragma GCC unroll 32
+        for (std::size_t i = n; i < 2 * n - 1; i++) {
+#pragma GCC unroll 32
+            for (std::size_t j = i - n + 1; j < n; j++) {
+                acc.mac(a[j], b[i - j]);
+                acc.mac(q[j], m[i - j]);
+            }
+            t[i - n] = acc.shift();
+        }
+        t[n - 1] = acc.shift();
+        finish(r, t, acc.shift(), m, n);
+    }
+
+    // r = a * a / R mod m. r may alias a. Each cross product a[j]*a[k]
+    // (j < k) is formed once and doubled.
+    static void sqr(Word* r, const Word* a, const Word* m, Word m0inv, std::size_t runtimeN) {
+        const std::size_t n = size(runtimeN);
+        Word q[kCapacity] = {};
+        Word t[kCapacity] = {};
+        ColumnSum acc;
+#pragma GCC unroll 32
+        for (std::size_t i = 0; i < 2 * n - 1; i++) {
+            const std::size_t lo = i < n ? 0 : i - n + 1;
+            ColumnSum cross;
+#pragma GCC unroll 32
+            for (std::size_t j = lo; j < i - j; j++) cross.mac(a[j], a[i - j]);
+            acc.addTwice(cross);
+            if (i % 2 == 0) acc.mac(a[i / 2], a[i / 2]);
+            if (i < n) {
+#pragma GCC unroll 32
+                for (std::size_t j = 0; j < i; j++) acc.mac(q[j], m[i - j]);
+                q[i] = static_cast<Word>(acc.low) * m0inv;
+                acc.mac(q[i], m[0]);
+                acc.shift();
+            } else {
+#pragma GCC unroll 32
+                for (std::size_t j = lo; j < n; j++) acc.mac(q[j], m[i - j]);
+                t[i - n] = acc.shift();
+            }
+        }
+        t[n - 1] = acc.shift();
+        finish(r, t, acc.shift(), m, n);
+    }
+
+private:
+    // The word count; the bound tells the compiler that unrolled copies of
+    // the loops never run past the arrays.
+    static std::size_t size(std::size_t runtimeN) {
+        if constexpr (N != 0) return N;
+        if (runtimeN == 0 || runtimeN > kMaxWords) __builtin_unreachable();
+        return runtimeN;
+    }
+
+    // The column sums leave (top:t) below 2m; one masked subtraction brings
+    // it below m.
+    static void finish(Word* r, const Word* t, Word top, const Word* m, std::size_t n) {
+        Word d[kCapacity];
+        const Word borrow = subWords(d, t, m, n);
+        const Word keepT = ct::maskFromBit(borrow & (top ^ 1));
+#pragma GCC unroll 32
+        for (std::size_t i = 0; i < n; i++) r[i] = ct::select(keepT, t[i], d[i]);
+    }
+};
+
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_MONTGOMERY_KERNEL_H
