@@ -59,9 +59,15 @@ std::uint32_t primeDigits(const NN_DIGIT* p, const NN_DIGIT* q) {
     return pDigits > qDigits ? pDigits : qDigits;
 }
 
+// Which arithmetic a raw operation uses: the engine's RSA operations
+// wherever they give the documented result (always, in the library), or the
+// documented steps over the package's exported arithmetic (the oracle of
+// the tests).
+enum class Arithmetic { engineWhereItFits, documentedOnly };
+
 // output = input ^ e mod n, written as modulusLen bytes.
-std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
+std::int32_t publicOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, Arithmetic arithmetic) {
     Number c = {}, e = {}, m = {}, n = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
     QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
@@ -79,7 +85,8 @@ std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, cons
         *outputLen = modulusLen;
         // The engine takes every odd modulus above 1; the others keep the
         // documented exponentiation.
-        if (!corvane::engine::rsaPublic(m, c, n, nDigits, e, eDigits))
+        if (arithmetic == Arithmetic::documentedOnly ||
+            !corvane::engine::rsaPublic(m, c, n, nDigits, e, eDigits))
             QV_NN_ModExp(m, c, e, eDigits, n, nDigits);
         QV_NN_Encode(output, modulusLen, m, nDigits);
     }
@@ -121,8 +128,8 @@ void referenceCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t cDigits, std::ui
 // modulusLen bytes. The engine computes it in constant time for every key
 // whose primes are odd and above 1 (all well-formed keys); the documented
 // steps serve the rest, with the same result.
-std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
+std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic) {
     Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {}, qInv = {},
            t = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
@@ -141,7 +148,8 @@ std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, con
     } else {
         std::uint32_t modulusLen = modulusLenOf(key->bits);
         *outputLen = modulusLen;
-        if (!corvane::engine::rsaPrivateCrt(t, c, nDigits, p, q, dP, dQ, qInv))
+        if (arithmetic == Arithmetic::documentedOnly ||
+            !corvane::engine::rsaPrivateCrt(t, c, nDigits, p, q, dP, dQ, qInv))
             referenceCrt(t, c, cDigits, nDigits, p, q, dP, dQ, qInv, cP, cQ, mP, mQ);
         QV_NN_Encode(output, modulusLen, t, nDigits);
     }
@@ -158,6 +166,16 @@ std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, con
     corvane::secure_zero_object(qInv);
     corvane::secure_zero_object(t);
     return status;
+}
+
+std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
+    return publicOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
+}
+
+std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
+    return privateOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
 }
 
 // Index of the separator in a block that ends with a message of inputLen bytes.
@@ -305,3 +323,23 @@ int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const u
 }
 
 }  // extern "C"
+
+#ifdef CORVANE_TEST_SEAMS
+#include "rsa_seams.h"
+
+namespace corvane::test_seams {
+
+std::int32_t rsa_public_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, bool documentedOnly) {
+    return publicOperation(output, outputLen, input, inputLen, key,
+                           documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+}
+
+std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                             std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
+    return privateOperation(output, outputLen, input, inputLen, key,
+                            documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+}
+
+}  // namespace corvane::test_seams
+#endif
