@@ -38,8 +38,12 @@ TEST(CpuFeatures, CapSettings) {
 
 TEST(CpuFeatures, DetectedSetIsConsistent) {
     const CpuFeatures f = corvane::detect_cpu_features();
-    if (f.avx512f) EXPECT_TRUE(f.avx2) << "AVX-512 state implies the AVX state";
-    if (f.avx512ifma || f.avx512vbmi || f.avx512bw || f.avx512vl) EXPECT_TRUE(f.avx512f);
+    if (f.avx512f) {
+        EXPECT_TRUE(f.avx2) << "AVX-512 state implies the AVX state";
+    }
+    if (f.avx512ifma || f.avx512vbmi || f.avx512bw || f.avx512vl) {
+        EXPECT_TRUE(f.avx512f);
+    }
     // The process-wide set is the detected set under the environment's cap.
     const CpuFeatures& process = corvane::cpu_features();
     EXPECT_LE(process.avx512f, f.avx512f);

@@ -2,37 +2,57 @@
 
 #include "engine/exponent.h"
 #include "engine/limbs.h"
+#include "engine/montgomery_adx.h"
 #include "secure_zero.h"
 
 namespace corvane::engine {
 
 namespace {
 
-// Runs f with the backend for mod's size.
+// Runs f with the backend of N words: the ADX kernels where the CPU has them
+// and they cover the size, the portable kernels otherwise.
+template <std::size_t N, class F>
+void withFixedBackend(const MontModulus& mod, F& f) {
+    if constexpr (adxKernelsCover(N)) {
+        if (adxKernelsAvailable()) return f(AdxBackend<N>(mod));
+    }
+    f(MontBackend<N>(mod));
+}
+
+// Runs f with the backend for mod's size: specialised for the sizes of RSA's
+// primes and moduli (256 to 1024 bits in steps of 64), the run-time count
+// for the others.
 template <class F>
 void withBackend(const MontModulus& mod, F&& f) {
     switch (mod.n * kWordBits) {
-#define CORVANE_BACKEND_CASE(bits)               \
-    case bits:                                   \
-        f(MontBackend<(bits) / kWordBits>(mod)); \
-        return;
-        CORVANE_BACKEND_CASE(256)
-        CORVANE_BACKEND_CASE(320)
-        CORVANE_BACKEND_CASE(384)
-        CORVANE_BACKEND_CASE(448)
-        CORVANE_BACKEND_CASE(512)
-        CORVANE_BACKEND_CASE(576)
-        CORVANE_BACKEND_CASE(640)
-        CORVANE_BACKEND_CASE(704)
-        CORVANE_BACKEND_CASE(768)
-        CORVANE_BACKEND_CASE(832)
-        CORVANE_BACKEND_CASE(896)
-        CORVANE_BACKEND_CASE(960)
-        CORVANE_BACKEND_CASE(1024)
-#undef CORVANE_BACKEND_CASE
+        case 256:
+            return withFixedBackend<256 / kWordBits>(mod, f);
+        case 320:
+            return withFixedBackend<320 / kWordBits>(mod, f);
+        case 384:
+            return withFixedBackend<384 / kWordBits>(mod, f);
+        case 448:
+            return withFixedBackend<448 / kWordBits>(mod, f);
+        case 512:
+            return withFixedBackend<512 / kWordBits>(mod, f);
+        case 576:
+            return withFixedBackend<576 / kWordBits>(mod, f);
+        case 640:
+            return withFixedBackend<640 / kWordBits>(mod, f);
+        case 704:
+            return withFixedBackend<704 / kWordBits>(mod, f);
+        case 768:
+            return withFixedBackend<768 / kWordBits>(mod, f);
+        case 832:
+            return withFixedBackend<832 / kWordBits>(mod, f);
+        case 896:
+            return withFixedBackend<896 / kWordBits>(mod, f);
+        case 960:
+            return withFixedBackend<960 / kWordBits>(mod, f);
+        case 1024:
+            return withFixedBackend<1024 / kWordBits>(mod, f);
         default:
-            f(MontBackend<0>(mod));
-            return;
+            return f(MontBackend<0>(mod));
     }
 }
 

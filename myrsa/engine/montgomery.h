@@ -18,8 +18,10 @@
 #include <cstddef>
 
 #include "engine/ct.h"
+#include "engine/ct_select_avx2.h"
 #include "engine/montgomery_kernel.h"
 #include "engine/word.h"
+#include "secure_zero.h"
 
 namespace corvane::engine {
 
@@ -50,23 +52,29 @@ void setupPublicModulus(MontModulus& mod, const Word* m, std::size_t n);
 void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::size_t mBits);
 
 // The arithmetic of one modulus for residues of N words (N = 0: mod.n words,
-// any count). Elements are plain word arrays; results may alias operands.
+// any count), by the portable kernels. Elements are plain word arrays;
+// results may alias operands. A backend lives for one run of products (an
+// exponentiation, a conversion) and wipes the scratch of its products when
+// it goes.
 template <std::size_t N>
 class MontBackend {
 public:
     static constexpr std::size_t kCapacity = N == 0 ? kMaxWords : N;
     using Element = std::array<Word, kCapacity>;
 
-    explicit MontBackend(const MontModulus& mod) : mod_(mod) {}
+    explicit MontBackend(const MontModulus& mod) : mod_(mod), avx2Select_(avx2SelectAvailable()) {}
+    MontBackend(const MontBackend&) = delete;
+    MontBackend& operator=(const MontBackend&) = delete;
+    ~MontBackend() { secure_zero_object(scratch_); }
 
     std::size_t size() const { return N == 0 ? mod_.n : N; }
     const MontModulus& modulus() const { return mod_; }
 
     void mul(Element& r, const Element& a, const Element& b) const {
-        MontKernel<N>::mul(r.data(), a.data(), b.data(), mod_.m, mod_.m0inv, mod_.n);
+        MontKernel<N>::mul(r.data(), a.data(), b.data(), mod_.m, mod_.m0inv, mod_.n, scratch_.data());
     }
     void sqr(Element& r, const Element& a) const {
-        MontKernel<N>::sqr(r.data(), a.data(), mod_.m, mod_.m0inv, mod_.n);
+        MontKernel<N>::sqr(r.data(), a.data(), mod_.m, mod_.m0inv, mod_.n, scratch_.data());
     }
     void one(Element& r) const { load(r, mod_.one); }
 
@@ -88,6 +96,10 @@ public:
     // out = table[index] for a table of `count` entries, reading every entry.
     void select(Element& out, const Element* table, std::size_t count, Word index) const {
         const std::size_t n = size();
+        if (avx2Select_) {
+            selectAvx2(out.data(), table[0].data(), count, kCapacity, n, index);
+            return;
+        }
         for (std::size_t i = 0; i < n; i++) out[i] = 0;
         for (std::size_t e = 0; e < count; e++) {
             const Word mask = ct::equal(static_cast<Word>(e), index);
@@ -102,6 +114,8 @@ public:
 
 private:
     const MontModulus& mod_;
+    const bool avx2Select_;
+    mutable std::array<Word, MontKernel<N>::kScratchWords> scratch_{};
 };
 
 }  // namespace corvane::engine

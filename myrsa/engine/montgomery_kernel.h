@@ -6,7 +6,9 @@
 // unroll the loops for the sizes RSA uses; N = 0 takes the count at run
 // time and serves every other size. Inputs must be below m; the result is
 // below m. Nothing branches on or indexes by a value: the only data-
-// dependent step, the final subtraction, is done with masks.
+// dependent step, the final subtraction, is done with masks. The words that
+// hold intermediate values go to caller-provided scratch (kScratchWords),
+// which the caller wipes once it is done with a run of products.
 #ifndef CORVANE_ENGINE_MONTGOMERY_KERNEL_H
 #define CORVANE_ENGINE_MONTGOMERY_KERNEL_H
 
@@ -52,12 +54,14 @@ template <std::size_t N>
 struct MontKernel {
     static_assert(N <= kMaxWords);
     static constexpr std::size_t kCapacity = N == 0 ? kMaxWords : N;
+    static constexpr std::size_t kScratchWords = 3 * kCapacity;
 
     // r = a * b / R mod m. r may alias a or b.
-    static void mul(Word* r, const Word* a, const Word* b, const Word* m, Word m0inv, std::size_t runtimeN) {
+    static void mul(Word* r, const Word* a, const Word* b, const Word* m, Word m0inv, std::size_t runtimeN,
+                    Word* scratch) {
         const std::size_t n = size(runtimeN);
-        Word q[kCapacity] = {};
-        Word t[kCapacity] = {};
+        Word* q = scratch;
+        Word* t = scratch + kCapacity;
         ColumnSum acc;
 #pragma GCC unroll 32
         for (std::size_t i = 0; i < n; i++) {
@@ -81,15 +85,15 @@ struct MontKernel {
             t[i - n] = acc.shift();
         }
         t[n - 1] = acc.shift();
-        finish(r, t, acc.shift(), m, n);
+        reduceOnce(r, t, acc.shift(), m, scratch + 2 * kCapacity, n);
     }
 
     // r = a * a / R mod m. r may alias a. Each cross product a[j]*a[k]
     // (j < k) is formed once and doubled.
-    static void sqr(Word* r, const Word* a, const Word* m, Word m0inv, std::size_t runtimeN) {
+    static void sqr(Word* r, const Word* a, const Word* m, Word m0inv, std::size_t runtimeN, Word* scratch) {
         const std::size_t n = size(runtimeN);
-        Word q[kCapacity] = {};
-        Word t[kCapacity] = {};
+        Word* q = scratch;
+        Word* t = scratch + kCapacity;
         ColumnSum acc;
 #pragma GCC unroll 32
         for (std::size_t i = 0; i < 2 * n - 1; i++) {
@@ -112,7 +116,7 @@ struct MontKernel {
             }
         }
         t[n - 1] = acc.shift();
-        finish(r, t, acc.shift(), m, n);
+        reduceOnce(r, t, acc.shift(), m, scratch + 2 * kCapacity, n);
     }
 
 private:
@@ -122,16 +126,6 @@ private:
         if constexpr (N != 0) return N;
         if (runtimeN == 0 || runtimeN > kMaxWords) __builtin_unreachable();
         return runtimeN;
-    }
-
-    // The column sums leave (top:t) below 2m; one masked subtraction brings
-    // it below m.
-    static void finish(Word* r, const Word* t, Word top, const Word* m, std::size_t n) {
-        Word d[kCapacity];
-        const Word borrow = subWords(d, t, m, n);
-        const Word keepT = ct::maskFromBit(borrow & (top ^ 1));
-#pragma GCC unroll 32
-        for (std::size_t i = 0; i < n; i++) r[i] = ct::select(keepT, t[i], d[i]);
     }
 };
 

@@ -61,7 +61,7 @@ void modExp(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, std::uint32_t cDi
             std::uint32_t dDigits) {
     const std::size_t n = significantWords(d, dDigits);
     const std::size_t baseWords = wordsForDigits(dDigits);
-    Word m[kMaxWords], x[kMaxWords], r[kMaxWords];
+    Word m[kMaxWords] = {}, x[kMaxWords] = {}, r[kMaxWords];
     wordsFromDigits(m, n, d, dDigits);
     wordsFromDigits(x, baseWords, b, dDigits);
 
