@@ -16,6 +16,8 @@ flag) for the high halves. Neither kernel branches on or indexes by a value
   memory<N> (N = 9..16): t lives in memory, two words at a time in registers;
            the row loop runs N times, each pass unrolled; the caller
            subtracts m at the end.
+  square<N> (N = 9..16): a^2 with each cross product formed once, then
+           doubled, plus the squares; then N reduction passes over it.
 
 Run this script after changing it; the output is committed.
 """
@@ -113,36 +115,46 @@ inline void rowsKernel<{n}>(Word* block, const Word* b) {{
 
 
 def memory_kernel(n):
-    """t[0..2n+2) zeroed by the caller; on return t[n..2n] holds the result."""
+    """t[0..2n+2) zeroed by the caller; on return t[n..2n] holds the result
+    (below 2m). The low word that decides each row's q, and the word that
+    starts the next row, are passed on in registers rather than through
+    memory, which keeps store-to-load forwarding off the critical path."""
     lines = []
     emit = lines.append
 
-    def add_pass(src):
-        # tp[0..n+1] += rdx * src[0..n), two words of t in registers at a time.
+    def add_pass(src, first, keep_low=None, keep_next=None, store_first=True):
+        # tp[0..n+1] += rdx * src[0..n); tp[0] arrives in register `first`.
         emit("xorl %%eax, %%eax")
-        emit("movq (%[tp]), %%r8")
+        if first != "r8":
+            emit(f"movq %%{first}, %%r8")
         cur, nxt = "r8", "r9"
         for j in range(n):
             emit(f"mulxq {8 * j}(%[{src}]), %%r10, %%r11")
             emit(f"adcxq %%r10, %%{cur}")
             emit(f"movq {8 * (j + 1)}(%[tp]), %%{nxt}")
             emit(f"adoxq %%r11, %%{nxt}")
-            emit(f"movq %%{cur}, {8 * j}(%[tp])")
+            if j > 0 or store_first:
+                emit(f"movq %%{cur}, {8 * j}(%[tp])")
+            if j == 0 and keep_low:
+                emit(f"movq %%{cur}, %%{keep_low}")
+            if j == 1 and keep_next:
+                emit(f"movq %%{cur}, %%{keep_next}")
             cur, nxt = nxt, cur
-        emit(f"adcxq %%r12, %%{cur}")
+        emit(f"adcxq %%rax, %%{cur}")
         emit(f"movq %%{cur}, {8 * n}(%[tp])")
         emit(f"movq {8 * (n + 1)}(%[tp]), %%r10")
-        emit("adcxq %%r12, %%r10")
-        emit("adoxq %%r12, %%r10")
+        emit("adcxq %%rax, %%r10")
+        emit("adoxq %%rax, %%r10")
         emit(f"movq %%r10, {8 * (n + 1)}(%[tp])")
 
-    emit("xorl %%r12d, %%r12d")
+    emit("xorl %%r14d, %%r14d")
     emit("1:")
     emit("movq (%[a]), %%rdx")
-    add_pass("b")
-    emit("movq (%[tp]), %%rdx")
+    add_pass("b", "r14", keep_low="r13")
+    emit("movq %%r13, %%rdx")
     emit("imulq %[inv], %%rdx")
-    add_pass("m")
+    # The reduction pass turns tp[0] into zero; it is never read again.
+    add_pass("m", "r13", keep_next="r14", store_first=False)
     emit("leaq 8(%[tp]), %[tp]")
     emit("leaq 8(%[a]), %[a]")
     emit("decq %[rows]")
@@ -153,18 +165,112 @@ inline void memoryKernel<{n}>(Word* t, const Word* a, const Word* b, const Word*
     std::size_t rows = {n};
     asm volatile(
 {quote(lines)}
-        : [tp] "+r"(t), [a] "+r"(a), [rows] "+r"(rows)
-        : [b] "r"(b), [m] "r"(m), [inv] "r"(inv)
-        : "rax", "rdx", "r8", "r9", "r10", "r11", "r12", "cc", "memory");
+        : [tp] "+r"(t), [a] "+r"(a), [rows] "+m"(rows)
+        : [b] "r"(b), [m] "r"(m), [inv] "m"(inv)
+        : "rax", "rdx", "r8", "r9", "r10", "r11", "r13", "r14", "cc", "memory");
+}}
+"""
+
+
+def square_kernel(n):
+    """a^2 / 2^(64n) mod 2m for n = 9..16: t[0..2n] = a^2 by cross products
+    (each once), doubling and the squares on the diagonal, then n reduction
+    passes; t must hold 2n + 1 words and need not be cleared. On return
+    t[n..2n] holds the result (below 2m)."""
+    lines = []
+    emit = lines.append
+
+    def tw(k):
+        return f"{8 * k}(%[t])"
+
+    # Cross products: t[i + j] for i < j, row by row; t[1..2n-1] start at zero.
+    for k in range(2 * n + 1):
+        emit(f"movq $0, {tw(k)}")
+    for i in range(n - 1):
+        emit(f"movq {8 * i}(%[a]), %%rdx")
+        emit("xorl %%eax, %%eax")
+        first = 2 * i + 1
+        emit(f"movq {tw(first)}, %%r8")
+        cur, nxt = "r8", "r9"
+        for j in range(i + 1, n):
+            pos = i + j
+            emit(f"mulxq {8 * j}(%[a]), %%r10, %%r11")
+            emit(f"adcxq %%r10, %%{cur}")
+            emit(f"movq {tw(pos + 1)}, %%{nxt}")
+            emit(f"adoxq %%r11, %%{nxt}")
+            emit(f"movq %%{cur}, {tw(pos)}")
+            cur, nxt = nxt, cur
+        # cur holds t[i + n]: add the carry, which may reach t[i + n + 1].
+        emit(f"adcxq %%rax, %%{cur}")
+        emit(f"movq %%{cur}, {tw(i + n)}")
+        emit(f"movq {tw(i + n + 1)}, %%r10")
+        emit("adcxq %%rax, %%r10")
+        emit("adoxq %%rax, %%r10")
+        emit(f"movq %%r10, {tw(i + n + 1)}")
+    # Double the cross products (carry chain) and add the squares a[i]^2
+    # (overflow chain).
+    emit("xorl %%eax, %%eax")
+    for i in range(n):
+        emit(f"movq {8 * i}(%[a]), %%rdx")
+        emit("mulxq %%rdx, %%r10, %%r11")
+        emit(f"movq {tw(2 * i)}, %%r8")
+        emit(f"movq {tw(2 * i + 1)}, %%r9")
+        emit("adcxq %%r8, %%r8")
+        emit("adcxq %%r9, %%r9")
+        emit("adoxq %%r10, %%r8")
+        emit("adoxq %%r11, %%r9")
+        emit(f"movq %%r8, {tw(2 * i)}")
+        emit(f"movq %%r9, {tw(2 * i + 1)}")
+    # Reduction: n passes t[i..i+n) += q * m with q = t[i] * inv, the carry
+    # out of each pass's top word held in r12 and added into the next one.
+    emit("xorl %%r12d, %%r12d")
+    emit("movq (%[t]), %%r14")
+    emit(f"movq ${n}, %%r13")
+    emit("1:")
+    emit("movq %%r14, %%rdx")
+    emit("imulq %[inv], %%rdx")
+    emit("xorl %%eax, %%eax")
+    emit("movq %%r14, %%r8")
+    cur, nxt = "r8", "r9"
+    for j in range(n):
+        emit(f"mulxq {8 * j}(%[m]), %%r10, %%r11")
+        emit(f"adcxq %%r10, %%{cur}")
+        emit(f"movq {8 * (j + 1)}(%[t]), %%{nxt}")
+        emit(f"adoxq %%r11, %%{nxt}")
+        if j > 0:
+            emit(f"movq %%{cur}, {8 * j}(%[t])")
+        if j == 1:
+            emit(f"movq %%{cur}, %%r14")
+        cur, nxt = nxt, cur
+    # cur holds t[i + n]: add the pending carry and the previous pass's carry.
+    emit(f"adcxq %%r12, %%{cur}")
+    emit("movl $0, %%r12d")
+    emit("adcxq %%rax, %%r12")
+    emit("adoxq %%rax, %%r12")
+    emit(f"movq %%{cur}, {8 * n}(%[t])")
+    emit("leaq 8(%[t]), %[t]")
+    emit("decq %%r13")
+    emit("jnz 1b")
+    emit(f"movq %%r12, {8 * n}(%[t])")
+    return f"""// t[{n}..{2 * n}] = a^2 / 2^{64 * n} (mod m, below 2m).
+template <>
+inline void squareKernel<{n}>(Word* t, const Word* a, const Word* m, Word inv) {{
+    asm volatile(
+{quote(lines)}
+        : [t] "+r"(t)
+        : [a] "r"(a), [m] "r"(m), [inv] "m"(inv)
+        : "rax", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "cc", "memory");
 }}
 """
 
 
 def main():
     parts = [HEADER, "template <std::size_t N>\nvoid rowsKernel(Word* block, const Word* b);\n",
-             "template <std::size_t N>\nvoid memoryKernel(Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n"]
+             "template <std::size_t N>\nvoid memoryKernel(Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n",
+             "template <std::size_t N>\nvoid squareKernel(Word* t, const Word* a, const Word* m, Word inv);\n"]
     parts += [rows_kernel(n) for n in range(4, 9)]
     parts += [memory_kernel(n) for n in range(9, 17)]
+    parts += [square_kernel(n) for n in range(9, 17)]
     text = "\n".join(parts)
     here = os.path.dirname(os.path.abspath(__file__))
     out = os.path.join(here, "..", "myrsa", "engine", "montgomery_adx_kernels.inc")

@@ -40,14 +40,15 @@ inline void copyIf(Word mask, Word* dst, const Word* src, std::size_t n) {
     for (std::size_t i = 0; i < n; i++) dst[i] = select(mask, src[i], dst[i]);
 }
 
-// out = table[index] where the table holds `count` entries of n words each,
-// stored one after another. Every entry is read, so the index never reaches
-// an address.
-inline void lookup(Word* out, const Word* table, std::size_t count, std::size_t n, Word index) {
+// out[0..n) = entry `index` of a table of `count` entries that start
+// `stride` words apart. Every entry is read, so the index never reaches an
+// address.
+inline void lookup(Word* out, const Word* table, std::size_t count, std::size_t stride, std::size_t n,
+                   Word index) {
     for (std::size_t i = 0; i < n; i++) out[i] = 0;
     for (std::size_t e = 0; e < count; e++) {
         const Word mask = equal(static_cast<Word>(e), index);
-        const Word* entry = table + e * n;
+        const Word* entry = table + e * stride;
         for (std::size_t i = 0; i < n; i++) out[i] |= entry[i] & mask;
     }
 }

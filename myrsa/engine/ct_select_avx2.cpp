@@ -14,30 +14,45 @@ namespace corvane::engine {
 
 namespace {
 
-// V vectors of four words, the last one loaded and stored only in its
-// first `tail` lanes (1 to 4) so that nothing past an entry is touched.
-template <std::size_t V>
+// V vectors of four words; when Tail, the last vector is loaded and stored
+// only in its first `tail` lanes (1 to 3) so that nothing past an entry is
+// touched.
+template <std::size_t V, bool Tail>
 void select(Word* out, const Word* table, std::size_t count, std::size_t stride, std::size_t tail,
             Word index) noexcept {
     const __m256i lanes = _mm256_setr_epi64x(0, 1, 2, 3);
     const __m256i tailMask = _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(tail)), lanes);
     const __m256i wanted = _mm256_set1_epi64x(static_cast<long long>(index));
+    const __m256i one = _mm256_set1_epi64x(1);
+    __m256i position = _mm256_setzero_si256();
     __m256i acc[V];
     for (std::size_t v = 0; v < V; v++) acc[v] = _mm256_setzero_si256();
-    for (std::size_t e = 0; e < count; e++) {
-        const __m256i mask = _mm256_cmpeq_epi64(_mm256_set1_epi64x(static_cast<long long>(e)), wanted);
+    for (std::size_t e = 0; e < count; e++, position = _mm256_add_epi64(position, one)) {
+        const __m256i mask = _mm256_cmpeq_epi64(position, wanted);
         const Word* entry = table + e * stride;
-        for (std::size_t v = 0; v + 1 < V; v++) {
-            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entry + 4 * v));
+        for (std::size_t v = 0; v < V; v++) {
+            const __m256i x =
+                Tail && v + 1 == V
+                    ? _mm256_maskload_epi64(reinterpret_cast<const long long*>(entry + 4 * v), tailMask)
+                    : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entry + 4 * v));
             acc[v] = _mm256_or_si256(acc[v], _mm256_and_si256(x, mask));
         }
-        const __m256i last =
-            _mm256_maskload_epi64(reinterpret_cast<const long long*>(entry + 4 * (V - 1)), tailMask);
-        acc[V - 1] = _mm256_or_si256(acc[V - 1], _mm256_and_si256(last, mask));
     }
-    for (std::size_t v = 0; v + 1 < V; v++)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * v), acc[v]);
-    _mm256_maskstore_epi64(reinterpret_cast<long long*>(out + 4 * (V - 1)), tailMask, acc[V - 1]);
+    for (std::size_t v = 0; v < V; v++) {
+        if (Tail && v + 1 == V)
+            _mm256_maskstore_epi64(reinterpret_cast<long long*>(out + 4 * v), tailMask, acc[v]);
+        else
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * v), acc[v]);
+    }
+}
+
+template <std::size_t V>
+void select(Word* out, const Word* table, std::size_t count, std::size_t stride, std::size_t tail,
+            Word index) noexcept {
+    if (tail == 4)
+        select<V, false>(out, table, count, stride, tail, index);
+    else
+        select<V, true>(out, table, count, stride, tail, index);
 }
 
 }  // namespace

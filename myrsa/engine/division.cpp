@@ -25,6 +25,38 @@ Word shiftLeft(Word* out, const Word* in, std::size_t n, unsigned s) {
     return carry;
 }
 
+// Division of a two-word value by a normalised word d (top bit set) with a
+// precomputed reciprocal v = floor((B^2 - 1) / d) - B, B = 2^W (Moller and
+// Granlund, "Improved division by invariant integers", 2011): two products
+// and at most two corrections instead of a hardware or library division.
+class WordDivisor {
+public:
+    explicit WordDivisor(Word d)
+        : d_(d), v_(static_cast<Word>(((static_cast<DWord>(~d) << kWordBits) | static_cast<Word>(~Word{0})) / d)) {}
+
+    // q = (u1:u0) div d, r = (u1:u0) mod d; needs u1 < d.
+    Word divide(Word u1, Word u0, Word& r) const {
+        DWord q = static_cast<DWord>(v_) * u1;
+        q += (static_cast<DWord>(u1) << kWordBits) | u0;
+        Word q1 = static_cast<Word>(q >> kWordBits) + 1;
+        const Word q0 = static_cast<Word>(q);
+        Word rem = u0 - q1 * d_;
+        if (rem > q0) {
+            q1--;
+            rem += d_;
+        }
+        if (rem >= d_) {
+            q1++;
+            rem -= d_;
+        }
+        r = rem;
+        return q1;
+    }
+
+private:
+    Word d_, v_;
+};
+
 }  // namespace
 
 void divideWords(Word* q, Word* r, const Word* u, std::size_t un, const Word* v, std::size_t vn) {
@@ -42,25 +74,34 @@ void divideWords(Word* q, Word* r, const Word* u, std::size_t un, const Word* v,
 
     const Word top = vv[vn - 1];
     const Word second = vn >= 2 ? vv[vn - 2] : 0;
-    const DWord base = static_cast<DWord>(1) << kWordBits;
+    const WordDivisor divisor(top);
 
     for (std::size_t j = un - vn + 1; j-- > 0;) {
-        // Estimate from the top two words; the estimate is at most two too large.
-        const DWord numerator = (static_cast<DWord>(uu[j + vn]) << kWordBits) | uu[j + vn - 1];
-        DWord qhat = numerator / top;
-        DWord rhat = numerator - qhat * top;
+        // Estimate from the top two words (the top one is at most the
+        // divisor's top word); the estimate is at most two too large, and
+        // the divisor's second word removes nearly every excess.
+        const Word u1 = uu[j + vn], u0 = uu[j + vn - 1];
         const Word below = vn >= 2 ? uu[j + vn - 2] : 0;
-        while (qhat >= base || qhat * second > ((rhat << kWordBits) | below)) {
+        Word qhat, rhat;
+        bool rhatOverflows = false;
+        if (u1 >= top) {  // u1 == top: the quotient word is B - 1 at most
+            qhat = ~Word{0};
+            rhat = u0 + top;
+            rhatOverflows = rhat < top;
+        } else {
+            qhat = divisor.divide(u1, u0, rhat);
+        }
+        while (!rhatOverflows &&
+               static_cast<DWord>(qhat) * second > ((static_cast<DWord>(rhat) << kWordBits) | below)) {
             qhat--;
             rhat += top;
-            if (rhat >= base) break;
+            rhatOverflows = rhat < top;
         }
 
         // uu[j .. j+vn] -= qhat * vv
-        const Word qw = static_cast<Word>(qhat);
         Word mulCarry = 0, borrow = 0;
         for (std::size_t i = 0; i < vn; i++) {
-            const Word product = mulAdd2(mulCarry, qw, vv[i], 0, mulCarry);
+            const Word product = mulAdd2(mulCarry, qhat, vv[i], 0, mulCarry);
             uu[i + j] = subBorrow(uu[i + j], product, borrow, borrow);
         }
         uu[j + vn] = subBorrow(uu[j + vn], mulCarry, borrow, borrow);
@@ -72,7 +113,7 @@ void divideWords(Word* q, Word* r, const Word* u, std::size_t un, const Word* v,
             uu[j + vn] += carry;
             qhat--;
         }
-        q[j] = static_cast<Word>(qhat);
+        q[j] = qhat;
     }
 
     // The remainder is the low vn words, shifted back.

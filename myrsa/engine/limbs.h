@@ -14,6 +14,33 @@
 
 namespace corvane::engine {
 
+// A three-word accumulator for column sums: up to 2n products of two words
+// plus a carry never exceed it.
+struct ColumnSum {
+    DWord low = 0;
+    Word high = 0;
+
+    void mac(Word a, Word b) {
+        const DWord p = static_cast<DWord>(a) * b;
+        low += p;
+        high += static_cast<Word>(low < p);
+    }
+    // Adds twice the sum held in `other`.
+    void addTwice(const ColumnSum& other) {
+        const DWord twice = other.low << 1;
+        const Word twiceHigh = (other.high << 1) | static_cast<Word>(other.low >> (2 * kWordBits - 1));
+        low += twice;
+        high += twiceHigh + static_cast<Word>(low < twice);
+    }
+    // Returns the lowest word and moves the others down one place.
+    Word shift() {
+        const Word out = static_cast<Word>(low);
+        low = (low >> kWordBits) | (static_cast<DWord>(high) << kWordBits);
+        high = 0;
+        return out;
+    }
+};
+
 // r = a + b over n words; returns the carry. r may alias a or b.
 inline Word addWords(Word* r, const Word* a, const Word* b, std::size_t n) {
     Word carry = 0;
@@ -28,15 +55,16 @@ inline Word subWords(Word* r, const Word* a, const Word* b, std::size_t n) {
     return borrow;
 }
 
-// r (2n words) = a * b (n words each), schoolbook by rows. r must not alias
+// r (2n words) = a * b (n words each), column by column. r must not alias
 // a or b.
 inline void mulWords(Word* r, const Word* a, const Word* b, std::size_t n) {
-    for (std::size_t i = 0; i < 2 * n; i++) r[i] = 0;
-    for (std::size_t i = 0; i < n; i++) {
-        Word carry = 0;
-        for (std::size_t j = 0; j < n; j++) r[i + j] = mulAdd2(carry, a[i], b[j], r[i + j], carry);
-        r[i + n] = carry;
+    ColumnSum acc;
+    for (std::size_t k = 0; k + 1 < 2 * n; k++) {
+        const std::size_t lo = k < n ? 0 : k - n + 1, hi = k < n ? k : n - 1;
+        for (std::size_t i = lo; i <= hi; i++) acc.mac(a[i], b[k - i]);
+        r[k] = acc.shift();
     }
+    r[2 * n - 1] = acc.shift();
 }
 
 // r = (topCarry:x) mod m for a value below 2m given as n words plus a top

@@ -95,16 +95,10 @@ public:
 
     // out = table[index] for a table of `count` entries, reading every entry.
     void select(Element& out, const Element* table, std::size_t count, Word index) const {
-        const std::size_t n = size();
-        if (avx2Select_) {
-            selectAvx2(out.data(), table[0].data(), count, kCapacity, n, index);
-            return;
-        }
-        for (std::size_t i = 0; i < n; i++) out[i] = 0;
-        for (std::size_t e = 0; e < count; e++) {
-            const Word mask = ct::equal(static_cast<Word>(e), index);
-            for (std::size_t i = 0; i < n; i++) out[i] |= table[e][i] & mask;
-        }
+        if (avx2Select_)
+            selectAvx2(out.data(), table[0].data(), count, kCapacity, size(), index);
+        else
+            ct::lookup(out.data(), table[0].data(), count, kCapacity, size(), index);
     }
 
     void load(Element& r, const Word* x) const {

@@ -43,13 +43,24 @@ void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, W
         Word* t = scratch;
         for (std::size_t i = 0; i < 2 * N + 2; i++) t[i] = 0;
         memoryKernel<N>(t, a, b, mod.m, mod.m0inv);
-        reduceOnce(r, t + N, t[2 * N], mod.m, t, N);
+        reduceOnce(r, scratch + N, scratch[2 * N], mod.m, scratch, N);
     }
 }
 
-#define CORVANE_ADX_INSTANCE(n)                                      \
-    template void prepareAdx<n>(Word*, const MontModulus&) noexcept; \
-    template void montMulAdx<n>(Word*, const Word*, const Word*, const MontModulus&, Word*) noexcept;
+template <std::size_t N>
+void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) noexcept {
+    if constexpr (N <= 8) {
+        montMulAdx<N>(r, a, a, mod, scratch);
+    } else {
+        squareKernel<N>(scratch, a, mod.m, mod.m0inv);
+        reduceOnce(r, scratch + N, scratch[2 * N], mod.m, scratch, N);
+    }
+}
+
+#define CORVANE_ADX_INSTANCE(n)                                                                       \
+    template void prepareAdx<n>(Word*, const MontModulus&) noexcept;                                  \
+    template void montMulAdx<n>(Word*, const Word*, const Word*, const MontModulus&, Word*) noexcept; \
+    template void montSqrAdx<n>(Word*, const Word*, const MontModulus&, Word*) noexcept;
 CORVANE_ADX_INSTANCE(4)
 CORVANE_ADX_INSTANCE(5)
 CORVANE_ADX_INSTANCE(6)

@@ -44,6 +44,10 @@ void prepareAdx(Word* scratch, const MontModulus& mod) noexcept;
 template <std::size_t N>
 void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, Word* scratch) noexcept;
 
+// r = a * a / R mod m, likewise (a squaring of its own above 8 words).
+template <std::size_t N>
+void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) noexcept;
+
 // A backend (see montgomery.h) whose products run on the ADX kernels.
 template <std::size_t N>
 class AdxBackend {
@@ -63,7 +67,7 @@ public:
     void mul(Element& r, const Element& a, const Element& b) const {
         montMulAdx<N>(r.data(), a.data(), b.data(), mod_, scratch_.data());
     }
-    void sqr(Element& r, const Element& a) const { mul(r, a, a); }
+    void sqr(Element& r, const Element& a) const { montSqrAdx<N>(r.data(), a.data(), mod_, scratch_.data()); }
     void one(Element& r) const { portable_.one(r); }
     void toMont(Element& r, const Word* x) const {
         Element t, rr;

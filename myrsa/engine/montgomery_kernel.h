@@ -17,38 +17,16 @@
 #include "engine/limbs.h"
 #include "engine/word.h"
 
+// Asks GCC to unroll the kernels' loops for the fixed word counts. Clang
+// unrolls them by itself and warns where a hint cannot be followed (the
+// run-time count), so it gets none.
+#if defined(__clang__) || !defined(__GNUC__)
+#define CORVANE_UNROLL
+#else
+#define CORVANE_UNROLL _Pragma("GCC unroll 32")
+#endif
+
 namespace corvane::engine {
-
-// A three-word accumulator for column sums: up to 2n products of two words
-// plus a carry never exceed it.
-struct ColumnSum {
-    DWord low = 0;
-    Word high = 0;
-
-    void mac(Word a, Word b) {
-        const DWord p = static_cast<DWord>(a) * b;
-        low += p;
-        high += static_cast<Word>(low < p);
-    }
-    // Adds twice the sum held in `other`.
-    void addTwice(const ColumnSum& other) {
-        const DWord twice = other.low << 1;
-        const Word twiceHigh = (other.high << 1) | static_cast<Word>(other.low >> (2 * kWordBits - 1));
-        low += twice;
-        high += twiceHigh + static_cast<Word>(low < twice);
-    }
-    void add(const ColumnSum& o) {
-        low += o.low;
-        high += o.high + static_cast<Word>(low < o.low);
-    }
-    // Returns the lowest word and moves the others down one place.
-    Word shift() {
-        const Word out = static_cast<Word>(low);
-        low = (low >> kWordBits) | (static_cast<DWord>(high) << kWordBits);
-        high = 0;
-        return out;
-    }
-};
 
 template <std::size_t N>
 struct MontKernel {
@@ -63,9 +41,9 @@ struct MontKernel {
         Word* q = scratch;
         Word* t = scratch + kCapacity;
         ColumnSum acc;
-#pragma GCC unroll 32
+        CORVANE_UNROLL
         for (std::size_t i = 0; i < n; i++) {
-#pragma GCC unroll 32
+            CORVANE_UNROLL
             for (std::size_t j = 0; j < i; j++) {
                 acc.mac(a[j], b[i - j]);
                 acc.mac(q[j], m[i - j]);
@@ -75,9 +53,9 @@ struct MontKernel {
             acc.mac(q[i], m[0]);
             acc.shift();  // the low word is now zero
         }
-#pragma GCC unroll 32
+        CORVANE_UNROLL
         for (std::size_t i = n; i < 2 * n - 1; i++) {
-#pragma GCC unroll 32
+            CORVANE_UNROLL
             for (std::size_t j = i - n + 1; j < n; j++) {
                 acc.mac(a[j], b[i - j]);
                 acc.mac(q[j], m[i - j]);
@@ -95,22 +73,22 @@ struct MontKernel {
         Word* q = scratch;
         Word* t = scratch + kCapacity;
         ColumnSum acc;
-#pragma GCC unroll 32
+        CORVANE_UNROLL
         for (std::size_t i = 0; i < 2 * n - 1; i++) {
             const std::size_t lo = i < n ? 0 : i - n + 1;
             ColumnSum cross;
-#pragma GCC unroll 32
+            CORVANE_UNROLL
             for (std::size_t j = lo; j < i - j; j++) cross.mac(a[j], a[i - j]);
             acc.addTwice(cross);
             if (i % 2 == 0) acc.mac(a[i / 2], a[i / 2]);
             if (i < n) {
-#pragma GCC unroll 32
+                CORVANE_UNROLL
                 for (std::size_t j = 0; j < i; j++) acc.mac(q[j], m[i - j]);
                 q[i] = static_cast<Word>(acc.low) * m0inv;
                 acc.mac(q[i], m[0]);
                 acc.shift();
             } else {
-#pragma GCC unroll 32
+                CORVANE_UNROLL
                 for (std::size_t j = lo; j < n; j++) acc.mac(q[j], m[i - j]);
                 t[i - n] = acc.shift();
             }
