@@ -249,7 +249,15 @@ void QV_NN_Decode(NN_DIGIT* a, uint32_t digits, const unsigned char* b, uint32_t
     std::uint32_t i = 0;
     for (; i < digits && j >= 0; i++) {
         NN_DIGIT t = 0;
-        for (unsigned u = 0; j >= 0 && u < NN_DIGIT_BITS; j--, u += 8) t |= static_cast<NN_DIGIT>(b[j]) << u;
+        if (j >= 3) {  // a whole digit's bytes
+            const unsigned char* p = &b[j - 3];
+            t = static_cast<NN_DIGIT>(p[0]) << 24 | static_cast<NN_DIGIT>(p[1]) << 16 |
+                static_cast<NN_DIGIT>(p[2]) << 8 | p[3];
+            j -= 4;
+        } else {
+            for (unsigned u = 0; j >= 0 && u < NN_DIGIT_BITS; j--, u += 8)
+                t |= static_cast<NN_DIGIT>(b[j]) << u;
+        }
         a[i] = t;
     }
     for (; i < digits; i++) a[i] = 0;
