@@ -13,9 +13,10 @@
 
 namespace corvane::engine {
 
-// Dividends of up to twice the package's capacity (66 digits), plus the
-// word that normalising shifts out.
-constexpr std::size_t kMaxDividendWords = wordsForDigits(2 * MAX_NN_DIGITS) + 1;
+// Dividends of up to 2 * kMaxWords + 1 words: twice the package's capacity
+// (66 digits) and R^2 = 2^(2 W kMaxWords) for the largest modulus.
+constexpr std::size_t kMaxDividendWords = 2 * kMaxWords + 1;
+static_assert(kMaxDividendWords >= wordsForDigits(2 * MAX_NN_DIGITS));
 
 // q = u div v (un - vn + 1 words, or none when un < vn) and r = u mod v
 // (vn words). v has vn >= 1 words with v[vn - 1] != 0; un <= kMaxDividendWords,
