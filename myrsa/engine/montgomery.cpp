@@ -2,6 +2,7 @@
 
 #include "engine/division.h"
 #include "engine/limbs.h"
+#include "engine/mont_ops.h"
 #include "secure_zero.h"
 
 namespace corvane::engine {
@@ -15,33 +16,25 @@ void setupCommon(MontModulus& mod, const Word* m, std::size_t n) {
 }
 
 // one = R mod m, from R^2 mod m: R^2 * 1 / R.
-void deriveOne(MontModulus& mod) {
-    MontBackend<0> backend(mod);
-    MontBackend<0>::Element rr, unit{}, one;
-    backend.load(rr, mod.rr);
-    unit[0] = 1;
-    backend.mul(one, rr, unit);
-    for (std::size_t i = 0; i < mod.n; i++) mod.one[i] = one[i];
-    secure_zero_object(rr);
-    secure_zero_object(one);
-}
+void deriveOne(MontModulus& mod) { fromMont(mod, mod.one, mod.rr); }
 
 }  // namespace
 
 void setupPublicModulus(MontModulus& mod, const Word* m, std::size_t n) {
     setupCommon(mod, m, n);
-    // R^2 = 2^(2 W n): a one followed by 2n zero words.
+    // R^2 = 2^(2 W n) and R = 2^(W n): a one followed by zero words.
     Word power[2 * kMaxWords + 1] = {};
-    power[2 * n] = 1;
     Word quotient[2 * kMaxWords + 1];
+    power[2 * n] = 1;
     divideWords(quotient, mod.rr, power, 2 * n + 1, m, n);
-    deriveOne(mod);
+    power[2 * n] = 0;
+    power[n] = 1;
+    divideWords(quotient, mod.one, power, n + 1, m, n);
 }
 
 void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::size_t mBits) {
     setupCommon(mod, m, n);
-    MontBackend<0> backend(mod);
-    MontBackend<0>::Element x{}, scratch{};
+    Word x[kMaxWords] = {}, scratch[kMaxWords];
 
     // x = 2^(mBits - 1), below m; doubling it (W*n + n) - (mBits - 1) times
     // gives 2^(W*n + n) mod m = 2^n * R mod m, the Montgomery form of 2^n.
@@ -49,12 +42,12 @@ void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::siz
     const std::size_t top = mBits - 1;
     x[top / kWordBits] = static_cast<Word>(1) << (top % kWordBits);
     for (std::size_t i = top; i < kWordBits * n + n; i++) {
-        const Word carry = addWords(x.data(), x.data(), x.data(), n);
-        reduceOnce(x.data(), x.data(), carry, mod.m, scratch.data(), n);
+        const Word carry = addWords(x, x, x, n);
+        reduceOnce(x, x, carry, mod.m, scratch, n);
     }
     // Squaring the form of 2^k gives the form of 2^(2k): log2(W) squarings
     // take 2^n to 2^(W n) = R, whose form is R^2 mod m.
-    for (unsigned k = 1; k < kWordBits; k *= 2) backend.sqr(x, x);
+    for (unsigned k = 1; k < kWordBits; k *= 2) montMul(mod, x, x, x);
     for (std::size_t i = 0; i < n; i++) mod.rr[i] = x[i];
     deriveOne(mod);
     secure_zero_object(x);
