@@ -114,6 +114,108 @@ inline void rowsKernel<{n}>(Word* block, const Word* b) {{
 """
 
 
+def rows_square_kernel(n):
+    """a * a / 2^(64n) mod m with the block layout of rows_kernel, extended
+    by e[0..n) and d[0..n] (see below); the result is written to r.
+
+    Row i adds a[i] * (a[i] W^i + 2 (a[i+1] W^(i+1) + ...)), so every cross
+    product is formed once: 2 a = d (n + 1 words, d[j] = a[j] << 1 with the
+    top bit of a[j-1] shifted in), and e[j] = a[j] << 1 without it, which is
+    the lowest word of 2 (a[j] W^j + ...). Row i's additions start at
+    position i, so after the first row they leave t[0], and with it the
+    next q, alone."""
+    m_at, inv_at, zero_at, a_ptr, r_ptr, top_at, saved_at = 0, n, n + 1, n + 2, n + 3, n + 4, n + 5
+    e_at = saved_at + n
+    d_at = e_at + n
+    t = ROW_REGS[: n + 1]
+    lines = []
+    emit = lines.append
+
+    def mem(word):
+        return f"{8 * word}(%[block])"
+
+    zero = mem(zero_at)
+
+    # e and d from a, with the t registers as temporaries.
+    x, y = t[0], t[1]
+    emit(f"movq {mem(a_ptr)}, %%rdx")
+    for j in range(1, n):
+        emit(f"movq {8 * j}(%%rdx), %%{x}")
+        emit(f"addq %%{x}, %%{x}")
+        emit(f"movq %%{x}, {mem(e_at + j)}")
+        emit(f"movq {8 * (j - 1)}(%%rdx), %%{y}")
+        emit(f"shrq $63, %%{y}")
+        emit(f"orq %%{y}, %%{x}")
+        emit(f"movq %%{x}, {mem(d_at + j)}")
+    emit(f"movq {8 * (n - 1)}(%%rdx), %%{y}")
+    emit(f"shrq $63, %%{y}")
+    emit(f"movq %%{y}, {mem(d_at + n)}")
+
+    for reg in t:
+        emit(f"xorl %%{reg}d, %%{reg}d" if reg[1:].isdigit() else f"xorl %%e{reg[1:]}, %%e{reg[1:]}")
+    regs = list(t)
+    for i in range(n):
+        emit(f"movq {mem(a_ptr)}, %%rdx")
+        emit(f"movq {8 * i}(%%rdx), %%rdx")
+        emit("xorl %%eax, %%eax")
+        # a[i]^2 at position i, then the doubled words above it.
+        emit(f"mulxq %%rdx, %%{LO}, %%{HI}")
+        emit(f"adcxq %%{LO}, %%{regs[i]}")
+        emit(f"adoxq %%{HI}, %%{regs[i + 1]}")
+        if i < n - 1:
+            operands = [mem(e_at + i + 1)] + [mem(d_at + j) for j in range(i + 2, n + 1)]
+            for k, operand in enumerate(operands):
+                pos = i + 1 + k
+                emit(f"mulxq {operand}, %%{LO}, %%{HI}")
+                emit(f"adcxq %%{LO}, %%{regs[pos]}")
+                if pos < n:  # the product with d[n] (0 or 1) has no high word
+                    emit(f"adoxq %%{HI}, %%{regs[pos + 1]}")
+            # Both chains end at the word above t.
+            emit(f"movl $0, %%e{HI[1:]}")
+        else:
+            emit(f"adcxq {zero}, %%{regs[n]}")
+            emit(f"movl $0, %%e{HI[1:]}")
+        emit(f"adcxq {zero}, %%{HI}")
+        emit(f"adoxq {zero}, %%{HI}")
+        emit(f"movq %%{HI}, {mem(top_at)}")
+        # Reduction, as in rows_kernel.
+        emit(f"movq %%{regs[0]}, %%rdx")
+        emit(f"imulq {mem(inv_at)}, %%rdx")
+        emit("xorl %%eax, %%eax")
+        for j in range(n):
+            emit(f"mulxq {mem(m_at + j)}, %%{LO}, %%{HI}")
+            emit(f"adcxq %%{LO}, %%{regs[j]}")
+            emit(f"adoxq %%{HI}, %%{regs[j + 1]}")
+        emit(f"adcxq {zero}, %%{regs[n]}")
+        emit(f"movq {mem(top_at)}, %%{regs[0]}")
+        emit(f"adcxq {zero}, %%{regs[0]}")
+        emit(f"adoxq {zero}, %%{regs[0]}")
+        regs = regs[1:] + regs[:1]
+    # The result is below 2m, as for rows_kernel (the total is the same
+    # kind of sum): one subtraction of m, kept unless it borrows.
+    for j in range(n):
+        emit(f"movq %%{regs[j]}, {mem(saved_at + j)}")
+    emit(f"subq {mem(m_at)}, %%{regs[0]}")
+    for j in range(1, n):
+        emit(f"sbbq {mem(m_at + j)}, %%{regs[j]}")
+    emit(f"sbbq $0, %%{regs[n]}")
+    emit(f"movq {mem(r_ptr)}, %%{LO}")
+    for j in range(n):
+        emit(f"cmovcq {mem(saved_at + j)}, %%{regs[j]}")
+        emit(f"movq %%{regs[j]}, {8 * j}(%%{LO})")
+    clobbers = ", ".join(f'"{r}"' for r in [LO, HI, "rdx"] + t)
+    return f"""// r = a * a / 2^{64 * n} mod m, {n} words.
+template <>
+inline void rowsSquareKernel<{n}>(Word* block) {{
+    asm volatile(
+{quote(lines)}
+        :
+        : [block] "r"(block)
+        : {clobbers}, "cc", "memory");
+}}
+"""
+
+
 def memory_kernel(n):
     """t[0..2n+2) zeroed by the caller; on return t[n..2n] holds the result
     (below 2m). The low word that decides each row's q, and the word that
@@ -267,8 +369,10 @@ inline void squareKernel<{n}>(Word* t, const Word* a, const Word* m, Word inv) {
 def main():
     parts = [HEADER, "template <std::size_t N>\nvoid rowsKernel(Word* block, const Word* b);\n",
              "template <std::size_t N>\nvoid memoryKernel(Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n",
-             "template <std::size_t N>\nvoid squareKernel(Word* t, const Word* a, const Word* m, Word inv);\n"]
+             "template <std::size_t N>\nvoid squareKernel(Word* t, const Word* a, const Word* m, Word inv);\n",
+             "template <std::size_t N>\nvoid rowsSquareKernel(Word* block);\n"]
     parts += [rows_kernel(n) for n in range(4, 9)]
+    parts += [rows_square_kernel(n) for n in range(4, 9)]
     parts += [memory_kernel(n) for n in range(9, 17)]
     parts += [square_kernel(n) for n in range(9, 17)]
     text = "\n".join(parts)

@@ -50,7 +50,9 @@ void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, W
 template <std::size_t N>
 void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) noexcept {
     if constexpr (N <= 8) {
-        montMulAdx<N>(r, a, a, mod, scratch);
+        scratch[N + 2] = reinterpret_cast<std::uintptr_t>(a);
+        scratch[N + 3] = reinterpret_cast<std::uintptr_t>(r);
+        rowsSquareKernel<N>(scratch);
     } else {
         squareKernel<N>(scratch, a, mod.m, mod.m0inv);
         reduceOnce(r, scratch + N, scratch[2 * N], mod.m, scratch, N);

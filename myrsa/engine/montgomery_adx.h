@@ -33,7 +33,7 @@ constexpr bool adxKernelsCover(std::size_t words) {
 }
 
 // Words of scratch that montMulAdx<N> needs.
-constexpr std::size_t adxScratchWords(std::size_t n) { return n <= 8 ? 2 * n + 5 : 2 * n + 2; }
+constexpr std::size_t adxScratchWords(std::size_t n) { return n <= 8 ? 4 * n + 6 : 2 * n + 2; }
 
 // Readies `scratch` (adxScratchWords(N) words) for products modulo mod.
 template <std::size_t N>
