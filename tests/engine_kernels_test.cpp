@@ -4,7 +4,7 @@
 // a^2 / R mod m exactly as GMP computes them, for every word count and for
 // the operands that stress carries: 0, 1, m - 1 under moduli whose top
 // word is all ones, small, or a lone bit. The AVX2 table read must agree
-// with the portable one for every index. (The exponentiations and RSA on
+// with the portable one for every index, and so must the AVX-512 one. (The exponentiations and RSA on
 // top are compared with the documented algorithms in nn_engine_test and
 // rsa_engine_test, which CI runs on every CPU tier.)
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 
 #include "engine/ct.h"
 #include "engine/ct_select_avx2.h"
+#include "engine/ct_select_avx512.h"
 #include "engine/montgomery.h"
 #include "engine/montgomery_adx.h"
 #include "nn_testing.h"

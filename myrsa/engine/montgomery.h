@@ -19,6 +19,7 @@
 
 #include "engine/ct.h"
 #include "engine/ct_select_avx2.h"
+#include "engine/ct_select_avx512.h"
 #include "engine/montgomery_kernel.h"
 #include "engine/word.h"
 #include "secure_zero.h"
@@ -62,7 +63,8 @@ public:
     static constexpr std::size_t kCapacity = N == 0 ? kMaxWords : N;
     using Element = std::array<Word, kCapacity>;
 
-    explicit MontBackend(const MontModulus& mod) : mod_(mod), avx2Select_(avx2SelectAvailable()) {}
+    explicit MontBackend(const MontModulus& mod)
+        : mod_(mod), avx512Select_(avx512SelectAvailable()), avx2Select_(avx2SelectAvailable()) {}
     MontBackend(const MontBackend&) = delete;
     MontBackend& operator=(const MontBackend&) = delete;
     ~MontBackend() { secure_zero_object(scratch_); }
@@ -95,7 +97,9 @@ public:
 
     // out = table[index] for a table of `count` entries, reading every entry.
     void select(Element& out, const Element* table, std::size_t count, Word index) const {
-        if (avx2Select_)
+        if (avx512Select_)
+            selectAvx512(out.data(), table[0].data(), count, kCapacity, size(), index);
+        else if (avx2Select_)
             selectAvx2(out.data(), table[0].data(), count, kCapacity, size(), index);
         else
             ct::lookup(out.data(), table[0].data(), count, kCapacity, size(), index);
@@ -108,7 +112,7 @@ public:
 
 private:
     const MontModulus& mod_;
-    const bool avx2Select_;
+    const bool avx512Select_, avx2Select_;
     mutable std::array<Word, MontKernel<N>::kScratchWords> scratch_{};
 };
 
