@@ -14,8 +14,8 @@ flag) for the high halves. Neither kernel branches on or indexes by a value
            the register names rotate instead of the words moving; the final
            subtraction of m is done here too, and the result stored.
   memory<N> (N = 9..16): t lives in memory, two words at a time in registers;
-           the row loop runs N times, each pass unrolled; the caller
-           subtracts m at the end.
+           the row loop runs N times, each pass unrolled; the final
+           subtraction of m (CMOV) writes the result.
   square<N> (N = 9..16): a^2 with each cross product formed once, then
            doubled, plus the squares; then N reduction passes over it.
 
@@ -216,6 +216,25 @@ inline void rowsSquareKernel<{n}>(Word* block) {{
 """
 
 
+def final_subtraction(emit, n, t_words, m_words, out, scratch):
+    """out[0..n) = (t[0..n) and the top word t[n]) minus m unless that
+    borrows, by a subtraction chain and CMOV; `scratch` holds n words. The
+    callables map a word index to an operand."""
+    emit(f"movq {t_words(0)}, %%r8")
+    emit(f"subq {m_words(0)}, %%r8")
+    emit(f"movq %%r8, {scratch(0)}")
+    for j in range(1, n):
+        emit(f"movq {t_words(j)}, %%r8")
+        emit(f"sbbq {m_words(j)}, %%r8")
+        emit(f"movq %%r8, {scratch(j)}")
+    emit(f"movq {t_words(n)}, %%r8")
+    emit("sbbq $0, %%r8")
+    for j in range(n):
+        emit(f"movq {scratch(j)}, %%r8")
+        emit(f"cmovcq {t_words(j)}, %%r8")
+        emit(f"movq %%r8, {out(j)}")
+
+
 def memory_kernel(n):
     """t[0..2n+2) zeroed by the caller; on return t[n..2n] holds the result
     (below 2m). The low word that decides each row's q, and the word that
@@ -261,14 +280,17 @@ def memory_kernel(n):
     emit("leaq 8(%[a]), %[a]")
     emit("decq %[rows]")
     emit("jnz 1b")
-    return f"""// t[{n}..{2 * n}] = (a * b + q * m) / 2^{64 * n}, rows in a loop.
+    # tp now points at the result, t[n..2n]; t[0..n) is free.
+    final_subtraction(emit, n, lambda j: f"{8 * j}(%[tp])", lambda j: f"{8 * j}(%[m])",
+                      lambda j: f"{8 * j}(%[r])", lambda j: f"{8 * (j - n)}(%[tp])")
+    return f"""// r = a * b / 2^{64 * n} mod m, rows in a loop over t (2n + 2 words, cleared).
 template <>
-inline void memoryKernel<{n}>(Word* t, const Word* a, const Word* b, const Word* m, Word inv) {{
+inline void memoryKernel<{n}>(Word* r, Word* t, const Word* a, const Word* b, const Word* m, Word inv) {{
     std::size_t rows = {n};
     asm volatile(
 {quote(lines)}
         : [tp] "+r"(t), [a] "+r"(a), [rows] "+m"(rows)
-        : [b] "r"(b), [m] "r"(m), [inv] "m"(inv)
+        : [r] "r"(r), [b] "r"(b), [m] "r"(m), [inv] "m"(inv)
         : "rax", "rdx", "r8", "r9", "r10", "r11", "r13", "r14", "cc", "memory");
 }}
 """
@@ -354,13 +376,16 @@ def square_kernel(n):
     emit("decq %%r13")
     emit("jnz 1b")
     emit(f"movq %%r12, {8 * n}(%[t])")
-    return f"""// t[{n}..{2 * n}] = a^2 / 2^{64 * n} (mod m, below 2m).
+    # t now points at the result, t[n..2n]; t[0..n) is free.
+    final_subtraction(emit, n, lambda j: f"{8 * j}(%[t])", lambda j: f"{8 * j}(%[m])",
+                      lambda j: f"{8 * j}(%[r])", lambda j: f"{8 * (j - n)}(%[t])")
+    return f"""// r = a * a / 2^{64 * n} mod m, through t (2n + 1 words).
 template <>
-inline void squareKernel<{n}>(Word* t, const Word* a, const Word* m, Word inv) {{
+inline void squareKernel<{n}>(Word* r, Word* t, const Word* a, const Word* m, Word inv) {{
     asm volatile(
 {quote(lines)}
         : [t] "+r"(t)
-        : [a] "r"(a), [m] "r"(m), [inv] "m"(inv)
+        : [r] "r"(r), [a] "r"(a), [m] "r"(m), [inv] "m"(inv)
         : "rax", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "cc", "memory");
 }}
 """
@@ -368,8 +393,8 @@ inline void squareKernel<{n}>(Word* t, const Word* a, const Word* m, Word inv) {
 
 def main():
     parts = [HEADER, "template <std::size_t N>\nvoid rowsKernel(Word* block, const Word* b);\n",
-             "template <std::size_t N>\nvoid memoryKernel(Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n",
-             "template <std::size_t N>\nvoid squareKernel(Word* t, const Word* a, const Word* m, Word inv);\n",
+             "template <std::size_t N>\nvoid memoryKernel(Word* r, Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n",
+             "template <std::size_t N>\nvoid squareKernel(Word* r, Word* t, const Word* a, const Word* m, Word inv);\n",
              "template <std::size_t N>\nvoid rowsSquareKernel(Word* block);\n"]
     parts += [rows_kernel(n) for n in range(4, 9)]
     parts += [rows_square_kernel(n) for n in range(4, 9)]

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "cpu.h"
-#include "engine/limbs.h"
 
 namespace corvane::engine {
 
@@ -38,12 +37,8 @@ void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, W
         scratch[N + 3] = reinterpret_cast<std::uintptr_t>(r);
         rowsKernel<N>(scratch, b);
     } else {
-        // t comes out below 2m (N words and a top word); one masked
-        // subtraction finishes it, with the low words as scratch.
-        Word* t = scratch;
-        for (std::size_t i = 0; i < 2 * N + 2; i++) t[i] = 0;
-        memoryKernel<N>(t, a, b, mod.m, mod.m0inv);
-        reduceOnce(r, scratch + N, scratch[2 * N], mod.m, scratch, N);
+        for (std::size_t i = 0; i < 2 * N + 2; i++) scratch[i] = 0;
+        memoryKernel<N>(r, scratch, a, b, mod.m, mod.m0inv);
     }
 }
 
@@ -54,8 +49,7 @@ void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) n
         scratch[N + 3] = reinterpret_cast<std::uintptr_t>(r);
         rowsSquareKernel<N>(scratch);
     } else {
-        squareKernel<N>(scratch, a, mod.m, mod.m0inv);
-        reduceOnce(r, scratch + N, scratch[2 * N], mod.m, scratch, N);
+        squareKernel<N>(r, scratch, a, mod.m, mod.m0inv);
     }
 }
 
