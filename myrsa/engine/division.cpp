@@ -32,7 +32,8 @@ Word shiftLeft(Word* out, const Word* in, std::size_t n, unsigned s) {
 class WordDivisor {
 public:
     explicit WordDivisor(Word d)
-        : d_(d), v_(static_cast<Word>(((static_cast<DWord>(~d) << kWordBits) | static_cast<Word>(~Word{0})) / d)) {}
+        : d_(d),
+          v_(static_cast<Word>(((static_cast<DWord>(~d) << kWordBits) | static_cast<Word>(~Word{0})) / d)) {}
 
     // q = (u1:u0) div d, r = (u1:u0) mod d; needs u1 < d.
     Word divide(Word u1, Word u0, Word& r) const {
