@@ -2,22 +2,24 @@
 """Writes myrsa/engine/montgomery_adx_kernels.inc: Montgomery multiplication
 kernels for x86-64 CPUs with BMI2 and ADX, as GCC/clang inline assembly.
 
-Both kernels are the operand-scanning method (one row per word of a: t +=
+The kernels follow the operand-scanning method (one row per word of a: t +=
 a[i] * b, then t += q * m with q = t[0] * (-m^-1 mod 2^64), then t shifts down
 a word), using MULX, which leaves the flags alone, and two independent carry
 chains: ADCX (carry flag) for the low halves of the products, ADOX (overflow
-flag) for the high halves. Neither kernel branches on or indexes by a value
+flag) for the high halves. No kernel branches on or indexes by a value
 (the final subtraction selects with CMOV).
 
   rows<N>  (N = 4..8): t lives in N + 1 registers (the word above it in
            memory while a row's second half runs); the rows are unrolled and
            the register names rotate instead of the words moving; the final
            subtraction of m is done here too, and the result stored.
-  memory<N> (N = 9..16): t lives in memory, two words at a time in registers;
-           the row loop runs N times, each pass unrolled; the final
-           subtraction of m (CMOV) writes the result.
-  square<N> (N = 9..16): a^2 with each cross product formed once, then
-           doubled, plus the squares; then N reduction passes over it.
+  window<N> (N = 9..16): too many words for registers, so each operand is
+           split in halves and the result is built a word at a time from
+           the bottom: a window of ceil(N/2) + 1 registers takes every row
+           part that lands on it (see window_kernel); nothing but the
+           reduction multiples and the result goes through memory.
+  rowsSquare<N>, windowSquare<N>: the same for a * a, with each cross
+           product formed once (rows over the doubled operand).
 
 Run this script after changing it; the output is committed.
 """
@@ -33,8 +35,31 @@ LO, HI = "rax", "rbx"
 ROW_REGS = ["rcx", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15"]
 
 
+def clear(reg):
+    """A 32-bit XOR that zeroes the whole register."""
+    return f"xorl %%{reg}d, %%{reg}d" if reg[1:].isdigit() else f"xorl %%e{reg[1:]}, %%e{reg[1:]}"
+
+
 def quote(lines):
     return "\n".join('        "' + line + '\\n\\t"' for line in lines)
+
+
+def double_operand(emit, n, a_pointer, e, d, x, y):
+    """The words of 2a for the squarings, from a (its address at a_pointer):
+    e[j] = a[j] << 1 and d[j] = e[j] | a[j-1] >> 63 for j = 1..n-1, and
+    d[n] = a[n-1] >> 63; x and y are temporaries."""
+    emit(f"movq {a_pointer}, %%rdx")
+    for j in range(1, n):
+        emit(f"movq {8 * j}(%%rdx), %%{x}")
+        emit(f"addq %%{x}, %%{x}")
+        emit(f"movq %%{x}, {e(j)}")
+        emit(f"movq {8 * (j - 1)}(%%rdx), %%{y}")
+        emit(f"shrq $63, %%{y}")
+        emit(f"orq %%{y}, %%{x}")
+        emit(f"movq %%{x}, {d(j)}")
+    emit(f"movq {8 * (n - 1)}(%%rdx), %%{y}")
+    emit(f"shrq $63, %%{y}")
+    emit(f"movq %%{y}, {d(n)}")
 
 
 def rows_kernel(n):
@@ -71,7 +96,7 @@ def rows_kernel(n):
         return mem(m_at + j)
 
     for reg in t:
-        emit(f"xorl %%{reg}d, %%{reg}d" if reg[1:].isdigit() else f"xorl %%e{reg[1:]}, %%e{reg[1:]}")
+        emit(clear(reg))
     regs = list(t)
     for i in range(n):
         emit(f"movq {mem(a_ptr)}, %%rdx")
@@ -137,22 +162,10 @@ def rows_square_kernel(n):
     zero = mem(zero_at)
 
     # e and d from a, with the t registers as temporaries.
-    x, y = t[0], t[1]
-    emit(f"movq {mem(a_ptr)}, %%rdx")
-    for j in range(1, n):
-        emit(f"movq {8 * j}(%%rdx), %%{x}")
-        emit(f"addq %%{x}, %%{x}")
-        emit(f"movq %%{x}, {mem(e_at + j)}")
-        emit(f"movq {8 * (j - 1)}(%%rdx), %%{y}")
-        emit(f"shrq $63, %%{y}")
-        emit(f"orq %%{y}, %%{x}")
-        emit(f"movq %%{x}, {mem(d_at + j)}")
-    emit(f"movq {8 * (n - 1)}(%%rdx), %%{y}")
-    emit(f"shrq $63, %%{y}")
-    emit(f"movq %%{y}, {mem(d_at + n)}")
+    double_operand(emit, n, mem(a_ptr), lambda j: mem(e_at + j), lambda j: mem(d_at + j), t[0], t[1])
 
     for reg in t:
-        emit(f"xorl %%{reg}d, %%{reg}d" if reg[1:].isdigit() else f"xorl %%e{reg[1:]}, %%e{reg[1:]}")
+        emit(clear(reg))
     regs = list(t)
     for i in range(n):
         emit(f"movq {mem(a_ptr)}, %%rdx")
@@ -216,190 +229,174 @@ inline void rowsSquareKernel<{n}>(Word* block) {{
 """
 
 
-def final_subtraction(emit, n, t_words, m_words, out, scratch):
-    """out[0..n) = (t[0..n) and the top word t[n]) minus m unless that
-    borrows, by a subtraction chain and CMOV; `scratch` holds n words. The
-    callables map a word index to an operand."""
-    emit(f"movq {t_words(0)}, %%r8")
-    emit(f"subq {m_words(0)}, %%r8")
-    emit(f"movq %%r8, {scratch(0)}")
-    for j in range(1, n):
-        emit(f"movq {t_words(j)}, %%r8")
-        emit(f"sbbq {m_words(j)}, %%r8")
-        emit(f"movq %%r8, {scratch(j)}")
-    emit(f"movq {t_words(n)}, %%r8")
-    emit("sbbq $0, %%r8")
-    for j in range(n):
-        emit(f"movq {scratch(j)}, %%r8")
-        emit(f"cmovcq {t_words(j)}, %%r8")
-        emit(f"movq %%r8, {out(j)}")
+WINDOW_REGS = ["rcx", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13", "r14"]
 
 
-def memory_kernel(n):
-    """t[0..2n+2) zeroed by the caller; on return t[n..2n] holds the result
-    (below 2m). The low word that decides each row's q, and the word that
-    starts the next row, are passed on in registers rather than through
-    memory, which keeps store-to-load forwarding off the critical path."""
+def window_layout(n):
+    """Word offsets in the block of window_kernel (both kinds)."""
+    h = (n + 1) // 2
+    layout = {"m": 0, "inv": n, "zero": n + 1, "a_ptr": n + 2, "r_ptr": n + 3, "ops": n + 4}
+    layout["q"] = layout["ops"] + 2 * n + 1  # b (n words), or e (n) and d (n + 1)
+    layout["saved"] = layout["q"] + n
+    layout["diff"] = layout["saved"] + n
+    layout["size"] = layout["diff"] + h
+    # montgomery_adx.h/.cpp spell this layout out as well.
+    assert layout["ops"] == n + 4 and layout["size"] == 5 * n + 5 + h
+    return layout
+
+
+def window_kernel(n, square):
+    """a * b (or a * a) / 2^(64n) mod m for n = 9..16, with no intermediate
+    value in memory except the reduction multiples.
+
+    The operands are split in a low half of h = ceil(n/2) words and a high
+    half. Step p works on a window of h + 1 registers that holds the result
+    positions p..p+h, and adds every row part that lands there: a[p] times
+    the low half of b, a[p-h] times the high half of b, q[p-h] times the
+    high half of m, and last q[p] (which needs the word at position p
+    complete) times the low half of m. Each of these rows spans positions
+    p..p+h-1 with its high words up to p+h, so it runs on the two carry
+    chains inside the window; the carries out of the window's top go to one
+    more register, which becomes the window's new top when it moves up a
+    word. The reduction leaves the bottom word zero, so that register becomes
+    the next carry register, and nothing moves. Below position n the bottom
+    words are zero; from n on they are the result, kept in the block.
+
+    The squaring uses the rows of rows_square_kernel: a[i] times (a[i] at
+    position 2i, e[i+1], d[i+2], ..., d[n]), split at the same halves, so
+    that each cross product is formed once.
+
+    Block (words): m, inv, zero, a-pointer, r-pointer, b (or e and d), q,
+    saved (the result), diff (its low half minus m)."""
+    h = (n + 1) // 2
+    w = h + 1
+    L = window_layout(n)
+    assert w + 1 <= len(WINDOW_REGS)
     lines = []
     emit = lines.append
 
-    def add_pass(src, first, keep_low=None, keep_next=None, store_first=True):
-        # tp[0..n+1] += rdx * src[0..n); tp[0] arrives in register `first`.
-        emit("xorl %%eax, %%eax")
-        if first != "r8":
-            emit(f"movq %%{first}, %%r8")
-        cur, nxt = "r8", "r9"
-        for j in range(n):
-            emit(f"mulxq {8 * j}(%[{src}]), %%r10, %%r11")
-            emit(f"adcxq %%r10, %%{cur}")
-            emit(f"movq {8 * (j + 1)}(%[tp]), %%{nxt}")
-            emit(f"adoxq %%r11, %%{nxt}")
-            if j > 0 or store_first:
-                emit(f"movq %%{cur}, {8 * j}(%[tp])")
-            if j == 0 and keep_low:
-                emit(f"movq %%{cur}, %%{keep_low}")
-            if j == 1 and keep_next:
-                emit(f"movq %%{cur}, %%{keep_next}")
-            cur, nxt = nxt, cur
-        emit(f"adcxq %%rax, %%{cur}")
-        emit(f"movq %%{cur}, {8 * n}(%[tp])")
-        emit(f"movq {8 * (n + 1)}(%[tp]), %%r10")
-        emit("adcxq %%rax, %%r10")
-        emit("adoxq %%rax, %%r10")
-        emit(f"movq %%r10, {8 * (n + 1)}(%[tp])")
+    def mem(word):
+        return f"{8 * word}(%[block])"
 
-    emit("xorl %%r14d, %%r14d")
-    emit("1:")
-    emit("movq (%[a]), %%rdx")
-    add_pass("b", "r14", keep_low="r13")
-    emit("movq %%r13, %%rdx")
-    emit("imulq %[inv], %%rdx")
-    # The reduction pass turns tp[0] into zero; it is never read again.
-    add_pass("m", "r13", keep_next="r14", store_first=False)
-    emit("leaq 8(%[tp]), %[tp]")
-    emit("leaq 8(%[a]), %[a]")
-    emit("decq %[rows]")
-    emit("jnz 1b")
-    # tp now points at the result, t[n..2n]; t[0..n) is free.
-    final_subtraction(emit, n, lambda j: f"{8 * j}(%[tp])", lambda j: f"{8 * j}(%[m])",
-                      lambda j: f"{8 * j}(%[r])", lambda j: f"{8 * (j - n)}(%[tp])")
-    return f"""// r = a * b / 2^{64 * n} mod m, rows in a loop over t (2n + 2 words, cleared).
+    zero = mem(L["zero"])
+    win = WINDOW_REGS[:w]
+    carry = WINDOW_REGS[w]
+
+    def load_a(i):
+        emit(f"movq {mem(L['a_ptr'])}, %%rdx")
+        emit(f"movq {8 * i}(%%rdx), %%rdx")
+
+    def row(parts):
+        """parts: (operand, window index, low half only); contiguous from the
+        first index. Adds rdx * operand to the window on the two chains and
+        passes the carries up to the carry register."""
+        if not parts:
+            return
+        emit("xorl %%eax, %%eax")
+        cf_at = of_at = None
+        for operand, k, low_only in parts:
+            emit(f"mulxq {operand}, %%{LO}, %%{HI}")
+            emit(f"adcxq %%{LO}, %%{win[k]}")
+            cf_at = k + 1
+            if not low_only:
+                emit(f"adoxq %%{HI}, %%{win[k + 1]}")
+                of_at = k + 2
+        for k in range(min(cf_at, of_at), w):
+            if k >= cf_at:
+                emit(f"adcxq {zero}, %%{win[k]}")
+            if k >= of_at:
+                emit(f"adoxq {zero}, %%{win[k]}")
+        emit(f"adcxq {zero}, %%{carry}")
+        emit(f"adoxq {zero}, %%{carry}")
+
+    def square_operand(i, j):
+        # The word of a[i] * (a[i] W^i + 2 (a[i+1] W^(i+1) + ...)) / W^i at j.
+        if j == i:
+            return "%%rdx"
+        if j == i + 1:
+            return mem(L["ops"] + j)  # e[j]
+        return mem(L["ops"] + n + j)  # d[j]
+
+    if square:
+        double_operand(emit, n, mem(L["a_ptr"]), lambda j: mem(L["ops"] + j), lambda j: mem(L["ops"] + n + j),
+                       win[0], win[1])
+
+    for reg in win + [carry]:
+        emit(clear(reg))
+
+    for p in range(n + h):
+        i = p - h  # the row whose high half lands here
+        if p < n:
+            load_a(p)
+            if square:
+                row([(square_operand(p, j), j, False) for j in range(p, h)])
+            else:
+                row([(mem(L["ops"] + j), j, False) for j in range(h)])
+        if 0 <= i < n:
+            load_a(i)
+            if square:
+                parts = [(square_operand(i, j), j - h, False) for j in range(max(i, h), n)]
+                if i < n - 1:  # d[n], 0 or 1: no high word
+                    parts.append((mem(L["ops"] + 2 * n), n - h, True))
+                row(parts)
+            else:
+                row([(mem(L["ops"] + j), j - h, False) for j in range(h, n)])
+            emit(f"movq {mem(L['q'] + i)}, %%rdx")
+            row([(mem(L["m"] + j), j - h, False) for j in range(h, n)])
+        if p < n:
+            emit(f"movq %%{win[0]}, %%rdx")
+            emit(f"imulq {mem(L['inv'])}, %%rdx")
+            emit(f"movq %%rdx, {mem(L['q'] + p)}")
+            row([(mem(L["m"] + j), j, False) for j in range(h)])
+            # win[0] is now zero: the next carry register.
+        else:
+            emit(f"movq %%{win[0]}, {mem(L['saved'] + p - n)}")
+            emit(clear(win[0]))
+        win, carry = win[1:] + [carry], win[0]
+
+    # The result (below 2m): words 0..h-1 in saved, h..n-1 in win[0..n-h-1],
+    # word n in win[n-h]. Subtract m; keep the result when that borrows.
+    for j in range(h):
+        emit(f"movq {mem(L['saved'] + j)}, %%{LO}")
+        emit(f"{'subq' if j == 0 else 'sbbq'} {mem(L['m'] + j)}, %%{LO}")
+        emit(f"movq %%{LO}, {mem(L['diff'] + j)}")
+    for j in range(h, n):
+        emit(f"movq %%{win[j - h]}, {mem(L['saved'] + j)}")
+        emit(f"sbbq {mem(L['m'] + j)}, %%{win[j - h]}")
+    emit(f"sbbq $0, %%{win[n - h]}")
+    emit(f"movq {mem(L['r_ptr'])}, %%{HI}")
+    for j in range(h):
+        emit(f"movq {mem(L['diff'] + j)}, %%{LO}")
+        emit(f"cmovcq {mem(L['saved'] + j)}, %%{LO}")
+        emit(f"movq %%{LO}, {8 * j}(%%{HI})")
+    for j in range(h, n):
+        emit(f"cmovcq {mem(L['saved'] + j)}, %%{win[j - h]}")
+        emit(f"movq %%{win[j - h]}, {8 * j}(%%{HI})")
+    used = [LO, HI, "rdx"] + WINDOW_REGS[: w + 1]
+    clobbers = ", ".join(f'"{r}"' for r in used)
+    name = "windowSquareKernel" if square else "windowKernel"
+    what = "a * a" if square else "a * b"
+    return f"""// r = {what} / 2^{64 * n} mod m, {n} words.
 template <>
-inline void memoryKernel<{n}>(Word* r, Word* t, const Word* a, const Word* b, const Word* m, Word inv) {{
-    std::size_t rows = {n};
+inline void {name}<{n}>(Word* block) {{
     asm volatile(
 {quote(lines)}
-        : [tp] "+r"(t), [a] "+r"(a), [rows] "+m"(rows)
-        : [r] "r"(r), [b] "r"(b), [m] "r"(m), [inv] "m"(inv)
-        : "rax", "rdx", "r8", "r9", "r10", "r11", "r13", "r14", "cc", "memory");
-}}
-"""
-
-
-def square_kernel(n):
-    """a^2 / 2^(64n) mod 2m for n = 9..16: t[0..2n] = a^2 by cross products
-    (each once), doubling and the squares on the diagonal, then n reduction
-    passes; t must hold 2n + 1 words and need not be cleared. On return
-    t[n..2n] holds the result (below 2m)."""
-    lines = []
-    emit = lines.append
-
-    def tw(k):
-        return f"{8 * k}(%[t])"
-
-    # Cross products: t[i + j] for i < j, row by row; t[1..2n-1] start at zero.
-    for k in range(2 * n + 1):
-        emit(f"movq $0, {tw(k)}")
-    for i in range(n - 1):
-        emit(f"movq {8 * i}(%[a]), %%rdx")
-        emit("xorl %%eax, %%eax")
-        first = 2 * i + 1
-        emit(f"movq {tw(first)}, %%r8")
-        cur, nxt = "r8", "r9"
-        for j in range(i + 1, n):
-            pos = i + j
-            emit(f"mulxq {8 * j}(%[a]), %%r10, %%r11")
-            emit(f"adcxq %%r10, %%{cur}")
-            emit(f"movq {tw(pos + 1)}, %%{nxt}")
-            emit(f"adoxq %%r11, %%{nxt}")
-            emit(f"movq %%{cur}, {tw(pos)}")
-            cur, nxt = nxt, cur
-        # cur holds t[i + n]: add the carry, which may reach t[i + n + 1].
-        emit(f"adcxq %%rax, %%{cur}")
-        emit(f"movq %%{cur}, {tw(i + n)}")
-        emit(f"movq {tw(i + n + 1)}, %%r10")
-        emit("adcxq %%rax, %%r10")
-        emit("adoxq %%rax, %%r10")
-        emit(f"movq %%r10, {tw(i + n + 1)}")
-    # Double the cross products (carry chain) and add the squares a[i]^2
-    # (overflow chain).
-    emit("xorl %%eax, %%eax")
-    for i in range(n):
-        emit(f"movq {8 * i}(%[a]), %%rdx")
-        emit("mulxq %%rdx, %%r10, %%r11")
-        emit(f"movq {tw(2 * i)}, %%r8")
-        emit(f"movq {tw(2 * i + 1)}, %%r9")
-        emit("adcxq %%r8, %%r8")
-        emit("adcxq %%r9, %%r9")
-        emit("adoxq %%r10, %%r8")
-        emit("adoxq %%r11, %%r9")
-        emit(f"movq %%r8, {tw(2 * i)}")
-        emit(f"movq %%r9, {tw(2 * i + 1)}")
-    # Reduction: n passes t[i..i+n) += q * m with q = t[i] * inv, the carry
-    # out of each pass's top word held in r12 and added into the next one.
-    emit("xorl %%r12d, %%r12d")
-    emit("movq (%[t]), %%r14")
-    emit(f"movq ${n}, %%r13")
-    emit("1:")
-    emit("movq %%r14, %%rdx")
-    emit("imulq %[inv], %%rdx")
-    emit("xorl %%eax, %%eax")
-    emit("movq %%r14, %%r8")
-    cur, nxt = "r8", "r9"
-    for j in range(n):
-        emit(f"mulxq {8 * j}(%[m]), %%r10, %%r11")
-        emit(f"adcxq %%r10, %%{cur}")
-        emit(f"movq {8 * (j + 1)}(%[t]), %%{nxt}")
-        emit(f"adoxq %%r11, %%{nxt}")
-        if j > 0:
-            emit(f"movq %%{cur}, {8 * j}(%[t])")
-        if j == 1:
-            emit(f"movq %%{cur}, %%r14")
-        cur, nxt = nxt, cur
-    # cur holds t[i + n]: add the pending carry and the previous pass's carry.
-    emit(f"adcxq %%r12, %%{cur}")
-    emit("movl $0, %%r12d")
-    emit("adcxq %%rax, %%r12")
-    emit("adoxq %%rax, %%r12")
-    emit(f"movq %%{cur}, {8 * n}(%[t])")
-    emit("leaq 8(%[t]), %[t]")
-    emit("decq %%r13")
-    emit("jnz 1b")
-    emit(f"movq %%r12, {8 * n}(%[t])")
-    # t now points at the result, t[n..2n]; t[0..n) is free.
-    final_subtraction(emit, n, lambda j: f"{8 * j}(%[t])", lambda j: f"{8 * j}(%[m])",
-                      lambda j: f"{8 * j}(%[r])", lambda j: f"{8 * (j - n)}(%[t])")
-    return f"""// r = a * a / 2^{64 * n} mod m, through t (2n + 1 words).
-template <>
-inline void squareKernel<{n}>(Word* r, Word* t, const Word* a, const Word* m, Word inv) {{
-    asm volatile(
-{quote(lines)}
-        : [t] "+r"(t)
-        : [r] "r"(r), [a] "r"(a), [m] "r"(m), [inv] "m"(inv)
-        : "rax", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "cc", "memory");
+        :
+        : [block] "r"(block)
+        : {clobbers}, "cc", "memory");
 }}
 """
 
 
 def main():
     parts = [HEADER, "template <std::size_t N>\nvoid rowsKernel(Word* block, const Word* b);\n",
-             "template <std::size_t N>\nvoid memoryKernel(Word* r, Word* t, const Word* a, const Word* b, const Word* m, Word inv);\n",
-             "template <std::size_t N>\nvoid squareKernel(Word* r, Word* t, const Word* a, const Word* m, Word inv);\n",
+             "template <std::size_t N>\nvoid windowKernel(Word* block);\n",
+             "template <std::size_t N>\nvoid windowSquareKernel(Word* block);\n",
              "template <std::size_t N>\nvoid rowsSquareKernel(Word* block);\n"]
     parts += [rows_kernel(n) for n in range(4, 9)]
     parts += [rows_square_kernel(n) for n in range(4, 9)]
-    parts += [memory_kernel(n) for n in range(9, 17)]
-    parts += [square_kernel(n) for n in range(9, 17)]
+    parts += [window_kernel(n, False) for n in range(9, 17)]
+    parts += [window_kernel(n, True) for n in range(9, 17)]
     text = "\n".join(parts)
     here = os.path.dirname(os.path.abspath(__file__))
     out = os.path.join(here, "..", "myrsa", "engine", "montgomery_adx_kernels.inc")

@@ -19,38 +19,40 @@ bool adxKernelsAvailable() noexcept {
     return features.bmi2 && features.adx;
 }
 
+// Both kinds of kernel start their block alike: m, -m^-1, a zero word, the
+// pointers to a and r; the window kernels then take b at word N + 4.
+constexpr std::size_t kAPointerAt(std::size_t n) { return n + 2; }
+constexpr std::size_t kRPointerAt(std::size_t n) { return n + 3; }
+constexpr std::size_t kWindowOperandAt(std::size_t n) { return n + 4; }
+
 template <std::size_t N>
 void prepareAdx(Word* scratch, const MontModulus& mod) noexcept {
-    if constexpr (N <= 8) {
-        // The rows kernel's block: m, -m^-1, a zero word, then per product
-        // the operand pointers, the top word and the saved result.
-        for (std::size_t i = 0; i < N; i++) scratch[i] = mod.m[i];
-        scratch[N] = mod.m0inv;
-        scratch[N + 1] = 0;
-    }
+    for (std::size_t i = 0; i < N; i++) scratch[i] = mod.m[i];
+    scratch[N] = mod.m0inv;
+    scratch[N + 1] = 0;
 }
 
 template <std::size_t N>
-void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, Word* scratch) noexcept {
+void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus&, Word* scratch) noexcept {
+    scratch[kAPointerAt(N)] = reinterpret_cast<std::uintptr_t>(a);
+    scratch[kRPointerAt(N)] = reinterpret_cast<std::uintptr_t>(r);
     if constexpr (N <= 8) {
-        scratch[N + 2] = reinterpret_cast<std::uintptr_t>(a);
-        scratch[N + 3] = reinterpret_cast<std::uintptr_t>(r);
         rowsKernel<N>(scratch, b);
     } else {
-        for (std::size_t i = 0; i < 2 * N + 2; i++) scratch[i] = 0;
-        memoryKernel<N>(r, scratch, a, b, mod.m, mod.m0inv);
+        // The window kernels have no register left for b: it goes in the block.
+        for (std::size_t i = 0; i < N; i++) scratch[kWindowOperandAt(N) + i] = b[i];
+        windowKernel<N>(scratch);
     }
 }
 
 template <std::size_t N>
-void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) noexcept {
-    if constexpr (N <= 8) {
-        scratch[N + 2] = reinterpret_cast<std::uintptr_t>(a);
-        scratch[N + 3] = reinterpret_cast<std::uintptr_t>(r);
+void montSqrAdx(Word* r, const Word* a, const MontModulus&, Word* scratch) noexcept {
+    scratch[kAPointerAt(N)] = reinterpret_cast<std::uintptr_t>(a);
+    scratch[kRPointerAt(N)] = reinterpret_cast<std::uintptr_t>(r);
+    if constexpr (N <= 8)
         rowsSquareKernel<N>(scratch);
-    } else {
-        squareKernel<N>(r, scratch, a, mod.m, mod.m0inv);
-    }
+    else
+        windowSquareKernel<N>(scratch);
 }
 
 #define CORVANE_ADX_INSTANCE(n)                                                                       \

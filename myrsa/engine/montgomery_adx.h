@@ -32,8 +32,9 @@ constexpr bool adxKernelsCover(std::size_t words) {
     return CORVANE_ENGINE_HAS_ADX && words >= 4 && words <= 16;
 }
 
-// Words of scratch that montMulAdx<N> needs.
-constexpr std::size_t adxScratchWords(std::size_t n) { return n <= 8 ? 4 * n + 6 : 2 * n + 2; }
+// Words of scratch that montMulAdx<N> needs: the kernels' block (see
+// scripts/gen_montgomery_adx.py for its layout).
+constexpr std::size_t adxScratchWords(std::size_t n) { return n <= 8 ? 4 * n + 6 : 5 * n + 5 + (n + 1) / 2; }
 
 // Readies `scratch` (adxScratchWords(N) words) for products modulo mod.
 template <std::size_t N>
@@ -44,7 +45,7 @@ void prepareAdx(Word* scratch, const MontModulus& mod) noexcept;
 template <std::size_t N>
 void montMulAdx(Word* r, const Word* a, const Word* b, const MontModulus& mod, Word* scratch) noexcept;
 
-// r = a * a / R mod m, likewise (a squaring of its own above 8 words).
+// r = a * a / R mod m, likewise, each cross product formed once.
 template <std::size_t N>
 void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) noexcept;
 
