@@ -229,6 +229,9 @@ inline void rowsSquareKernel<{n}>(Word* block) {{
 """
 
 
+# The window and its carry register. With rax, rbx and rdx for the products
+# and one register for the block pointer, that is every register but rsp and
+# rbp (which frame-pointer builds reserve).
 WINDOW_REGS = ["rcx", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13", "r14"]
 
 
