@@ -1,6 +1,9 @@
 // RSA PKCS #1 v1.5: public-key encryption (e = 65537) and private-key (CRT)
 // decryption at 512 and 1024 bits, beside OpenSSL's EVP operations under
-// the same keys in the same binary.
+// the same keys in the same binary; and QVSimpleRSA::createEncryptData end
+// to end beside EVP_PKEY_encrypt, with the parts of its time (seeding a
+// fresh pool, the block operation, the data object) measured alone.
+#include <Corvane/QVSimpleRSA.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
 #include <benchmark/benchmark.h>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -25,7 +29,8 @@ struct BenchKey {
 
 void putParam(EVP_PKEY* key, const char* name, unsigned char* field, int length) {
     BIGNUM* value = nullptr;
-    if (EVP_PKEY_get_bn_param(key, name, &value) != 1 || BN_bn2binpad(value, field, length) != length) std::abort();
+    if (EVP_PKEY_get_bn_param(key, name, &value) != 1 || BN_bn2binpad(value, field, length) != length)
+        std::abort();
     BN_clear_free(value);
 }
 
@@ -57,7 +62,8 @@ const std::vector<unsigned char> kMessage(32, 0x5A);
 
 EVP_PKEY_CTX* opensslContext(const BenchKey& key, int (*init)(EVP_PKEY_CTX*)) {
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.evp, nullptr);
-    if (ctx == nullptr || init(ctx) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1) std::abort();
+    if (ctx == nullptr || init(ctx) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1)
+        std::abort();
     return ctx;
 }
 
@@ -103,7 +109,8 @@ void DecryptCorvane(benchmark::State& state, unsigned bits) {
     unsigned char out[MAX_RSA_MODULUS_LEN];
     std::uint32_t outLen = 0;
     for (auto _ : state) {
-        if (QV_RSAPrivateDecrypt(out, &outLen, c.data(), static_cast<std::uint32_t>(c.size()), &key.privateKey) != 0)
+        if (QV_RSAPrivateDecrypt(out, &outLen, c.data(), static_cast<std::uint32_t>(c.size()),
+                                 &key.privateKey) != 0)
             state.SkipWithError("decryption failed");
         benchmark::DoNotOptimize(out);
     }
@@ -116,10 +123,60 @@ void DecryptOpenSsl(benchmark::State& state, unsigned bits) {
     unsigned char out[512];
     for (auto _ : state) {
         std::size_t outLen = sizeof out;
-        if (EVP_PKEY_decrypt(ctx, out, &outLen, c.data(), c.size()) != 1) state.SkipWithError("decryption failed");
+        if (EVP_PKEY_decrypt(ctx, out, &outLen, c.data(), c.size()) != 1)
+            state.SkipWithError("decryption failed");
         benchmark::DoNotOptimize(out);
     }
     EVP_PKEY_CTX_free(ctx);
+}
+
+std::string hexOf(const unsigned char* bytes, std::size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < length; i++) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+// The class with the key as hexadecimal text of the modulus's true length.
+corvane::Ref<corvane::QVSimpleRSA> simpleRsaFor(const BenchKey& key) {
+    auto rsa = corvane::make_ref<corvane::QVSimpleRSA>();
+    const unsigned char* modulus = key.publicKey.modulus + MAX_RSA_MODULUS_LEN - key.modulusLen;
+    if (rsa->setPublicKey(hexOf(modulus, key.modulusLen).c_str(), "010001") != 0) std::abort();
+    return rsa;
+}
+
+void SimpleRsaCorvane(benchmark::State& state, unsigned bits) {
+    auto rsa = simpleRsaFor(keyOf(bits));
+    std::int32_t error = 0;
+    for (auto _ : state) {
+        corvane::Ref<corvane::NSData> block =
+            rsa->createEncryptData(kMessage.data(), static_cast<std::int64_t>(kMessage.size()), &error);
+        if (!block) state.SkipWithError("encryption failed");
+        benchmark::DoNotOptimize(block);
+    }
+}
+
+// The parts of createEncryptData: a fresh pool seeded from the clock and
+// the operating system, the block operation on a ready pool (the
+// encrypt/... cases), and the data object that carries the result.
+void PartPoolSeeding(benchmark::State& state) {
+    R_RANDOM_STRUCT pool;
+    for (auto _ : state) {
+        QV_R_RandomCreate(&pool);
+        benchmark::DoNotOptimize(pool);
+    }
+    QV_R_RandomFinal(&pool);
+}
+
+void PartDataObject(benchmark::State& state) {
+    unsigned char block[MAX_RSA_MODULUS_LEN] = {};
+    for (auto _ : state) {
+        corvane::Ref<corvane::NSData> data = corvane::make_ref<corvane::NSData>(block, std::size_t{64});
+        benchmark::DoNotOptimize(data);
+    }
 }
 
 }  // namespace
@@ -132,3 +189,9 @@ BENCHMARK_CAPTURE(DecryptCorvane, 512, 512u)->Name("decrypt/512/corvane");
 BENCHMARK_CAPTURE(DecryptOpenSsl, 512, 512u)->Name("decrypt/512/openssl");
 BENCHMARK_CAPTURE(DecryptCorvane, 1024, 1024u)->Name("decrypt/1024/corvane");
 BENCHMARK_CAPTURE(DecryptOpenSsl, 1024, 1024u)->Name("decrypt/1024/openssl");
+BENCHMARK_CAPTURE(SimpleRsaCorvane, 512, 512u)->Name("simple_rsa_encrypt/512/corvane");
+BENCHMARK_CAPTURE(EncryptOpenSsl, 512, 512u)->Name("simple_rsa_encrypt/512/openssl");
+BENCHMARK_CAPTURE(SimpleRsaCorvane, 1024, 1024u)->Name("simple_rsa_encrypt/1024/corvane");
+BENCHMARK_CAPTURE(EncryptOpenSsl, 1024, 1024u)->Name("simple_rsa_encrypt/1024/openssl");
+BENCHMARK(PartPoolSeeding)->Name("simple_rsa_part/pool_seeding");
+BENCHMARK(PartDataObject)->Name("simple_rsa_part/data_object");

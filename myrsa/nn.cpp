@@ -1,11 +1,15 @@
 // Multi-precision unsigned arithmetic on fixed-capacity digit arrays.
 //
-// Every routine here is the reference behaviour of the package: schoolbook
+// The routines here are the reference behaviour of the package: schoolbook
 // multiplication from half-digit products, long division with a quotient
 // estimate that is never too large, and 2-bit fixed-window exponentiation.
-// A faster replacement must reproduce these results bit for bit, including
-// the outcomes of out-of-contract inputs (zero divisors, shift counts of 32
-// or more), so the loops are kept in the documented shape.
+// Division, the modular product and the modular exponentiation hand the
+// inputs inside their contract to the arithmetic engine (engine/), which
+// gives the same digits much faster (and, for exponentiation, in constant
+// time); the documented algorithms below stay as the fallback for every
+// other input and as the oracle the engine is tested against. They keep the
+// documented shape so that the outcomes of out-of-contract inputs (zero
+// divisors, shift counts of 32 or more, an even modulus) stay as they are.
 //
 // Scratch arrays live on the stack with sizes derived from MAX_NN_DIGITS and
 // are deliberately not wiped: the callers that hold secrets (the RSA block
@@ -13,6 +17,8 @@
 #include "Corvane/nn.h"
 
 #include <cstdint>
+
+#include "engine/nn_engine.h"
 
 static_assert(sizeof(NN_DIGIT) == 4, "NN_DIGIT must be a 32-bit digit");
 static_assert(static_cast<NN_DIGIT>(~NN_DIGIT{0}) == 0xFFFFFFFFu);
@@ -129,6 +135,108 @@ NN_DIGIT EstimateQuotientDigit(NN_DIGIT t1, NN_DIGIT t0, NN_DIGIT s) {
     return ToHigherHalf(aHigh) + aLow;
 }
 
+// Long division with a normalised divisor. Dividend and divisor are read
+// completely into scratch before a or b is written, so either output may
+// alias an input. A zero divisor writes nothing; so does a dividend of more
+// than 2 * MAX_NN_DIGITS digits or a divisor of more than MAX_NN_DIGITS
+// significant digits, which would overrun the scratch.
+void referenceDiv(NN_DIGIT* a, NN_DIGIT* b, const NN_DIGIT* c, std::uint32_t cDigits, const NN_DIGIT* d,
+                  std::uint32_t dDigits) {
+    const std::uint32_t ddDigits = QV_NN_Digits(d, dDigits);
+    if (ddDigits == 0) return;
+    if (cDigits > MAX_DOUBLE_DIGITS || ddDigits > MAX_NN_DIGITS) return;
+
+    NN_DIGIT cc[2 * MAX_NN_DIGITS + 1];
+    NN_DIGIT dd[MAX_NN_DIGITS];
+
+    // Normalise: bring the divisor's top bit to bit 31 of its top digit.
+    const unsigned shift = NN_DIGIT_BITS - NN_DigitBits(d[ddDigits - 1]);
+    // Clearing the low ddDigits digits first gives the right remainder when
+    // the dividend is shorter than the divisor.
+    QV_NN_AssignZero(cc, ddDigits);
+    cc[cDigits] = QV_NN_LShift(cc, c, shift, cDigits);
+    QV_NN_LShift(dd, d, shift, ddDigits);
+    const NN_DIGIT s = dd[ddDigits - 1];
+
+    QV_NN_AssignZero(a, cDigits);
+
+    for (std::int64_t i = static_cast<std::int64_t>(cDigits) - ddDigits; i >= 0; i--) {
+        const std::uint32_t at = static_cast<std::uint32_t>(i);
+        NN_DIGIT* top = &cc[at + ddDigits];
+        NN_DIGIT ai = (s == MAX_NN_DIGIT) ? *top : EstimateQuotientDigit(*top, *(top - 1), s);
+
+        *top -= subdigitmult(&cc[at], &cc[at], ai, dd, ddDigits);
+
+        // The estimate is never too large: add the divisor's multiples back
+        // until the partial remainder is below the divisor.
+        while (*top != 0 || QV_NN_Cmp(&cc[at], dd, ddDigits) >= 0) {
+            ai++;
+            *top -= QV_NN_Sub(&cc[at], &cc[at], dd, ddDigits);
+        }
+        a[at] = ai;
+    }
+
+    QV_NN_AssignZero(b, dDigits);
+    QV_NN_RShift(b, cc, shift, ddDigits);
+}
+
+void referenceMod(NN_DIGIT* a, const NN_DIGIT* b, std::uint32_t bDigits, const NN_DIGIT* c,
+                  std::uint32_t cDigits) {
+    NN_DIGIT t[2 * MAX_NN_DIGITS];  // quotient, discarded
+    referenceDiv(t, a, b, bDigits, c, cDigits);
+}
+
+// Full product, then a full long division. Counts beyond MAX_NN_DIGITS
+// write nothing, like a zero modulus.
+void referenceModMult(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, const NN_DIGIT* d,
+                      std::uint32_t digits) {
+    if (digits > MAX_NN_DIGITS) return;
+    NN_DIGIT t[2 * MAX_NN_DIGITS];
+    QV_NN_Mult(t, b, c, digits);
+    referenceMod(a, t, 2 * digits, d, digits);
+}
+
+// Left-to-right exponentiation with a fixed 2-bit window over the
+// precomputed powers b, b^2, b^3. The base is not reduced first, and a zero
+// exponent leaves t = 1 unreduced (even modulo 1).
+void referenceModExp(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, std::uint32_t cDigits,
+                     const NN_DIGIT* d, std::uint32_t dDigits) {
+    if (dDigits > MAX_NN_DIGITS) return;
+    // Zero-initialised so that every read is defined even when a zero
+    // modulus (outside the contract) makes the modular products write
+    // nothing.
+    NN_DIGIT bPower[3][MAX_NN_DIGITS] = {};
+    NN_DIGIT t[MAX_NN_DIGITS];
+
+    QV_NN_Assign(bPower[0], b, dDigits);
+    referenceModMult(bPower[1], bPower[0], b, d, dDigits);
+    referenceModMult(bPower[2], bPower[1], b, d, dDigits);
+
+    QV_NN_AssignZero(t, dDigits);
+    t[0] = 1;
+
+    const std::uint32_t n = QV_NN_Digits(c, cDigits);
+    for (std::uint32_t i = n; i-- > 0;) {
+        NN_DIGIT x = c[i];
+        unsigned width = NN_DIGIT_BITS;
+        if (i == n - 1) {
+            // Skip the leading zero bit pairs of the top digit.
+            while ((x >> (NN_DIGIT_BITS - 2)) == 0) {
+                x <<= 2;
+                width -= 2;
+            }
+        }
+        for (unsigned j = 0; j < width; j += 2, x <<= 2) {
+            referenceModMult(t, t, t, d, dDigits);
+            referenceModMult(t, t, t, d, dDigits);
+            const NN_DIGIT w = x >> (NN_DIGIT_BITS - 2);
+            if (w != 0) referenceModMult(t, t, bPower[w - 1], d, dDigits);
+        }
+    }
+
+    QV_NN_Assign(a, t, dDigits);
+}
+
 }  // namespace
 
 extern "C" {
@@ -141,7 +249,15 @@ void QV_NN_Decode(NN_DIGIT* a, uint32_t digits, const unsigned char* b, uint32_t
     std::uint32_t i = 0;
     for (; i < digits && j >= 0; i++) {
         NN_DIGIT t = 0;
-        for (unsigned u = 0; j >= 0 && u < NN_DIGIT_BITS; j--, u += 8) t |= static_cast<NN_DIGIT>(b[j]) << u;
+        if (j >= 3) {  // a whole digit's bytes
+            const unsigned char* p = &b[j - 3];
+            t = static_cast<NN_DIGIT>(p[0]) << 24 | static_cast<NN_DIGIT>(p[1]) << 16 |
+                static_cast<NN_DIGIT>(p[2]) << 8 | p[3];
+            j -= 4;
+        } else {
+            for (unsigned u = 0; j >= 0 && u < NN_DIGIT_BITS; j--, u += 8)
+                t |= static_cast<NN_DIGIT>(b[j]) << u;
+        }
         a[i] = t;
     }
     for (; i < digits; i++) a[i] = 0;
@@ -281,49 +397,16 @@ uint32_t QV_NN_Bits(const NN_DIGIT* a, uint32_t digits) {
     return NN_DIGIT_BITS * (n - 1) + NN_DigitBits(a[n - 1]);
 }
 
-// Long division with a normalised divisor. Dividend and divisor are read
-// completely into scratch before a or b is written, so either output may
-// alias an input. A zero divisor writes nothing; so does a dividend of more
-// than 2 * MAX_NN_DIGITS digits or a divisor of more than MAX_NN_DIGITS
-// significant digits, which would overrun the scratch.
+// The documented guards come first, so that the out-of-contract outcomes
+// (a zero divisor, counts beyond the scratch) stay those of the reference;
+// every other input goes to the engine's word-sized long division, which
+// gives the same quotient and remainder.
 void QV_NN_Div(NN_DIGIT* a, NN_DIGIT* b, const NN_DIGIT* c, uint32_t cDigits, const NN_DIGIT* d,
                uint32_t dDigits) {
     const std::uint32_t ddDigits = QV_NN_Digits(d, dDigits);
     if (ddDigits == 0) return;
     if (cDigits > MAX_DOUBLE_DIGITS || ddDigits > MAX_NN_DIGITS) return;
-
-    NN_DIGIT cc[2 * MAX_NN_DIGITS + 1];
-    NN_DIGIT dd[MAX_NN_DIGITS];
-
-    // Normalise: bring the divisor's top bit to bit 31 of its top digit.
-    const unsigned shift = NN_DIGIT_BITS - NN_DigitBits(d[ddDigits - 1]);
-    // Clearing the low ddDigits digits first gives the right remainder when
-    // the dividend is shorter than the divisor.
-    QV_NN_AssignZero(cc, ddDigits);
-    cc[cDigits] = QV_NN_LShift(cc, c, shift, cDigits);
-    QV_NN_LShift(dd, d, shift, ddDigits);
-    const NN_DIGIT s = dd[ddDigits - 1];
-
-    QV_NN_AssignZero(a, cDigits);
-
-    for (std::int64_t i = static_cast<std::int64_t>(cDigits) - ddDigits; i >= 0; i--) {
-        const std::uint32_t at = static_cast<std::uint32_t>(i);
-        NN_DIGIT* top = &cc[at + ddDigits];
-        NN_DIGIT ai = (s == MAX_NN_DIGIT) ? *top : EstimateQuotientDigit(*top, *(top - 1), s);
-
-        *top -= subdigitmult(&cc[at], &cc[at], ai, dd, ddDigits);
-
-        // The estimate is never too large: add the divisor's multiples back
-        // until the partial remainder is below the divisor.
-        while (*top != 0 || QV_NN_Cmp(&cc[at], dd, ddDigits) >= 0) {
-            ai++;
-            *top -= QV_NN_Sub(&cc[at], &cc[at], dd, ddDigits);
-        }
-        a[at] = ai;
-    }
-
-    QV_NN_AssignZero(b, dDigits);
-    QV_NN_RShift(b, cc, shift, ddDigits);
+    corvane::engine::divide(a, b, c, cDigits, d, dDigits, ddDigits);
 }
 
 void QV_NN_Mod(NN_DIGIT* a, const NN_DIGIT* b, uint32_t bDigits, const NN_DIGIT* c, uint32_t cDigits) {
@@ -331,54 +414,22 @@ void QV_NN_Mod(NN_DIGIT* a, const NN_DIGIT* b, uint32_t bDigits, const NN_DIGIT*
     QV_NN_Div(t, a, b, bDigits, c, cDigits);
 }
 
-// Full product, then a full long division. Counts beyond MAX_NN_DIGITS
-// write nothing, like a zero modulus.
+// Counts beyond MAX_NN_DIGITS and a zero modulus write nothing.
 void QV_NN_ModMult(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, const NN_DIGIT* d, uint32_t digits) {
-    if (digits > MAX_NN_DIGITS) return;
-    NN_DIGIT t[2 * MAX_NN_DIGITS];
-    QV_NN_Mult(t, b, c, digits);
-    QV_NN_Mod(a, t, 2 * digits, d, digits);
+    if (digits > MAX_NN_DIGITS || QV_NN_Zero(d, digits)) return;
+    corvane::engine::modMult(a, b, c, d, digits);
 }
 
-// Left-to-right exponentiation with a fixed 2-bit window over the
-// precomputed powers b, b^2, b^3. The base is not reduced first, and a zero
-// exponent leaves t = 1 unreduced (even modulo 1).
+// Odd moduli above 1 go to the engine's constant-time Montgomery
+// exponentiation; an even modulus, and the modulus 1 (where a zero exponent
+// yields an unreduced 1), keep the reference.
 void QV_NN_ModExp(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, uint32_t cDigits, const NN_DIGIT* d,
                   uint32_t dDigits) {
     if (dDigits > MAX_NN_DIGITS) return;
-    // Zero-initialised so that every read is defined even when a zero
-    // modulus (outside the contract) makes the modular products write
-    // nothing.
-    NN_DIGIT bPower[3][MAX_NN_DIGITS] = {};
-    NN_DIGIT t[MAX_NN_DIGITS];
-
-    QV_NN_Assign(bPower[0], b, dDigits);
-    QV_NN_ModMult(bPower[1], bPower[0], b, d, dDigits);
-    QV_NN_ModMult(bPower[2], bPower[1], b, d, dDigits);
-
-    QV_NN_AssignZero(t, dDigits);
-    t[0] = 1;
-
-    const std::uint32_t n = QV_NN_Digits(c, cDigits);
-    for (std::uint32_t i = n; i-- > 0;) {
-        NN_DIGIT x = c[i];
-        unsigned width = NN_DIGIT_BITS;
-        if (i == n - 1) {
-            // Skip the leading zero bit pairs of the top digit.
-            while ((x >> (NN_DIGIT_BITS - 2)) == 0) {
-                x <<= 2;
-                width -= 2;
-            }
-        }
-        for (unsigned j = 0; j < width; j += 2, x <<= 2) {
-            QV_NN_ModMult(t, t, t, d, dDigits);
-            QV_NN_ModMult(t, t, t, d, dDigits);
-            const NN_DIGIT w = x >> (NN_DIGIT_BITS - 2);
-            if (w != 0) QV_NN_ModMult(t, t, bPower[w - 1], d, dDigits);
-        }
-    }
-
-    QV_NN_Assign(a, t, dDigits);
+    if (corvane::engine::modExpTakes(d, dDigits))
+        corvane::engine::modExp(a, b, c, cDigits, d, dDigits);
+    else
+        referenceModExp(a, b, c, cDigits, d, dDigits);
 }
 
 // Extended Euclid tracking only the coefficient of b, as a magnitude with a
@@ -441,8 +492,24 @@ void nn_dmult(NN_DIGIT a, NN_DIGIT b, NN_DIGIT* high, NN_DIGIT* low) { dmult(a, 
 
 unsigned nn_digit_bits(NN_DIGIT a) { return NN_DigitBits(a); }
 
-NN_DIGIT nn_subdigitmult(NN_DIGIT* a, const NN_DIGIT* b, NN_DIGIT c, const NN_DIGIT* d, std::uint32_t digits) {
+NN_DIGIT nn_subdigitmult(NN_DIGIT* a, const NN_DIGIT* b, NN_DIGIT c, const NN_DIGIT* d,
+                         std::uint32_t digits) {
     return subdigitmult(a, b, c, d, digits);
+}
+
+void nn_reference_div(NN_DIGIT* a, NN_DIGIT* b, const NN_DIGIT* c, std::uint32_t cDigits, const NN_DIGIT* d,
+                      std::uint32_t dDigits) {
+    referenceDiv(a, b, c, cDigits, d, dDigits);
+}
+
+void nn_reference_mod_mult(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, const NN_DIGIT* d,
+                           std::uint32_t digits) {
+    referenceModMult(a, b, c, d, digits);
+}
+
+void nn_reference_mod_exp(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, std::uint32_t cDigits,
+                          const NN_DIGIT* d, std::uint32_t dDigits) {
+    referenceModExp(a, b, c, cDigits, d, dDigits);
 }
 
 }  // namespace corvane::test_seams

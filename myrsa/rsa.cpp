@@ -9,6 +9,8 @@
 
 #include "Corvane/nn.h"
 #include "Corvane/r_random.h"
+#include "engine/ct.h"
+#include "engine/rsa_ops.h"
 #include "secure_zero.h"
 
 static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
@@ -57,9 +59,15 @@ std::uint32_t primeDigits(const NN_DIGIT* p, const NN_DIGIT* q) {
     return pDigits > qDigits ? pDigits : qDigits;
 }
 
+// Which arithmetic a raw operation uses: the engine's RSA operations
+// wherever they give the documented result (always, in the library), or the
+// documented steps over the package's exported arithmetic (the oracle of
+// the tests).
+enum class Arithmetic { engineWhereItFits, documentedOnly };
+
 // output = input ^ e mod n, written as modulusLen bytes.
-std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
+std::int32_t publicOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, Arithmetic arithmetic) {
     Number c = {}, e = {}, m = {}, n = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
     QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
@@ -75,7 +83,11 @@ std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, cons
     } else {
         std::uint32_t modulusLen = modulusLenOf(key->bits);
         *outputLen = modulusLen;
-        QV_NN_ModExp(m, c, e, eDigits, n, nDigits);
+        // The engine takes every odd modulus above 1; the others keep the
+        // documented exponentiation.
+        if (arithmetic == Arithmetic::documentedOnly ||
+            !corvane::engine::rsaPublic(m, c, n, nDigits, e, eDigits))
+            QV_NN_ModExp(m, c, e, eDigits, n, nDigits);
         QV_NN_Encode(output, modulusLen, m, nDigits);
     }
     corvane::secure_zero_object(m);
@@ -83,10 +95,41 @@ std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, cons
     return status;
 }
 
+// t = ((mP - mQ) mod p * qInv mod p) * q + mQ by the documented steps, for
+// the keys the engine does not take. mP and mQ arrive cleared; cP and cQ
+// are scratch.
+void referenceCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t cDigits, std::uint32_t nDigits,
+                  const NN_DIGIT* p, const NN_DIGIT* q, const NN_DIGIT* dP, const NN_DIGIT* dQ,
+                  const NN_DIGIT* qInv, NN_DIGIT* cP, NN_DIGIT* cQ, NN_DIGIT* mP, NN_DIGIT* mQ) {
+    std::uint32_t pDigits = primeDigits(p, q);
+    QV_NN_Mod(cP, c, cDigits, p, pDigits);
+    QV_NN_Mod(cQ, c, cDigits, q, pDigits);
+    QV_NN_ModExp(mP, cP, dP, pDigits, p, pDigits);
+    QV_NN_ModExp(mQ, cQ, dQ, pDigits, q, pDigits);
+
+    // t = (mP - mQ) mod p. mQ is below q, which may exceed p, so it is
+    // reduced modulo p first (into cQ, no longer needed); for keys with
+    // p > q this leaves it unchanged.
+    QV_NN_Mod(cQ, mQ, pDigits, p, pDigits);
+    if (QV_NN_Cmp(mP, cQ, pDigits) >= 0) {
+        QV_NN_Sub(t, mP, cQ, pDigits);
+    } else {
+        QV_NN_Sub(t, cQ, mP, pDigits);
+        QV_NN_Sub(t, p, t, pDigits);
+    }
+
+    // m = ((mP - mQ) * qInv mod p) * q + mQ
+    QV_NN_ModMult(t, t, qInv, p, pDigits);
+    QV_NN_Mult(t, t, q, pDigits);
+    QV_NN_Add(t, t, mQ, nDigits);
+}
+
 // output = input ^ d mod n by the Chinese remainder theorem, written as
-// modulusLen bytes.
-std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
+// modulusLen bytes. The engine computes it in constant time for every key
+// whose primes are odd and above 1 (all well-formed keys); the documented
+// steps serve the rest, with the same result.
+std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic) {
     Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {}, qInv = {},
            t = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
@@ -97,7 +140,6 @@ std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, con
     QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
     QV_NN_Decode(qInv, MAX_NN_DIGITS, key->coefficient, MAX_RSA_PRIME_LEN);
     std::uint32_t cDigits = QV_NN_Digits(c, MAX_NN_DIGITS);
-    std::uint32_t pDigits = primeDigits(p, q);
     std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
 
     std::int32_t status = 0;
@@ -106,27 +148,9 @@ std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, con
     } else {
         std::uint32_t modulusLen = modulusLenOf(key->bits);
         *outputLen = modulusLen;
-
-        QV_NN_Mod(cP, c, cDigits, p, pDigits);
-        QV_NN_Mod(cQ, c, cDigits, q, pDigits);
-        QV_NN_ModExp(mP, cP, dP, pDigits, p, pDigits);
-        QV_NN_ModExp(mQ, cQ, dQ, pDigits, q, pDigits);
-
-        // t = (mP - mQ) mod p. mQ is below q, which may exceed p, so it is
-        // reduced modulo p first (into cQ, no longer needed); for keys with
-        // p > q this leaves it unchanged.
-        QV_NN_Mod(cQ, mQ, pDigits, p, pDigits);
-        if (QV_NN_Cmp(mP, cQ, pDigits) >= 0) {
-            QV_NN_Sub(t, mP, cQ, pDigits);
-        } else {
-            QV_NN_Sub(t, cQ, mP, pDigits);
-            QV_NN_Sub(t, p, t, pDigits);
-        }
-
-        // m = ((mP - mQ) * qInv mod p) * q + mQ
-        QV_NN_ModMult(t, t, qInv, p, pDigits);
-        QV_NN_Mult(t, t, q, pDigits);
-        QV_NN_Add(t, t, mQ, nDigits);
+        if (arithmetic == Arithmetic::documentedOnly ||
+            !corvane::engine::rsaPrivateCrt(t, c, nDigits, p, q, dP, dQ, qInv))
+            referenceCrt(t, c, cDigits, nDigits, p, q, dP, dQ, qInv, cP, cQ, mP, mQ);
         QV_NN_Encode(output, modulusLen, t, nDigits);
     }
     // Everything derived from the key or the message; n is public.
@@ -144,6 +168,16 @@ std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, con
     return status;
 }
 
+std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
+    return publicOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
+}
+
+std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
+    return privateOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
+}
+
 // Index of the separator in a block that ends with a message of inputLen bytes.
 std::uint32_t separatorIndex(std::uint32_t inputLen, std::uint32_t modulusLen) {
     return modulusLen - inputLen - 1;
@@ -156,13 +190,15 @@ void writeBlockTail(unsigned char* block, std::uint32_t separator, const unsigne
     if (inputLen != 0) std::memcpy(&block[separator + 1], input, inputLen);
 }
 
-// Copies the message of a checked block out and reports its length.
-std::int32_t takeMessage(unsigned char* output, std::uint32_t* outputLen, const unsigned char* block,
-                         std::uint32_t separator, std::uint32_t modulusLen) {
-    // No room for a message, or fewer than 8 filler bytes.
-    if (separator >= modulusLen) return QV_STATUS_BAD_DATA;
-    std::uint32_t messageLen = modulusLen - (separator + 1);
-    if (!messageFits(messageLen, modulusLen)) return QV_STATUS_BAD_DATA;
+// The one place where the outcome of a block check decides anything: the
+// status, and the copy of the message, whose position and length depend on
+// the plaintext by the nature of the interface. Everything before it reads
+// the block under masks.
+std::int32_t releaseMessage(unsigned char* output, std::uint32_t* outputLen, const unsigned char* block,
+                            corvane::engine::Word wellFormed, corvane::engine::Word separator,
+                            std::uint32_t modulusLen) {
+    if (wellFormed == 0) return QV_STATUS_BAD_DATA;
+    const auto messageLen = static_cast<std::uint32_t>(modulusLen - (separator + 1));
     *outputLen = messageLen;
     if (messageLen != 0) std::memcpy(output, &block[separator + 1], messageLen);
     return 0;
@@ -170,15 +206,34 @@ std::int32_t takeMessage(unsigned char* output, std::uint32_t* outputLen, const 
 
 // Checks a decrypted block of the given type (00, type, filler, 00, message)
 // and copies its message out. Type-1 filler is all 0xFF; type-2 filler is any
-// non-zero bytes. The walk stops before the last byte, so a separator there
-// means the empty message.
+// non-zero bytes. The separator is the first byte from index 2 that ends the
+// filler, looking no further than the next-to-last byte; failing that, the
+// last byte, so a separator there means the empty message. At least 8
+// filler bytes must precede it.
+//
+// Every byte is read and combined with masks, so that neither the time nor
+// the memory accesses tell which check failed or where the separator lies
+// (the private-key decryption's block is secret until it is released).
 std::int32_t unpadBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* block,
                         std::uint32_t modulusLen, unsigned char type) {
-    if (block[0] != 0 || block[1] != type) return QV_STATUS_BAD_DATA;
-    std::uint32_t i = 2;
-    while (i < modulusLen - 1 && (type == 1 ? block[i] == 0xFF : block[i] != 0)) i++;
-    if (block[i] != 0) return QV_STATUS_BAD_DATA;
-    return takeMessage(output, outputLen, block, i, modulusLen);
+    namespace ct = corvane::engine::ct;
+    using corvane::engine::Word;
+    // Too short for the header, 8 filler bytes and a separator.
+    if (modulusLen < kBlockOverhead) return QV_STATUS_BAD_DATA;
+
+    Word wellFormed = ct::isZero(block[0]) & ct::equal(block[1], type);
+    Word separator = modulusLen - 1, found = 0;
+    for (std::uint32_t i = 2; i < modulusLen - 1; i++) {
+        const Word ends = type == 1 ? ct::isNonZero(block[i] ^ 0xFFu) : ct::isZero(block[i]);
+        separator = ct::select(ends & ~found, i, separator);
+        found |= ends;
+    }
+    Word separatorByte = 0;
+    for (std::uint32_t i = 2; i < modulusLen; i++) separatorByte |= block[i] & ct::equal(i, separator);
+    wellFormed &= ct::isZero(separatorByte);
+    // At least 8 filler bytes: the separator is at index 10 or later.
+    wellFormed &= ~ct::less(separator, kBlockOverhead - 1);
+    return releaseMessage(output, outputLen, block, wellFormed, separator, modulusLen);
 }
 
 // The decryptions: the raw operation into a block buffer, then the check of
@@ -268,3 +323,23 @@ int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const u
 }
 
 }  // extern "C"
+
+#ifdef CORVANE_TEST_SEAMS
+#include "rsa_seams.h"
+
+namespace corvane::test_seams {
+
+std::int32_t rsa_public_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, bool documentedOnly) {
+    return publicOperation(output, outputLen, input, inputLen, key,
+                           documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+}
+
+std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                             std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
+    return privateOperation(output, outputLen, input, inputLen, key,
+                            documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+}
+
+}  // namespace corvane::test_seams
+#endif

@@ -1,0 +1,37 @@
+// RSA's raw operations through the engine, for the keys it can take; rsa.cpp
+// decodes the records, checks the input against the modulus, and keeps the
+// documented computation for every other key. Each gives the same digits as
+// the documented computation on the same decoded values.
+#ifndef CORVANE_ENGINE_RSA_OPS_H
+#define CORVANE_ENGINE_RSA_OPS_H
+
+#include <Corvane/nn.h>
+
+#include <cstdint>
+
+namespace corvane::engine {
+
+// m (nDigits digits) = c^e mod n, for c < n. Returns false, writing
+// nothing, when n is even or 1. The time depends on e and the sizes, not on
+// c (which may be a secret message).
+bool rsaPublic(NN_DIGIT* m, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t nDigits, const NN_DIGIT* e,
+               std::uint32_t eDigits);
+
+// The private operation by the Chinese remainder theorem on decoded key
+// fields (arrays of MAX_NN_DIGITS digits) and an input c below the
+// modulus, which has nDigits significant digits:
+//   k  = the larger significant digit count of p and q
+//   mP = (c mod p)^(dP mod 2^(32k)) mod p, mQ likewise modulo q
+//   t  = ((mP - mQ) mod p) * (qInv mod 2^(32k)) mod p * q + mQ
+// written to t (MAX_NN_DIGITS digits), for either order of the primes.
+// Returns false, writing nothing, when the engine cannot take the key: a
+// prime that is even (zero included) or 1, or longer than half the
+// capacity. Everything runs in constant time: no branch and no memory index
+// depends on the key's secret fields or on c, beyond the primes' bit lengths
+// and that verdict.
+bool rsaPrivateCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t nDigits, const NN_DIGIT* p,
+                   const NN_DIGIT* q, const NN_DIGIT* dP, const NN_DIGIT* dQ, const NN_DIGIT* qInv);
+
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_RSA_OPS_H
