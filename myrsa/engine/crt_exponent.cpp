@@ -1,0 +1,32 @@
+#include "engine/crt_exponent.h"
+
+#include "engine/mont_ops.h"
+#include "engine/montgomery_ifma.h"
+
+namespace corvane::engine {
+
+PairPath fastestPairPath(std::size_t n) noexcept {
+    if (pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;
+    return PairPath::interleaved;
+}
+
+bool pairPathRuns(PairPath path, std::size_t n) noexcept {
+    if (path == PairPath::ifma) return ifmaCovers(n) && ifmaAvailable();
+    return true;
+}
+
+void modExpSecretPair(PairPath path, const MontModulus& modP, Word* xP, const NN_DIGIT* eP,
+                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+    switch (path) {
+        case PairPath::ifma:
+            return modExpPairIfma(modP, xP, eP, modQ, xQ, eQ, digits);
+        case PairPath::interleaved:
+            return modExpSecretInterleaved(modP, xP, eP, modQ, xQ, eQ, digits);
+        case PairPath::oneAfterTheOther:
+            break;
+    }
+    modExpSecret(modP, xP, xP, eP, digits);
+    modExpSecret(modQ, xQ, xQ, eQ, digits);
+}
+
+}  // namespace corvane::engine
