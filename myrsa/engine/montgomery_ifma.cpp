@@ -40,18 +40,10 @@ struct alignas(64) Digits {
     std::uint64_t d[8 * V];
 };
 
-// One modulus in this representation. Its residues are kept in Montgomery
-// form for R = 2^(52L), not necessarily below m but below 2m: with 4m <= R a
-// product of two such residues is again below 2m (it is below
-// (2m)^2 / R + m), so no product needs a final subtraction; only the way out
-// does.
-template <std::size_t V>
-struct Modulus52 {
-    Digits<V> m;
-    std::uint64_t k0 = 0;  // -m^-1 mod 2^52
-    std::size_t digits = 0;
-};
-
+// Residues are kept in Montgomery form for R = 2^(52L), not necessarily
+// below m but below 2m: with 4m <= R a product of two such residues is again
+// below 2m (it is below (2m)^2 / R + m), so no product needs a final
+// subtraction; only the way out does.
 // L for an n-word modulus: the least digit count with 4m <= 2^(52L).
 constexpr std::size_t digitsFor(std::size_t n) { return (kWordBits * n + 2 + kDigit52 - 1) / kDigit52; }
 
@@ -127,107 +119,155 @@ CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
     }
 }
 
-// r0 = a0 * b0 / R mod m0 and r1 = a1 * b1 / R mod m1 (residues below 2m,
-// results below 2m), the two chains advanced together. Operand scanning:
-// for each digit b[i], acc += a * b[i] + m * q with q chosen so that the
-// lowest digit vanishes, then acc moves down one digit. The low halves of
-// the digit products stay in place and the high halves go in after the
-// move; the lowest lane and the carry out of it are followed in scalar
-// registers, so that q does not wait for the vector work. Results may alias
-// operands.
+// The high half of a 52-bit digit product, as VPMADD52HUQ forms it.
+inline std::uint64_t high52(std::uint64_t x, std::uint64_t y) {
+    return static_cast<std::uint64_t>((static_cast<DWord>(x) * y) >> kDigit52);
+}
+
+// A number of Digits<V> held in registers. The chains of products keep
+// their values here: a product that read its operand back from memory just
+// after the previous one stored it would wait for the store (a wide store
+// does not forward to the narrow loads of single digits).
 template <std::size_t V>
-CORVANE_IFMA_TARGET void mulPair(Digits<V>& r0, const Digits<V>& a0, const Digits<V>& b0,
-                                 const Modulus52<V>& m0, Digits<V>& r1, const Digits<V>& a1,
-                                 const Digits<V>& b1, const Modulus52<V>& m1) {
-    const Digits<V>* b[2] = {&b0, &b1};
-    const Modulus52<V>* mod[2] = {&m0, &m1};
-    __m512i a[2][V], m[2][V], acc[2][V];
-    load(a[0], a0);
-    load(a[1], a1);
-    load(m[0], m0.m);
-    load(m[1], m1.m);
-    std::uint64_t carry[2] = {0, 0};
-    const std::uint64_t aLow[2] = {a0.d[0], a1.d[0]};
-    const std::uint64_t mLow[2] = {m0.m.d[0], m1.m.d[0]};
-    for (std::size_t c = 0; c < 2; c++)
+struct Lanes {
+    __m512i v[V];
+};
+
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline Lanes<V> load(const Digits<V>& d) {
+    Lanes<V> x;
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) x.v[v] = _mm512_load_si512(d.d + 8 * v);
+    return x;
+}
+
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline void store(Digits<V>& d, const Lanes<V>& x) {
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) _mm512_store_si512(d.d + 8 * v, x.v[v]);
+}
+
+CORVANE_IFMA_TARGET inline std::uint64_t lane0(__m512i x) {
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(x)));
+}
+
+CORVANE_IFMA_TARGET inline std::uint64_t lane1(__m512i x) {
+    return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(x), 1));
+}
+
+// Digit i of x in every lane.
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
+    return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
+}
+
+// A modulus in registers, with the scalars the q chain needs.
+template <std::size_t V>
+struct ModulusLanes {
+    Lanes<V> m;
+    std::uint64_t k0, low0, low1;  // -m^-1 mod 2^52, digits 0 and 1
+};
+
+// r[c] = a[c] * b[c] / R mod m[c] for both chains c (residues below 2m,
+// results below 2m), L digits. Operand scanning: for each digit b[i],
+// acc += a * b[i] + m * q with q chosen so that the lowest digit vanishes,
+// then acc moves down one digit. The low halves of the digit products go
+// in before the move and the high halves after it.
+//
+// What limits the speed is the chain from one q to the next, so the next
+// lowest digit is also followed in a scalar register (x0, with the carry
+// out of the digit that is dropped): it needs only lane 1 of the
+// accumulator from the step before and four scalar products, not the
+// vector work of this step. The vector lane 0 never receives those
+// carries; the last one goes in at the end. r may alias a or b.
+template <std::size_t V, std::size_t L>
+CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
+                                                                       const Lanes<V> (&a)[2],
+                                                                       const Lanes<V> (&b)[2],
+                                                                       const ModulusLanes<V> (&mod)[2]) {
+    static_assert(L >= 2 && L <= 8 * V);
+    __m512i acc[2][V];
+    std::uint64_t aLow0[2], aLow1[2], x0[2], carry[2] = {0, 0};
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < 2; c++) {
+        aLow0[c] = lane0(a[c].v[0]);
+        aLow1[c] = lane1(a[c].v[0]);
+        x0[c] = (aLow0[c] * lane0(b[c].v[0])) & kMask52;
         for (std::size_t v = 0; v < V; v++) acc[c][v] = _mm512_setzero_si512();
+    }
 
     const __m512i zero = _mm512_setzero_si512();
-    const std::size_t digits = m0.digits;
-    for (std::size_t i = 0; i < digits; i++) {
+    CORVANE_UNROLL
+    for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
-            const std::uint64_t bi = b[c]->d[i];
-            // The lowest lane as it will be after adding a * b[i].
-            const std::uint64_t low =
-                static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(acc[c][0]))) + carry[c] +
-                ((aLow[c] * bi) & kMask52);
-            const std::uint64_t q = (low * mod[c]->k0) & kMask52;
-            carry[c] = (low + ((mLow[c] * q) & kMask52)) >> kDigit52;
+            const __m512i bv = broadcastDigit(b[c], i);
+            const std::uint64_t bi = lane0(bv);
+            const std::uint64_t bNext = i + 1 < L ? lane0(broadcastDigit(b[c], i + 1)) : 0;
+            const std::uint64_t accLane1 = lane1(acc[c][0]);
+            const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
+            carry[c] = (x0[c] + ((mod[c].low0 * q) & kMask52)) >> kDigit52;
+            x0[c] = accLane1 + ((aLow1[c] * bi) & kMask52) + ((mod[c].low1 * q) & kMask52) +
+                    high52(aLow0[c], bi) + high52(mod[c].low0, q) + carry[c] + ((aLow0[c] * bNext) & kMask52);
 
-            const __m512i bv = _mm512_set1_epi64(static_cast<long long>(bi));
             const __m512i qv = _mm512_set1_epi64(static_cast<long long>(q));
+            __m512i low[V], high[V];
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                acc[c][v] = _mm512_madd52lo_epu64(acc[c][v], a[c][v], bv);
-                acc[c][v] = _mm512_madd52lo_epu64(acc[c][v], m[c][v], qv);
+                high[v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bv);
+                low[v] = _mm512_madd52lo_epu64(acc[c][v], a[c].v[v], bv);
+                low[v] = _mm512_madd52lo_epu64(low[v], mod[c].m.v[v], qv);
+                high[v] = _mm512_madd52hi_epu64(high[v], mod[c].m.v[v], qv);
             }
-            // Down one digit; the lowest lane's value lives on in carry.
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++)
-                acc[c][v] = _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1);
-            CORVANE_UNROLL
-            for (std::size_t v = 0; v < V; v++) {
-                acc[c][v] = _mm512_madd52hi_epu64(acc[c][v], a[c][v], bv);
-                acc[c][v] = _mm512_madd52hi_epu64(acc[c][v], m[c][v], qv);
-            }
+                acc[c][v] =
+                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), high[v]);
         }
     }
-    Digits<V>* r[2] = {&r0, &r1};
+    CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
         acc[c][0] = _mm512_mask_add_epi64(acc[c][0], 1, acc[c][0],
                                           _mm512_set1_epi64(static_cast<long long>(carry[c])));
         normalise(acc[c]);
-        for (std::size_t v = 0; v < V; v++) _mm512_store_si512(r[c]->d + 8 * v, acc[c][v]);
+        for (std::size_t v = 0; v < V; v++) r[c].v[v] = acc[c][v];
     }
 }
 
-// out = table[index] of `count` entries, every entry read and merged under a
-// lane mask.
+// table[index] of `count` entries, every entry read and merged under a lane
+// mask.
 template <std::size_t V>
-CORVANE_IFMA_TARGET void select(Digits<V>& out, const Digits<V>* table, std::size_t count, Word index) {
+CORVANE_IFMA_TARGET inline Lanes<V> select(const Digits<V>* table, std::size_t count, Word index) {
     const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index));
-    __m512i acc[V];
-    for (std::size_t v = 0; v < V; v++) acc[v] = _mm512_setzero_si512();
+    Lanes<V> acc;
+    for (std::size_t v = 0; v < V; v++) acc.v[v] = _mm512_setzero_si512();
     for (std::size_t e = 0; e < count; e++) {
         const __mmask8 take = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(e)), wanted);
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++)
-            acc[v] = _mm512_mask_mov_epi64(acc[v], take, _mm512_load_si512(table[e].d + 8 * v));
+            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], take, _mm512_load_si512(table[e].d + 8 * v));
     }
-    for (std::size_t v = 0; v < V; v++) _mm512_store_si512(out.d + 8 * v, acc[v]);
+    return acc;
 }
 
-// The state of both exponentiations: per modulus its digits, the factor
-// that carries a residue of the engine's form into this one, and the way
-// back.
+// What both exponentiations keep in memory: per modulus its digits, the
+// factor that carries a residue of the engine's form into this one, the
+// way back, and the window tables.
 template <std::size_t V>
 struct PairState {
-    Modulus52<V> mod[2];
+    Digits<V> m[2];
     Digits<V> intoForm[2];   // 2^(104L - 64n) mod m: x*2^(64n) times it, over R, is x*R
     Digits<V> outOfForm[2];  // 2^(64n) mod m: x*R times it, over R, is x*2^(64n)
-    Digits<V> x[2], one[2];
+    Digits<V> x[2];
     Digits<V> table[2][32];
-    Digits<V> acc[2], factor[2];
 };
 
 template <std::size_t V>
-void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod) {
+void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod, const Word* x) {
     const std::size_t n = mod.n, digits = digitsFor(n);
-    toDigits(s.mod[c].m, mod.m, n);
-    s.mod[c].k0 = mod.m0inv & kMask52;
-    s.mod[c].digits = digits;
+    toDigits(s.m[c], mod.m, n);
     toDigits(s.outOfForm[c], mod.one, n);
+    toDigits(s.x[c], x, n);
     // 2^(104L - 64n) = 2^(64n) doubled 104L - 128n times (never negative:
     // 52L >= 64n + 2), modulo m, by masked additions.
     Word power[kMaxWords], scratch[kMaxWords];
@@ -239,62 +279,73 @@ void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod) {
     secure_zero_object(scratch);
 }
 
-template <std::size_t V>
-void modExpPair(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
-                const NN_DIGIT* eQ, std::size_t digits) {
-    PairState<V> s;
-    setUp(s, 0, modP);
-    setUp(s, 1, modQ);
-    const Modulus52<V>&m0 = s.mod[0], &m1 = s.mod[1];
-    toDigits(s.x[0], xP, modP.n);
-    toDigits(s.x[1], xQ, modQ.n);
-    mulPair(s.x[0], s.x[0], s.intoForm[0], m0, s.x[1], s.x[1], s.intoForm[1], m1);
-    mulPair(s.one[0], s.outOfForm[0], s.intoForm[0], m0, s.one[1], s.outOfForm[1], s.intoForm[1], m1);
+template <std::size_t V, std::size_t L>
+CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&mods)[2],
+                                    const NN_DIGIT* const (&e)[2], std::size_t digits) {
+    ModulusLanes<V> mod[2];
+    Lanes<V> x[2], into[2], outOf[2], one[2], t[2];
+    for (std::size_t c = 0; c < 2; c++) {
+        mod[c].m = load(s.m[c]);
+        mod[c].k0 = mods[c]->m0inv & kMask52;
+        mod[c].low0 = s.m[c].d[0];
+        mod[c].low1 = s.m[c].d[1];
+        x[c] = load(s.x[c]);
+        into[c] = load(s.intoForm[c]);
+        outOf[c] = load(s.outOfForm[c]);
+    }
+    mulPair<V, L>(x, x, into, mod);
+    mulPair<V, L>(one, outOf, into, mod);
 
     // The fixed window of modExpFixedWindow (exponent.h), step for step.
-    const NN_DIGIT* e[2] = {eP, eQ};
     const std::size_t bits = kDigitBits * digits;
     const unsigned width = fixedWindowWidth(bits);
     const std::size_t entries = std::size_t{1} << width;
     for (std::size_t c = 0; c < 2; c++) {
-        s.table[c][0] = s.one[c];
-        s.table[c][1] = s.x[c];
+        store(s.table[c][0], one[c]);
+        store(s.table[c][1], x[c]);
     }
     for (std::size_t i = 2; i < entries; i++) {
-        if (i % 2 == 0)
-            mulPair(s.table[0][i], s.table[0][i / 2], s.table[0][i / 2], m0, s.table[1][i], s.table[1][i / 2],
-                    s.table[1][i / 2], m1);
-        else
-            mulPair(s.table[0][i], s.table[0][i - 1], s.table[0][1], m0, s.table[1][i], s.table[1][i - 1],
-                    s.table[1][1], m1);
+        const std::size_t j = i % 2 == 0 ? i / 2 : i - 1, k = i % 2 == 0 ? i / 2 : 1;
+        Lanes<V> y[2] = {load(s.table[0][j]), load(s.table[1][j])};
+        const Lanes<V> z[2] = {load(s.table[0][k]), load(s.table[1][k])};
+        mulPair<V, L>(y, y, z, mod);
+        store(s.table[0][i], y[0]);
+        store(s.table[1][i], y[1]);
     }
-    if (bits == 0) {
-        s.acc[0] = s.one[0];
-        s.acc[1] = s.one[1];
-    } else {
+    Lanes<V> acc[2] = {one[0], one[1]};
+    if (bits != 0) {
         const std::size_t windows = (bits + width - 1) / width;
         const unsigned topWidth = static_cast<unsigned>(bits - (windows - 1) * width);
         for (std::size_t c = 0; c < 2; c++)
-            select(s.acc[c], s.table[c], entries,
-                   exponentBits(e[c], digits, (windows - 1) * width, topWidth));
+            acc[c] = select(s.table[c], entries, exponentBits(e[c], digits, (windows - 1) * width, topWidth));
         for (std::size_t w = windows - 1; w-- > 0;) {
-            for (unsigned k = 0; k < width; k++)
-                mulPair(s.acc[0], s.acc[0], s.acc[0], m0, s.acc[1], s.acc[1], s.acc[1], m1);
+            for (unsigned k = 0; k < width; k++) mulPair<V, L>(acc, acc, acc, mod);
             for (std::size_t c = 0; c < 2; c++)
-                select(s.factor[c], s.table[c], entries, exponentBits(e[c], digits, w * width, width));
-            mulPair(s.acc[0], s.acc[0], s.factor[0], m0, s.acc[1], s.acc[1], s.factor[1], m1);
+                t[c] = select(s.table[c], entries, exponentBits(e[c], digits, w * width, width));
+            mulPair<V, L>(acc, acc, t, mod);
         }
     }
+    // Back to the engine's form (below 1.5m; the caller subtracts m once).
+    mulPair<V, L>(acc, acc, outOf, mod);
+    store(s.x[0], acc[0]);
+    store(s.x[1], acc[1]);
+}
 
-    // Back to the engine's form, below 1.5m, and below m after one masked
-    // subtraction.
-    mulPair(s.acc[0], s.acc[0], s.outOfForm[0], m0, s.acc[1], s.acc[1], s.outOfForm[1], m1);
+template <std::size_t V, std::size_t L>
+void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
+                      Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+    PairState<V> s;
+    setUp(s, 0, modP, xP);
+    setUp(s, 1, modQ, xQ);
+    const MontModulus* const mods[2] = {&modP, &modQ};
+    const NN_DIGIT* const e[2] = {eP, eQ};
+    modExpPair<V, L>(s, mods, e, digits);
+
     Word* out[2] = {xP, xQ};
-    const MontModulus* mods[2] = {&modP, &modQ};
     Word words[kMaxWords], scratch[kMaxWords];
     for (std::size_t c = 0; c < 2; c++) {
         const std::size_t n = mods[c]->n;
-        const Word top = fromDigits(words, n, s.acc[c]);
+        const Word top = fromDigits(words, n, s.x[c]);
         reduceOnce(out[c], words, top, mods[c]->m, scratch, n);
     }
     secure_zero_object(words);
@@ -311,10 +362,22 @@ bool ifmaAvailable() noexcept {
 
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
                     const NN_DIGIT* eQ, std::size_t digits) noexcept {
-    if (digitsFor(modP.n) <= 8)
-        modExpPair<1>(modP, xP, eP, modQ, xQ, eQ, digits);
-    else
-        modExpPair<2>(modP, xP, eP, modQ, xQ, eQ, digits);
+    // Digit counts fixed at compile time, so that the compiler unrolls and
+    // schedules each product whole.
+    switch (modP.n) {
+        case 4:
+            return modExpPairDigits<1, digitsFor(4)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 5:
+            return modExpPairDigits<1, digitsFor(5)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 6:
+            return modExpPairDigits<1, digitsFor(6)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 7:
+            return modExpPairDigits<2, digitsFor(7)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 8:
+            return modExpPairDigits<2, digitsFor(8)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        default:
+            return;
+    }
 }
 
 #else

@@ -6,8 +6,8 @@
 //
 // Chosen at run time through corvane::cpu_features() (CORVANE_CPU=avx2 or
 // portable turns it off); present in 64-bit-word builds on x86-64 with
-// GCC-compatible compilers (CORVANE_ENGINE_HAS_IFMA), for moduli of up to
-// kIfmaMaxWords words.
+// GCC-compatible compilers (CORVANE_ENGINE_HAS_IFMA), for moduli of 4 to 8
+// words: the primes of keys of 386 to 1024 bits.
 #ifndef CORVANE_ENGINE_MONTGOMERY_IFMA_H
 #define CORVANE_ENGINE_MONTGOMERY_IFMA_H
 
@@ -26,15 +26,12 @@
 
 namespace corvane::engine {
 
-// Moduli up to 12 words (768 bits) fit two vectors of 52-bit digits.
-constexpr std::size_t kIfmaMaxWords = 12;
-
 // Whether the kernels are built in and the CPU (as capped by CORVANE_CPU)
 // has AVX-512F and IFMA with the OS saving their state.
 bool ifmaAvailable() noexcept;
 
 // Whether modExpPairIfma takes moduli of n words.
-constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 1 && n <= kIfmaMaxWords; }
+constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 4 && n <= 8; }
 
 // xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, residues in the
 // engine's Montgomery form (below the modulus, as modExpSecret takes and
