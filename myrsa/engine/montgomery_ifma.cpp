@@ -119,11 +119,6 @@ CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
     }
 }
 
-// The high half of a 52-bit digit product, as VPMADD52HUQ forms it.
-inline std::uint64_t high52(std::uint64_t x, std::uint64_t y) {
-    return static_cast<std::uint64_t>((static_cast<DWord>(x) * y) >> kDigit52);
-}
-
 // A number of Digits<V> held in registers. The chains of products keep
 // their values here: a product that read its operand back from memory just
 // after the previous one stored it would wait for the store (a wide store
@@ -176,48 +171,64 @@ struct ModulusLanes {
 //
 // What limits the speed is the chain from one q to the next, so the next
 // lowest digit is also followed in a scalar register (x0, with the carry
-// out of the digit that is dropped): it needs only lane 1 of the
-// accumulator from the step before and four scalar products, not the
-// vector work of this step. The vector lane 0 never receives those
-// carries; the last one goes in at the end. r may alias a or b.
+// out of the digit that is dropped). It needs lane 1 of the accumulator
+// from the step before, the terms of a * b that land in it (computed for
+// every step at once, in vectors, before the loop), and two scalar
+// products with q; so it waits neither for this step's vector work nor
+// for the scalar multiplier, which would otherwise be the busiest unit.
+// The vector lane 0 never receives those carries; the last one goes in at
+// the end. r may alias a or b.
 template <std::size_t V, std::size_t L>
 CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
                                                                        const Lanes<V> (&a)[2],
                                                                        const Lanes<V> (&b)[2],
                                                                        const ModulusLanes<V> (&mod)[2]) {
     static_assert(L >= 2 && L <= 8 * V);
+    const __m512i zero = _mm512_setzero_si512();
     __m512i acc[2][V];
-    std::uint64_t aLow0[2], aLow1[2], x0[2], carry[2] = {0, 0};
+    // ab[c] lane i: the part of a * b that step i adds to the digit that
+    // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
+    // halves) + a[0]*b[i] (high half).
+    Lanes<V> ab[2];
+    std::uint64_t x0[2], carry[2] = {0, 0};
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        aLow0[c] = lane0(a[c].v[0]);
-        aLow1[c] = lane1(a[c].v[0]);
-        x0[c] = (aLow0[c] * lane0(b[c].v[0])) & kMask52;
-        for (std::size_t v = 0; v < V; v++) acc[c][v] = _mm512_setzero_si512();
+        const __m512i a0 = broadcastDigit(a[c], 0), a1 = broadcastDigit(a[c], 1);
+        CORVANE_UNROLL
+        for (std::size_t v = 0; v < V; v++) {
+            const __m512i next = _mm512_alignr_epi64(v + 1 < V ? b[c].v[v + 1] : zero, b[c].v[v], 1);
+            ab[c].v[v] = _mm512_madd52lo_epu64(
+                _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a1, b[c].v[v]), a0, b[c].v[v]), a0, next);
+            acc[c][v] = zero;
+        }
+        x0[c] = lane0(_mm512_madd52lo_epu64(zero, a0, b[c].v[0]));
     }
 
-    const __m512i zero = _mm512_setzero_si512();
     CORVANE_UNROLL
     for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
             const __m512i bv = broadcastDigit(b[c], i);
-            const std::uint64_t bi = lane0(bv);
-            const std::uint64_t bNext = i + 1 < L ? lane0(broadcastDigit(b[c], i + 1)) : 0;
+            const std::uint64_t abi = lane0(broadcastDigit(ab[c], i));
             const std::uint64_t accLane1 = lane1(acc[c][0]);
             const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
-            carry[c] = (x0[c] + ((mod[c].low0 * q) & kMask52)) >> kDigit52;
-            x0[c] = accLane1 + ((aLow1[c] * bi) & kMask52) + ((mod[c].low1 * q) & kMask52) +
-                    high52(aLow0[c], bi) + high52(mod[c].low0, q) + carry[c] + ((aLow0[c] * bNext) & kMask52);
+            const DWord mq = static_cast<DWord>(mod[c].low0) * q;
+            carry[c] = (x0[c] + (static_cast<std::uint64_t>(mq) & kMask52)) >> kDigit52;
+            x0[c] = accLane1 + abi + ((mod[c].low1 * q) & kMask52) +
+                    static_cast<std::uint64_t>(mq >> kDigit52) + carry[c];
 
             const __m512i qv = _mm512_set1_epi64(static_cast<long long>(q));
             __m512i low[V], high[V];
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
+                // The products are summed apart from acc, so that acc's own
+                // chain from step to step is one addition, the move and
+                // another addition, not two multiply-adds long.
                 high[v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bv);
-                low[v] = _mm512_madd52lo_epu64(acc[c][v], a[c].v[v], bv);
+                low[v] = _mm512_madd52lo_epu64(zero, a[c].v[v], bv);
                 low[v] = _mm512_madd52lo_epu64(low[v], mod[c].m.v[v], qv);
                 high[v] = _mm512_madd52hi_epu64(high[v], mod[c].m.v[v], qv);
+                low[v] = _mm512_add_epi64(low[v], acc[c][v]);
             }
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++)
@@ -244,8 +255,13 @@ CORVANE_IFMA_TARGET inline Lanes<V> select(const Digits<V>* table, std::size_t c
     for (std::size_t e = 0; e < count; e++) {
         const __mmask8 take = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(e)), wanted);
         CORVANE_UNROLL
-        for (std::size_t v = 0; v < V; v++)
-            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], take, _mm512_load_si512(table[e].d + 8 * v));
+        for (std::size_t v = 0; v < V; v++) {
+            // Loaded whole into a register first: folded into a load under
+            // the mask, the read of an entry could depend on the index.
+            __m512i x = _mm512_load_si512(table[e].d + 8 * v);
+            __asm__("" : "+v"(x));
+            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], take, x);
+        }
     }
     return acc;
 }
