@@ -3,7 +3,7 @@
 // by two interleaved chains of the scalar products elsewhere
 // (exponent_pair.h), or one after the other, the plain way, which stays as
 // the reference the others are tested against. Every path gives the same
-// residues in the same constant time properties.
+// residues and runs in time that depends on the sizes only.
 #ifndef CORVANE_ENGINE_CRT_EXPONENT_H
 #define CORVANE_ENGINE_CRT_EXPONENT_H
 

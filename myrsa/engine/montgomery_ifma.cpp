@@ -44,6 +44,7 @@ struct alignas(64) Digits {
 // below m but below 2m: with 4m <= R a product of two such residues is again
 // below 2m (it is below (2m)^2 / R + m), so no product needs a final
 // subtraction; only the way out does.
+//
 // L for an n-word modulus: the least digit count with 4m <= 2^(52L).
 constexpr std::size_t digitsFor(std::size_t n) { return (kWordBits * n + 2 + kDigit52 - 1) / kDigit52; }
 
