@@ -39,7 +39,10 @@ void select(Word* out, const Word* table, std::size_t count, std::size_t stride,
         CORVANE_UNROLL_VECTORS
         for (std::size_t v = 0; v < V; v++) {
             const __mmask8 lanes = v + 1 == V ? tail : static_cast<__mmask8>(0xFF);
-            const __m512i x = _mm512_maskz_loadu_epi64(lanes, entry + 8 * v);
+            __m512i x = _mm512_maskz_loadu_epi64(lanes, entry + 8 * v);
+            // Kept apart from the merge: folded into one load under the
+            // index's mask, the read of an entry could depend on the index.
+            __asm__("" : "+v"(x));
             acc[v] = _mm512_mask_mov_epi64(acc[v], take, x);
         }
     }

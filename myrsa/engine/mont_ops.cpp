@@ -1,6 +1,7 @@
 #include "engine/mont_ops.h"
 
 #include "engine/exponent.h"
+#include "engine/exponent_pair.h"
 #include "engine/limbs.h"
 #include "engine/montgomery_adx.h"
 #include "secure_zero.h"
@@ -118,6 +119,22 @@ void modExpPublic(const MontModulus& mod, Word* r, const Word* base, const NN_DI
         modExpSlidingWindow(backend, b, b, e, digits);
         store(backend, r, b);
         secure_zero_object(b);
+    });
+}
+
+void modExpSecretInterleaved(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
+                             Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+    withBackend(modP, [&](const auto& bp) {
+        using Backend = std::decay_t<decltype(bp)>;
+        const Backend bq(modQ);
+        typename Backend::Element p, q;
+        bp.load(p, xP);
+        bq.load(q, xQ);
+        modExpFixedWindowPair(bp, p, p, eP, bq, q, q, eQ, digits);
+        store(bp, xP, p);
+        store(bq, xQ, q);
+        secure_zero_object(p);
+        secure_zero_object(q);
     });
 }
 

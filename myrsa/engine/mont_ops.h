@@ -35,6 +35,13 @@ void modExpSecret(const MontModulus& mod, Word* r, const Word* base, const NN_DI
 // r = base^e for a public exponent (time depends on e, not on base).
 void modExpPublic(const MontModulus& mod, Word* r, const Word* base, const NN_DIGIT* e, std::size_t digits);
 
+// xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, two moduli of the same
+// word count, by the constant-time fixed window with the two chains of
+// products interleaved (exponent_pair.h); the same results as modExpSecret
+// on each.
+void modExpSecretInterleaved(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
+                             Word* xQ, const NN_DIGIT* eQ, std::size_t digits);
+
 }  // namespace corvane::engine
 
 #endif  // CORVANE_ENGINE_MONT_OPS_H

@@ -1,5 +1,6 @@
 #include "engine/rsa_ops.h"
 
+#include "engine/crt_exponent.h"
 #include "engine/ct.h"
 #include "engine/declassify.h"
 #include "engine/limbs.h"
@@ -94,9 +95,8 @@ bool rsaPrivateCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t nDigits, const 
     // mP, mQ: the two half-size exponentiations, from c reduced modulo each prime.
     Word mP[kMaxWords], mQ[kMaxWords], h[kMaxWords], scratch[kMaxWords];
     toMont(modP, mP, cw, cWords);
-    modExpSecret(modP, mP, mP, dP, k);
     toMont(modQ, mQ, cw, cWords);
-    modExpSecret(modQ, mQ, mQ, dQ, k);
+    modExpSecretPair(fastestPairPath(n), modP, mP, dP, modQ, mQ, dQ, k);
     fromMont(modQ, mQ, mQ);
 
     // h = (mP - mQ) * qInv mod p. mQ is below q, which may exceed p, so it

@@ -1,0 +1,37 @@
+#include "engine/crt_exponent.h"
+
+#include "engine/mont_ops.h"
+#include "engine/montgomery_ifma.h"
+
+namespace corvane::engine {
+
+// Measured on AMD Zen 5: the IFMA kernels pay off from 7-word primes
+// (keys of 832 bits and more); below that each product is so short that the
+// interleaved ADX chains finish first.
+constexpr std::size_t kIfmaFromWords = 7;
+
+PairPath fastestPairPath(std::size_t n) noexcept {
+    if (n >= kIfmaFromWords && pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;
+    return PairPath::interleaved;
+}
+
+bool pairPathRuns(PairPath path, std::size_t n) noexcept {
+    if (path == PairPath::ifma) return ifmaCovers(n) && ifmaAvailable();
+    return true;
+}
+
+void modExpSecretPair(PairPath path, const MontModulus& modP, Word* xP, const NN_DIGIT* eP,
+                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+    switch (path) {
+        case PairPath::ifma:
+            return modExpPairIfma(modP, xP, eP, modQ, xQ, eQ, digits);
+        case PairPath::interleaved:
+            return modExpSecretInterleaved(modP, xP, eP, modQ, xQ, eQ, digits);
+        case PairPath::oneAfterTheOther:
+            break;
+    }
+    modExpSecret(modP, xP, xP, eP, digits);
+    modExpSecret(modQ, xQ, xQ, eQ, digits);
+}
+
+}  // namespace corvane::engine

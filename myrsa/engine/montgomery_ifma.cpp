@@ -1,0 +1,409 @@
+// The vector code carries its own target attribute instead of the file
+// being compiled for AVX-512: the inline helpers this file shares with the
+// rest of the engine (limbs.h, exponent.h) must stay plain x86-64 code, or
+// the linker could keep an AVX-512 copy of them for every caller.
+#include "engine/montgomery_ifma.h"
+
+#include <cstdint>
+
+#include "cpu.h"
+#include "engine/exponent.h"
+#include "engine/limbs.h"
+#include "secure_zero.h"
+
+#if CORVANE_ENGINE_HAS_IFMA
+#include <immintrin.h>
+#endif
+
+// GCC 12 reports the deliberately undefined source vector inside its own
+// AVX-512 intrinsics (_mm512_undefined_epi32) once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace corvane::engine {
+
+#if CORVANE_ENGINE_HAS_IFMA
+
+#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma")))
+
+namespace {
+
+constexpr unsigned kDigit52 = 52;
+constexpr std::uint64_t kMask52 = (std::uint64_t{1} << kDigit52) - 1;
+
+// A number as 52-bit digits, least significant first, one per 64-bit lane,
+// in V vectors of eight lanes; lanes above the modulus's digit count are 0.
+template <std::size_t V>
+struct alignas(64) Digits {
+    std::uint64_t d[8 * V];
+};
+
+// Residues are kept in Montgomery form for R = 2^(52L), not necessarily
+// below m but below 2m: with 4m <= R a product of two such residues is again
+// below 2m (it is below (2m)^2 / R + m), so no product needs a final
+// subtraction; only the way out does.
+//
+// L for an n-word modulus: the least digit count with 4m <= 2^(52L).
+constexpr std::size_t digitsFor(std::size_t n) { return (kWordBits * n + 2 + kDigit52 - 1) / kDigit52; }
+
+template <std::size_t V>
+void toDigits(Digits<V>& out, const Word* w, std::size_t n) {
+    for (std::size_t j = 0; j < 8 * V; j++) {
+        const std::size_t bit = kDigit52 * j, i = bit / kWordBits;
+        const unsigned shift = static_cast<unsigned>(bit % kWordBits);
+        std::uint64_t x = i < n ? w[i] >> shift : 0;
+        if (shift > kWordBits - kDigit52 && i + 1 < n) x |= w[i + 1] << (kWordBits - shift);
+        out.d[j] = x & kMask52;
+    }
+}
+
+// w (n words) = the low 64n bits of normalised digits x; returns the bits
+// above them.
+template <std::size_t V>
+Word fromDigits(Word* w, std::size_t n, const Digits<V>& x) {
+    Word top = 0;
+    for (std::size_t i = 0; i <= n; i++) {
+        Word word = 0;
+        for (std::size_t j = 0; j < 8 * V; j++) {
+            const std::size_t lo = kDigit52 * j, wordLo = kWordBits * i;
+            if (lo >= wordLo + kWordBits || lo + kDigit52 <= wordLo) continue;  // public positions only
+            word |= lo >= wordLo ? x.d[j] << (lo - wordLo) : x.d[j] >> (wordLo - lo);
+        }
+        if (i < n)
+            w[i] = word;
+        else
+            top = word;
+    }
+    return top;
+}
+
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline void load(__m512i (&x)[V], const Digits<V>& d) {
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) x[v] = _mm512_load_si512(d.d + 8 * v);
+}
+
+// Brings every lane below 2^52 without changing the value, which must be
+// below 2^(52 * 8V). First every lane passes its bits above 52 to the next
+// lane; then at most a single carry leaves a lane, and where it arrives (and
+// ripples through lanes of all ones) is found by one addition on the
+// lanes' mask bits, as in a carry-lookahead adder, without branches.
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
+    static_assert(V <= 4);
+    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    __m512i carry[V];
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) {
+        carry[v] = _mm512_srli_epi64(x[v], kDigit52);
+        x[v] = _mm512_and_si512(x[v], mask);
+    }
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) {
+        const __m512i below = v == 0 ? _mm512_setzero_si512() : carry[v - 1];
+        x[v] = _mm512_add_epi64(x[v], _mm512_alignr_epi64(carry[v], below, 7));
+    }
+    std::uint32_t generate = 0, propagate = 0;
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) {
+        generate |= static_cast<std::uint32_t>(_mm512_cmpgt_epu64_mask(x[v], mask)) << (8 * v);
+        propagate |= static_cast<std::uint32_t>(_mm512_cmpeq_epu64_mask(x[v], mask)) << (8 * v);
+    }
+    const std::uint32_t carryIn = ((generate << 1) + propagate) ^ propagate;
+    const __m512i one = _mm512_set1_epi64(1);
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) {
+        const __mmask8 take = static_cast<__mmask8>(carryIn >> (8 * v));
+        x[v] = _mm512_and_si512(_mm512_mask_add_epi64(x[v], take, x[v], one), mask);
+    }
+}
+
+// A number of Digits<V> held in registers. The chains of products keep
+// their values here: a product that read its operand back from memory just
+// after the previous one stored it would wait for the store (a wide store
+// does not forward to the narrow loads of single digits).
+template <std::size_t V>
+struct Lanes {
+    __m512i v[V];
+};
+
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline Lanes<V> load(const Digits<V>& d) {
+    Lanes<V> x;
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) x.v[v] = _mm512_load_si512(d.d + 8 * v);
+    return x;
+}
+
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline void store(Digits<V>& d, const Lanes<V>& x) {
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) _mm512_store_si512(d.d + 8 * v, x.v[v]);
+}
+
+CORVANE_IFMA_TARGET inline std::uint64_t lane0(__m512i x) {
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(x)));
+}
+
+CORVANE_IFMA_TARGET inline std::uint64_t lane1(__m512i x) {
+    return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(x), 1));
+}
+
+// Digit i of x in every lane.
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
+    return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
+}
+
+// A modulus in registers, with the scalars the q chain needs.
+template <std::size_t V>
+struct ModulusLanes {
+    Lanes<V> m;
+    std::uint64_t k0, low0, low1;  // -m^-1 mod 2^52, digits 0 and 1
+};
+
+// r[c] = a[c] * b[c] / R mod m[c] for both chains c (residues below 2m,
+// results below 2m), L digits. Operand scanning: for each digit b[i],
+// acc += a * b[i] + m * q with q chosen so that the lowest digit vanishes,
+// then acc moves down one digit. The low halves of the digit products go
+// in before the move and the high halves after it.
+//
+// What limits the speed is the chain from one q to the next, so the next
+// lowest digit is also followed in a scalar register (x0, with the carry
+// out of the digit that is dropped). It needs lane 1 of the accumulator
+// from the step before, the terms of a * b that land in it (computed for
+// every step at once, in vectors, before the loop), and two scalar
+// products with q; so it waits neither for this step's vector work nor
+// for the scalar multiplier, which would otherwise be the busiest unit.
+// The vector lane 0 never receives those carries; the last one goes in at
+// the end. r may alias a or b.
+template <std::size_t V, std::size_t L>
+CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
+                                                                       const Lanes<V> (&a)[2],
+                                                                       const Lanes<V> (&b)[2],
+                                                                       const ModulusLanes<V> (&mod)[2]) {
+    static_assert(L >= 2 && L <= 8 * V);
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i acc[2][V];
+    // ab[c] lane i: the part of a * b that step i adds to the digit that
+    // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
+    // halves) + a[0]*b[i] (high half).
+    Lanes<V> ab[2];
+    std::uint64_t x0[2], carry[2] = {0, 0};
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < 2; c++) {
+        const __m512i a0 = broadcastDigit(a[c], 0), a1 = broadcastDigit(a[c], 1);
+        CORVANE_UNROLL
+        for (std::size_t v = 0; v < V; v++) {
+            const __m512i next = _mm512_alignr_epi64(v + 1 < V ? b[c].v[v + 1] : zero, b[c].v[v], 1);
+            ab[c].v[v] = _mm512_madd52lo_epu64(
+                _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a1, b[c].v[v]), a0, b[c].v[v]), a0, next);
+            acc[c][v] = zero;
+        }
+        x0[c] = lane0(_mm512_madd52lo_epu64(zero, a0, b[c].v[0]));
+    }
+
+    CORVANE_UNROLL
+    for (std::size_t i = 0; i < L; i++) {
+        CORVANE_UNROLL
+        for (std::size_t c = 0; c < 2; c++) {
+            const __m512i bv = broadcastDigit(b[c], i);
+            const std::uint64_t abi = lane0(broadcastDigit(ab[c], i));
+            const std::uint64_t accLane1 = lane1(acc[c][0]);
+            const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
+            const DWord mq = static_cast<DWord>(mod[c].low0) * q;
+            carry[c] = (x0[c] + (static_cast<std::uint64_t>(mq) & kMask52)) >> kDigit52;
+            x0[c] = accLane1 + abi + ((mod[c].low1 * q) & kMask52) +
+                    static_cast<std::uint64_t>(mq >> kDigit52) + carry[c];
+
+            const __m512i qv = _mm512_set1_epi64(static_cast<long long>(q));
+            __m512i low[V], high[V];
+            CORVANE_UNROLL
+            for (std::size_t v = 0; v < V; v++) {
+                // The products are summed apart from acc, so that acc's own
+                // chain from step to step is one addition, the move and
+                // another addition, not two multiply-adds long.
+                high[v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bv);
+                low[v] = _mm512_madd52lo_epu64(zero, a[c].v[v], bv);
+                low[v] = _mm512_madd52lo_epu64(low[v], mod[c].m.v[v], qv);
+                high[v] = _mm512_madd52hi_epu64(high[v], mod[c].m.v[v], qv);
+                low[v] = _mm512_add_epi64(low[v], acc[c][v]);
+            }
+            CORVANE_UNROLL
+            for (std::size_t v = 0; v < V; v++)
+                acc[c][v] =
+                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), high[v]);
+        }
+    }
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < 2; c++) {
+        acc[c][0] = _mm512_mask_add_epi64(acc[c][0], 1, acc[c][0],
+                                          _mm512_set1_epi64(static_cast<long long>(carry[c])));
+        normalise(acc[c]);
+        for (std::size_t v = 0; v < V; v++) r[c].v[v] = acc[c][v];
+    }
+}
+
+// table[index] of `count` entries, every entry read and merged under a lane
+// mask.
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline Lanes<V> select(const Digits<V>* table, std::size_t count, Word index) {
+    const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index));
+    Lanes<V> acc;
+    for (std::size_t v = 0; v < V; v++) acc.v[v] = _mm512_setzero_si512();
+    for (std::size_t e = 0; e < count; e++) {
+        const __mmask8 take = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(e)), wanted);
+        CORVANE_UNROLL
+        for (std::size_t v = 0; v < V; v++) {
+            // Loaded whole into a register first: folded into a load under
+            // the mask, the read of an entry could depend on the index.
+            __m512i x = _mm512_load_si512(table[e].d + 8 * v);
+            __asm__("" : "+v"(x));
+            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], take, x);
+        }
+    }
+    return acc;
+}
+
+// What both exponentiations keep in memory: per modulus its digits, the
+// factor that carries a residue of the engine's form into this one, the
+// way back, and the window tables.
+template <std::size_t V>
+struct PairState {
+    Digits<V> m[2];
+    Digits<V> intoForm[2];   // 2^(104L - 64n) mod m: x*2^(64n) times it, over R, is x*R
+    Digits<V> outOfForm[2];  // 2^(64n) mod m: x*R times it, over R, is x*2^(64n)
+    Digits<V> x[2];
+    Digits<V> table[2][32];
+};
+
+template <std::size_t V>
+void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod, const Word* x) {
+    const std::size_t n = mod.n, digits = digitsFor(n);
+    toDigits(s.m[c], mod.m, n);
+    toDigits(s.outOfForm[c], mod.one, n);
+    toDigits(s.x[c], x, n);
+    // 2^(104L - 64n) = 2^(64n) doubled 104L - 128n times (never negative:
+    // 52L >= 64n + 2), modulo m, by masked additions.
+    Word power[kMaxWords], scratch[kMaxWords];
+    for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
+    for (std::size_t k = 0; k < 2 * kDigit52 * digits - 2 * kWordBits * n; k++)
+        modAdd(power, power, power, mod.m, scratch, n);
+    toDigits(s.intoForm[c], power, n);
+    secure_zero_object(power);
+    secure_zero_object(scratch);
+}
+
+template <std::size_t V, std::size_t L>
+CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&mods)[2],
+                                    const NN_DIGIT* const (&e)[2], std::size_t digits) {
+    ModulusLanes<V> mod[2];
+    Lanes<V> x[2], into[2], outOf[2], one[2], t[2];
+    for (std::size_t c = 0; c < 2; c++) {
+        mod[c].m = load(s.m[c]);
+        mod[c].k0 = mods[c]->m0inv & kMask52;
+        mod[c].low0 = s.m[c].d[0];
+        mod[c].low1 = s.m[c].d[1];
+        x[c] = load(s.x[c]);
+        into[c] = load(s.intoForm[c]);
+        outOf[c] = load(s.outOfForm[c]);
+    }
+    mulPair<V, L>(x, x, into, mod);
+    mulPair<V, L>(one, outOf, into, mod);
+
+    // The fixed window of modExpFixedWindow (exponent.h), step for step.
+    const std::size_t bits = kDigitBits * digits;
+    const unsigned width = fixedWindowWidth(bits);
+    const std::size_t entries = std::size_t{1} << width;
+    for (std::size_t c = 0; c < 2; c++) {
+        store(s.table[c][0], one[c]);
+        store(s.table[c][1], x[c]);
+    }
+    for (std::size_t i = 2; i < entries; i++) {
+        const std::size_t j = i % 2 == 0 ? i / 2 : i - 1, k = i % 2 == 0 ? i / 2 : 1;
+        Lanes<V> y[2] = {load(s.table[0][j]), load(s.table[1][j])};
+        const Lanes<V> z[2] = {load(s.table[0][k]), load(s.table[1][k])};
+        mulPair<V, L>(y, y, z, mod);
+        store(s.table[0][i], y[0]);
+        store(s.table[1][i], y[1]);
+    }
+    Lanes<V> acc[2] = {one[0], one[1]};
+    if (bits != 0) {
+        const std::size_t windows = (bits + width - 1) / width;
+        const unsigned topWidth = static_cast<unsigned>(bits - (windows - 1) * width);
+        for (std::size_t c = 0; c < 2; c++)
+            acc[c] = select(s.table[c], entries, exponentBits(e[c], digits, (windows - 1) * width, topWidth));
+        for (std::size_t w = windows - 1; w-- > 0;) {
+            for (unsigned k = 0; k < width; k++) mulPair<V, L>(acc, acc, acc, mod);
+            for (std::size_t c = 0; c < 2; c++)
+                t[c] = select(s.table[c], entries, exponentBits(e[c], digits, w * width, width));
+            mulPair<V, L>(acc, acc, t, mod);
+        }
+    }
+    // Back to the engine's form (below 1.5m; the caller subtracts m once).
+    mulPair<V, L>(acc, acc, outOf, mod);
+    store(s.x[0], acc[0]);
+    store(s.x[1], acc[1]);
+}
+
+template <std::size_t V, std::size_t L>
+void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
+                      Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+    PairState<V> s;
+    setUp(s, 0, modP, xP);
+    setUp(s, 1, modQ, xQ);
+    const MontModulus* const mods[2] = {&modP, &modQ};
+    const NN_DIGIT* const e[2] = {eP, eQ};
+    modExpPair<V, L>(s, mods, e, digits);
+
+    Word* out[2] = {xP, xQ};
+    Word words[kMaxWords], scratch[kMaxWords];
+    for (std::size_t c = 0; c < 2; c++) {
+        const std::size_t n = mods[c]->n;
+        const Word top = fromDigits(words, n, s.x[c]);
+        reduceOnce(out[c], words, top, mods[c]->m, scratch, n);
+    }
+    secure_zero_object(words);
+    secure_zero_object(scratch);
+    secure_zero_object(s);
+}
+
+}  // namespace
+
+bool ifmaAvailable() noexcept {
+    const CpuFeatures& features = cpu_features();
+    return features.avx512f && features.avx512ifma;
+}
+
+void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
+                    const NN_DIGIT* eQ, std::size_t digits) noexcept {
+    // Digit counts fixed at compile time, so that the compiler unrolls and
+    // schedules each product whole.
+    switch (modP.n) {
+        case 4:
+            return modExpPairDigits<1, digitsFor(4)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 5:
+            return modExpPairDigits<1, digitsFor(5)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 6:
+            return modExpPairDigits<1, digitsFor(6)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 7:
+            return modExpPairDigits<2, digitsFor(7)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        case 8:
+            return modExpPairDigits<2, digitsFor(8)>(modP, xP, eP, modQ, xQ, eQ, digits);
+        default:
+            return;
+    }
+}
+
+#else
+
+bool ifmaAvailable() noexcept { return false; }
+
+void modExpPairIfma(const MontModulus&, Word*, const NN_DIGIT*, const MontModulus&, Word*, const NN_DIGIT*,
+                    std::size_t) noexcept {}
+
+#endif
+
+}  // namespace corvane::engine

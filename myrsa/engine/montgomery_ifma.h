@@ -1,0 +1,47 @@
+// Both exponentiations of the private operation at once with AVX-512 IFMA
+// (VPMADD52LUQ/VPMADD52HUQ, 52-bit digits in 64-bit lanes). The two chains
+// of Montgomery products are independent, so one loop advances both and the
+// CPU overlaps their latencies; each product alone is a dependent chain
+// that would leave the multipliers mostly idle.
+//
+// Chosen at run time through corvane::cpu_features() (CORVANE_CPU=avx2 or
+// portable turns it off); present in 64-bit-word builds on x86-64 with
+// GCC-compatible compilers (CORVANE_ENGINE_HAS_IFMA), for moduli of 4 to 8
+// words: the primes of keys of 386 to 1024 bits.
+#ifndef CORVANE_ENGINE_MONTGOMERY_IFMA_H
+#define CORVANE_ENGINE_MONTGOMERY_IFMA_H
+
+#include <Corvane/nn.h>
+
+#include <cstddef>
+
+#include "engine/montgomery.h"
+#include "engine/word.h"
+
+#if defined(__x86_64__) && !defined(CORVANE_ENGINE_WORD32) && (defined(__GNUC__) || defined(__clang__))
+#define CORVANE_ENGINE_HAS_IFMA 1
+#else
+#define CORVANE_ENGINE_HAS_IFMA 0
+#endif
+
+namespace corvane::engine {
+
+// Whether the kernels are built in and the CPU (as capped by CORVANE_CPU)
+// has AVX-512F and IFMA with the OS saving their state.
+bool ifmaAvailable() noexcept;
+
+// Whether modExpPairIfma takes moduli of n words.
+constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 4 && n <= 8; }
+
+// xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, residues in the
+// engine's Montgomery form (below the modulus, as modExpSecret takes and
+// gives them), exponents of `digits` digits by the same constant-time fixed
+// window as modExpSecret, and the same results. Both moduli have the same
+// word count n, ifmaCovers(n), and ifmaAvailable() is true. The sequence of
+// instructions and memory addresses depends on n and digits only.
+void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
+                    const NN_DIGIT* eQ, std::size_t digits) noexcept;
+
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_MONTGOMERY_IFMA_H
