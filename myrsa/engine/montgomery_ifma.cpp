@@ -190,7 +190,7 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
     // ab[c] lane i: the part of a * b that step i adds to the digit that
     // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
     // halves) + a[0]*b[i] (high half).
-    Lanes<V> ab[2];
+    Digits<V> ab[2];
     std::uint64_t x0[2], carry[2] = {0, 0};
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
@@ -198,8 +198,9 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++) {
             const __m512i next = _mm512_alignr_epi64(v + 1 < V ? b[c].v[v + 1] : zero, b[c].v[v], 1);
-            ab[c].v[v] = _mm512_madd52lo_epu64(
+            const __m512i abv = _mm512_madd52lo_epu64(
                 _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a1, b[c].v[v]), a0, b[c].v[v]), a0, next);
+            _mm512_store_si512(ab[c].d + 8 * v, abv);
             acc[c][v] = zero;
         }
         x0[c] = lane0(_mm512_madd52lo_epu64(zero, a0, b[c].v[0]));
@@ -210,7 +211,7 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
             const __m512i bv = broadcastDigit(b[c], i);
-            const std::uint64_t abi = lane0(broadcastDigit(ab[c], i));
+            const std::uint64_t abi = ab[c].d[i];
             const std::uint64_t accLane1 = lane1(acc[c][0]);
             const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
             const DWord mq = static_cast<DWord>(mod[c].low0) * q;
@@ -246,25 +247,40 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
     }
 }
 
-// table[index] of `count` entries, every entry read and merged under a lane
-// mask.
+// The window: 4 bits, where the engine's scalar exponentiation takes 5 for
+// exponents of this length. The result is the same for any width; here the
+// full reads of the table, whose every entry is read for every window, cost
+// more than the 4-bit window's extra products save.
+constexpr unsigned kWindowBits = 4;
+constexpr std::size_t kEntries = std::size_t{1} << kWindowBits;
+
+// For both chains c, table[c][index[c]], every entry of both tables read
+// and merged under lane masks.
 template <std::size_t V>
-CORVANE_IFMA_TARGET inline Lanes<V> select(const Digits<V>* table, std::size_t count, Word index) {
-    const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index));
-    Lanes<V> acc;
-    for (std::size_t v = 0; v < V; v++) acc.v[v] = _mm512_setzero_si512();
-    for (std::size_t e = 0; e < count; e++) {
-        const __mmask8 take = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(e)), wanted);
+CORVANE_IFMA_TARGET inline void selectPair(Lanes<V> (&out)[2], const Digits<V> (&table)[2][kEntries],
+                                           const Word (&index)[2]) {
+    const __m512i wanted[2] = {_mm512_set1_epi64(static_cast<long long>(index[0])),
+                               _mm512_set1_epi64(static_cast<long long>(index[1]))};
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < 2; c++)
+        for (std::size_t v = 0; v < V; v++) out[c].v[v] = _mm512_setzero_si512();
+    CORVANE_UNROLL
+    for (std::size_t e = 0; e < kEntries; e++) {
+        const __m512i entry = _mm512_set1_epi64(static_cast<long long>(e));
         CORVANE_UNROLL
-        for (std::size_t v = 0; v < V; v++) {
-            // Loaded whole into a register first: folded into a load under
-            // the mask, the read of an entry could depend on the index.
-            __m512i x = _mm512_load_si512(table[e].d + 8 * v);
-            __asm__("" : "+v"(x));
-            acc.v[v] = _mm512_mask_mov_epi64(acc.v[v], take, x);
+        for (std::size_t c = 0; c < 2; c++) {
+            const __mmask8 take = _mm512_cmpeq_epi64_mask(entry, wanted[c]);
+            CORVANE_UNROLL
+            for (std::size_t v = 0; v < V; v++) {
+                // Loaded whole into a register first: folded into a load
+                // under the mask, the read of an entry could depend on the
+                // index.
+                __m512i x = _mm512_load_si512(table[c][e].d + 8 * v);
+                __asm__("" : "+v"(x));
+                out[c].v[v] = _mm512_mask_mov_epi64(out[c].v[v], take, x);
+            }
         }
     }
-    return acc;
 }
 
 // What both exponentiations keep in memory: per modulus its digits, the
@@ -276,7 +292,7 @@ struct PairState {
     Digits<V> intoForm[2];   // 2^(104L - 64n) mod m: x*2^(64n) times it, over R, is x*R
     Digits<V> outOfForm[2];  // 2^(64n) mod m: x*R times it, over R, is x*2^(64n)
     Digits<V> x[2];
-    Digits<V> table[2][32];
+    Digits<V> table[2][kEntries];
 };
 
 template <std::size_t V>
@@ -313,15 +329,14 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     mulPair<V, L>(x, x, into, mod);
     mulPair<V, L>(one, outOf, into, mod);
 
-    // The fixed window of modExpFixedWindow (exponent.h), step for step.
+    // The fixed window of modExpFixedWindow (exponent.h), with its own width.
     const std::size_t bits = kDigitBits * digits;
-    const unsigned width = fixedWindowWidth(bits);
-    const std::size_t entries = std::size_t{1} << width;
+    constexpr unsigned width = kWindowBits;
     for (std::size_t c = 0; c < 2; c++) {
         store(s.table[c][0], one[c]);
         store(s.table[c][1], x[c]);
     }
-    for (std::size_t i = 2; i < entries; i++) {
+    for (std::size_t i = 2; i < kEntries; i++) {
         const std::size_t j = i % 2 == 0 ? i / 2 : i - 1, k = i % 2 == 0 ? i / 2 : 1;
         Lanes<V> y[2] = {load(s.table[0][j]), load(s.table[1][j])};
         const Lanes<V> z[2] = {load(s.table[0][k]), load(s.table[1][k])};
@@ -333,12 +348,14 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     if (bits != 0) {
         const std::size_t windows = (bits + width - 1) / width;
         const unsigned topWidth = static_cast<unsigned>(bits - (windows - 1) * width);
-        for (std::size_t c = 0; c < 2; c++)
-            acc[c] = select(s.table[c], entries, exponentBits(e[c], digits, (windows - 1) * width, topWidth));
+        const Word top[2] = {exponentBits(e[0], digits, (windows - 1) * width, topWidth),
+                             exponentBits(e[1], digits, (windows - 1) * width, topWidth)};
+        selectPair(acc, s.table, top);
         for (std::size_t w = windows - 1; w-- > 0;) {
             for (unsigned k = 0; k < width; k++) mulPair<V, L>(acc, acc, acc, mod);
-            for (std::size_t c = 0; c < 2; c++)
-                t[c] = select(s.table[c], entries, exponentBits(e[c], digits, w * width, width));
+            const Word window[2] = {exponentBits(e[0], digits, w * width, width),
+                                    exponentBits(e[1], digits, w * width, width)};
+            selectPair(t, s.table, window);
             mulPair<V, L>(acc, acc, t, mod);
         }
     }
