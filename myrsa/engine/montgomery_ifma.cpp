@@ -189,7 +189,9 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
     __m512i acc[2][V];
     // ab[c] lane i: the part of a * b that step i adds to the digit that
     // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
-    // halves) + a[0]*b[i] (high half).
+    // halves) + a[0]*b[i] (high half). Stored and read back one digit a
+    // step: vector registers are the scarcer resource here, and the scalar
+    // reads come late enough not to wait for the stores.
     Digits<V> ab[2];
     std::uint64_t x0[2], carry[2] = {0, 0};
     CORVANE_UNROLL
