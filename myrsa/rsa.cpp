@@ -273,20 +273,21 @@ int32_t QV_RSAPublicEncrypt(unsigned char* output, uint32_t* outputLen, const un
     std::uint32_t separator = separatorIndex(inputLen, modulusLen);
     block[0] = 0;
     block[1] = 2;
-    // One byte per draw, zero bytes dropped; the pool is seeded, so the
-    // draws cannot fail.
-    unsigned char byte = 0;
-    for (std::uint32_t i = 2; i < separator; i++) {
-        do {
-            QV_R_GenerateBytes(&byte, 1, randomStruct);
-        } while (byte == 0);
-        block[i] = byte;
+    // The padding: the pool's bytes in order with the zero bytes dropped
+    // (the pool is seeded, so the draws cannot fail). Drawn as many at a
+    // time as are still missing: the zeros among them are dropped and as
+    // many more drawn, which takes exactly the bytes that drawing one at a
+    // time would, and leaves the pool in the same state.
+    std::uint32_t filled = 2;
+    while (filled < separator) {
+        QV_R_GenerateBytes(block + filled, separator - filled, randomStruct);
+        for (std::uint32_t i = filled, end = separator; i < end; i++)
+            if (block[i] != 0) block[filled++] = block[i];
     }
     writeBlockTail(block, separator, input, inputLen);
 
     std::int32_t status = rsapublicfunc(output, outputLen, block, modulusLen, publicKey);
 
-    corvane::secure_zero(&byte, sizeof byte);
     corvane::secure_zero(block, sizeof block);
     return status;
 }
