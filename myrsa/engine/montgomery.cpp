@@ -27,6 +27,13 @@ void setupPublicModulus(MontModulus& mod, const Word* m, std::size_t n) {
     Word quotient[2 * kMaxWords + 1];
     power[2 * n] = 1;
     divideWords(quotient, mod.rr, power, 2 * n + 1, m, n);
+    if ((m[n - 1] >> (kWordBits - 1)) != 0) {
+        // m > R / 2 (a modulus of a whole number of words, as RSA's usually
+        // are): R mod m is R - m, the n-word negation of m.
+        Word borrow = 0;
+        for (std::size_t i = 0; i < n; i++) mod.one[i] = subBorrow(0, m[i], borrow, borrow);
+        return;
+    }
     power[2 * n] = 0;
     power[n] = 1;
     divideWords(quotient, mod.one, power, n + 1, m, n);
