@@ -26,7 +26,9 @@ namespace corvane::engine {
 
 #if CORVANE_ENGINE_HAS_IFMA
 
-#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma")))
+// BMI2 for the scalar q chain: MULX leaves the flags and RAX alone, which
+// spares that register-starved chain some spills.
+#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma,bmi2")))
 
 namespace {
 
@@ -393,7 +395,7 @@ void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, con
 
 bool ifmaAvailable() noexcept {
     const CpuFeatures& features = cpu_features();
-    return features.avx512f && features.avx512ifma;
+    return features.avx512f && features.avx512ifma && features.bmi2;
 }
 
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,

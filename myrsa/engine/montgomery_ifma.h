@@ -27,7 +27,7 @@
 namespace corvane::engine {
 
 // Whether the kernels are built in and the CPU (as capped by CORVANE_CPU)
-// has AVX-512F and IFMA with the OS saving their state.
+// has AVX-512F and IFMA with the OS saving their state, and BMI2.
 bool ifmaAvailable() noexcept;
 
 // Whether modExpPairIfma takes moduli of n words.
