@@ -15,9 +15,6 @@ void setupCommon(MontModulus& mod, const Word* m, std::size_t n) {
     mod.m0inv = negatedInverse(m[0]);
 }
 
-// one = R mod m, from R^2 mod m: R^2 * 1 / R.
-void deriveOne(MontModulus& mod) { fromMont(mod, mod.one, mod.rr); }
-
 }  // namespace
 
 void setupPublicModulus(MontModulus& mod, const Word* m, std::size_t n) {
@@ -46,17 +43,20 @@ void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::siz
     // x = 2^(mBits - 1), below m; doubling it (W*n + n) - (mBits - 1) times
     // gives 2^(W*n + n) mod m = 2^n * R mod m, the Montgomery form of 2^n.
     // Each doubling subtracts m under a mask when the value reaches it.
+    // On the way it passes 2^(W*n) mod m = R mod m, the form of 1 (the
+    // step at which it does depends on the public length of m only).
     const std::size_t top = mBits - 1;
     x[top / kWordBits] = static_cast<Word>(1) << (top % kWordBits);
     for (std::size_t i = top; i < kWordBits * n + n; i++) {
         const Word carry = addWords(x, x, x, n);
         reduceOnce(x, x, carry, mod.m, scratch, n);
+        if (i + 1 == kWordBits * n)
+            for (std::size_t j = 0; j < n; j++) mod.one[j] = x[j];
     }
     // Squaring the form of 2^k gives the form of 2^(2k): log2(W) squarings
     // take 2^n to 2^(W n) = R, whose form is R^2 mod m.
     for (unsigned k = 1; k < kWordBits; k *= 2) montMul(mod, x, x, x);
     for (std::size_t i = 0; i < n; i++) mod.rr[i] = x[i];
-    deriveOne(mod);
     secure_zero_object(x);
     secure_zero_object(scratch);
 }
