@@ -22,23 +22,17 @@
 #include "engine/crt_exponent.h"
 #include "engine/mont_ops.h"
 #include "engine/montgomery.h"
+#include "engine_words.h"
 #include "nn_testing.h"
 
 using namespace corvane::engine;
 using corvane::test::Mpz;
+using corvane::test::Words;
+using corvane::test::wordsOf;
 using corvane::test::nnCases;
 using corvane::test::Rng;
 
 namespace {
-
-using Words = std::vector<Word>;
-
-Words wordsOf(const Mpz& x, std::size_t n) {
-    Words w(n, 0);
-    std::size_t written = 0;
-    if (mpz_sgn(x.get()) != 0) mpz_export(w.data(), &written, -1, sizeof(Word), 0, 0, x.get());
-    return w;
-}
 
 // A prime of exactly `bits` bits: random, or the first above 2^(bits-1),
 // or the first above 2^bits - 2^(bits/2) (top word all ones).

@@ -18,29 +18,18 @@
 #include "engine/ct_select_avx512.h"
 #include "engine/montgomery.h"
 #include "engine/montgomery_adx.h"
+#include "engine_words.h"
 #include "nn_testing.h"
 
 using namespace corvane::engine;
 using corvane::test::Mpz;
+using corvane::test::mpzOf;
+using corvane::test::Words;
+using corvane::test::wordsOf;
 using corvane::test::nnCases;
 using corvane::test::Rng;
 
 namespace {
-
-using Words = std::vector<Word>;
-
-Mpz mpzOf(const Words& w) {
-    Mpz x;
-    mpz_import(x.get(), w.size(), -1, sizeof(Word), 0, 0, w.data());
-    return x;
-}
-
-Words wordsOf(const Mpz& x, std::size_t n) {
-    Words w(n, 0);
-    std::size_t written = 0;
-    if (mpz_sgn(x.get()) != 0) mpz_export(w.data(), &written, -1, sizeof(Word), 0, 0, x.get());
-    return w;
-}
 
 // x * y / 2^(W n) mod m.
 Words montgomeryProduct(const Words& x, const Words& y, const Words& m) {
