@@ -12,13 +12,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli_tool.h"
 #include "openssl_key_files.h"
+#include "tool_key_suite.h"
 
 using namespace corvane::test;
 
@@ -28,31 +27,7 @@ using corvane::test::corvane;
 
 const std::vector<unsigned> kSizes = {512, 768, 1024};
 
-class CliRsaKeys : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (kTool == nullptr) return;
-        dir_ = std::make_unique<TempDir>();
-        for (unsigned bits : kSizes) keys_.emplace(bits, OpensslKeyFiles(*dir_, bits));
-    }
-    static void TearDownTestSuite() {
-        keys_.clear();
-        dir_.reset();
-    }
-    void SetUp() override { REQUIRE_TOOL(); }
-
-    static OpensslKeyFiles& key(unsigned bits) { return keys_.at(bits); }
-    static std::string write(const std::string& name, const std::string& contents) {
-        return dir_->write(name, contents);
-    }
-    static std::string file(const std::string& name) { return dir_->file(name); }
-
-    static std::unique_ptr<TempDir> dir_;
-    static std::map<unsigned, OpensslKeyFiles> keys_;
-};
-
-std::unique_ptr<TempDir> CliRsaKeys::dir_;
-std::map<unsigned, OpensslKeyFiles> CliRsaKeys::keys_;
+class CliRsaKeys : public ToolKeySuite<512, 768, 1024> {};
 
 // pkeyutl -sign takes at most 64 bytes without a digest (it expects a hash);
 // longer messages go through rsautl -sign, its deprecated predecessor, which

@@ -7,14 +7,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli_tool.h"
 #include "openssl_key_files.h"
 #include "test_support.h"
+#include "tool_key_suite.h"
 
 using namespace corvane::test;
 
@@ -405,23 +404,8 @@ TEST(CliBase64, UnreadableFileIsAFailure) {
 
 // Key files made once for the suite with `openssl genpkey`, converted to the
 // other forms the tool reads as the tests ask for them.
-class CliRsa : public ::testing::Test {
+class CliRsa : public ToolKeySuite<512, 768, 1024, 2048> {
 protected:
-    static void SetUpTestSuite() {
-        if (kTool == nullptr) return;
-        dir_ = std::make_unique<TempDir>();
-        for (unsigned bits : {512u, 768u, 1024u, 2048u}) keys_.emplace(bits, OpensslKeyFiles(*dir_, bits));
-    }
-    static void TearDownTestSuite() {
-        keys_.clear();
-        dir_.reset();
-    }
-    void SetUp() override { REQUIRE_TOOL(); }
-
-    static OpensslKeyFiles& key(unsigned bits) { return keys_.at(bits); }
-    static std::string write(const std::string& name, const std::string& contents) {
-        return dir_->write(name, contents);
-    }
     static std::string opensslDecrypt(OpensslKeyFiles& k, const std::string& block) {
         return oracle({"openssl", "pkeyutl", "-decrypt", "-pkeyopt", "rsa_padding_mode:pkcs1", "-inkey",
                        k.path(KeyForm::privatePkcs8Pem), "-in", write("block", block)});
@@ -430,13 +414,7 @@ protected:
         return oracle({"openssl", "pkeyutl", "-encrypt", "-pubin", "-pkeyopt", "rsa_padding_mode:pkcs1",
                        "-inkey", k.path(KeyForm::publicSpkiPem), "-in", write("message", message)});
     }
-
-    static std::unique_ptr<TempDir> dir_;
-    static std::map<unsigned, OpensslKeyFiles> keys_;
 };
-
-std::unique_ptr<TempDir> CliRsa::dir_;
-std::map<unsigned, OpensslKeyFiles> CliRsa::keys_;
 
 TEST_F(CliRsa, KeyFileEncryptionDecryptsWithOpenssl) {
     Rng rng(0x25a);
@@ -541,9 +519,9 @@ TEST_F(CliRsa, RefusesUnusableKeys) {
                   "junk");
     expectFailure(corvane({"rsa", "decrypt", "--key", key(512).path(KeyForm::publicSpkiPem)}, "AAAA"), 1,
                   "not an RSA private key", "public key as private");
-    expectFailure(corvane({"rsa", "encrypt", "--pubkey", dir_->file("absent"), "--message", "x"}), 1,
+    expectFailure(corvane({"rsa", "encrypt", "--pubkey", file("absent"), "--message", "x"}), 1,
                   "No such file", "missing public key");
-    expectFailure(corvane({"rsa", "decrypt", "--key", dir_->file("absent")}, "AAAA"), 1, "No such file",
+    expectFailure(corvane({"rsa", "decrypt", "--key", file("absent")}, "AAAA"), 1, "No such file",
                   "missing private key");
 
     // With no passphrase given and no terminal to ask on.
