@@ -199,38 +199,19 @@ BENCHMARK_CAPTURE(DecryptOpenSsl, 1024, 1024u)->Name("decrypt/1024/openssl");
 // Private decryption throughput on one and two threads, each thread with its
 // own context: the time is wall time per decryption over all threads (the
 // inverse of the throughput), the items per second the throughput.
-BENCHMARK_CAPTURE(DecryptCorvane, 1024, 1024u)
-    ->Name("decrypt_threads_1/1024/corvane")
-    ->Threads(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptOpenSsl, 1024, 1024u)
-    ->Name("decrypt_threads_1/1024/openssl")
-    ->Threads(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptCorvane, 1024, 1024u)
-    ->Name("decrypt_threads_2/1024/corvane")
-    ->Threads(2)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptOpenSsl, 1024, 1024u)
-    ->Name("decrypt_threads_2/1024/openssl")
-    ->Threads(2)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptCorvane, 512, 512u)
-    ->Name("decrypt_threads_1/512/corvane")
-    ->Threads(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptOpenSsl, 512, 512u)
-    ->Name("decrypt_threads_1/512/openssl")
-    ->Threads(1)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptCorvane, 512, 512u)
-    ->Name("decrypt_threads_2/512/corvane")
-    ->Threads(2)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(DecryptOpenSsl, 512, 512u)
-    ->Name("decrypt_threads_2/512/openssl")
-    ->Threads(2)
-    ->UseRealTime();
+const bool kThreadCases = [] {
+    for (unsigned bits : {1024u, 512u})
+        for (int threads : {1, 2}) {
+            const std::string size = "decrypt_threads_" + std::to_string(threads) + "/" + std::to_string(bits);
+            benchmark::RegisterBenchmark((size + "/corvane").c_str(), DecryptCorvane, bits)
+                ->Threads(threads)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark((size + "/openssl").c_str(), DecryptOpenSsl, bits)
+                ->Threads(threads)
+                ->UseRealTime();
+        }
+    return true;
+}();
 BENCHMARK_CAPTURE(SimpleRsaCorvane, 512, 512u)->Name("simple_rsa_encrypt/512/corvane");
 BENCHMARK_CAPTURE(EncryptOpenSsl, 512, 512u)->Name("simple_rsa_encrypt/512/openssl");
 BENCHMARK_CAPTURE(SimpleRsaCorvane, 1024, 1024u)->Name("simple_rsa_encrypt/1024/corvane");
