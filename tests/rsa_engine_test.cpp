@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "rsa_keys.h"
 #include "rsa_seams.h"
@@ -109,6 +110,22 @@ TEST(EngineRsa, PublicOperationMatchesTheDocumentedSteps) {
             for (const Bytes& input : inputsFor(key.parts.n, rng, 3 * longTestFactor()))
                 ASSERT_TRUE(publicAgrees(pub, input)) << bits << " bits, exponent " << toHex(e);
         }
+    }
+}
+
+// The public operation keeps the last modulus's setup per thread: keys of
+// one size taking turns, a key coming back, and a thread of its own must
+// each get their own modulus's results.
+TEST(EngineRsa, PublicOperationsUnderKeysTakingTurns) {
+    Rng rng(0x72730003);
+    const RsaKey other = generateRsaKey(1024);
+    const R_RSA_PUBLIC_KEY* keys[] = {&cachedRsaKey(1024).publicKey, &other.publicKey,
+                                      &other.publicKey, &cachedRsaKey(1024).publicKey,
+                                      &cachedRsaKey(512).publicKey, &other.publicKey};
+    for (const R_RSA_PUBLIC_KEY* key : keys) {
+        const Bytes input = rng.bytes(48);  // below every modulus here
+        ASSERT_TRUE(publicAgrees(*key, input));
+        std::thread([&] { EXPECT_TRUE(publicAgrees(*key, input)); }).join();
     }
 }
 

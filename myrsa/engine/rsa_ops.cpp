@@ -54,6 +54,28 @@ KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
     return shape;
 }
 
+// The last public modulus this thread set up, kept for the next public
+// operation, which is most often under the same key (as OpenSSL keeps its
+// Montgomery setup in the key). Only public values: the modulus and what
+// follows from it.
+struct PublicModulusCache {
+    std::size_t words = 0;
+    Word modulus[kMaxWords] = {};
+    MontModulus mod;
+};
+
+const MontModulus& publicModulus(const Word* modulus, std::size_t words) {
+    thread_local PublicModulusCache cache;
+    bool same = cache.words == words;
+    for (std::size_t i = 0; same && i < words; i++) same = cache.modulus[i] == modulus[i];
+    if (!same) {
+        setupPublicModulus(cache.mod, modulus, words);
+        for (std::size_t i = 0; i < words; i++) cache.modulus[i] = modulus[i];
+        cache.words = words;
+    }
+    return cache.mod;
+}
+
 }  // namespace
 
 bool rsaPublic(NN_DIGIT* m, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t nDigits, const NN_DIGIT* e,
@@ -64,8 +86,7 @@ bool rsaPublic(NN_DIGIT* m, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t 
     wordsFromDigits(modulus, words, n, nDigits);
     wordsFromDigits(x, words, c, nDigits);
 
-    MontModulus mod;
-    setupPublicModulus(mod, modulus, words);
+    const MontModulus& mod = publicModulus(modulus, words);
     toMont(mod, x, x, words);
     modExpPublic(mod, x, x, e, eDigits);
     fromMont(mod, x, x);
