@@ -79,19 +79,30 @@ void montMul(const MontModulus& mod, Word* r, const Word* a, const Word* b) {
 void toMont(const MontModulus& mod, Word* r, const Word* x, std::size_t words) {
     const std::size_t n = mod.n;
     Word acc[kMaxWords] = {}, block[kMaxWords], scratch[kMaxWords];
-    // Blocks of n words from the top: acc = acc * R + block, in Montgomery form.
-    const std::size_t blocks = (words + n - 1) / n;
-    for (std::size_t k = blocks; k-- > 0;) {
-        for (std::size_t i = 0; i < n; i++) block[i] = k * n + i < words ? x[k * n + i] : 0;
-        montMul(mod, block, block, mod.rr);  // block * R mod m, valid for any block below R
-        if (k + 1 < blocks) {
-            montMul(mod, acc, acc, mod.rr);  // acc * R
-            modAdd(acc, acc, block, mod.m, scratch, n);
-        } else {
-            for (std::size_t i = 0; i < n; i++) acc[i] = block[i];
+    // Blocks of n words from the top: acc = acc * R + block, in Montgomery
+    // form; one backend for all the products.
+    withBackend(mod, [&](const auto& backend) {
+        typename std::decay_t<decltype(backend)>::Element a, b, rr;
+        backend.load(rr, mod.rr);
+        const std::size_t blocks = (words + n - 1) / n;
+        for (std::size_t k = blocks; k-- > 0;) {
+            for (std::size_t i = 0; i < n; i++) block[i] = k * n + i < words ? x[k * n + i] : 0;
+            backend.load(b, block);
+            backend.mul(b, b, rr);  // block * R mod m, valid for any block below R
+            if (k + 1 < blocks) {
+                backend.mul(a, a, rr);  // acc * R
+                store(backend, acc, a);
+                store(backend, block, b);
+                modAdd(acc, acc, block, mod.m, scratch, n);
+                backend.load(a, acc);
+            } else {
+                a = b;
+            }
         }
-    }
-    for (std::size_t i = 0; i < n; i++) r[i] = acc[i];
+        store(backend, r, a);
+        secure_zero_object(a);
+        secure_zero_object(b);
+    });
     secure_zero_object(acc);
     secure_zero_object(block);
     secure_zero_object(scratch);
@@ -100,6 +111,16 @@ void toMont(const MontModulus& mod, Word* r, const Word* x, std::size_t words) {
 void fromMont(const MontModulus& mod, Word* x, const Word* a) {
     Word unit[kMaxWords] = {1};
     montMul(mod, x, a, unit);
+}
+
+void montSquareTimes(const MontModulus& mod, Word* x, unsigned times) {
+    withBackend(mod, [&](const auto& backend) {
+        typename std::decay_t<decltype(backend)>::Element y;
+        backend.load(y, x);
+        for (unsigned k = 0; k < times; k++) backend.sqr(y, y);
+        store(backend, x, y);
+        secure_zero_object(y);
+    });
 }
 
 void modExpSecret(const MontModulus& mod, Word* r, const Word* base, const NN_DIGIT* e, std::size_t digits) {

@@ -28,6 +28,9 @@ void toMont(const MontModulus& mod, Word* r, const Word* x, std::size_t words);
 // x = the plain value (below m) of the residue a.
 void fromMont(const MontModulus& mod, Word* x, const Word* a);
 
+// x = x^(2^times), by `times` squarings in one run of the backend.
+void montSquareTimes(const MontModulus& mod, Word* x, unsigned times);
+
 // r = base^e for a secret exponent of `digits` digits, by the constant-time
 // fixed window.
 void modExpSecret(const MontModulus& mod, Word* r, const Word* base, const NN_DIGIT* e, std::size_t digits);

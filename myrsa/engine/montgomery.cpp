@@ -1,5 +1,7 @@
 #include "engine/montgomery.h"
 
+#include <bit>
+
 #include "engine/division.h"
 #include "engine/limbs.h"
 #include "engine/mont_ops.h"
@@ -55,7 +57,7 @@ void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::siz
     }
     // Squaring the form of 2^k gives the form of 2^(2k): log2(W) squarings
     // take 2^n to 2^(W n) = R, whose form is R^2 mod m.
-    for (unsigned k = 1; k < kWordBits; k *= 2) montMul(mod, x, x, x);
+    montSquareTimes(mod, x, static_cast<unsigned>(std::countr_zero(kWordBits)));
     for (std::size_t i = 0; i < n; i++) mod.rr[i] = x[i];
     secure_zero_object(x);
     secure_zero_object(scratch);
