@@ -35,10 +35,11 @@ constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >
 
 // xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, residues in the
 // engine's Montgomery form (below the modulus, as modExpSecret takes and
-// gives them), exponents of `digits` digits by the same constant-time fixed
-// window as modExpSecret, and the same results. Both moduli have the same
-// word count n, ifmaCovers(n), and ifmaAvailable() is true. The sequence of
-// instructions and memory addresses depends on n and digits only.
+// gives them), exponents of `digits` digits by a constant-time fixed window
+// (4 bits wide here), with the same results as modExpSecret. Both moduli
+// have the same word count n, ifmaCovers(n), and ifmaAvailable() is true.
+// The sequence of instructions and memory addresses depends on n and
+// digits only.
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
                     const NN_DIGIT* eQ, std::size_t digits) noexcept;
 
