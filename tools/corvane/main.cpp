@@ -11,6 +11,8 @@
 
 #include "commands.h"
 #include "io.h"
+#include "memory_protection.h"
+#include "standard_streams.h"
 #include "tool_error.h"
 
 namespace {
@@ -87,6 +89,16 @@ TopLevel readTopLevel(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can reach libcrypto: its blocks are wiped when freed.
+    const bool cryptoBlocksWiped = corvane::tool::installWipingCryptoAllocator();
+    // A file size limit (ulimit -f) makes a write fail with EFBIG, reported
+    // and cleaned up like any write error, instead of killing the process
+    // half way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream that was closed is held by /dev/null (that cannot be
+    // written), so that no file the tool opens takes its number and
+    // receives what was meant for the stream.
+    corvane::tool::occupyClosedStandardStreams();
     // A reader that goes away (corvane ... | head) makes the next write fail
     // with EPIPE, reported like any write error, instead of ending the
     // process by signal with nothing said.
@@ -127,6 +139,12 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
+        if (name == "rsa" || name == "des3") {
+            // These commands may read private keys, passphrases or
+            // triple-DES keys.
+            if (!cryptoBlocksWiped) corvane::tool::failure("cannot make libcrypto wipe its memory");
+            corvane::tool::protectSecretsFromDumps();
+        }
         return finish(name + ": ", it->second.run(commandArgs));
     } catch (const corvane::tool::ToolError& e) {
         // One message per run: the first failure. Output written before it
