@@ -42,7 +42,7 @@ void usage(std::FILE* out) {
         std::fprintf(out, "  %-8s %s\n", name.c_str(), command.summary);
     std::fprintf(out,
                  "\n  -h, --help     this text\n"
-                 "  --version      the library's version (as corvane version)\n"
+                 "  --version      the tool's version and the library's\n"
                  "\nEach command takes --help; `man corvane` describes them all. Exit status:\n"
                  "0 success, 1 a cryptographic or I/O failure, 2 a usage error.\n");
 }
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
             usage(stdout);
             return finish("", corvane::tool::kExitOk);
         }
-        if (top.version) return finish("version: ", corvane::tool::runVersion({}));
+        if (top.version) return finish("version: ", corvane::tool::runToolVersion());
         if (top.rest.empty()) {
             usage(stderr);
             return corvane::tool::kExitUsage;
