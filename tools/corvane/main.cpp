@@ -43,6 +43,10 @@ void usage(std::FILE* out) {
     std::fprintf(out,
                  "\n  -h, --help     this text\n"
                  "  --version      the tool's version and the library's\n"
+                 "\nrsa and des3 wipe every key, passphrase and decrypted message from memory\n"
+                 "before it is freed (libcrypto's memory included) and run with core dumps\n"
+                 "and debugger attachment off; SECRETS IN MEMORY in corvane(1) says what is\n"
+                 "not covered.\n"
                  "\nEach command takes --help; `man corvane` describes them all. Exit status:\n"
                  "0 success, 1 a cryptographic or I/O failure, 2 a usage error.\n");
 }
