@@ -2,13 +2,13 @@
 // digests ("<32 hex>  <name>") and their checking.
 #include <Corvane/md5.h>
 
+#include <Corvane/corvane.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "commands.h"
-#include "hex.h"
 #include "io.h"
 #include "md5_files.h"
 #include "options.h"
@@ -92,7 +92,7 @@ int runMd5(const Args& args) {
             continue;
         }
         auto [escaped, needsMark] = md5sumName(name);
-        writeText((needsMark ? "\\" : "") + toHex(*digest) + "  " + escaped + "\n");
+        writeText((needsMark ? "\\" : "") + v1::hexEncode(*digest) + "  " + escaped + "\n");
     }
     return exitStatus;
 }
