@@ -322,15 +322,18 @@ TEST_F(CliRsaKeys, HexOutputIsTheRawOutputInHexadecimal) {
 
     RunResult signature = corvane({"rsa", "sign", "--key", priv, "--message", message, "--hex"});
     ASSERT_EQ(signature.exitStatus, 0) << signature.err;
-    const std::string rawSignature = corvane({"rsa", "sign", "--key", priv, "--message", message, "--raw"}).out;
+    const std::string rawSignature =
+        corvane({"rsa", "sign", "--key", priv, "--message", message, "--raw"}).out;
     EXPECT_EQ(signature.out, hexOf(rawSignature));
-    EXPECT_EQ(corvane({"rsa", "recover", "--pubkey", pub, "--raw", "--hex"}, rawSignature).out, hexOf(message));
+    EXPECT_EQ(corvane({"rsa", "recover", "--pubkey", pub, "--raw", "--hex"}, rawSignature).out,
+              hexOf(message));
 
     RunResult block = corvane({"rsa", "encrypt", "--pubkey", pub, "--message", message, "--hex"});
     ASSERT_EQ(block.exitStatus, 0) << block.err;
     ASSERT_EQ(block.out.size(), 2 * 96 + 1u);
     EXPECT_EQ(block.out.find_first_not_of("0123456789abcdef"), 2 * 96u);
-    const std::vector<std::uint8_t> blockBytes = corvane::v1::hexDecode(block.out, corvane::v1::HexWhitespace::skip);
+    const std::vector<std::uint8_t> blockBytes =
+        corvane::v1::hexDecode(block.out, corvane::v1::HexWhitespace::skip);
     const std::string rawBlock(blockBytes.begin(), blockBytes.end());
     EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv, "--raw"}, rawBlock).out, message);
     EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv, "--raw", "--hex"}, rawBlock).out, hexOf(message));
