@@ -12,6 +12,7 @@
 #include "engine/ct.h"
 #include "engine/declassify.h"
 #include "engine/rsa_ops.h"
+#include "engine/stack_scrub.h"
 #include "secure_zero.h"
 
 static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
@@ -182,7 +183,8 @@ enum class Release { checked, unchecked };
 // the record's public exponent must give the input back; where that
 // exponent is unusable, the result must at least agree with both halves and
 // the primes make n. A result that fails is wiped, the output cleared, and
-// the status is QV_STATUS_BAD_DATA.
+// the status is QV_STATUS_BAD_DATA. Then the stack the operation used is
+// scrubbed (stack_scrub.h).
 std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                               std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic,
                               Release release = Release::checked) {
@@ -234,6 +236,7 @@ std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, c
     corvane::secure_zero_object(q);
     corvane::secure_zero_object(qInv);
     corvane::secure_zero_object(t);
+    corvane::engine::scrubStack();
     return status;
 }
 
