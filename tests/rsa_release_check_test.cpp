@@ -24,22 +24,19 @@ namespace {
 const Bytes kMessage = bytesOf("check before release");
 
 // The record's public exponent as the key carries it, or replaced by one
-// the check cannot raise to.
-enum class Exponent { record, zero, one, even };
+// the check cannot raise to (zero, one, four).
+struct Exponent {
+    const char* name;
+    int value;  // -1: the record's
+};
+const Exponent kRecord{"record's exponent", -1}, kZero{"exponent 0", 0}, kOne{"exponent 1", 1},
+    kEven{"exponent 4", 4};
 
-void setExponent(R_RSA_PRIVATE_KEY& key, Exponent e) {
-    if (e == Exponent::record) return;
+R_RSA_PRIVATE_KEY withExponent(R_RSA_PRIVATE_KEY key, const Exponent& e) {
+    if (e.value < 0) return key;
     std::memset(key.publicExponent, 0, sizeof key.publicExponent);
-    key.publicExponent[MAX_RSA_MODULUS_LEN - 1] = e == Exponent::one ? 1 : e == Exponent::even ? 4 : 0;
-}
-
-const char* nameOf(Exponent e) {
-    switch (e) {
-        case Exponent::record: return "record's exponent";
-        case Exponent::zero: return "exponent 0";
-        case Exponent::one: return "exponent 1";
-        default: return "exponent 4";
-    }
+    key.publicExponent[MAX_RSA_MODULUS_LEN - 1] = static_cast<unsigned char>(e.value);
+    return key;
 }
 
 struct Outcome {
@@ -102,15 +99,14 @@ TEST(RsaReleaseCheck, KeyFieldFaultsAreRefusedWithNothingReleased) {
     for (unsigned bits : {512u, 1024u}) {
         const RsaKey& key = cachedRsaKey(bits);
         for (bool largerFirst : {true, false}) {
-            for (Exponent e : {Exponent::record, Exponent::zero, Exponent::even}) {
+            for (const Exponent& e : {kRecord, kZero, kEven}) {
                 for (const Fault& fault : kFaults) {
-                    if (e != Exponent::record && !fault.caughtWithoutExponent) continue;
-                    R_RSA_PRIVATE_KEY priv = privateKeyWithPrimeOrder(key, largerFirst);
-                    setExponent(priv, e);
+                    if (e.value >= 0 && !fault.caughtWithoutExponent) continue;
+                    R_RSA_PRIVATE_KEY priv = withExponent(privateKeyWithPrimeOrder(key, largerFirst), e);
                     fault.field(priv)[MAX_RSA_PRIME_LEN - 20] ^= 0x08;
                     const Bytes faulty = uncheckedSignature(priv, key.modulusLen());
                     ASSERT_NE(faulty, callPrivateEncrypt(key.privateKey, kMessage).out) << fault.name;
-                    const std::string where = std::string(fault.name) + ", " + nameOf(e) + ", " +
+                    const std::string where = std::string(fault.name) + ", " + e.name + ", " +
                                               std::to_string(bits) + " bits, larger first " +
                                               std::to_string(largerFirst);
                     EXPECT_TRUE(refusedAndCleared(signWith(priv), key.modulusLen(), faulty)) << where;
@@ -132,22 +128,21 @@ TEST(RsaReleaseCheck, ComputationFaultsAreRefusedWithNothingReleased) {
         seams::CrtGlitch glitch;
         Exponent exponent;
     };
-    const Case cases[] = {{seams::CrtGlitch::exponentiation, Exponent::record},
-                          {seams::CrtGlitch::recombination, Exponent::record},
-                          {seams::CrtGlitch::recombination, Exponent::zero},
-                          {seams::CrtGlitch::recombination, Exponent::even}};
+    const Case cases[] = {{seams::CrtGlitch::exponentiation, kRecord},
+                          {seams::CrtGlitch::recombination, kRecord},
+                          {seams::CrtGlitch::recombination, kZero},
+                          {seams::CrtGlitch::recombination, kEven}};
     for (unsigned bits : {512u, 1024u}) {
         const RsaKey& key = cachedRsaKey(bits);
         for (const Case& c : cases) {
-            R_RSA_PRIVATE_KEY priv = key.privateKey;
-            setExponent(priv, c.exponent);
+            const R_RSA_PRIVATE_KEY priv = withExponent(key.privateKey, c.exponent);
             seams::set_rsa_crt_glitch(c.glitch);
             const Bytes faulty = uncheckedSignature(priv, key.modulusLen());
             const Outcome o = signWith(priv);
             seams::set_rsa_crt_glitch(seams::CrtGlitch::none);
             ASSERT_NE(faulty, callPrivateEncrypt(key.privateKey, kMessage).out);
             EXPECT_TRUE(refusedAndCleared(o, key.modulusLen(), faulty))
-                << bits << " bits, glitch " << static_cast<int>(c.glitch) << ", " << nameOf(c.exponent);
+                << bits << " bits, glitch " << static_cast<int>(c.glitch) << ", " << c.exponent.name;
         }
     }
 }
@@ -159,13 +154,12 @@ TEST(RsaReleaseCheck, SoundKeysWithoutAUsableExponentStillWork) {
         const RsaKey& key = cachedRsaKey(bits);
         const Bytes expected = callPrivateEncrypt(key.privateKey, kMessage).out;
         ASSERT_EQ(expected.size(), key.modulusLen());
-        for (Exponent e : {Exponent::zero, Exponent::one, Exponent::even}) {
-            R_RSA_PRIVATE_KEY priv = key.privateKey;
-            setExponent(priv, e);
-            EXPECT_EQ(callPrivateEncrypt(priv, kMessage).out, expected) << bits << " bits, " << nameOf(e);
+        for (const Exponent& e : {kZero, kOne, kEven}) {
+            const R_RSA_PRIVATE_KEY priv = withExponent(key.privateKey, e);
+            EXPECT_EQ(callPrivateEncrypt(priv, kMessage).out, expected) << bits << " bits, " << e.name;
             R_RANDOM_STRUCT pool = seededTestPool(bits);
             const RsaResult c = callPublicEncrypt(key.publicKey, kMessage, pool);
-            EXPECT_EQ(callPrivateDecrypt(priv, c.out).out, kMessage) << bits << " bits, " << nameOf(e);
+            EXPECT_EQ(callPrivateDecrypt(priv, c.out).out, kMessage) << bits << " bits, " << e.name;
         }
     }
 }

@@ -114,7 +114,10 @@ Bytes limbBytes(const Mpz& x, unsigned limbBits, std::size_t limbs, bool bigEndi
         Mpz limb;
         mpz_fdiv_q_2exp(limb.get(), x.get(), limbBits * i);
         mpz_fdiv_r_2exp(limb.get(), limb.get(), limbBits);
-        const unsigned long long v = mpz_get_ui(limb.get());
+        Mpz high;  // unsigned long may hold only 32 bits: the limb in two halves
+        mpz_fdiv_q_2exp(high.get(), limb.get(), 32);
+        const unsigned long long v = (static_cast<unsigned long long>(mpz_get_ui(high.get()) & 0xFFFFFFFFu) << 32) |
+                                     (mpz_get_ui(limb.get()) & 0xFFFFFFFFu);
         for (std::size_t b = 0; b < slot; b++) {
             const std::size_t shift = 8 * (bigEndianSlots ? slot - 1 - b : b);
             out.push_back(static_cast<unsigned char>(v >> shift));
