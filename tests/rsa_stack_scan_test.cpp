@@ -219,9 +219,8 @@ std::map<std::string, unsigned> hitsIn(const Bytes& stack, const std::vector<Sec
 
 struct Operation {
     const char* name;
-    // Runs the operation on its input; returns the input the CRT saw.
-    Bytes (*input)(const RsaKey&, const R_RSA_PRIVATE_KEY&);
-    void (*run)(const R_RSA_PRIVATE_KEY&, const Bytes&);
+    Bytes (*input)(const RsaKey&, const R_RSA_PRIVATE_KEY&);  // the number the CRT exponentiates
+    void (*run)(const R_RSA_PRIVATE_KEY&, const Bytes&);      // the operation on that input
 };
 
 Bytes ciphertextFor(const RsaKey& key, const R_RSA_PRIVATE_KEY&) {
