@@ -10,7 +10,9 @@
 #include "Corvane/nn.h"
 #include "Corvane/r_random.h"
 #include "engine/ct.h"
+#include "engine/declassify.h"
 #include "engine/rsa_ops.h"
+#include "engine/stack_scrub.h"
 #include "secure_zero.h"
 
 static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
@@ -124,20 +126,78 @@ void referenceCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t cDigits, std::ui
     QV_NN_Add(t, t, mQ, nDigits);
 }
 
+// All ones when n = p * q and t agrees with both halves (t mod p = mP,
+// t mod q = mQ), by the package's arithmetic: the documented steps' share
+// of the check before release. x is scratch.
+corvane::engine::Word referenceHalvesAgree(const NN_DIGIT* t, const NN_DIGIT* n, const NN_DIGIT* p,
+                                           const NN_DIGIT* q, const NN_DIGIT* mP, const NN_DIGIT* mQ,
+                                           NN_DIGIT* x) {
+    using corvane::engine::digitsEqual;
+    std::uint32_t pDigits = primeDigits(p, q);
+    QV_NN_AssignZero(x, MAX_NN_DIGITS);
+    QV_NN_Mult(x, p, q, pDigits);
+    corvane::engine::Word agrees = digitsEqual(x, n, MAX_NN_DIGITS);
+    // A zero prime makes the division write nothing: x stays as cleared.
+    QV_NN_AssignZero(x, MAX_NN_DIGITS);
+    QV_NN_Mod(x, t, MAX_NN_DIGITS, p, pDigits);
+    agrees &= digitsEqual(x, mP, pDigits);
+    QV_NN_AssignZero(x, MAX_NN_DIGITS);
+    QV_NN_Mod(x, t, MAX_NN_DIGITS, q, pDigits);
+    agrees &= digitsEqual(x, mQ, pDigits);
+    return agrees;
+}
+
+// A public exponent the check can raise to: odd and above 1. Zero, one and
+// even values belong to no working key; records carrying them get the
+// check of the key's halves alone.
+bool publicExponentUsable(const NN_DIGIT* e) {
+    return (e[0] & 1u) != 0 && (e[0] != 1 || QV_NN_Digits(e, MAX_NN_DIGITS) > 1);
+}
+
+// All ones when t^e mod n equals c: the result undoes what it was computed
+// from. Through the engine wherever it takes n, like the public operation;
+// its time depends on e and n, not on t. x is scratch.
+corvane::engine::Word raisedMatches(const NN_DIGIT* t, const NN_DIGIT* c, const NN_DIGIT* n,
+                                    std::uint32_t nDigits, const NN_DIGIT* e, Arithmetic arithmetic,
+                                    NN_DIGIT* x) {
+    std::uint32_t eDigits = QV_NN_Digits(e, MAX_NN_DIGITS);
+    QV_NN_AssignZero(x, MAX_NN_DIGITS);
+    if (arithmetic == Arithmetic::documentedOnly || !corvane::engine::rsaPublic(x, t, n, nDigits, e, eDigits))
+        QV_NN_ModExp(x, t, e, eDigits, n, nDigits);
+    return corvane::engine::digitsEqual(x, c, MAX_NN_DIGITS);
+}
+
+// Whether a private result is checked before it is released. Only the
+// differential tests turn the check off, to compare the arithmetic of the
+// engine and of the documented steps on keys the check would refuse.
+enum class Release { checked, unchecked };
+
 // output = input ^ d mod n by the Chinese remainder theorem, written as
 // modulusLen bytes. The engine computes it in constant time for every key
 // whose primes are odd and above 1 (all well-formed keys); the documented
 // steps serve the rest, with the same result.
+//
+// Nothing leaves before it is checked: a wrong result (a key whose fields
+// do not belong together, or a fault during the computation) would give
+// away a prime factor of n, as gcd(s^e - input, n). The result raised to
+// the record's public exponent must give the input back; where that
+// exponent is unusable, the result must at least agree with both halves and
+// the primes make n. A result that fails is wiped, the output cleared, and
+// the status is QV_STATUS_BAD_DATA. Then the stack the operation used is
+// scrubbed (stack_scrub.h).
 std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic) {
-    Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {}, qInv = {},
-           t = {};
+                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic,
+                              Release release = Release::checked) {
+    using corvane::engine::Word;
+    Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, e = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {},
+           qInv = {}, t = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
     QV_NN_Decode(p, MAX_NN_DIGITS, key->prime[0], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(q, MAX_NN_DIGITS, key->prime[1], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(dP, MAX_NN_DIGITS, key->primeExponent[0], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(dQ, MAX_NN_DIGITS, key->primeExponent[1], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(e, MAX_NN_DIGITS, key->publicExponent, MAX_RSA_MODULUS_LEN);
     QV_NN_Decode(qInv, MAX_NN_DIGITS, key->coefficient, MAX_RSA_PRIME_LEN);
     std::uint32_t cDigits = QV_NN_Digits(c, MAX_NN_DIGITS);
     std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
@@ -147,13 +207,24 @@ std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, c
         status = QV_STATUS_BAD_DATA;
     } else {
         std::uint32_t modulusLen = modulusLenOf(key->bits);
-        *outputLen = modulusLen;
+        Word verdict = 0;
         if (arithmetic == Arithmetic::documentedOnly ||
-            !corvane::engine::rsaPrivateCrt(t, c, nDigits, p, q, dP, dQ, qInv))
+            !corvane::engine::rsaPrivateCrt(t, verdict, c, n, nDigits, p, q, dP, dQ, qInv)) {
             referenceCrt(t, c, cDigits, nDigits, p, q, dP, dQ, qInv, cP, cQ, mP, mQ);
-        QV_NN_Encode(output, modulusLen, t, nDigits);
+            verdict = referenceHalvesAgree(t, n, p, q, mP, mQ, cP);
+        }
+        if (publicExponentUsable(e)) verdict &= raisedMatches(t, c, n, nDigits, e, arithmetic, cQ);
+        // The one decision on the outcome, which the caller learns anyway.
+        corvane::engine::declassify(&verdict, sizeof verdict);
+        if (verdict != 0 || release == Release::unchecked) {
+            *outputLen = modulusLen;
+            QV_NN_Encode(output, modulusLen, t, nDigits);
+        } else {
+            corvane::secure_zero(output, modulusLen);
+            status = QV_STATUS_BAD_DATA;
+        }
     }
-    // Everything derived from the key or the message; n is public.
+    // Everything derived from the key or the message; n and e are public.
     corvane::secure_zero_object(c);
     corvane::secure_zero_object(cP);
     corvane::secure_zero_object(cQ);
@@ -165,6 +236,7 @@ std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, c
     corvane::secure_zero_object(q);
     corvane::secure_zero_object(qInv);
     corvane::secure_zero_object(t);
+    corvane::engine::scrubStack();
     return status;
 }
 
@@ -340,6 +412,13 @@ std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, co
                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
     return privateOperation(output, outputLen, input, inputLen, key,
                             documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+}
+
+std::int32_t rsa_private_unchecked(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                   std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
+    return privateOperation(output, outputLen, input, inputLen, key,
+                            documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits,
+                            Release::unchecked);
 }
 
 }  // namespace corvane::test_seams

@@ -1,6 +1,7 @@
 // Test-only access to the raw RSA operations of rsa.cpp, either as the
 // library runs them (the engine wherever it gives the documented result) or
-// by the documented steps alone, the oracle of the differential tests.
+// by the documented steps alone, the oracle of the differential tests; and a
+// fault to inject into the engine's private operation.
 // Defined only in the test archive (CORVANE_TEST_SEAMS), never in the
 // shared library.
 #ifndef CORVANE_RSA_SEAMS_H
@@ -15,9 +16,24 @@ namespace corvane::test_seams {
 // output = input ^ e mod n as modulusLen bytes; status 0 or QV_STATUS_BAD_DATA.
 std::int32_t rsa_public_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, bool documentedOnly);
-// The private (CRT) operation, likewise.
+// The private (CRT) operation, likewise, with the check of its result
+// before release: status QV_STATUS_BAD_DATA and the output cleared when the
+// result fails it.
 std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly);
+// The private operation releasing whatever it computed, unchecked: for
+// comparing the engine's arithmetic with the documented steps on keys whose
+// fields do not belong together, which the check refuses.
+std::int32_t rsa_private_unchecked(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                   std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly);
+
+// A fault the engine's private operation suffers on this thread until
+// reset, for the tests of the check before release: a bit of the result of
+// the exponentiation modulo the first prime flipped (the classic fault that
+// gives away a factor), or a bit of the recombined result flipped.
+enum class CrtGlitch { none, exponentiation, recombination };
+CrtGlitch rsa_crt_glitch();
+void set_rsa_crt_glitch(CrtGlitch glitch);
 
 }  // namespace corvane::test_seams
 

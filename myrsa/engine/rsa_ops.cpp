@@ -9,6 +9,10 @@
 #include "engine/word.h"
 #include "secure_zero.h"
 
+#ifdef CORVANE_TEST_SEAMS
+#include "rsa_seams.h"
+#endif
+
 namespace corvane::engine {
 
 namespace {
@@ -33,6 +37,13 @@ Word oddAboveOne(const NN_DIGIT* a) {
     Word aboveOne = a[0] ^ 1u;
     for (std::size_t i = 1; i < MAX_NN_DIGITS; i++) aboveOne |= a[i];
     return ct::maskFromBit(a[0] & 1u) & ct::isNonZero(aboveOne);
+}
+
+// All ones when the first n words of a and b are equal.
+Word wordsEqual(const Word* a, const Word* b, std::size_t n) {
+    Word difference = 0;
+    for (std::size_t i = 0; i < n; i++) difference |= a[i] ^ b[i];
+    return ct::isZero(difference);
 }
 
 KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
@@ -95,8 +106,15 @@ bool rsaPublic(NN_DIGIT* m, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t 
     return true;
 }
 
-bool rsaPrivateCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t nDigits, const NN_DIGIT* p,
-                   const NN_DIGIT* q, const NN_DIGIT* dP, const NN_DIGIT* dQ, const NN_DIGIT* qInv) {
+Word digitsEqual(const NN_DIGIT* a, const NN_DIGIT* b, std::size_t digits) {
+    Word difference = 0;
+    for (std::size_t i = 0; i < digits; i++) difference |= a[i] ^ b[i];
+    return ct::isZero(difference);
+}
+
+bool rsaPrivateCrt(NN_DIGIT* t, Word& consistent, const NN_DIGIT* c, const NN_DIGIT* modulus,
+                   std::uint32_t nDigits, const NN_DIGIT* p, const NN_DIGIT* q, const NN_DIGIT* dP,
+                   const NN_DIGIT* dQ, const NN_DIGIT* qInv) {
     const KeyShape shape = shapeOf(p, q);
     if (shape.usable == 0) return false;
 
@@ -113,25 +131,46 @@ bool rsaPrivateCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t nDigits, const 
     setupSecretModulus(modP, pw, n, shape.pBits);
     setupSecretModulus(modQ, qw, n, shape.qBits);
 
-    // mP, mQ: the two half-size exponentiations, from c reduced modulo each prime.
-    Word mP[kMaxWords], mQ[kMaxWords], h[kMaxWords], scratch[kMaxWords];
+    // mP, mQ: the two half-size exponentiations, from c reduced modulo each
+    // prime. Both stay in Montgomery form for the check at the end; mQ is
+    // also needed plain.
+    Word mP[kMaxWords], mQ[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
     toMont(modP, mP, cw, cWords);
     toMont(modQ, mQ, cw, cWords);
     modExpSecretPair(fastestPairPath(n), modP, mP, dP, modQ, mQ, dQ, k);
-    fromMont(modQ, mQ, mQ);
+#ifdef CORVANE_TEST_SEAMS
+    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
+#endif
+    fromMont(modQ, mQPlain, mQ);
 
     // h = (mP - mQ) * qInv mod p. mQ is below q, which may exceed p, so it
     // is reduced modulo p on its way into Montgomery form.
-    toMont(modP, h, mQ, n);
-    modSub(mP, mP, h, modP.m, scratch, n);
-    montMul(modP, h, mP, qInvW);  // the factor R of mP's form cancels
+    toMont(modP, h, mQPlain, n);
+    modSub(h, mP, h, modP.m, scratch, n);
+    montMul(modP, h, h, qInvW);  // the factor R of mP's form cancels
 
     // t = h * q + mQ, below p * q, so it fits 2n words.
     Word product[2 * kMaxWords], addend[2 * kMaxWords] = {};
     mulWords(product, h, qw, n);
-    for (std::size_t i = 0; i < n; i++) addend[i] = mQ[i];
+    for (std::size_t i = 0; i < n; i++) addend[i] = mQPlain[i];
     addWords(product, product, addend, 2 * n);
+#ifdef CORVANE_TEST_SEAMS
+    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::recombination) product[n] ^= 1;
+#endif
     digitsFromWords(t, MAX_NN_DIGITS, product, 2 * n);
+
+    // The check against the key: t agrees with both halves (in Montgomery
+    // form, as the exponentiations left them), and the primes make n.
+    // addend serves as scratch for the residues and for p * q.
+    toMont(modP, h, product, 2 * n);
+    Word agrees = wordsEqual(h, mP, n);
+    toMont(modQ, h, product, 2 * n);
+    agrees &= wordsEqual(h, mQ, n);
+    mulWords(addend, pw, qw, n);
+    NN_DIGIT pq[MAX_NN_DIGITS];
+    digitsFromWords(pq, MAX_NN_DIGITS, addend, 2 * n);
+    agrees &= digitsEqual(pq, modulus, MAX_NN_DIGITS);
+    consistent = agrees;
 
     secure_zero_object(pw);
     secure_zero_object(qw);
@@ -141,11 +180,26 @@ bool rsaPrivateCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t nDigits, const 
     secure_zero_object(modQ);
     secure_zero_object(mP);
     secure_zero_object(mQ);
+    secure_zero_object(mQPlain);
     secure_zero_object(h);
     secure_zero_object(scratch);
     secure_zero_object(product);
     secure_zero_object(addend);
+    secure_zero_object(pq);
     return true;
 }
 
 }  // namespace corvane::engine
+
+#ifdef CORVANE_TEST_SEAMS
+namespace corvane::test_seams {
+
+namespace {
+thread_local CrtGlitch glitch = CrtGlitch::none;
+}
+
+CrtGlitch rsa_crt_glitch() { return glitch; }
+void set_rsa_crt_glitch(CrtGlitch g) { glitch = g; }
+
+}  // namespace corvane::test_seams
+#endif
