@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "key_checks.h"
 #include "modern_support.h"
 #include "secure_zero.h"
 
@@ -98,6 +99,8 @@ RsaPublicKey RsaPublicKey::fromHex(std::string_view modulus, std::string_view ex
 
 RsaPublicKey RsaPublicKey::fromRecord(const R_RSA_PUBLIC_KEY& record) {
     checkRecordBits(record.bits);
+    // The readers' checks: a usable modulus and exponent.
+    corvane::detail::throwIfError(corvane::detail::checkPublicFields(record.modulus, record.exponent));
     RsaPublicKey key;
     key.record_ = record;
     return key;
@@ -172,6 +175,9 @@ RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphra
 
 RsaPrivateKey RsaPrivateKey::fromRecord(const R_RSA_PRIVATE_KEY& record) {
     checkRecordBits(record.bits);
+    // The readers' checks: a key whose values do not fit together would sign
+    // wrongly, and a wrong CRT signature gives a prime away.
+    corvane::detail::throwIfError(corvane::detail::checkPrivateKey(record));
     RsaPrivateKey key;
     key.record_ = record;
     return key;

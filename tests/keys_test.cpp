@@ -299,16 +299,16 @@ TEST_F(KeyReaders, MalformedOrForeignInputIsRefused) {
     } cases[] = {
         {"empty", {}, ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
         {"text", bytesOf("not a key at all"), ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
-        {"PEM cut short", bytesOf(spki.substr(0, spki.size() / 2)), ErrorCode::keyUnreadable,
-         ErrorCode::keyUnreadable},
+        {"PEM cut short", bytesOf(spki.substr(0, spki.size() / 2)), ErrorCode::pemDamaged,
+         ErrorCode::pemDamaged},
         {"PEM of junk", bytesOf("-----BEGIN PUBLIC KEY-----\nbm90IGEga2V5\n-----END PUBLIC KEY-----\n"),
-         ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
+         ErrorCode::keyUnreadable, ErrorCode::notPrivateKey},
         {"DER cut short", Bytes(der.begin(), der.begin() + static_cast<std::ptrdiff_t>(der.size() / 2)),
          ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
-        {"public key as private", bytesOf(spki), ErrorCode::ok, ErrorCode::keyUnreadable},
-        {"EC key", fileBytes(ecKey), ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
-        {"EC certificate", fileBytes(ecCert), ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
-        {"88-bit modulus", tiny, ErrorCode::keyTooSmall, ErrorCode::keyUnreadable},
+        {"public key as private", bytesOf(spki), ErrorCode::ok, ErrorCode::notPrivateKey},
+        {"EC key", fileBytes(ecKey), ErrorCode::keyOtherAlgorithm, ErrorCode::keyOtherAlgorithm},
+        {"EC certificate", fileBytes(ecCert), ErrorCode::keyOtherAlgorithm, ErrorCode::notPrivateKey},
+        {"88-bit modulus", tiny, ErrorCode::keyTooSmall, ErrorCode::notPrivateKey},
     };
     for (const auto& c : cases) {
         R_RSA_PUBLIC_KEY pub;
