@@ -52,7 +52,8 @@ bool DerReader::readUnsigned(std::span<const std::uint8_t>& magnitude) noexcept 
     std::span<const std::uint8_t> contents;
     if (!read(der::kInteger, contents)) return false;
     if (contents.empty()) return fault_.set(ErrorCode::keyMalformed, "an INTEGER without contents");
-    if (contents.size() > 1 && ((contents[0] == 0 && contents[1] < 0x80) || (contents[0] == 0xFF && contents[1] >= 0x80)))
+    if (contents.size() > 1 &&
+        ((contents[0] == 0 && contents[1] < 0x80) || (contents[0] == 0xFF && contents[1] >= 0x80)))
         return fault_.set(ErrorCode::keyMalformed, "an INTEGER that is not minimal");
     if (contents[0] >= 0x80) return fault_.set(ErrorCode::keyMalformed, "a negative INTEGER");
     magnitude = contents[0] == 0 ? contents.subspan(1) : contents;

@@ -41,7 +41,8 @@ bool DerWriter::unsignedInteger(std::span<const std::uint8_t> magnitude) noexcep
 }
 
 bool DerWriter::smallInteger(std::uint32_t value) noexcept {
-    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(value >> 24),
+                                  static_cast<std::uint8_t>(value >> 16),
                                   static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
     return unsignedInteger(bytes);
 }
@@ -54,7 +55,8 @@ bool DerWriter::wrap(std::uint8_t tag, const DerWriter& inner) noexcept {
 bool DerWriter::bitString(const DerWriter& inner) noexcept {
     static constexpr std::uint8_t kNoUnusedBits[] = {0};
     if (!inner.ok_) ok_ = false;
-    return ok_ && header(der::kBitString, inner.bytes().size() + 1) && raw(kNoUnusedBits) && raw(inner.bytes());
+    return ok_ && header(der::kBitString, inner.bytes().size() + 1) && raw(kNoUnusedBits) &&
+           raw(inner.bytes());
 }
 
 }  // namespace corvane::detail

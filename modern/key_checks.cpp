@@ -90,13 +90,17 @@ ErrorCode checkPublicFields(std::span<const std::uint8_t, MAX_RSA_MODULUS_LEN> m
     if (significantBits(modulus) < kMinModulusBits)
         return refuse(ErrorCode::keyTooSmall, "the modulus has fewer than 96 bits", detail);
     if ((modulus.back() & 1) == 0) return refuse(ErrorCode::keyInvalid, "the modulus is even", detail);
-    if (significantBits(exponent) < 2) return refuse(ErrorCode::keyInvalid, "the public exponent is below 3", detail);
-    if ((exponent.back() & 1) == 0) return refuse(ErrorCode::keyInvalid, "the public exponent is even", detail);
+    const unsigned exponentBits = significantBits(exponent);
+    if (exponentBits == 0) return refuse(ErrorCode::keyInvalid, "the public exponent is zero", detail);
+    if (exponentBits == 1) return refuse(ErrorCode::keyInvalid, "the public exponent is 1", detail);
+    if ((exponent.back() & 1) == 0)
+        return refuse(ErrorCode::keyInvalid, "the public exponent is even", detail);
     return ErrorCode::ok;
 }
 
 ErrorCode checkPrivateRecord(const R_RSA_PRIVATE_KEY& key, const char** detail) noexcept {
-    if (ErrorCode e = checkPublicFields(key.modulus, key.publicExponent, detail); e != ErrorCode::ok) return e;
+    if (ErrorCode e = checkPublicFields(key.modulus, key.publicExponent, detail); e != ErrorCode::ok)
+        return e;
     const std::span<const std::uint8_t> secrets[] = {key.privateExponent,  key.prime[0],
                                                      key.prime[1],         key.primeExponent[0],
                                                      key.primeExponent[1], key.coefficient};
@@ -114,10 +118,10 @@ ErrorCode checkPrivateKey(const R_RSA_PRIVATE_KEY& key, const char** detail) noe
 
     BnCtxPtr ctx(BN_CTX_secure_new());
     BnPtr n = secretNumber(key.modulus), e = secretNumber(key.publicExponent),
-          d = secretNumber(key.privateExponent), p = secretNumber(key.prime[0]), q = secretNumber(key.prime[1]),
-          dP = secretNumber(key.primeExponent[0]), dQ = secretNumber(key.primeExponent[1]),
-          qInv = secretNumber(key.coefficient), t = secretNumber({}), u = secretNumber({}),
-          p1 = secretNumber({}), q1 = secretNumber({});
+          d = secretNumber(key.privateExponent), p = secretNumber(key.prime[0]),
+          q = secretNumber(key.prime[1]), dP = secretNumber(key.primeExponent[0]),
+          dQ = secretNumber(key.primeExponent[1]), qInv = secretNumber(key.coefficient), t = secretNumber({}),
+          u = secretNumber({}), p1 = secretNumber({}), q1 = secretNumber({});
     if (!ctx || !n || !e || !d || !p || !q || !dP || !dQ || !qInv || !t || !u || !p1 || !q1)
         return ErrorCode::outOfMemory;
     BN_CTX* c = ctx.get();
@@ -133,11 +137,14 @@ ErrorCode checkPrivateKey(const R_RSA_PRIVATE_KEY& key, const char** detail) noe
     if (!BN_mod(t.get(), d.get(), q1.get(), c)) return ErrorCode::outOfMemory;
     if (BN_cmp(t.get(), dQ.get()) != 0) return inconsistent("dQ is not d mod (q - 1)");
     if (BN_cmp(qInv.get(), p.get()) >= 0 || !BN_mod_mul(t.get(), q.get(), qInv.get(), p.get(), c))
-        return BN_cmp(qInv.get(), p.get()) >= 0 ? inconsistent("qInv is not below p") : ErrorCode::outOfMemory;
+        return BN_cmp(qInv.get(), p.get()) >= 0 ? inconsistent("qInv is not below p")
+                                                : ErrorCode::outOfMemory;
     if (!BN_is_one(t.get())) return inconsistent("q * qInv is not 1 mod p");
-    if (!BN_mod_mul(t.get(), e.get(), dP.get(), p1.get(), c) || !BN_mod_mul(u.get(), e.get(), dQ.get(), q1.get(), c))
+    if (!BN_mod_mul(t.get(), e.get(), dP.get(), p1.get(), c) ||
+        !BN_mod_mul(u.get(), e.get(), dQ.get(), q1.get(), c))
         return ErrorCode::outOfMemory;
-    if (!BN_is_one(t.get()) || !BN_is_one(u.get())) return inconsistent("e * d is not 1 modulo p - 1 and q - 1");
+    if (!BN_is_one(t.get()) || !BN_is_one(u.get()))
+        return inconsistent("e * d is not 1 modulo p - 1 and q - 1");
     for (const BIGNUM* prime : {p.get(), q.get()}) {
         int verdict = probablyPrime(prime, c);
         if (verdict < 0) return ErrorCode::outOfMemory;

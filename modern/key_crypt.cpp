@@ -65,8 +65,8 @@ ErrorCode runCipher(const EVP_CIPHER* cipher, const unsigned char* key, std::spa
     int first = 0;
     int last = 0;
     if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, iv.data(), encrypt ? 1 : 0) != 1 ||
-        EVP_CipherUpdate(ctx.get(), out.mutableBytes().data(), &first, in.data(), static_cast<int>(in.size())) !=
-            1)
+        EVP_CipherUpdate(ctx.get(), out.mutableBytes().data(), &first, in.data(),
+                         static_cast<int>(in.size())) != 1)
         return ErrorCode::outOfMemory;
     if (EVP_CipherFinal_ex(ctx.get(), out.mutableBytes().data() + first, &last) != 1) {
         out.resize(0);
@@ -91,10 +91,11 @@ int hexValue(char c) noexcept {
 
 // The key EVP_BytesToKey derives with MD5 from the passphrase and the IV's
 // first eight bytes (one round), as the traditional PEM encryption does.
-bool traditionalKey(const EVP_CIPHER* cipher, std::span<const std::uint8_t> iv, std::span<const char> passphrase,
-                    KeyBytes& key) noexcept {
+bool traditionalKey(const EVP_CIPHER* cipher, std::span<const std::uint8_t> iv,
+                    std::span<const char> passphrase, KeyBytes& key) noexcept {
     if (iv.size() < 8 || passphrase.size() > static_cast<std::size_t>(INT_MAX)) return false;
-    return EVP_BytesToKey(cipher, EVP_md5(), iv.data(), reinterpret_cast<const unsigned char*>(passphrase.data()),
+    return EVP_BytesToKey(cipher, EVP_md5(), iv.data(),
+                          reinterpret_cast<const unsigned char*>(passphrase.data()),
                           static_cast<int>(passphrase.size()), 1, key.bytes, nullptr) > 0;
 }
 
@@ -109,11 +110,13 @@ bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, Pbes2Paramet
     if (!object.enter(info) || !info.enter(algorithm) || !algorithm.read(der::kOid, identifier)) return false;
     if (!sameBytes(identifier, kPbes2))
         return fault.set(ErrorCode::keyUnreadable, "an encryption scheme other than PBES2");
-    if (!algorithm.enter(pbes2) || !algorithm.finish() || !pbes2.enter(kdf) || !kdf.read(der::kOid, identifier))
+    if (!algorithm.enter(pbes2) || !algorithm.finish() || !pbes2.enter(kdf) ||
+        !kdf.read(der::kOid, identifier))
         return false;
     if (!sameBytes(identifier, kPbkdf2))
         return fault.set(ErrorCode::keyUnreadable, "a key derivation other than PBKDF2");
-    if (!kdf.enter(kdfParameters) || !kdf.finish() || !kdfParameters.read(der::kOctetString, parameters.salt) ||
+    if (!kdf.enter(kdfParameters) || !kdf.finish() ||
+        !kdfParameters.read(der::kOctetString, parameters.salt) ||
         !kdfParameters.readSmall(parameters.iterations))
         return false;
     if (parameters.iterations == 0 || parameters.iterations > kMaxPbkdf2Iterations)
@@ -131,7 +134,8 @@ bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, Pbes2Paramet
         if (!prf.atEnd() && !prf.readNull()) return false;
         if (!prf.finish()) return false;
     }
-    if (!kdfParameters.finish() || !pbes2.enter(scheme) || !pbes2.finish() || !scheme.read(der::kOid, identifier))
+    if (!kdfParameters.finish() || !pbes2.enter(scheme) || !pbes2.finish() ||
+        !scheme.read(der::kOid, identifier))
         return false;
     parameters.cipher = cipherByOid(identifier);
     if (parameters.cipher < 0) return fault.set(ErrorCode::keyUnreadable, "an unknown cipher");
@@ -146,8 +150,8 @@ bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, Pbes2Paramet
     return true;
 }
 
-ErrorCode decryptPbes2(const Pbes2Parameters& parameters, std::span<const char> passphrase, SecretBuffer& plain,
-                       const char*& detail) noexcept {
+ErrorCode decryptPbes2(const Pbes2Parameters& parameters, std::span<const char> passphrase,
+                       SecretBuffer& plain, const char*& detail) noexcept {
     const EVP_CIPHER* cipher = kCiphers[parameters.cipher].cipher();
     KeyBytes key;
     int keyLength = EVP_CIPHER_get_key_length(cipher);
@@ -167,7 +171,8 @@ bool isTraditionallyEncrypted(const PemBlock& block) noexcept {
 }
 
 ErrorCode decryptTraditional(const PemBlock& block, std::span<const std::uint8_t> encrypted,
-                             std::span<const char> passphrase, SecretBuffer& plain, const char*& detail) noexcept {
+                             std::span<const char> passphrase, SecretBuffer& plain,
+                             const char*& detail) noexcept {
     std::string_view info = pemHeader(block, "DEK-Info");
     std::size_t comma = info.find(',');
     const CipherChoice* choice = nullptr;
@@ -212,8 +217,8 @@ bool encryptPbes2(std::span<const std::uint8_t> privateKeyInfo, std::string_view
     if (RAND_bytes(salt, sizeof salt) != 1 || RAND_bytes(iv, sizeof iv) != 1 ||
         passphrase.size() > static_cast<std::size_t>(INT_MAX) ||
         PKCS5_PBKDF2_HMAC(passphrase.data(), static_cast<int>(passphrase.size()), salt, sizeof salt,
-                          static_cast<int>(kIterations), kPrfs[kSha256].digest(), EVP_CIPHER_get_key_length(cipher),
-                          key.bytes) != 1 ||
+                          static_cast<int>(kIterations), kPrfs[kSha256].digest(),
+                          EVP_CIPHER_get_key_length(cipher), key.bytes) != 1 ||
         runCipher(cipher, key.bytes, iv, true, privateKeyInfo, encrypted) != ErrorCode::ok)
         return false;
     static constexpr std::uint8_t kNone[1] = {};

@@ -155,8 +155,10 @@ Verdict checkDecrypted(ErrorCode decrypted, const char* why, const SecretBuffer&
                        Object& object) noexcept {
     if (decrypted != ErrorCode::ok) return {decrypted, why};
     DerFault fault;
-    if (detail::derKindOf(plain.bytes(), fault) != expected)
-        return {ErrorCode::wrongPassphrase, "the decrypted bytes are no key"};
+    DerKind kind = detail::derKindOf(plain.bytes(), fault);
+    // A recognisable SEQUENCE that breaks a rule is reported as such.
+    if (kind == DerKind::unknown && fault.code == ErrorCode::keyMalformed) return fromFault(fault);
+    if (kind != expected) return {ErrorCode::wrongPassphrase, "the decrypted bytes are no key"};
     object.der = plain.bytes();
     object.kind = expected;
     return {};
@@ -171,7 +173,8 @@ Verdict privateValuesOf(Object& object, PassphraseSource& passphrase, SecretBuff
         if (text.empty()) return {ErrorCode::keyEncrypted, "the key is encrypted"};
         const char* why = nullptr;
         ErrorCode decrypted = detail::decryptTraditional(object.block, object.der, text, plain, why);
-        if (Verdict v = checkDecrypted(decrypted, why, plain, object.kind, object); v.code != ErrorCode::ok) return v;
+        if (Verdict v = checkDecrypted(decrypted, why, plain, object.kind, object); v.code != ErrorCode::ok)
+            return v;
     } else if (object.kind == DerKind::encryptedPrivateKeyInfo) {
         DerFault fault;
         detail::Pbes2Parameters parameters;
@@ -234,7 +237,8 @@ ErrorCode recomputeCoefficient(R_RSA_PRIVATE_KEY& key) noexcept {
         return ErrorCode::outOfMemory;
     BN_set_flags(p.get(), BN_FLG_CONSTTIME);
     BN_set_flags(q.get(), BN_FLG_CONSTTIME);
-    if (BN_mod_inverse(inverse.get(), q.get(), p.get(), ctx.get()) == nullptr) return ErrorCode::keyInconsistent;
+    if (BN_mod_inverse(inverse.get(), q.get(), p.get(), ctx.get()) == nullptr)
+        return ErrorCode::keyInconsistent;
     if (BN_bn2binpad(inverse.get(), key.coefficient, MAX_RSA_PRIME_LEN) != MAX_RSA_PRIME_LEN)
         return ErrorCode::outOfMemory;
     return ErrorCode::ok;
@@ -245,7 +249,8 @@ Verdict privateRecordOf(const PrivateValues& values, R_RSA_PRIVATE_KEY& key, Key
     // The larger prime goes first; the coefficient then is recomputed.
     const bool swap = smaller(values.p, values.q);
     bool fits = putValue(values.n, key.modulus) && putValue(values.e, key.publicExponent) &&
-                putValue(values.d, key.privateExponent) && putValue(swap ? values.q : values.p, key.prime[0]) &&
+                putValue(values.d, key.privateExponent) &&
+                putValue(swap ? values.q : values.p, key.prime[0]) &&
                 putValue(swap ? values.p : values.q, key.prime[1]) &&
                 putValue(swap ? values.dQ : values.dP, key.primeExponent[0]) &&
                 putValue(swap ? values.dP : values.dQ, key.primeExponent[1]) &&
@@ -271,7 +276,8 @@ Verdict certificateValues(const Object& object, SecretBuffer& spki, PublicValues
     if (object.der.size() > static_cast<std::size_t>(LONG_MAX)) return {ErrorCode::keyUnreadable, nullptr};
     const unsigned char* at = object.der.data();
     long length = static_cast<long>(object.der.size());
-    detail::X509Ptr cert(object.trusted ? d2i_X509_AUX(nullptr, &at, length) : d2i_X509(nullptr, &at, length));
+    detail::X509Ptr cert(object.trusted ? d2i_X509_AUX(nullptr, &at, length)
+                                        : d2i_X509(nullptr, &at, length));
     if (!cert) return {ErrorCode::keyUnreadable, "not an X.509 certificate"};
     if (at != object.der.data() + object.der.size())
         return {ErrorCode::keyMalformed, "bytes after the DER object"};
@@ -316,7 +322,8 @@ KeyStatus readFile(const char* path, Record& key, const KeyPassphrase& passphras
     return read(file.bytes(), key, passphrase);
 }
 
-Verdict readPrivate(Bytes encoded, const KeyPassphrase& passphrase, R_RSA_PRIVATE_KEY& key, KeyStatus& status) {
+Verdict readPrivate(Bytes encoded, const KeyPassphrase& passphrase, R_RSA_PRIVATE_KEY& key,
+                    KeyStatus& status) {
     secure_zero_object(key);
     SecretBuffer decoded, plain;
     Object object;

@@ -52,7 +52,8 @@ DerKind derKindOf(Bytes der, DerFault& fault) noexcept {
     }
     if (tags[0] == der::kInteger) {
         if (tags[1] == der::kSequence) return DerKind::privateKeyInfo;
-        if (count == 2 && tags[1] == der::kInteger) return DerKind::rsaPublicKey;
+        // Exactly two INTEGERs; a scan cut short by a fault may have missed more.
+        if (count == 2 && !scratch && tags[1] == der::kInteger) return DerKind::rsaPublicKey;
         if (tags[1] == der::kOctetString) return DerKind::otherPrivateKey;
         return DerKind::rsaPrivateKey;
     }
@@ -72,8 +73,8 @@ bool readRsaPrivateKey(Bytes der, PrivateValues& values, DerFault& fault) noexce
     if (!object.enter(key) || !key.readSmall(version)) return false;
     if (version == 1) return fault.set(ErrorCode::multiPrimeKey, "the key has more than two primes");
     if (version != 0) return fault.set(ErrorCode::keyMalformed, "an unknown version");
-    Bytes* const fields[] = {&values.n, &values.e, &values.d, &values.p, &values.q, &values.dP, &values.dQ,
-                             &values.qInv};
+    Bytes* const fields[] = {&values.n, &values.e,  &values.d,  &values.p,
+                             &values.q, &values.dP, &values.dQ, &values.qInv};
     for (Bytes* field : fields)
         if (!key.readUnsigned(*field)) return false;
     return key.finish() && object.finish();
@@ -107,8 +108,8 @@ bool readSubjectPublicKeyInfo(Bytes der, PublicValues& values, DerFault& fault) 
     DerReader object(der, fault);
     DerReader info(Bytes(), fault);
     Bytes bits;
-    if (!object.enter(info) || !readRsaAlgorithm(info) || !info.read(der::kBitString, bits) || !info.finish() ||
-        !object.finish())
+    if (!object.enter(info) || !readRsaAlgorithm(info) || !info.read(der::kBitString, bits) ||
+        !info.finish() || !object.finish())
         return false;
     if (bits.empty() || bits[0] != 0)
         return fault.set(ErrorCode::keyMalformed, "a BIT STRING with unused bits");
@@ -118,7 +119,7 @@ bool readSubjectPublicKeyInfo(Bytes der, PublicValues& values, DerFault& fault) 
 bool writeRsaPrivateKey(const R_RSA_PRIVATE_KEY& key, DerWriter& out) noexcept {
     DerWriter fields;
     fields.smallInteger(0);
-    const Bytes values[] = {key.modulus,  key.publicExponent,  key.privateExponent,  key.prime[0],
+    const Bytes values[] = {key.modulus,  key.publicExponent,   key.privateExponent,  key.prime[0],
                             key.prime[1], key.primeExponent[0], key.primeExponent[1], key.coefficient};
     for (Bytes value : values) fields.unsignedInteger(value);
     return out.wrap(der::kSequence, fields);

@@ -32,8 +32,9 @@ std::error_code runWrite(Write write) noexcept {
 // The public key's DER in the format, after the readers' checks.
 ErrorCode publicDer(const R_RSA_PUBLIC_KEY& key, RsaKeyFormat format, DerWriter& der) noexcept {
     if (ErrorCode e = detail::checkPublicFields(key.modulus, key.exponent); e != ErrorCode::ok) return e;
-    bool written = format == RsaKeyFormat::pkcs1 ? detail::writeRsaPublicKey(key.modulus, key.exponent, der)
-                                                 : detail::writeSubjectPublicKeyInfo(key.modulus, key.exponent, der);
+    bool written = format == RsaKeyFormat::pkcs1
+                       ? detail::writeRsaPublicKey(key.modulus, key.exponent, der)
+                       : detail::writeSubjectPublicKeyInfo(key.modulus, key.exponent, der);
     return written ? ErrorCode::ok : ErrorCode::outOfMemory;
 }
 
@@ -54,7 +55,8 @@ void assignBytes(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>&
 
 }  // namespace
 
-std::error_code rsaPublicKeyToPem(const R_RSA_PUBLIC_KEY& key, std::string& pem, RsaKeyFormat format) noexcept {
+std::error_code rsaPublicKeyToPem(const R_RSA_PUBLIC_KEY& key, std::string& pem,
+                                  RsaKeyFormat format) noexcept {
     return runWrite([&]() -> std::error_code {
         DerWriter der;
         if (ErrorCode e = publicDer(key, format, der); e != ErrorCode::ok) return e;
@@ -79,7 +81,8 @@ std::error_code rsaPrivateKeyToPem(const R_RSA_PRIVATE_KEY& key, std::string& pe
         DerWriter der;
         if (ErrorCode e = privateDer(key, format, der); e != ErrorCode::ok) return e;
         if (passphrase.empty()) {
-            pem = detail::pemOf(format == RsaKeyFormat::pkcs1 ? "RSA PRIVATE KEY" : "PRIVATE KEY", der.bytes());
+            pem =
+                detail::pemOf(format == RsaKeyFormat::pkcs1 ? "RSA PRIVATE KEY" : "PRIVATE KEY", der.bytes());
             return {};
         }
         if (format == RsaKeyFormat::pkcs1) {

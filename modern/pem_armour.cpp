@@ -66,7 +66,8 @@ PemScan nextPemBlock(std::string_view& rest, PemBlock& block) noexcept {
             std::string_view before = scan;
             std::string_view line = takeLine(scan);
             if (line.empty()) {
-                block.headers = afterBegin.substr(0, static_cast<std::size_t>(before.data() - afterBegin.data()));
+                block.headers =
+                    afterBegin.substr(0, static_cast<std::size_t>(before.data() - afterBegin.data()));
                 rest = scan;
                 break;
             }
@@ -133,7 +134,8 @@ std::string pemOf(std::string_view label, std::span<const std::uint8_t> der, std
     char chunk[kLine + 1];
     for (std::size_t at = 0; at < der.size(); at += kLine / 4 * 3) {
         std::size_t take = std::min(der.size() - at, kLine / 4 * 3);
-        NSUInteger written = Coder::baseEncode(der.data() + at, take, chunk, sizeof chunk, Coder::encodeChars(false), true);
+        NSUInteger written =
+            Coder::baseEncode(der.data() + at, take, chunk, sizeof chunk, Coder::encodeChars(false), true);
         pem.append(chunk, written).push_back('\n');
     }
     secure_zero(chunk, sizeof chunk);
