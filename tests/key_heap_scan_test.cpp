@@ -190,12 +190,18 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
     // libcrypto are each found.
     for (auto& h : g_hits) h = 0;
     g_armed = true;
-    { Bytes copy(pkcs1.begin(), pkcs1.end()); }
-    void* sslCopy = OPENSSL_memdup(pkcs8.data(), pkcs8.size());
-    OPENSSL_free(sslCopy);
+    {
+        Bytes copy(pkcs1.begin(), pkcs1.end());
+        // Kept observable, so that the compiler cannot drop the block.
+        ::testing::Test::RecordProperty("copy", copy[copy.size() / 2]);
+    }
     g_armed = false;
-    ASSERT_EQ(g_hits[0], 2);  // the PKCS #8 DER holds the PKCS #1 DER
-    ASSERT_EQ(g_hits[1], 1);
+    ASSERT_GE(g_hits[0], 1);
+    g_hits[1] = 0;
+    g_armed = true;
+    OPENSSL_free(OPENSSL_memdup(pkcs8.data(), pkcs8.size()));
+    g_armed = false;
+    ASSERT_GE(g_hits[1], 1);
 
     int hits = 0;
     int steps = 0;
