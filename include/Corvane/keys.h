@@ -40,7 +40,12 @@
 // Results: every function is noexcept and reports through a std::error_code
 // of corvane::errorCategory() (ErrorCode values from 0x0501, or
 // outOfMemory), or of std::generic_category() for a file that cannot be
-// read. On failure the output record is left all zero.
+// read. On failure the output record is left all zero. Besides the size and
+// passphrase codes: keyInconsistent (private values that do not fit
+// together), keyMalformed (DER that breaks the rules), pemDamaged (truncated
+// or damaged armour or Base64), keyOtherAlgorithm (an EC, DSA, Ed25519 ...
+// key), notPrivateKey (a public key or a certificate given to a private
+// reader), keyInvalid (even modulus, exponent even or below 3).
 //
 // Secrets: the private record is the caller's to wipe (secure_zero or
 // RsaPrivateKey of <Corvane/corvane.hpp>, which does it). Every buffer the
