@@ -451,4 +451,63 @@ TEST(CliStreams, PeakMemoryStaysUnderTheBoundOnLargeInputs) {
     EXPECT_TRUE(readTextFile(dir.file("opened")) == data.substr(0, std::size_t{16} << 20));
 }
 
+// --progress on md5, base64 and des3: the output is that of the run
+// without it, standard error ends with one final line that counts every
+// byte read, and without the option nothing is written there.
+TEST(CliStreams, ProgressEndsWithAFinalLineAndLeavesTheOutputAlone) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    Rng rng(0x9e);
+    const std::string data = randomText(rng, 300000);
+    const std::string input = dir.write("input", data);
+    const std::string encoded = dir.write("encoded", corvane({"base64", input}).out);
+    const std::string key = "--key-hex=00112233445566778899aabbccddeeff0011223344556677";
+    const std::string iv = "--iv-hex=0102030405060708";
+    struct Case {
+        std::vector<std::string> args;
+        std::string in;
+        std::string finalLine;  // what the last line starts with
+    };
+    const std::string ofFile = input + ": " + std::to_string(data.size()) + " bytes in ";
+    const std::vector<Case> cases = {
+        {{"md5", input}, "", ofFile},
+        {{"md5", "-c", dir.write("list", corvane({"md5", input}).out)}, "", ofFile},
+        {{"md5"}, data, "standard input: " + std::to_string(data.size()) + " bytes in "},
+        {{"base64", input}, "", ofFile},
+        {{"base64", "-d", encoded}, "", encoded + ": " + std::to_string(readTextFile(encoded).size()) + " bytes in "},
+        {{"des3", "encrypt", key, iv, "--raw", input}, "", ofFile},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(describe(c.args));
+        RunResult plain = corvane(c.args, c.in);
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin() + (args[0] == "des3" ? 2 : 1), "--progress");
+        RunResult shown = corvane(args, c.in);
+        EXPECT_EQ(plain.exitStatus, 0);
+        EXPECT_EQ(shown.exitStatus, 0);
+        EXPECT_EQ(plain.err, "");
+        EXPECT_TRUE(shown.out == plain.out);
+        ASSERT_FALSE(shown.err.empty());
+        EXPECT_EQ(shown.err.back(), '\n');
+        EXPECT_EQ(std::count(shown.err.begin(), shown.err.end(), '\n'), 1);
+        std::string last = shown.err.substr(shown.err.rfind('\r') + 1);
+        EXPECT_EQ(last.rfind(c.finalLine, 0), 0u) << last;
+    }
+}
+
+// A slow input is shown while it is read: the line is redrawn in place
+// before the final one.
+TEST(CliStreams, ProgressIsRedrawnWhileASlowInputIsRead) {
+    REQUIRE_TOOL();
+    ScopedEnvironment environment;
+    environment.set("CORVANE_TOOL_CHUNK_SIZE", "1000");
+    RunResult r = runProgram(
+        {"sh", "-c", "(head -c 1000 /dev/zero; sleep 0.6; head -c 1000 /dev/zero) | \"$0\" base64 --progress",
+         kTool});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(2664, 'A') + "AAA=\n");
+    EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\r'), 2) << r.err;
+    EXPECT_NE(r.err.find("\rstandard input: 2000 bytes in "), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -145,9 +145,10 @@ TEST(CliUsage, TopLevelHelpAndVersion) {
         for (const char* command : {"md5", "base64", "rsa", "des3", "demo", "version", "--version"})
             EXPECT_NE(r.out.find(command), std::string::npos) << help << " does not mention " << command;
     }
+    // The tool's version, then the library's number and string.
     RunResult version = corvane({"--version"});
     EXPECT_EQ(version.exitStatus, 0);
-    EXPECT_EQ(version.out, corvane({"version"}).out);
+    EXPECT_EQ(version.out, "corvane 1.0.0\nCorvane 1.0 (PROGRAM:Corvane  PROJECT:Corvane-1)\n");
     EXPECT_EQ(version.err, "");
 }
 
@@ -224,7 +225,8 @@ TEST(CliUsage, ManualAndCompletionCoverEveryOption) {
     EXPECT_EQ(complete("corvane rsa ke"), "key keygen\n");
     EXPECT_EQ(complete("corvane des3 encrypt --iv-hex-"), "--iv-hex-file --iv-hex-env\n");
     EXPECT_EQ(complete("corvane rsa keygen --bits 5"), "512\n");
-    EXPECT_EQ(complete("corvane md5 --st"), "--status\n");
+    EXPECT_EQ(complete("corvane md5 --st"), "--status --strict\n");
+    EXPECT_EQ(complete("corvane md5 --ig"), "--ignore-missing\n");
 #endif
 }
 
@@ -342,6 +344,78 @@ TEST(CliMd5, CheckAgreesWithMd5sum) {
             EXPECT_EQ(unprefix(r.err, "corvane: md5: "), unprefix(expected.err, "md5sum: "));
         }
     }
+}
+
+// --tag, -z and the check options beside md5sum's on a table of lists:
+// the same standard output, the same diagnostics after the program's prefix
+// (list names quoted as md5sum quotes them), the same exit status.
+TEST(CliMd5, OptionsAgreeWithMd5sum) {
+    REQUIRE_TOOL();
+    TempDir dir;
+    std::string a = dir.write("a", "abc"), odd = dir.write("odd\nname", "odd");
+    const std::string abc = "900150983cd24fb0d6963f7d28e17f72", zeros(32, '0');
+    const std::string gnu = dir.write("gnu", abc + "  " + a + "\n");
+    const std::string tagged = dir.write("tagged", oracle({"md5sum", "--tag", a, odd}));
+    const std::string openssl = dir.write("openssl", oracle({"openssl", "dgst", "-md5", a}));
+    const std::string variants =
+        dir.write("variants", "MD5(" + a + ")=  " + abc + "\n" + "MD5 (" + a + ")  =" + abc + "\n" +
+                                  " MD5 (" + a + ") = " + abc + "\n" + "MD5  (" + a + ") = " + abc + "\n" +
+                                  "MD5 (" + a + ") = " + abc + " \n" + "SHA1 (" + a + ") = " + abc + "\n");
+    const std::string improper = dir.write("improper", abc + "  " + a + "\njunk\n   \n  # not a comment\n#comment\n");
+    const std::string missing = dir.write("missing", abc + "  " + dir.file("absent") + "\n");
+    const std::string someMissing =
+        dir.write("some missing", abc + "  " + a + "\n" + abc + "  " + dir.file("absent") + "\n");
+    const std::string mismatchAndMissing =
+        dir.write("mismatch", zeros + "  " + a + "\n" + abc + "  " + dir.file("absent") + "\n");
+    const std::string junk = dir.write("junk", "junk\n");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--tag", a, odd},
+        {"-z", a, odd},
+        {"--zero", "--tag", a, odd},
+        {"-c", tagged},
+        {"-c", openssl},
+        {"-c", "-w", variants},
+        {"-c", "-w", improper},
+        {"-c", "--warn", junk},
+        {"-c", "--strict", improper},
+        {"-c", "--strict", gnu},
+        {"-c", "--strict", "--status", improper},
+        {"-c", "--ignore-missing", missing},
+        {"-c", "--ignore-missing", someMissing},
+        {"-c", "--ignore-missing", mismatchAndMissing},
+        {"-c", "--ignore-missing", "--quiet", missing},
+        {"-c", "--ignore-missing", "--status", missing},
+        {"-c", "--ignore-missing", gnu, missing},
+        {"-c", "-w", "-"},
+    };
+    for (const auto& args : runs) {
+        std::vector<std::string> ours = {"md5"}, theirs = {"md5sum"};
+        ours.insert(ours.end(), args.begin(), args.end());
+        theirs.insert(theirs.end(), args.begin(), args.end());
+        const std::string in = readTextFile(improper);
+        RunResult r = corvane(ours, in), expected = runProgram(theirs, in);
+        SCOPED_TRACE(describe(theirs));
+        EXPECT_EQ(r.exitStatus, expected.exitStatus);
+        EXPECT_EQ(r.out, expected.out);
+        auto unprefix = [](std::string text, const std::string& prefix) {
+            for (std::size_t at = 0; (at = text.find(prefix, at)) != std::string::npos;) text.erase(at, prefix.size());
+            return text;
+        };
+        EXPECT_EQ(unprefix(r.err, "corvane: md5: "), unprefix(expected.err, "md5sum: "));
+    }
+}
+
+TEST(CliMd5, CheckOnlyOptionsAreUsageErrorsWithoutCheck) {
+    REQUIRE_TOOL();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"md5", "--strict"}, "--strict goes with -c"},
+        {{"md5", "-w"}, "--warn goes with -c"},
+        {{"md5", "--ignore-missing"}, "--ignore-missing goes with -c"},
+        {{"md5", "-c", "--tag"}, "--tag is meaningless when checking"},
+        {{"md5", "-c", "-z"}, "--zero is not supported when checking"},
+        {{"md5", "-c", "-w", "--quiet"}, "only one of --warn, --quiet and --status"},
+    };
+    for (const auto& [args, fragment] : cases) expectFailure(corvane(args), 2, fragment, describe(args));
 }
 
 // ---------------------------------------------------------------------------

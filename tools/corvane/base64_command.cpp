@@ -27,6 +27,7 @@ const char kHelp[] =
     "  --no-padding          with --web-safe: leave out the \"=\" padding when encoding\n"
     "                        (web-safe decoding accepts text with or without it; the\n"
     "                        standard alphabet is always padded)\n"
+    "  --progress            show the reading's progress on standard error\n"
     "\n"
     "Decoding skips whitespace anywhere: space, tab, line feed, carriage return,\n"
     "vertical tab, form feed, and the bytes 0xA0 and 0xFF. Input made only of\n"
@@ -54,13 +55,15 @@ int runBase64(const Args& args) {
     bool ignoreGarbage = false;
     bool webSafe = false;
     bool noPadding = false;
+    bool progress = false;
     std::optional<std::string> wrap;
     Options options("base64", kHelp);
     options.flag({"--decode", "-d"}, decode)
         .flag({"--ignore-garbage", "-i"}, ignoreGarbage)
         .value({"--wrap", "-w"}, wrap)
         .flag({"--web-safe"}, webSafe)
-        .flag({"--no-padding"}, noPadding);
+        .flag({"--no-padding"}, noPadding)
+        .flag({"--progress"}, progress);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     if (noPadding && !webSafe)
@@ -76,11 +79,11 @@ int runBase64(const Args& args) {
         Base64Decoder decoder(family, ignoreGarbage,
                               webSafe ? "input is not valid web-safe Base64" : "input is not valid Base64",
                               out);
-        pumpInput(options.positional(), decoder);
+        pumpInput(options.positional(), decoder, progress);
     } else {
         LineWrapper lines(columns, out);
         Base64Encoder encoder(family, !noPadding, lines);
-        pumpInput(options.positional(), encoder);
+        pumpInput(options.positional(), encoder, progress);
     }
     return kExitOk;
 }

@@ -1,11 +1,14 @@
 #include "chunked_io.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -32,16 +35,20 @@ std::size_t chunkSizeFromEnvironment() {
     return size;
 }
 
+std::FILE* openInput(const std::string& path) {
+    errno = 0;
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) failure(inputName(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+    return file;
+}
+
 // The input file, closed (unless it is standard input) when done.
 class InputFile {
 public:
-    explicit InputFile(const std::string& path) : name_(path == "-" ? "standard input" : path) {
-        errno = 0;
-        file_ = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-        if (file_ == nullptr) failWith(errno);
-    }
+    InputFile(const std::string& path, bool progress)
+        : name_(inputName(path)), file_(openInput(path)), reader_(file_, name_, progress) {}
     ~InputFile() {
-        if (file_ != nullptr && file_ != stdin) std::fclose(file_);
+        if (file_ != stdin) std::fclose(file_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -49,19 +56,46 @@ public:
     // Fills buffer as far as the input goes; 0 at its end.
     std::size_t read(std::span<std::uint8_t> buffer) {
         errno = 0;
-        std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file_);
-        if (n < buffer.size() && std::ferror(file_)) failWith(errno);
+        std::size_t n = reader_.read(buffer);
+        if (n < buffer.size() && std::ferror(file_)) {
+            int cause = errno;
+            failure(name_ + ": " + (cause != 0 ? std::strerror(cause) : "read error"));
+        }
         return n;
     }
+    void finish() { reader_.finish(); }
 
 private:
-    [[noreturn]] void failWith(int cause) {
-        failure(name_ + ": " + (cause != 0 ? std::strerror(cause) : "read error"));
-    }
-
     std::string name_;
-    std::FILE* file_ = nullptr;
+    std::FILE* file_;
+    CountingReader reader_;
 };
+
+// Sizes as people read them: bytes, then KiB, MiB, GiB with one decimal.
+std::string humanSize(double bytes) {
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    std::size_t unit = 0;
+    while (bytes >= 1024 && unit + 1 < std::size(units)) {
+        bytes /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+std::string clockTime(double seconds) {
+    auto whole = static_cast<unsigned long long>(seconds + 0.5);
+    char text[32];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
+    return text;
+}
+
+// Redraws are this far apart at least.
+constexpr std::chrono::milliseconds kRedrawInterval{250};
 
 }  // namespace
 
@@ -139,13 +173,66 @@ void StdoutSink::finish() {
     waitForWriter(lock);
 }
 
+CountingReader::CountingReader(std::FILE* file, std::string name, bool progress)
+    : file_(file), name_(std::move(name)), progress_(progress) {
+    struct stat info {};
+    if (progress_ && ::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode))
+        total_ = static_cast<std::uint64_t>(info.st_size);
+    start_ = lastDraw_ = std::chrono::steady_clock::now();
+}
+
+CountingReader::~CountingReader() {
+    if (drawnWidth_ > 0) std::fputc('\n', stderr);
+}
+
+std::size_t CountingReader::read(std::span<std::uint8_t> buffer) {
+    std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file_);
+    count_ += n;
+    if (progress_ && std::chrono::steady_clock::now() - lastDraw_ >= kRedrawInterval) draw(false);
+    return n;
+}
+
+void CountingReader::finish() {
+    if (!progress_) return;
+    draw(true);
+    progress_ = false;
+}
+
+void CountingReader::draw(bool final) {
+    auto now = std::chrono::steady_clock::now();
+    lastDraw_ = now;
+    double seconds = std::chrono::duration<double>(now - start_).count();
+    double rate = seconds > 0 ? static_cast<double>(count_) / seconds : 0;
+    std::string line = name_ + ": ";
+    if (final) {
+        char elapsed[32];
+        std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
+        line += std::to_string(count_) + " bytes in " + elapsed;
+    } else {
+        line += humanSize(static_cast<double>(count_));
+        if (total_ && *total_ >= count_) {
+            line += " of " + humanSize(static_cast<double>(*total_));
+            if (*total_ > 0) line += " (" + std::to_string(count_ * 100 / *total_) + "%)";
+        }
+    }
+    if (rate > 0) line += ", " + humanSize(rate) + "/s";
+    if (!final && total_ && *total_ >= count_ && rate > 0)
+        line += ", " + clockTime(static_cast<double>(*total_ - count_) / rate) + " left";
+    // Blanks over what is left of a longer earlier line.
+    std::size_t width = line.size();
+    if (width < drawnWidth_) line.append(drawnWidth_ - width, ' ');
+    std::fprintf(stderr, "\r%s%s", line.c_str(), final ? "\n" : "");
+    std::fflush(stderr);
+    drawnWidth_ = final ? 0 : width;
+}
+
 std::size_t chunkSize() {
     static const std::size_t size = chunkSizeFromEnvironment();
     return size;
 }
 
-void pumpInput(const std::vector<std::string>& files, ByteSink& sink) {
-    InputFile input(files.empty() ? "-" : files.front());
+void pumpInput(const std::vector<std::string>& files, ByteSink& sink, bool progress) {
+    InputFile input(files.empty() ? "-" : files.front(), progress);
     std::vector<std::uint8_t> buffer(chunkSize());
     struct Wipe {
         std::vector<std::uint8_t>& buffer;
@@ -153,6 +240,7 @@ void pumpInput(const std::vector<std::string>& files, ByteSink& sink) {
     } wipe{buffer};
     while (std::size_t n = input.read(buffer)) sink.write(std::span(buffer).first(n));
     sink.finish();
+    input.finish();
 }
 
 }  // namespace corvane::tool

@@ -6,11 +6,14 @@
 #ifndef CORVANE_TOOL_CHUNKED_IO_H
 #define CORVANE_TOOL_CHUNKED_IO_H
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -78,6 +81,40 @@ private:
     Bytes bytes_;
 };
 
+// A stream read in pieces that counts the bytes it hands out and, when
+// asked, shows the progress on standard error: bytes done, of how many when
+// the input is a regular file, the rate and the time left. The line is
+// redrawn in place (a carriage return before it) at most four times a
+// second; finish() writes the final line, with its line feed. The file
+// stays the caller's.
+class CountingReader {
+public:
+    CountingReader(std::FILE* file, std::string name, bool progress);
+    // Ends a progress line left open by a failure, so that the message that
+    // follows starts a line of its own.
+    ~CountingReader();
+    CountingReader(const CountingReader&) = delete;
+    CountingReader& operator=(const CountingReader&) = delete;
+
+    // fread into buffer: the bytes read (fewer only at the end or on an
+    // error; std::ferror tells which).
+    std::size_t read(std::span<std::uint8_t> buffer);
+    // The final progress line (nothing without progress).
+    void finish();
+    std::uint64_t count() const { return count_; }
+
+private:
+    void draw(bool final);
+
+    std::FILE* file_;
+    std::string name_;
+    bool progress_;
+    std::optional<std::uint64_t> total_;
+    std::uint64_t count_ = 0;
+    std::chrono::steady_clock::time_point start_, lastDraw_;
+    std::size_t drawnWidth_ = 0;  // of the line now on the terminal, 0 for none
+};
+
 // The size of the pieces read: 1 MiB. The environment variable
 // CORVANE_TOOL_CHUNK_SIZE (a byte count, 1 or more) sets another size; it
 // exists so that tests can put a piece boundary at every offset.
@@ -87,8 +124,9 @@ std::size_t chunkSize();
 // in pieces of chunkSize() bytes, hands each to sink, then calls
 // sink.finish(). A file that cannot be opened or read is a failure (exit
 // status 1) naming it and the cause. The read buffer is wiped afterwards:
-// it may have held plaintext.
-void pumpInput(const std::vector<std::string>& files, ByteSink& sink);
+// it may have held plaintext. progress shows the reading's progress (see
+// CountingReader).
+void pumpInput(const std::vector<std::string>& files, ByteSink& sink, bool progress = false);
 
 }  // namespace corvane::tool
 

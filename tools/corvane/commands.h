@@ -22,6 +22,9 @@ int runRsa(const Args& args);
 int runDes3(const Args& args);
 int runDemo(const Args& args);
 int runVersion(const Args& args);
+// corvane --version: "corvane <the tool's version>", then the library's
+// version number and string on one line.
+int runToolVersion();
 
 }  // namespace corvane::tool
 

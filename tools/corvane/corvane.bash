@@ -5,8 +5,8 @@
 _corvane_options() {
     # The options of a command (and action), one per word.
     case "$1 $2" in
-        "md5 "*) echo "-c --check --quiet --status -h --help" ;;
-        "base64 "*) echo "-d --decode -i --ignore-garbage -w --wrap --web-safe --no-padding -h --help" ;;
+        "md5 "*) echo "-c --check --quiet --status -w --warn --strict --ignore-missing --tag -z --zero --progress -h --help" ;;
+        "base64 "*) echo "-d --decode -i --ignore-garbage -w --wrap --web-safe --no-padding --progress -h --help" ;;
         "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --passphrase-file --passphrase-env -h --help" ;;
         "rsa decrypt") echo "--key --raw --passphrase-file --passphrase-env -h --help" ;;
         "rsa sign") echo "--key --message --raw --passphrase-file --passphrase-env -h --help" ;;
@@ -15,7 +15,7 @@ _corvane_options() {
         "rsa keygen") echo "--bits --out --force --passphrase-file --passphrase-env -h --help" ;;
         "des3 encrypt" | "des3 decrypt")
             echo "--key --key-hex --key-file --key-hex-file --key-env --key-hex-env" \
-                "--iv --iv-hex --iv-file --iv-hex-file --iv-env --iv-hex-env --raw -q --quiet -h --help"
+                "--iv --iv-hex --iv-file --iv-hex-file --iv-env --iv-hex-env --raw -q --quiet --progress -h --help"
             ;;
         *) echo "-h --help" ;;
     esac

@@ -45,6 +45,7 @@ const char kHelp[] =
     "                                 is shorter than 24 bytes (openssl enc takes\n"
     "                                 neither: it refuses a missing IV, and a\n"
     "                                 16-byte key is two-key triple-DES to it)\n"
+    "  --progress                     show the reading's progress on standard error\n"
     "\n"
     "keygen: prints a new key of 24 characters (0-9, A-F) for --key, drawn\n"
     "from the operating system's entropy source. Being text, it holds 96 bits\n"
@@ -124,11 +125,11 @@ std::optional<SecretBytes> readSecret(const Options& options, const SecretOption
 
 int runCipher(const Args& args, bool encrypt) {
     SecretOptions keyOptions("key"), ivOptions("iv");
-    bool raw = false, quiet = false;
+    bool raw = false, quiet = false, progress = false;
     Options options(encrypt ? "des3 encrypt" : "des3 decrypt", kHelp);
     keyOptions.declare(options);
     ivOptions.declare(options);
-    options.flag({"--raw"}, raw).flag({"--quiet", "-q"}, quiet);
+    options.flag({"--raw"}, raw).flag({"--quiet", "-q"}, quiet).flag({"--progress"}, progress);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);
@@ -152,12 +153,12 @@ int runCipher(const Args& args, bool encrypt) {
         LineWrapper line(0, out);
         Base64Encoder text(Base64Family::standard, true, line);
         Des3Stream cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
-        pumpInput(options.positional(), cipher);
+        pumpInput(options.positional(), cipher, progress);
     } else {
         Des3Stream cipher(false, key->span(), ivBytes, out);
         Base64Decoder text(Base64Family::standard, false,
                            "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
-        pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text);
+        pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
     }
     return kExitOk;
 }

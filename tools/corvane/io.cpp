@@ -17,8 +17,18 @@ std::optional<Bytes> readAll(const std::string& path, std::size_t limit) {
     unsigned char chunk[65536];
     std::size_t n;
     while (data.size() <= limit &&
-           (n = std::fread(chunk, 1, std::min(sizeof chunk, limit + 1 - data.size()), f)) > 0)
+           (n = std::fread(chunk, 1, std::min(sizeof chunk, limit + 1 - data.size()), f)) > 0) {
+        // The input may be a key: when the vector grows, the old storage is
+        // wiped rather than left behind in freed memory.
+        if (data.size() + n > data.capacity()) {
+            Bytes larger;
+            larger.reserve(std::max(data.size() + n, 2 * data.capacity()));
+            larger.assign(data.begin(), data.end());
+            secure_zero(data.data(), data.size());
+            data.swap(larger);
+        }
         data.insert(data.end(), chunk, chunk + n);
+    }
     bool failed = std::ferror(f) != 0;
     int savedErrno = errno;
     // The chunk may have held a key read from standard input.

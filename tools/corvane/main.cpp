@@ -11,6 +11,8 @@
 
 #include "commands.h"
 #include "io.h"
+#include "memory_protection.h"
+#include "standard_streams.h"
 #include "tool_error.h"
 
 namespace {
@@ -40,7 +42,11 @@ void usage(std::FILE* out) {
         std::fprintf(out, "  %-8s %s\n", name.c_str(), command.summary);
     std::fprintf(out,
                  "\n  -h, --help     this text\n"
-                 "  --version      the library's version (as corvane version)\n"
+                 "  --version      the tool's version and the library's\n"
+                 "\nrsa and des3 wipe every key, passphrase and decrypted message from memory\n"
+                 "before it is freed (libcrypto's memory included) and run with core dumps\n"
+                 "and debugger attachment off; SECRETS IN MEMORY in corvane(1) says what is\n"
+                 "not covered.\n"
                  "\nEach command takes --help; `man corvane` describes them all. Exit status:\n"
                  "0 success, 1 a cryptographic or I/O failure, 2 a usage error.\n");
 }
@@ -87,6 +93,16 @@ TopLevel readTopLevel(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can reach libcrypto: its blocks are wiped when freed.
+    const bool cryptoBlocksWiped = corvane::tool::installWipingCryptoAllocator();
+    // A file size limit (ulimit -f) makes a write fail with EFBIG, reported
+    // and cleaned up like any write error, instead of killing the process
+    // half way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream that was closed is held by /dev/null (that cannot be
+    // written), so that no file the tool opens takes its number and
+    // receives what was meant for the stream.
+    corvane::tool::occupyClosedStandardStreams();
     // A reader that goes away (corvane ... | head) makes the next write fail
     // with EPIPE, reported like any write error, instead of ending the
     // process by signal with nothing said.
@@ -99,7 +115,7 @@ int main(int argc, char** argv) {
             usage(stdout);
             return finish("", corvane::tool::kExitOk);
         }
-        if (top.version) return finish("version: ", corvane::tool::runVersion({}));
+        if (top.version) return finish("version: ", corvane::tool::runToolVersion());
         if (top.rest.empty()) {
             usage(stderr);
             return corvane::tool::kExitUsage;
@@ -127,6 +143,12 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
+        if (name == "rsa" || name == "des3") {
+            // These commands may read private keys, passphrases or
+            // triple-DES keys.
+            if (!cryptoBlocksWiped) corvane::tool::failure("cannot make libcrypto wipe its memory");
+            corvane::tool::protectSecretsFromDumps();
+        }
         return finish(name + ": ", it->second.run(commandArgs));
     } catch (const corvane::tool::ToolError& e) {
         // One message per run: the first failure. Output written before it

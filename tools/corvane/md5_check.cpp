@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "commands.h"
 #include "hex.h"
@@ -51,25 +52,44 @@ std::optional<Md5Digest> digestOfHex(std::string_view hex) {
     return digest;
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The BSD form after an optional backslash: "MD5 (<name>) = <hex>", with or
+// without the blank after "MD5" and with any blanks around "=", which also
+// covers openssl's "MD5(<name>)= <hex>". The name runs to the last ")".
+std::optional<std::pair<std::string_view, std::string_view>> splitTagLine(std::string_view line) {
+    constexpr std::string_view kAlgorithm = "MD5";
+    if (line.substr(0, kAlgorithm.size()) != kAlgorithm) return std::nullopt;
+    line.remove_prefix(kAlgorithm.size());
+    if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.empty() || line.front() != '(') return std::nullopt;
+    line.remove_prefix(1);
+    std::size_t close = line.rfind(')');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view name = line.substr(0, close), rest = line.substr(close + 1);
+    while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
+    if (rest.empty() || rest.front() != '=') return std::nullopt;
+    rest.remove_prefix(1);
+    while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
+    return std::pair{name, rest};
+}
+
 // One line, without its line end: "<hex>  <name>" or "<hex> *<name>" (also
-// with a single space or a tab before the name), or "MD5 (<name>) = <hex>";
-// a backslash in front says the name is escaped. Leading blanks are skipped.
+// with a single space or a tab before the name), or the BSD form; a
+// backslash in front says the name is escaped. Leading blanks are skipped.
 std::optional<ListedDigest> parseLine(std::string_view line) {
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
     const bool escaped = !line.empty() && line.front() == '\\';
     if (escaped) line.remove_prefix(1);
 
     std::string_view nameText;
     std::optional<Md5Digest> digest;
-    constexpr std::string_view kBsdStart = "MD5 (";
-    if (line.substr(0, kBsdStart.size()) == kBsdStart) {
-        std::size_t close = line.rfind(") = ");
-        if (close == std::string_view::npos || close < kBsdStart.size()) return std::nullopt;
-        nameText = line.substr(kBsdStart.size(), close - kBsdStart.size());
-        digest = digestOfHex(line.substr(close + 4));
+    if (auto tagged = splitTagLine(line)) {
+        nameText = tagged->first;
+        digest = digestOfHex(tagged->second);
     } else {
         digest = digestOfHex(line.substr(0, 32));
-        if (line.size() < 34 || (line[32] != ' ' && line[32] != '\t')) return std::nullopt;
+        if (line.size() < 34 || !isBlank(line[32])) return std::nullopt;
         nameText = line.substr(33);
         if (nameText.front() == ' ' || nameText.front() == '*') nameText.remove_prefix(1);
     }
@@ -77,6 +97,23 @@ std::optional<ListedDigest> parseLine(std::string_view line) {
     std::optional<std::string> name = escaped ? unescapeName(nameText) : std::string(nameText);
     if (!name) return std::nullopt;
     return ListedDigest{*digest, std::move(*name)};
+}
+
+// A name in a diagnostic as md5sum shows it: as it is when it holds only
+// characters a shell takes literally, else in single quotes (a quote itself
+// as '\'', a control character as ?).
+std::string quoted(const std::string& name) {
+    const std::string_view literal =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-+,:@%^";
+    if (!name.empty() && name.find_first_not_of(literal) == std::string::npos) return name;
+    std::string out = "'";
+    for (char c : name) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    }
+    return out + "'";
 }
 
 // Reads one line into line, without its line feed (and a carriage return
@@ -103,79 +140,92 @@ std::string plural(std::size_t n, const char* one, const char* many) {
 }
 
 struct Tally {
-    std::size_t formatted = 0, improper = 0, unreadable = 0, mismatched = 0;
+    std::size_t formatted = 0, improper = 0, unreadable = 0, mismatched = 0, matched = 0;
 };
 
-void checkLine(const ListedDigest& listed, bool quiet, bool status, Tally& tally) {
+void checkLine(const ListedDigest& listed, const Md5CheckOptions& options, Tally& tally) {
     auto [escaped, needsMark] = md5sumName(listed.name);
     std::string shown = (needsMark ? "\\" : "") + escaped;
     errno = 0;
-    std::optional<Md5Digest> actual = digestFile(listed.name);
+    std::optional<Md5Digest> actual = digestFile(listed.name, options.progress);
     if (!actual) {
-        printError("md5: " + listed.name + ": " + std::strerror(errno != 0 ? errno : EIO));
+        if (options.ignoreMissing && errno == ENOENT) return;
+        printError("md5: " + quoted(listed.name) + ": " + std::strerror(errno != 0 ? errno : EIO));
         ++tally.unreadable;
-        if (!status) writeText(shown + ": FAILED open or read\n");
+        if (!options.status) writeText(shown + ": FAILED open or read\n");
     } else if (*actual != listed.digest) {
         ++tally.mismatched;
-        if (!status) writeText(shown + ": FAILED\n");
-    } else if (!quiet && !status) {
-        writeText(shown + ": OK\n");
+        if (!options.status) writeText(shown + ": FAILED\n");
+    } else {
+        ++tally.matched;
+        if (!options.quiet && !options.status) writeText(shown + ": OK\n");
     }
+}
+
+// Checks one list; false when it fails.
+bool checkList(const std::string& list, const Md5CheckOptions& options) {
+    const std::string listName = quoted(inputName(list));
+    errno = 0;
+    std::FILE* f = list == "-" ? stdin : std::fopen(list.c_str(), "rb");
+    if (f == nullptr) {
+        printError("md5: " + listName + ": " + std::strerror(errno != 0 ? errno : EIO));
+        return false;
+    }
+    Tally tally;
+    std::string line;
+    bool tooLong = false;
+    for (std::size_t lineNumber = 1; readLine(f, line, tooLong); ++lineNumber) {
+        // Empty lines and comments (a "#" in the first column) are passed
+        // over without a word.
+        if (!tooLong && (line.empty() || line.front() == '#')) continue;
+        std::optional<ListedDigest> listed = tooLong ? std::nullopt : parseLine(line);
+        if (!listed) {
+            ++tally.improper;
+            if (options.warn)
+                printError("md5: " + listName + ": " + std::to_string(lineNumber) +
+                           ": improperly formatted MD5 checksum line");
+            continue;
+        }
+        ++tally.formatted;
+        checkLine(*listed, options, tally);
+    }
+    bool readFailed = std::ferror(f) != 0;
+    int cause = errno;
+    if (f != stdin) std::fclose(f);
+    bool ok = true;
+    if (readFailed) {
+        printError("md5: " + listName + ": " + std::strerror(cause != 0 ? cause : EIO));
+        ok = false;
+    }
+    if (tally.formatted == 0) {
+        printError("md5: " + listName + ": no properly formatted checksum lines found");
+        return false;
+    }
+    if (!options.status) {
+        if (tally.improper > 0)
+            printError("md5: WARNING: " + plural(tally.improper, "line is", "lines are") +
+                       " improperly formatted");
+        if (tally.unreadable > 0)
+            printError("md5: WARNING: " + plural(tally.unreadable, "listed file", "listed files") +
+                       " could not be read");
+        if (tally.mismatched > 0)
+            printError("md5: WARNING: " +
+                       plural(tally.mismatched, "computed checksum", "computed checksums") + " did NOT match");
+        if (options.ignoreMissing && tally.matched == 0)
+            printError("md5: " + listName + ": no file was verified");
+    }
+    if (tally.unreadable > 0 || tally.mismatched > 0) ok = false;
+    if (options.strict && tally.improper > 0) ok = false;
+    if (options.ignoreMissing && tally.matched == 0) ok = false;
+    return ok;
 }
 
 }  // namespace
 
-int checkDigestLists(const std::vector<std::string>& lists, bool quiet, bool status) {
+int checkDigestLists(const std::vector<std::string>& lists, const Md5CheckOptions& options) {
     int exitStatus = kExitOk;
-    for (const std::string& list : lists) {
-        std::FILE* f = list == "-" ? stdin : std::fopen(list.c_str(), "rb");
-        if (f == nullptr) {
-            printError("md5: " + list + ": " + std::strerror(errno));
-            exitStatus = kExitFailure;
-            continue;
-        }
-        Tally tally;
-        std::string line;
-        bool tooLong = false;
-        while (readLine(f, line, tooLong)) {
-            std::string_view text(line);
-            std::size_t first = text.find_first_not_of(" \t");
-            // Blank lines and comments are passed over without a word.
-            if (!tooLong && (first == std::string_view::npos || text[first] == '#')) continue;
-            std::optional<ListedDigest> listed = tooLong ? std::nullopt : parseLine(text);
-            if (!listed) {
-                ++tally.improper;
-                continue;
-            }
-            ++tally.formatted;
-            checkLine(*listed, quiet, status, tally);
-        }
-        bool readFailed = std::ferror(f) != 0;
-        int cause = errno;
-        if (f != stdin) std::fclose(f);
-        if (readFailed) {
-            printError("md5: " + inputName(list) + ": " + std::strerror(cause != 0 ? cause : EIO));
-            exitStatus = kExitFailure;
-        }
-        if (tally.formatted == 0) {
-            printError("md5: " + inputName(list) + ": no properly formatted checksum lines found");
-            exitStatus = kExitFailure;
-            continue;
-        }
-        if (!status) {
-            if (tally.improper > 0)
-                printError("md5: WARNING: " + plural(tally.improper, "line is", "lines are") +
-                           " improperly formatted");
-            if (tally.unreadable > 0)
-                printError("md5: WARNING: " + plural(tally.unreadable, "listed file", "listed files") +
-                           " could not be read");
-            if (tally.mismatched > 0)
-                printError(
-                    "md5: WARNING: " + plural(tally.mismatched, "computed checksum", "computed checksums") +
-                    " did NOT match");
-        }
-        if (tally.unreadable > 0 || tally.mismatched > 0) exitStatus = kExitFailure;
-    }
+    for (const std::string& list : lists)
+        if (!checkList(list, options)) exitStatus = kExitFailure;
     return exitStatus;
 }
 

@@ -1,52 +1,70 @@
-// corvane md5 [FILE...] | -c [--quiet | --status] [LIST...]: md5sum-compatible
-// digests ("<32 hex>  <name>") and their checking.
+// corvane md5 [--tag] [-z] [FILE...] | -c [options] [LIST...]: md5sum-compatible
+// digests ("<32 hex>  <name>", or BSD-style lines) and their checking.
 #include <Corvane/md5.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "chunked_io.h"
 #include "commands.h"
 #include "hex.h"
 #include "io.h"
 #include "md5_files.h"
 #include "options.h"
+#include "tool_error.h"
 
 namespace corvane::tool {
 
 namespace {
 
 const char kHelp[] =
-    "usage: corvane md5 [FILE...]\n"
-    "       corvane md5 -c [--quiet | --status] [LIST...]\n"
+    "usage: corvane md5 [--tag] [-z] [--progress] [FILE...]\n"
+    "       corvane md5 -c [--quiet | --status | -w] [--strict] [--ignore-missing]\n"
+    "                      [--progress] [LIST...]\n"
     "Prints the MD5 digest of each FILE (standard input for none or \"-\") in\n"
     "the md5sum format. MD5 is kept for interoperability, not security.\n"
     "\n"
-    "  -c, --check   read digests from each LIST (standard input for none or \"-\"),\n"
-    "                in the form md5sum writes or the BSD form\n"
-    "                \"MD5 (name) = digest\", and check them, as md5sum -c does:\n"
-    "                \"name: OK\" or \"name: FAILED\" for each, warnings at the end\n"
-    "  --quiet       with -c: print only the failures\n"
-    "  --status      with -c: print nothing; the exit status tells\n"
+    "  --tag            write BSD-style lines, \"MD5 (name) = digest\"\n"
+    "  -z, --zero       end each line with a NUL byte instead of a line feed,\n"
+    "                   and write names as they are (no escaping)\n"
+    "  -c, --check      read digests from each LIST (standard input for none or\n"
+    "                   \"-\") and check them, as md5sum -c does: \"name: OK\" or\n"
+    "                   \"name: FAILED\" for each, warnings at the end. Lines may\n"
+    "                   be in the form md5sum writes, the BSD form\n"
+    "                   \"MD5 (name) = digest\" or openssl's \"MD5(name)= digest\"\n"
+    "  --quiet          with -c: print only the failures\n"
+    "  --status         with -c: print nothing; the exit status tells\n"
+    "  -w, --warn       with -c: warn about each improperly formatted line\n"
+    "  --strict         with -c: improperly formatted lines are a failure\n"
+    "  --ignore-missing with -c: pass over listed files that do not exist\n"
+    "  --progress       show the progress of reading each file on standard\n"
+    "                   error (bytes, rate, time left), redrawn in place\n"
     "\n"
     "Exit status: 0 success, 1 a file could not be read (the others are still\n"
     "digested) or, with -c, a digest did not match, a listed file could not be\n"
-    "read or a list held no digest line, 2 usage error.\n";
+    "read, a list held no digest line (or, with --ignore-missing, verified no\n"
+    "file) or, with --strict, a line was improperly formatted, 2 usage error.\n";
 
 }  // namespace
 
-std::optional<Md5Digest> digestFile(const std::string& path) {
+std::optional<Md5Digest> digestFile(const std::string& path, bool progress) {
     std::FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (f == nullptr) return std::nullopt;
     MD5_CTX ctx;
     QvMD5Init(&ctx);
-    unsigned char chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        QvMD5Update(&ctx, chunk, static_cast<uint32_t>(n));
-    bool ok = std::ferror(f) == 0;
-    int cause = errno;
+    std::array<std::uint8_t, 65536> chunk;
+    bool ok = true;
+    int cause = 0;
+    {
+        CountingReader reader(f, inputName(path), progress);
+        while (std::size_t n = reader.read(chunk)) QvMD5Update(&ctx, chunk.data(), static_cast<uint32_t>(n));
+        ok = std::ferror(f) == 0;
+        cause = errno;
+        if (ok) reader.finish();
+    }
     Md5Digest digest;
     QvMD5Final(digest.data(), &ctx);
     if (f != stdin) std::fclose(f);
@@ -71,28 +89,52 @@ std::pair<std::string, bool> md5sumName(const std::string& name) {
 }
 
 int runMd5(const Args& args) {
-    bool check = false, quiet = false, status = false;
+    bool check = false, tag = false, zero = false;
+    Md5CheckOptions checking;
     Options options("md5", kHelp);
-    options.flag({"--check", "-c"}, check).flag({"--quiet"}, quiet).flag({"--status"}, status);
+    options.flag({"--check", "-c"}, check)
+        .flag({"--quiet"}, checking.quiet)
+        .flag({"--status"}, checking.status)
+        .flag({"--tag"}, tag)
+        .flag({"--zero", "-z"}, zero)
+        .flag({"--warn", "-w"}, checking.warn)
+        .flag({"--strict"}, checking.strict)
+        .flag({"--ignore-missing"}, checking.ignoreMissing)
+        .flag({"--progress"}, checking.progress);
     if (!options.parse(args)) return kExitOk;
-    if ((quiet || status) && !check)
-        options.fail(std::string(quiet ? "--quiet" : "--status") + " goes with -c");
-    if (quiet && status) options.fail("give either --quiet or --status, not both");
+    if (!check) {
+        for (const auto& [given, name] : {std::pair{checking.quiet, "--quiet"},
+                                          {checking.status, "--status"},
+                                          {checking.warn, "--warn"},
+                                          {checking.strict, "--strict"},
+                                          {checking.ignoreMissing, "--ignore-missing"}})
+            if (given) options.fail(std::string(name) + " goes with -c");
+    }
+    if (check && tag) options.fail("--tag is meaningless when checking digests");
+    if (check && zero) options.fail("--zero is not supported when checking digests");
+    // md5sum lets the last of these win; here they are refused together.
+    if (int(checking.quiet) + int(checking.status) + int(checking.warn) > 1)
+        options.fail(checking.warn ? "give only one of --warn, --quiet and --status"
+                                   : "give either --quiet or --status, not both");
     Args files = options.positional();
     if (files.empty()) files.push_back("-");
-    if (check) return checkDigestLists(files, quiet, status);
+    if (check) return checkDigestLists(files, checking);
 
     int exitStatus = kExitOk;
+    const char lineEnd = zero ? '\0' : '\n';
     for (const std::string& name : files) {
         errno = 0;
-        std::optional<Md5Digest> digest = digestFile(name);
+        std::optional<Md5Digest> digest = digestFile(name, checking.progress);
         if (!digest) {
             printError("md5: " + name + ": " + std::strerror(errno != 0 ? errno : EIO));
             exitStatus = kExitFailure;
             continue;
         }
-        auto [escaped, needsMark] = md5sumName(name);
-        writeText((needsMark ? "\\" : "") + toHex(*digest) + "  " + escaped + "\n");
+        // With -z the line end cannot occur in a name, which is written as it is.
+        auto [shown, escaped] = zero ? std::pair{name, false} : md5sumName(name);
+        std::string line = escaped ? "\\" : "";
+        line += tag ? "MD5 (" + shown + ") = " + toHex(*digest) : toHex(*digest) + "  " + shown;
+        writeText(line + lineEnd);
     }
     return exitStatus;
 }

@@ -38,9 +38,10 @@ const char kRsaHelp[] =
     "an encrypted key, is one of (never the command line itself):\n"
     "  --passphrase-file FILE         the first line of FILE\n"
     "  --passphrase-env NAME          the environment variable's value\n"
-    "without either, it is asked on the terminal. Keys are read and checked before\n"
-    "any input. Public keys that protect nothing are refused: an exponent of 0 or\n"
-    "1, an even exponent, an even modulus. Key files above 1 MiB are refused.\n"
+    "without either, it is asked on the terminal. A passphrase holds 1 to 1024\n"
+    "bytes. Keys are read and checked before any input. Public keys that protect\n"
+    "nothing are refused: an exponent of 0 or 1, an even exponent, an even\n"
+    "modulus. Key files above 1 MiB are refused.\n"
     "\n"
     "encrypt: a block of type 2 (random filler). The message is TEXT, or the bytes\n"
     "of FILE (standard input for none or \"-\"), at most the key's length in bytes\n"
@@ -51,7 +52,8 @@ const char kRsaHelp[] =
     "as bytes with --raw, from FILE or standard input, and writes the message.\n"
     "sign: a block of type 1 (0xFF filler) under the private key, what legacy\n"
     "peers call a signature; message and output as for encrypt. The same as\n"
-    "openssl pkeyutl -sign with no digest.\n"
+    "openssl pkeyutl -sign with no digest. Keys whose public half protects\n"
+    "nothing are refused.\n"
     "recover: takes the message back out of a block made by sign, as openssl\n"
     "pkeyutl -verifyrecover does; input and output as for decrypt. A block that\n"
     "is not a signature under the key fails.\n"
@@ -65,7 +67,13 @@ const char kRsaHelp[] =
     "                                 0600; encrypted (AES-256-CBC) under PASSPHRASE\n"
     "                                 when one is given as a file or variable\n"
     "  --force                        replace FILE if it exists (it is kept otherwise)\n"
-    "The public key is printed as PEM.\n"
+    "The public key is printed as PEM. The key file takes its name only once it\n"
+    "is complete on the disk and the public key is written; a failure leaves none.\n"
+    "\n"
+    "Secrets in memory: every buffer that held a private key, a passphrase or a\n"
+    "decrypted message is wiped before it is freed, libcrypto's blocks included;\n"
+    "core dumps and debugger attachment are off while the command runs. Not\n"
+    "covered: swapped-out memory and the environment (see corvane(1)).\n"
     "\n"
     "RSA of 1024 bits or less and PKCS #1 v1.5 padding are kept for\n"
     "interoperability with existing peers, not recommended for new designs.\n"
@@ -292,6 +300,9 @@ int runPrivate(const Args& args, bool sign) {
     std::size_t blockLength = blockLengthOf(key.record.bits);
 
     if (sign) {
+        // A signature under such a key is checked with a public key that
+        // protects nothing (anyone could make it), so none is made.
+        refuseKeyThatProtectsNothing(key.record.modulus, key.record.publicExponent, inputName(*keyPath));
         WipedBytes message;
         readMessage(options, messageText, blockLength, message);
         Bytes block(MAX_RSA_MODULUS_LEN);

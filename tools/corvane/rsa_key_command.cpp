@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "../../platform/secure_zero.h"
 #include "io.h"
@@ -68,37 +70,59 @@ void writeAllTo(int fd, const std::string& text, const std::string& path) {
     }
 }
 
-// Writes the private key's PEM to a new file of mode 0600. An existing file
-// is kept unless force is set; then the key goes to a temporary file beside
-// it, renamed over it once complete, so that no reader ever sees half a key.
-void writePrivateKeyFile(const std::string& path, const std::string& pem, bool force) {
-    std::string target = path;
-    int fd = -1;
-    if (force) {
-        target = path + ".XXXXXX";
-        fd = ::mkstemp(target.data());
-    } else {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST) failure(path + " exists; give --force to replace it");
+// A file being written beside its final place; removed unless committed.
+class PendingKeyFile {
+public:
+    // Creates "<path>.XXXXXX" with O_CREAT|O_EXCL and mode 0600.
+    explicit PendingKeyFile(const std::string& path) : path_(path), temporary_(path + ".XXXXXX") {
+        fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+        if (fd_ < 0) failure(path + ": " + std::strerror(errno));
     }
-    if (fd < 0) failure(path + ": " + std::strerror(errno));
-    try {
+    ~PendingKeyFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(temporary_.c_str());
+    }
+    PendingKeyFile(const PendingKeyFile&) = delete;
+    PendingKeyFile& operator=(const PendingKeyFile&) = delete;
+
+    // Writes the text, flushes it to the disk and closes the file.
+    void writeAll(const std::string& text) {
         // The umask may have narrowed the mode; the file is the owner's alone either way.
-        if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) failure(path + ": " + std::strerror(errno));
-        writeAllTo(fd, pem, path);
-        if (::fsync(fd) != 0) failure(path + ": " + std::strerror(errno));
-        if (::close(fd) != 0) {
-            fd = -1;
-            failure(path + ": " + std::strerror(errno));
-        }
-        fd = -1;
-        if (force && ::rename(target.c_str(), path.c_str()) != 0) failure(path + ": " + std::strerror(errno));
-    } catch (...) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(target.c_str());
-        throw;
+        if (::fchmod(fd_, S_IRUSR | S_IWUSR) != 0) fail();
+        writeAllTo(fd_, text, path_);
+        if (::fsync(fd_) != 0) fail();
+        int fd = std::exchange(fd_, -1);
+        if (::close(fd) != 0) fail();
     }
-}
+
+    // Moves the file into place: over an existing one with replace, else
+    // only where no file is (one that appeared since the start is kept).
+    void commit(bool replace) {
+        if (replace) {
+            if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail();
+        } else if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) !=
+                   0) {
+            // File systems without the no-replace rename: a hard link, which
+            // never replaces either.
+            if (errno != EINVAL && errno != ENOSYS) failOnPlace();
+            if (::link(temporary_.c_str(), path_.c_str()) != 0) failOnPlace();
+            ::unlink(temporary_.c_str());
+        }
+        committed_ = true;
+    }
+
+private:
+    [[noreturn]] void fail() const { failure(path_ + ": " + std::strerror(errno)); }
+    [[noreturn]] void failOnPlace() const {
+        if (errno == EEXIST) failure(path_ + " exists; give --force to replace it");
+        fail();
+    }
+
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
 
 }  // namespace
 
@@ -146,6 +170,11 @@ int runRsaKeygen(const Args& args) {
     // Only a file or a variable encrypts the new key: a prompt would need
     // the passphrase typed twice, and an unencrypted key is the default.
     PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
+    if (passphrase.given()) refuseUnusablePassphrase(passphrase.text().size());
+    // Refused before the work of making a key; checked again when the file
+    // takes its name.
+    struct stat existing {};
+    if (!force && ::lstat(out->c_str(), &existing) == 0) failure(*out + " exists; give --force to replace it");
 
     struct WipedKey {
         R_RSA_PRIVATE_KEY record;
@@ -165,8 +194,14 @@ int runRsaKeygen(const Args& args) {
     if (std::error_code error = rsaPublicKeyToPem(publicKey, publicPem))
         failure("the new key could not be written: " + error.message());
 
-    writePrivateKeyFile(*out, privatePem.text, force);
+    // The key file takes its name only when everything else has worked: the
+    // private key is on the disk and the public key has reached standard
+    // output. A failure before leaves nothing behind.
+    PendingKeyFile file(*out);
+    file.writeAll(privatePem.text);
     writeText(publicPem);
+    flushOutput();
+    file.commit(force);
     return kExitOk;
 }
 

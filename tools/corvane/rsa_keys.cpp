@@ -71,7 +71,8 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
 
 // Runs the library's reader on the file, or on standard input for "-".
 template <typename Record, typename ReadBytes, typename ReadFile>
-void load(const std::string& path, Record& key, KeyKind kind, ReadBytes readBytes, ReadFile readFile) {
+void load(const std::string& path, Record& key, KeyKind kind, const PassphraseSource& passphrase,
+          ReadBytes readBytes, ReadFile readFile) {
     KeyStatus status;
     if (path == "-") {
         errno = 0;
@@ -86,6 +87,16 @@ void load(const std::string& path, Record& key, KeyKind kind, ReadBytes readByte
     } else {
         status = readFile(path.c_str(), key);
     }
+    // The readers decline an empty or overlong passphrase as if none had
+    // been given; the user is told which it was.
+    if (status.error == make_error_code(ErrorCode::keyEncrypted))
+        if (std::optional<std::size_t> offered = passphrase.offeredLength()) {
+            try {
+                refuseUnusablePassphrase(*offered);
+            } catch (const ToolError& e) {
+                failure(inputName(path) + ": " + e.what());
+            }
+        }
     if (!status) refuse(inputName(path), status, kind);
 }
 
@@ -98,7 +109,7 @@ bool isZero(std::span<const std::uint8_t> number) {
 void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const PassphraseSource& passphrase) {
     KeyPassphrase answer = passphrase.forKey(path);
     load(
-        path, key, KeyKind::publicKey,
+        path, key, KeyKind::publicKey, passphrase,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PUBLIC_KEY& k) {
             return corvane::loadRsaPublicKey(bytes, k, answer);
         },
@@ -110,7 +121,7 @@ void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const Pass
 void loadRsaPrivateKey(const std::string& path, R_RSA_PRIVATE_KEY& key, const PassphraseSource& passphrase) {
     KeyPassphrase answer = passphrase.forKey(path);
     load(
-        path, key, KeyKind::privateKey,
+        path, key, KeyKind::privateKey, passphrase,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PRIVATE_KEY& k) {
             return corvane::loadRsaPrivateKey(bytes, k, answer);
         },

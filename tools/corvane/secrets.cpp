@@ -82,11 +82,12 @@ SecretBytes firstLine(const SecretBytes& text) {
     return SecretBytes(Bytes(bytes.begin(), end));
 }
 
-// Asks for the passphrase on the controlling terminal with echo off. 0 (the
-// reader then refuses the key) when there is no terminal or nothing was typed.
-std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer) {
+// Asks for the passphrase on the controlling terminal with echo off and
+// keeps what fits the buffer. Returns the length typed, which may exceed the
+// buffer's; nullopt when there is no terminal.
+std::optional<std::size_t> promptOnTerminal(const std::string& keyPath, std::span<char> buffer) {
     int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) return 0;
+    if (tty < 0) return std::nullopt;
     // Echo goes off before the prompt is shown: whatever is typed once the
     // prompt is visible is the passphrase, and must neither be echoed nor be
     // discarded by the change of mode (only what was typed earlier is).
@@ -105,8 +106,8 @@ std::size_t promptOnTerminal(const std::string& keyPath, std::span<char> buffer)
     while (!lineEnded && ::read(tty, &c, 1) == 1) {
         if (c == '\n' || c == '\r')
             lineEnded = true;
-        else if (length < buffer.size())
-            buffer[length++] = c;
+        else if (length++ < buffer.size())
+            buffer[length - 1] = c;
     }
     c = 0;
     if (restore) ::tcsetattr(tty, TCSANOW, &saved);
@@ -132,7 +133,27 @@ KeyPassphrase PassphraseSource::forKey(const std::string& keyPath) const {
     if (given_)
         return KeyPassphrase(
             std::string_view(reinterpret_cast<const char*>(text_.bytes().data()), text_.size()));
-    return KeyPassphrase([keyPath](std::span<char> buffer) { return promptOnTerminal(keyPath, buffer); });
+    // A passphrase longer than the buffer would be cut short: it is declined
+    // (the reader refuses the key) and its length kept for the message.
+    return KeyPassphrase([this, keyPath](std::span<char> buffer) -> std::size_t {
+        typedLength_ = promptOnTerminal(keyPath, buffer);
+        if (!typedLength_ || *typedLength_ > buffer.size()) {
+            secure_zero(buffer.data(), buffer.size());
+            return 0;
+        }
+        return *typedLength_;
+    });
+}
+
+std::optional<std::size_t> PassphraseSource::offeredLength() const {
+    if (given_) return text_.size();
+    return typedLength_;
+}
+
+void refuseUnusablePassphrase(std::size_t length) {
+    if (length == 0) failure("the passphrase is empty");
+    if (length > kPassphraseLimit)
+        failure("the passphrase is longer than " + std::to_string(kPassphraseLimit) + " bytes");
 }
 
 }  // namespace corvane::tool

@@ -1,8 +1,9 @@
 // Secrets that do not appear on the command line: triple-DES keys and IVs
 // from a file or an environment variable, and the passphrase of an
 // encrypted private key from a file, an environment variable or a prompt on
-// the terminal. Everything read is held in wiped buffers; files are read
-// with a size limit, unbuffered, so that no stdio buffer keeps a copy.
+// the terminal. Everything read is held in buffers wiped when they go
+// (memory_protection.h says what else is done); files are read with a size
+// limit, unbuffered, so that no stdio buffer keeps a copy.
 #ifndef CORVANE_TOOL_SECRETS_H
 #define CORVANE_TOOL_SECRETS_H
 
@@ -70,10 +71,25 @@ public:
     // in the prompt); valid while this object lives.
     KeyPassphrase forKey(const std::string& keyPath) const;
 
+    // The length of the passphrase offered for the key: given, or typed at
+    // the prompt (also when longer than the reader takes); nullopt when none
+    // was (no option and no terminal).
+    std::optional<std::size_t> offeredLength() const;
+
 private:
     bool given_ = false;
     SecretBytes text_;
+    // What the prompt was answered with, if it was shown.
+    mutable std::optional<std::size_t> typedLength_;
 };
+
+// The key readers take passphrases of 1 to this many bytes.
+inline constexpr std::size_t kPassphraseLimit = 1024;
+
+// Refuses (exit status 1) a passphrase of this length that the key readers
+// and writers cannot take: "the passphrase is empty", "the passphrase is
+// longer than 1024 bytes".
+void refuseUnusablePassphrase(std::size_t length);
 
 // The size limit of key, IV and passphrase files.
 inline constexpr std::size_t kSecretFileLimit = 4096;

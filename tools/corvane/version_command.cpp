@@ -1,4 +1,5 @@
-// corvane version: the library's two version symbols.
+// corvane version: the library's two version symbols; corvane --version:
+// the tool's version and the library's.
 #include <Corvane/CorvaneVersion.h>
 
 #include <charconv>
@@ -39,6 +40,12 @@ std::string versionText() {
 }
 
 }  // namespace
+
+int runToolVersion() {
+    writeText(std::string("corvane ") + CORVANE_TOOL_VERSION + "\nCorvane " +
+              formatVersionNumber(CorvaneVersionNumber) + " (" + versionText() + ")\n");
+    return kExitOk;
+}
 
 int runVersion(const Args& args) {
     Options options("version", kHelp);

@@ -1,0 +1,59 @@
+#include "memory_protection.h"
+
+#include <malloc.h>
+#include <openssl/crypto.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "../../platform/secure_zero.h"
+#include "tool_error.h"
+
+namespace corvane::tool {
+
+namespace {
+
+void* wipingMalloc(std::size_t size, const char*, int) { return std::malloc(size); }
+
+void wipingFree(void* block, const char*, int) {
+    if (block == nullptr) return;
+    // The usable size covers the whole block, also what libcrypto did not ask for.
+    secure_zero(block, malloc_usable_size(block));
+    std::free(block);
+}
+
+// A reallocation may move the block and free the old one unwiped, so it is
+// always carried out as a new block, a copy and a wiped release.
+void* wipingRealloc(void* block, std::size_t size, const char* file, int line) {
+    if (block == nullptr) return wipingMalloc(size, file, line);
+    if (size == 0) {
+        wipingFree(block, file, line);
+        return nullptr;
+    }
+    void* moved = std::malloc(size);
+    if (moved == nullptr) return nullptr;
+    std::memcpy(moved, block, std::min(malloc_usable_size(block), size));
+    wipingFree(block, file, line);
+    return moved;
+}
+
+}  // namespace
+
+bool installWipingCryptoAllocator() {
+    return CRYPTO_set_mem_functions(wipingMalloc, wipingRealloc, wipingFree) == 1;
+}
+
+void protectSecretsFromDumps() {
+    const rlimit noCore{0, 0};
+    if (::setrlimit(RLIMIT_CORE, &noCore) != 0)
+        failure(std::string("cannot turn off core dumps: ") + std::strerror(errno));
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0)
+        failure(std::string("cannot turn off debugger attachment: ") + std::strerror(errno));
+}
+
+}  // namespace corvane::tool
