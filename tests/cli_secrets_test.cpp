@@ -284,8 +284,9 @@ TEST_F(CliSecrets, SignRefusesKeysThatProtectNothing) {
     }
     // The same numbers with an odd exponent are refused as well: d = 1 does
     // not fit them, and a key whose values do not fit signs wrongly.
-    expectFailure(corvane({"rsa", "sign", "--key", keyWithExponent(source, "65537", dir), "--message", "m"}), 1,
-                  "do not fit together", "e = 65537, d = 1");
+    const std::string odd = keyWithExponent(source, "65537", dir);
+    expectFailure(corvane({"rsa", "sign", "--key", odd, "--message", "m"}), 1, "do not fit together",
+                  "e = 65537, d = 1");
 }
 
 }  // namespace
