@@ -1,8 +1,10 @@
 // Public keys from and to the hexadecimal texts QVSimpleRSA::setPublicKey takes.
 #include <Corvane/keys.h>
 
+#include <Corvane/corvane.hpp>
 #include <new>
 
+#include "hex_digits.h"
 #include "key_checks.h"
 #include "secure_zero.h"
 
@@ -12,12 +14,7 @@ namespace {
 
 constexpr std::size_t kMaxDigits = 2 * MAX_RSA_MODULUS_LEN;
 
-int digitValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+using hex_digits::digitValue;
 
 // Reads the text into the right end of the field (which starts all zero).
 // keyInvalid for an empty text or a character that is no hexadecimal digit,
@@ -49,16 +46,9 @@ ErrorCode putHex(std::string_view text, unsigned char (&field)[MAX_RSA_MODULUS_L
 // Upper-case hexadecimal of the number in the field, without leading zero
 // bytes; empty for zero.
 std::string hexOf(std::span<const std::uint8_t> field) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::size_t first = 0;
     while (first < field.size() && field[first] == 0) first++;
-    std::string text;
-    text.reserve(2 * (field.size() - first));
-    for (std::size_t i = first; i < field.size(); i++) {
-        text.push_back(kDigits[field[i] >> 4]);
-        text.push_back(kDigits[field[i] & 15]);
-    }
-    return text;
+    return v1::hexEncode(field.subspan(first), v1::HexCase::upper);
 }
 
 }  // namespace

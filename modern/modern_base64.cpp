@@ -3,6 +3,7 @@
 #include <new>
 
 #include "QVGTMBase64_PrivateMethods.h"
+#include "base64_fault.h"
 #include "modern_support.h"
 
 namespace corvane::v1 {
@@ -50,6 +51,8 @@ std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet, B
 std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet, Base64Padding padding) {
     std::error_code error;
     std::vector<std::uint8_t> bytes = base64Decode(text, alphabet, padding, error);
+    if (error == ErrorCode::invalidInput)
+        corvane::detail::throwError(error, corvane::detail::base64FaultDetail(text, alphabet, padding));
     corvane::detail::throwIfError(error);
     return bytes;
 }

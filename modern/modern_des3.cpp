@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "log_suppression.h"
 #include "modern_support.h"
 #include "secure_zero.h"
 
@@ -32,9 +33,27 @@ private:
     Ref<NSData> data_;
 };
 
+// The key QVDes3 uses: 24 bytes, a shorter one extended with zeros. The
+// class takes any length; here an empty key (all zeros) or a longer one (cut
+// silently) is a mistake the caller should hear of.
+constexpr std::size_t kMaxKeySize = 24;
+
+const char* keyFault(ByteView key) noexcept {
+    if (key.empty()) return "the triple-DES key is empty";
+    if (key.size() > kMaxKeySize) return "the triple-DES key is longer than 24 bytes";
+    return nullptr;
+}
+
 std::vector<std::uint8_t> runDes3(ByteView data, ByteView key, const ByteView* iv, CCOperation operation,
                                   std::error_code& error) noexcept {
     error.clear();
+    if (keyFault(key) != nullptr) {
+        error = ErrorCode::invalidInput;
+        return {};
+    }
+    // Failures reach the caller in error alone: the class's log lines are
+    // for its legacy callers.
+    ScopedLogSuppression quiet;
     try {
         WipedData input(data);
         WipedData keyData(key);
@@ -61,6 +80,7 @@ std::vector<std::uint8_t> runDes3(ByteView data, ByteView key, const ByteView* i
 
 std::vector<std::uint8_t> runDes3OrThrow(ByteView data, ByteView key, const ByteView* iv,
                                          CCOperation operation) {
+    if (const char* fault = keyFault(key)) corvane::detail::throwError(ErrorCode::invalidInput, fault);
     std::error_code error;
     std::vector<std::uint8_t> result = runDes3(data, key, iv, operation, error);
     corvane::detail::throwIfError(error);

@@ -6,10 +6,14 @@ namespace v1 {
 
 Error::Error(std::error_code code) : std::system_error(code) {}
 Error::Error(ErrorCode code) : std::system_error(make_error_code(code)) {}
+Error::Error(std::error_code code, const std::string& detail) : std::system_error(code, detail) {}
+Error::Error(ErrorCode code, const std::string& detail) : std::system_error(make_error_code(code), detail) {}
 Error::~Error() = default;
 
 }  // namespace v1
 
 void detail::throwError(std::error_code code) { throw v1::Error(code); }
+
+void detail::throwError(std::error_code code, const std::string& detail) { throw v1::Error(code, detail); }
 
 }  // namespace corvane

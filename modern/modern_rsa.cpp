@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "key_checks.h"
 #include "modern_support.h"
@@ -40,12 +41,45 @@ std::vector<std::uint8_t> runBlockOperation(ByteView input, std::error_code& err
     return result;
 }
 
+// What a failed block operation's exception says besides its code: both
+// lengths when the input's length is the likely cause.
+std::string blockLengthDetail(std::size_t inputSize, std::size_t blockSize) {
+    return "the block is " + std::to_string(inputSize) + " bytes; this key's blocks are " +
+           std::to_string(blockSize) + " bytes";
+}
+
+std::string messageLengthDetail(std::size_t messageSize, std::size_t maxMessageSize) {
+    return "the message is " + std::to_string(messageSize) + " bytes; at most " +
+           std::to_string(maxMessageSize) + " fit this key's blocks";
+}
+
+// Throws the error (nothing when there is none), with both lengths in
+// what() when they are the likely cause: a message longer than the key
+// takes, or a block of another length than the key's. The code stays the
+// one the block operation gave.
+void throwBlockError(const std::error_code& error, std::size_t inputSize, std::size_t blockSize,
+                     bool inputIsMessage) {
+    if (!error) return;
+    const std::size_t maxMessage = blockSize > 11 ? blockSize - 11 : 0;
+    if (inputIsMessage && inputSize > maxMessage)
+        corvane::detail::throwError(error, messageLengthDetail(inputSize, maxMessage));
+    if (!inputIsMessage && inputSize != blockSize)
+        corvane::detail::throwError(error, blockLengthDetail(inputSize, blockSize));
+    corvane::detail::throwError(error);
+}
+
 template <typename Operation>
-std::vector<std::uint8_t> runOrThrow(ByteView input, Operation operation) {
+std::vector<std::uint8_t> runOrThrow(ByteView input, std::size_t blockSize, bool inputIsMessage,
+                                     Operation operation) {
     std::error_code error;
     std::vector<std::uint8_t> result = runBlockOperation(input, error, operation);
-    corvane::detail::throwIfError(error);
+    throwBlockError(error, input.size(), blockSize, inputIsMessage);
     return result;
+}
+
+// The reader's error, with the file's path in what().
+void throwIfFileError(const std::error_code& error, const std::string& path) {
+    if (error) corvane::detail::throwError(error, "key file " + path);
 }
 
 // Move assignment of a key: the record changes hands and the source is wiped.
@@ -87,7 +121,7 @@ RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& p
 
 RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPublicKey key;
-    corvane::detail::throwIfError(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase).error);
+    throwIfFileError(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase).error, path);
     return key;
 }
 
@@ -124,10 +158,11 @@ std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message) const {
 }
 
 std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message, RandomPool& pool) const {
-    return runOrThrow(message, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
-                                   std::uint32_t inLen) {
-        return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
-    });
+    return runOrThrow(
+        message, blockSize(), true,
+        [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+            return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
+        });
 }
 
 std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature, std::error_code& error) const noexcept {
@@ -141,7 +176,7 @@ std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature, std::error_c
 std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature) const {
     std::error_code error;
     std::vector<std::uint8_t> message = recover(signature, error);
-    corvane::detail::throwIfError(error);
+    throwBlockError(error, signature.size(), blockSize(), false);
     return message;
 }
 
@@ -169,7 +204,7 @@ RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase&
 
 RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPrivateKey key;
-    corvane::detail::throwIfError(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase).error);
+    throwIfFileError(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase).error, path);
     return key;
 }
 
@@ -208,14 +243,16 @@ std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, std::error_code
 std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block) const {
     std::error_code error;
     std::vector<std::uint8_t> message = decrypt(block, error);
-    corvane::detail::throwIfError(error);
+    throwBlockError(error, block.size(), blockSize(), false);
     return message;
 }
 
 std::vector<std::uint8_t> RsaPrivateKey::sign(ByteView message) const {
     return runOrThrow(
-        message, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
-                     std::uint32_t inLen) { return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_); });
+        message, blockSize(), true,
+        [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+            return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_);
+        });
 }
 
 }  // namespace corvane::v1

@@ -5,12 +5,15 @@
 
 #include <Corvane/corvane.hpp>
 #include <cstdint>
+#include <string>
 #include <system_error>
 
 namespace corvane::detail {
 
 // Throws corvane::v1::Error carrying the code.
 [[noreturn]] void throwError(std::error_code code);
+// Likewise, with a detail for what() (see v1::Error).
+[[noreturn]] void throwError(std::error_code code, const std::string& detail);
 
 inline void throwIfError(const std::error_code& code) {
     if (code) throwError(code);

@@ -25,6 +25,8 @@
 #include <errno.h>  // program_invocation_short_name
 #endif
 
+#include "log_suppression.h"
+
 namespace corvane {
 
 namespace {
@@ -451,6 +453,7 @@ NSUInteger NSString::length() const noexcept {
 // NSLog
 
 void NSLog(const char* format, ...) {
+    if (logSuppressedOnThisThread()) return;
     va_list args;
     va_start(args, format);
     std::string message;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <Corvane/corvane.hpp>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -304,6 +305,45 @@ TEST_F(CliRsaKeys, KeyFilesAndInputsHaveSizeLimits) {
     expectFailure(
         corvane({"rsa", "encrypt", "--pubkey", pub, "--passphrase-file", "/dev/zero", "--message", "x"}), 1,
         "holds more than 4096 bytes", "endless passphrase file");
+}
+
+// --hex writes in lower-case hexadecimal what the other forms write: the
+// block of encrypt and sign, the message of decrypt and recover (od, the
+// oracle, gives the hex of the raw output).
+TEST_F(CliRsaKeys, HexOutputIsTheRawOutputInHexadecimal) {
+    auto hexOf = [](const std::string& bytes) {
+        std::string text = oracle({"od", "-An", "-v", "-tx1"}, bytes);
+        std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+        return text + "\n";
+    };
+    OpensslKeyFiles& k = key(768);
+    const std::string priv = k.path(KeyForm::privatePkcs8Pem), pub = k.path(KeyForm::publicSpkiPem);
+    const std::string message = "hex \x01\xff message";
+
+    RunResult signature = corvane({"rsa", "sign", "--key", priv, "--message", message, "--hex"});
+    ASSERT_EQ(signature.exitStatus, 0) << signature.err;
+    const std::string rawSignature =
+        corvane({"rsa", "sign", "--key", priv, "--message", message, "--raw"}).out;
+    EXPECT_EQ(signature.out, hexOf(rawSignature));
+    EXPECT_EQ(corvane({"rsa", "recover", "--pubkey", pub, "--raw", "--hex"}, rawSignature).out,
+              hexOf(message));
+
+    RunResult block = corvane({"rsa", "encrypt", "--pubkey", pub, "--message", message, "--hex"});
+    ASSERT_EQ(block.exitStatus, 0) << block.err;
+    ASSERT_EQ(block.out.size(), 2 * 96 + 1u);
+    EXPECT_EQ(block.out.find_first_not_of("0123456789abcdef"), 2 * 96u);
+    const std::vector<std::uint8_t> blockBytes =
+        corvane::v1::hexDecode(block.out, corvane::v1::HexWhitespace::skip);
+    const std::string rawBlock(blockBytes.begin(), blockBytes.end());
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv, "--raw"}, rawBlock).out, message);
+    EXPECT_EQ(corvane({"rsa", "decrypt", "--key", priv, "--raw", "--hex"}, rawBlock).out, hexOf(message));
+
+    for (const char* action : {"encrypt", "sign"}) {
+        std::vector<std::string> args = {"rsa", action, "--message", "x", "--raw", "--hex"};
+        args.insert(args.end(), {std::string(action) == "sign" ? "--key" : "--pubkey", pub});
+        if (std::string(action) == "sign") args.back() = priv;
+        expectFailure(corvane(args), 2, "either --raw or --hex", describe(args));
+    }
 }
 
 TEST_F(CliRsaKeys, PublicKeysThatProtectNothingAreRefused) {

@@ -346,6 +346,8 @@ TEST(CliDes3Stream, KeysAndIvsFromFilesAndTheEnvironment) {
         {{"--key-file", dir.write("empty", "")}, "the key is empty"},
         {{"--key-hex-file", dir.write("bad.hex", "abc\n")},
          "does not hold an even number of hexadecimal digits"},
+        {{"--key-hex-file", dir.write("bad2.hex", "\n 00112233x4\n")},
+         "holds a character that is not a hexadecimal digit at offset 10"},
         {{"--key-hex", keyHex, "--iv-file", dir.write("iv9", "123456789")}, "the iv has 9 bytes; at most 8"},
         {{"--key-file", "/dev/zero"}, "holds more than 4096 bytes"},
     };

@@ -210,6 +210,11 @@ TEST(ModernDes3, AgreesWithQVDes3ForEveryKeyAndIvLength) {
                         .get());
                 ASSERT_EQ(error, 0);
 
+                // The class cuts a longer key silently; the modern layer refuses it.
+                if (keyLength > 24) {
+                    EXPECT_EQ(thrownCode([&] { cv::des3Encrypt(data, key, iv); }), ErrorCode::invalidInput);
+                    continue;
+                }
                 Bytes sealed = ivLength < 0 ? cv::des3Encrypt(data, key) : cv::des3Encrypt(data, key, iv);
                 EXPECT_EQ(sealed, legacy);
                 EXPECT_EQ(ivLength < 0 ? cv::des3Decrypt(sealed, key) : cv::des3Decrypt(sealed, key, iv),

@@ -6,6 +6,7 @@
 #include "CommonCrypto.h"
 #include "allocation.h"
 #include "entropy.h"
+#include "hex_digits.h"
 #include "secure_zero.h"
 
 #ifdef CORVANE_TEST_SEAMS
@@ -148,11 +149,9 @@ Ref<NSData> QVDes3::createRandomDes3Key() {
         NSLog("create random key failed: no entropy from the system!");
         return nullptr;
     }
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < sizeof entropy; i++) {
-        text[2 * i] = kDigits[entropy[i] >> 4];
-        text[2 * i + 1] = kDigits[entropy[i] & 15];
-    }
+    // Two upper-case digits a byte fill the 24-byte key exactly.
+    static_assert(sizeof text == 2 * sizeof entropy);
+    hex_digits::encode(entropy, sizeof entropy, text, true);
     Ref<NSData> key = make_ref<NSData>(text, sizeof text);
     if (!key) NSLog("create NSData for output failed!");
     return key;

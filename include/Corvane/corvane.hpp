@@ -116,6 +116,10 @@ class CORVANE_EXPORT Error : public std::system_error {
 public:
     explicit Error(std::error_code code);
     explicit Error(ErrorCode code);
+    // The same codes with a detail that says where or why (a file's path,
+    // both lengths, an offset): what() is "detail: meaning of the code".
+    Error(std::error_code code, const std::string& detail);
+    Error(ErrorCode code, const std::string& detail);
     ~Error() override;
 };
 
@@ -173,6 +177,33 @@ CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text,
                                                       Base64Padding padding = Base64Padding::padded);
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
                                                       Base64Padding padding, std::error_code& error) noexcept;
+
+// ---------------------------------------------------------------------------
+// Hexadecimal text: two digits a byte, high digit first.
+
+enum class HexCase : unsigned char {
+    lower,  // "0123456789abcdef"
+    upper,  // "0123456789ABCDEF"
+};
+enum class HexWhitespace : unsigned char {
+    reject,  // any character other than a digit is an error
+    skip,    // space, tab, line feed, carriage return, vertical tab and form
+             // feed are skipped wherever they stand, even between the two
+             // digits of a byte
+};
+
+// The text of the bytes in the given case; empty for no bytes.
+CORVANE_EXPORT std::string hexEncode(ByteView bytes, HexCase letterCase = HexCase::lower);
+
+// The bytes of text whose digits may be of either case. Fails with
+// ErrorCode::invalidInput for a character that is not a digit (nor skipped
+// whitespace), what() naming its offset in the text, or for an odd count
+// of digits. Empty text (or nothing but skipped whitespace) gives no bytes.
+// On failure nothing decoded so far is kept: the partial output is wiped.
+CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text,
+                                                   HexWhitespace whitespace = HexWhitespace::reject);
+CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text, HexWhitespace whitespace,
+                                                   std::error_code& error) noexcept;
 
 // ---------------------------------------------------------------------------
 // Random pool, over the QV_R_ functions.
@@ -310,13 +341,15 @@ private:
 // Triple DES (three-key DES-EDE3, CBC, PKCS #7 padding), over QVDes3. Kept
 // for interoperability; unfit for new designs.
 //
-// The key is its first 24 bytes, a shorter one extended with zero bytes; the
-// IV its first 8 bytes, likewise. Without an IV the key's first 8 bytes
-// serve, as the legacy class does with a nil IV (equal messages then
+// The key is 1 to 24 bytes, a shorter one extended with zero bytes; an
+// empty key or one longer than 24 bytes fails with ErrorCode::invalidInput
+// (the legacy class would use all zeros, or cut the key silently). The IV
+// is its first 8 bytes, likewise extended. Without an IV the key's first 8
+// bytes serve, as the legacy class does with a nil IV (equal messages then
 // encrypt equally: give an IV where the peer allows). Inputs of 2^31 - 8
-// bytes or more fail with ErrorCode::invalidInput. Failures are also
-// logged by the class through NSLog (route or silence them with
-// corvane::NSLogSetSink).
+// bytes or more fail with ErrorCode::invalidInput. Failures are reported
+// by the exception or error_code alone: nothing is written to the NSLog
+// sink, as the class does for its legacy callers.
 
 // The data length rounded up to the next multiple of 8 strictly above it.
 CORVANE_EXPORT std::vector<std::uint8_t> des3Encrypt(ByteView data, ByteView key, ByteView iv);

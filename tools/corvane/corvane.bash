@@ -7,10 +7,10 @@ _corvane_options() {
     case "$1 $2" in
         "md5 "*) echo "-c --check --quiet --status -w --warn --strict --ignore-missing --tag -z --zero --progress -h --help" ;;
         "base64 "*) echo "-d --decode -i --ignore-garbage -w --wrap --web-safe --no-padding --progress -h --help" ;;
-        "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --passphrase-file --passphrase-env -h --help" ;;
-        "rsa decrypt") echo "--key --raw --passphrase-file --passphrase-env -h --help" ;;
-        "rsa sign") echo "--key --message --raw --passphrase-file --passphrase-env -h --help" ;;
-        "rsa recover") echo "--pubkey --modulus --exponent --raw --passphrase-file --passphrase-env -h --help" ;;
+        "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --hex --passphrase-file --passphrase-env -h --help" ;;
+        "rsa decrypt") echo "--key --raw --hex --passphrase-file --passphrase-env -h --help" ;;
+        "rsa sign") echo "--key --message --raw --hex --passphrase-file --passphrase-env -h --help" ;;
+        "rsa recover") echo "--pubkey --modulus --exponent --raw --hex --passphrase-file --passphrase-env -h --help" ;;
         "rsa key") echo "--hex --passphrase-file --passphrase-env -h --help" ;;
         "rsa keygen") echo "--bits --out --force --passphrase-file --passphrase-env -h --help" ;;
         "des3 encrypt" | "des3 decrypt")

@@ -9,6 +9,7 @@
 #include <Corvane/keys.h>
 #include <Corvane/rsa.h>
 
+#include <Corvane/corvane.hpp>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,7 +19,6 @@
 #include "base64_stream.h"
 #include "commands.h"
 #include "demo_key.h"
-#include "hex.h"
 #include "options.h"
 #include "tool_error.h"
 
@@ -138,7 +138,7 @@ bool base64RoundTrips() {
         auto decoded = base64Decode(
             std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()), c.family);
         bool ok = decoded && Bytes(std::begin(sample), std::end(sample)) == *decoded;
-        std::printf("  %-19s %-12s (%s)\n", c.name, encoded.c_str(), toHex(sample).c_str());
+        std::printf("  %-19s %-12s (%s)\n", c.name, encoded.c_str(), v1::hexEncode(sample).c_str());
         allOk = report((std::string(c.name) + " encode, then decode").c_str(), ok) && allOk;
     }
     return allOk;

@@ -9,7 +9,6 @@
 #include "chunked_io.h"
 #include "commands.h"
 #include "des3_stream.h"
-#include "hex.h"
 #include "options.h"
 #include "secrets.h"
 #include "tool_error.h"
@@ -94,8 +93,9 @@ std::optional<SecretBytes> readSecret(const Options& options, const SecretOption
     if (s.text) {
         secret = SecretBytes(Bytes(s.text->begin(), s.text->end()));
     } else if (s.hex) {
-        auto parsed = parseHexBytes(*s.hex);
-        if (!parsed) options.fail("--" + s.name + "-hex needs an even number of hexadecimal digits");
+        std::string problem;
+        auto parsed = secretFromHexDigits(*s.hex, problem);
+        if (!parsed) options.fail("--" + s.name + "-hex " + problem);
         secret = SecretBytes(std::move(*parsed));
     } else if (s.file || s.env) {
         source = s.file ? s.name + " file " + *s.file : "environment variable " + *s.env;
@@ -105,8 +105,9 @@ std::optional<SecretBytes> readSecret(const Options& options, const SecretOption
         source = s.hexFile ? s.name + " file " + *s.hexFile : "environment variable " + *s.hexEnv;
         SecretBytes text = s.hexFile ? readSecretFile(*s.hexFile, kSecretFileLimit, s.name + " file")
                                      : secretFromEnvironment(*s.hexEnv, "the " + s.name);
-        auto parsed = secretFromHex(text.span());
-        if (!parsed) failure(source + " does not hold an even number of hexadecimal digits");
+        std::string problem;
+        auto parsed = secretFromHex(text.span(), &problem);
+        if (!parsed) failure(source + " " + problem);
         secret = std::move(*parsed);
     }
 

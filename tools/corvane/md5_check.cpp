@@ -1,4 +1,5 @@
 // corvane md5 -c: the lines of digest lists, read as md5sum -c reads them.
+#include <Corvane/corvane.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <utility>
 
 #include "commands.h"
-#include "hex.h"
 #include "io.h"
 #include "md5_files.h"
 
@@ -45,10 +45,11 @@ std::optional<std::string> unescapeName(std::string_view text) {
 
 std::optional<Md5Digest> digestOfHex(std::string_view hex) {
     if (hex.size() != 32) return std::nullopt;
-    auto bytes = parseHexBytes(hex);
-    if (!bytes) return std::nullopt;
+    std::error_code error;
+    Bytes bytes = v1::hexDecode(hex, v1::HexWhitespace::reject, error);
+    if (error) return std::nullopt;
     Md5Digest digest{};
-    std::copy(bytes->begin(), bytes->end(), digest.begin());
+    std::copy(bytes.begin(), bytes.end(), digest.begin());
     return digest;
 }
 

@@ -2,6 +2,7 @@
 // digests ("<32 hex>  <name>", or BSD-style lines) and their checking.
 #include <Corvane/md5.h>
 
+#include <Corvane/corvane.hpp>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +11,6 @@
 
 #include "chunked_io.h"
 #include "commands.h"
-#include "hex.h"
 #include "io.h"
 #include "md5_files.h"
 #include "options.h"
@@ -133,7 +133,7 @@ int runMd5(const Args& args) {
         // With -z the line end cannot occur in a name, which is written as it is.
         auto [shown, escaped] = zero ? std::pair{name, false} : md5sumName(name);
         std::string line = escaped ? "\\" : "";
-        line += tag ? "MD5 (" + shown + ") = " + toHex(*digest) : toHex(*digest) + "  " + shown;
+        line += tag ? "MD5 (" + shown + ") = " + v1::hexEncode(*digest) : v1::hexEncode(*digest) + "  " + shown;
         writeText(line + lineEnd);
     }
     return exitStatus;

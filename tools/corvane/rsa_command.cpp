@@ -5,13 +5,14 @@
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
 
+#include <Corvane/corvane.hpp>
 #include <cstdio>
 #include <string>
 
 #include "../../platform/secure_zero.h"
 #include "base64_stream.h"
 #include "commands.h"
-#include "hex.h"
+#include "hex_number.h"
 #include "options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
@@ -20,10 +21,10 @@
 namespace corvane::tool {
 
 const char kRsaHelp[] =
-    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw]\n"
-    "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [FILE]\n"
-    "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw]\n"
-    "       corvane rsa recover PUBLIC-KEY [--raw] [FILE]\n"
+    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex]\n"
+    "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [FILE]\n"
+    "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
+    "       corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
     "       corvane rsa key [--hex] [PASSPHRASE] FILE\n"
     "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
     "RSA with PKCS #1 v1.5 blocks and keys of up to 1024 bits.\n"
@@ -45,11 +46,13 @@ const char kRsaHelp[] =
     "\n"
     "encrypt: a block of type 2 (random filler). The message is TEXT, or the bytes\n"
     "of FILE (standard input for none or \"-\"), at most the key's length in bytes\n"
-    "less 11. The block is written in Base64 on one line, or as bytes with --raw.\n"
+    "less 11. The block is written in Base64 on one line, as bytes with --raw, or\n"
+    "in lower-case hexadecimal on one line with --hex.\n"
     "With --modulus/--exponent (a modulus of 512 to 1024 bits: 128 to 256 digits)\n"
     "it goes through QVSimpleRSA.\n"
     "decrypt: reads one block made by encrypt, in Base64 (whitespace skipped) or\n"
-    "as bytes with --raw, from FILE or standard input, and writes the message.\n"
+    "as bytes with --raw, from FILE or standard input, and writes the message\n"
+    "(with --hex in lower-case hexadecimal on one line).\n"
     "sign: a block of type 1 (0xFF filler) under the private key, what legacy\n"
     "peers call a signature; message and output as for encrypt. The same as\n"
     "openssl pkeyutl -sign with no digest. Keys whose public half protects\n"
@@ -124,8 +127,7 @@ std::pair<std::string, std::string> hexKeyTexts(const Options& options, const Pu
 }
 
 void refuseHexKeyThatProtectsNothing(const std::string& modulus, const std::string& exponent) {
-    refuseKeyThatProtectsNothing(parseHexBytes(modulus).value(), parseHexBytes(exponent).value(),
-                                 "--modulus/--exponent");
+    refuseKeyThatProtectsNothing(v1::hexDecode(modulus), v1::hexDecode(exponent), "--modulus/--exponent");
 }
 
 std::size_t blockLengthOf(unsigned bits) { return (bits + 7u) / 8u; }
@@ -169,11 +171,27 @@ Bytes readBlock(const Options& options, bool raw, std::size_t blockLength, const
     return block;
 }
 
-void writeBlock(const Bytes& block, bool raw) {
-    if (raw)
+void writeBlock(const Bytes& block, bool raw, bool hex) {
+    if (hex)
+        writeText(v1::hexEncode(block) + "\n");
+    else if (raw)
         writeBytes(block);
     else
         writeText(base64Encode(block, Base64Family::standard) + "\n");
+}
+
+// The message of decrypt and recover: its bytes, or with --hex their
+// hexadecimal text on one line (wiped once written, as the bytes are).
+void writeMessage(std::span<const std::uint8_t> message, bool hex) {
+    if (!hex) return writeBytes(message);
+    std::string text = v1::hexEncode(message) + "\n";
+    writeText(text);
+    secure_zero(text.data(), text.size());
+}
+
+// --hex with --raw where both name the output (encrypt, sign).
+void refuseTwoOutputFormats(const Options& options, bool raw, bool hex) {
+    if (raw && hex) options.fail("give either --raw or --hex, not both");
 }
 
 std::string statusText(std::int32_t status) {
@@ -188,9 +206,11 @@ int runEncrypt(const Args& args) {
     bool raw = false;
     Options options("rsa encrypt", kRsaHelp);
     key.declare(options);
-    options.value("--message", messageText).flag({"--raw"}, raw);
+    bool hex = false;
+    options.value("--message", messageText).flag({"--raw"}, raw).flag({"--hex"}, hex);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
+    refuseTwoOutputFormats(options, raw, hex);
     key.check(options);
     if (key.pubkey)
         refuseTwoReadersOfStandardInput(options, *key.pubkey, !messageText && readsStandardInput(options));
@@ -240,16 +260,17 @@ int runEncrypt(const Args& args) {
         if (status != 0) failure("RSA encryption failed (status " + statusText(status) + ")");
         block.resize(blockLen);
     }
-    writeBlock(block, raw);
+    writeBlock(block, raw, hex);
     return kExitOk;
 }
 
 int runRecover(const Args& args) {
     PublicKeyOptions key;
     bool raw = false;
+    bool hex = false;
     Options options("rsa recover", kRsaHelp);
     key.declare(options);
-    options.flag({"--raw"}, raw);
+    options.flag({"--raw"}, raw).flag({"--hex"}, hex);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     key.check(options);
@@ -273,7 +294,7 @@ int runRecover(const Args& args) {
     std::int32_t status = QV_RSAPublicDecrypt(message.bytes.data(), &messageLen, block.data(),
                                               static_cast<std::uint32_t>(block.size()), &record);
     if (status != 0) failure("recovery failed: not a signature under this key, or a damaged block");
-    writeBytes(std::span(message.bytes).first(messageLen));
+    writeMessage(std::span(message.bytes).first(messageLen), hex);
     return kExitOk;
 }
 
@@ -283,12 +304,14 @@ int runPrivate(const Args& args, bool sign) {
     PassphraseOptions passphraseOptions;
     bool raw = false;
     Options options(sign ? "rsa sign" : "rsa decrypt", kRsaHelp);
-    options.value("--key", keyPath).flag({"--raw"}, raw);
+    bool hex = false;
+    options.value("--key", keyPath).flag({"--raw"}, raw).flag({"--hex"}, hex);
     passphraseOptions.declare(options);
     if (sign) options.value("--message", messageText);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
+    if (sign) refuseTwoOutputFormats(options, raw, hex);
     refuseTwoReadersOfStandardInput(options, *keyPath, !messageText && readsStandardInput(options));
 
     struct WipedKey {
@@ -312,7 +335,7 @@ int runPrivate(const Args& args, bool sign) {
                                  static_cast<std::uint32_t>(message.bytes.size()), &key.record);
         if (status != 0) failure("RSA signing failed (status " + statusText(status) + ")");
         block.resize(blockLen);
-        writeBlock(block, raw);
+        writeBlock(block, raw, hex);
         return kExitOk;
     }
 
@@ -323,7 +346,7 @@ int runPrivate(const Args& args, bool sign) {
     std::int32_t status = QV_RSAPrivateDecrypt(message.bytes.data(), &messageLen, block.data(),
                                                static_cast<std::uint32_t>(block.size()), &key.record);
     if (status != 0) failure("decryption failed: wrong key or damaged block");
-    writeBytes(std::span(message.bytes).first(messageLen));
+    writeMessage(std::span(message.bytes).first(messageLen), hex);
     return kExitOk;
 }
 

@@ -4,14 +4,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <Corvane/corvane.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "../../platform/secure_zero.h"
-#include "hex.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -58,17 +59,36 @@ SecretBytes secretFromEnvironment(const std::string& name, const std::string& wh
     return SecretBytes(Bytes(value, value + std::strlen(value)));
 }
 
-std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text) {
+std::optional<SecretBytes> secretFromHexDigits(std::string_view text, std::string& problem,
+                                               std::size_t offset) {
+    std::error_code error;
+    // The codec wipes what it decoded before it fails.
+    Bytes bytes = v1::hexDecode(text, v1::HexWhitespace::reject, error);
+    if (!error) return SecretBytes(std::move(bytes));
+    auto bad = std::find_if(text.begin(), text.end(),
+                            [](char c) { return !std::isxdigit(static_cast<unsigned char>(c)); });
+    if (bad != text.end())
+        problem = "holds a character that is not a hexadecimal digit at offset " +
+                  std::to_string(offset + static_cast<std::size_t>(bad - text.begin()));
+    else
+        problem = "does not hold an even number of hexadecimal digits (it holds " +
+                  std::to_string(text.size()) + ")";
+    return std::nullopt;
+}
+
+std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text, std::string* problem) {
     auto isSpace = [](std::uint8_t c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
     };
     auto first = std::find_if_not(text.begin(), text.end(), isSpace);
     auto last = std::find_if_not(text.rbegin(), std::make_reverse_iterator(first), isSpace).base();
     std::string digits(first, last);
-    std::optional<Bytes> bytes = parseHexBytes(digits);
+    std::string why;
+    std::optional<SecretBytes> secret =
+        secretFromHexDigits(digits, why, static_cast<std::size_t>(first - text.begin()));
     secure_zero(digits.data(), digits.size());
-    if (!bytes) return std::nullopt;
-    return SecretBytes(std::move(*bytes));
+    if (!secret && problem != nullptr) *problem = why;
+    return secret;
 }
 
 namespace {

@@ -49,8 +49,17 @@ SecretBytes secretFromEnvironment(const std::string& name, const std::string& wh
 
 // The bytes of hexadecimal text, ignoring whitespace around it (a file
 // written by `openssl rand -hex 24` ends in a line feed); nullopt when what
-// is left is not an even number of hexadecimal digits.
-std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text);
+// is left is not an even number of hexadecimal digits, with problem (when
+// given) saying why as secretFromHexDigits does.
+std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text, std::string* problem = nullptr);
+
+// The bytes of text that is hexadecimal digits alone; nullopt when it is
+// not, with problem saying why, for a message that names the text first:
+// "holds a character that is not a hexadecimal digit at offset N" (offset
+// counts from the text's start plus the given offset) or "does not hold an
+// even number of hexadecimal digits (it holds N)".
+std::optional<SecretBytes> secretFromHexDigits(std::string_view text, std::string& problem,
+                                               std::size_t offset = 0);
 
 // The passphrase options of the commands that read private keys:
 // --passphrase-file FILE (its first line) or --passphrase-env NAME. With
