@@ -1,7 +1,8 @@
 // The modern layer's overhead over the legacy calls it stands on: MD5 of
 // 1 KiB, Base64 encoding and decoding of 1 KiB, and RSA-1024 encryption
 // (from a pool seeded once, and with a fresh pool per call as QVSimpleRSA
-// does). Each case runs the legacy call ("corvane") and the modern one
+// does); and loading a 1024-bit private key, checks included, beside
+// OpenSSL's own load. Each case runs the legacy call ("corvane") and the modern one
 // ("modern") in the same binary, so the printed ratio is modern time /
 // legacy time: 1.00x is no overhead, 1.05x is 5%.
 //
@@ -159,6 +160,46 @@ void freshPoolModern(benchmark::State& state) {
     }
 }
 
+// A 1024-bit private key as PKCS #8 PEM from OpenSSL.
+const std::string& privatePem1024() {
+    static const std::string pem = [] {
+        EVP_PKEY* pkey = EVP_RSA_gen(1024);
+        BIO* bio = BIO_new(BIO_s_mem());
+        if (pkey == nullptr || bio == nullptr ||
+            PEM_write_bio_PrivateKey(bio, pkey, nullptr, nullptr, 0, nullptr, nullptr) != 1)
+            std::abort();
+        char* text = nullptr;
+        long length = BIO_get_mem_data(bio, &text);
+        std::string copy(text, static_cast<std::size_t>(length));
+        BIO_free(bio);
+        EVP_PKEY_free(pkey);
+        return copy;
+    }();
+    return pem;
+}
+
+// Loading a private key with every consistency check (the primes' tests
+// dominate), beside OpenSSL's own load of the same PEM, which checks nothing.
+void keyLoadCorvane(benchmark::State& state) {
+    R_RSA_PRIVATE_KEY key;
+    for (auto _ : state) {
+        if (!corvane::loadRsaPrivateKey(privatePem1024(), key)) std::abort();
+        benchmark::DoNotOptimize(key);
+    }
+}
+
+void keyLoadOpenssl(benchmark::State& state) {
+    const std::string& pem = privatePem1024();
+    for (auto _ : state) {
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        EVP_PKEY* pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+        if (pkey == nullptr) std::abort();
+        benchmark::DoNotOptimize(pkey);
+        EVP_PKEY_free(pkey);
+        BIO_free(bio);
+    }
+}
+
 }  // namespace
 
 BENCHMARK(md5Legacy)->Name("md5/1KiB/corvane");
@@ -171,3 +212,5 @@ BENCHMARK(encryptLegacy)->Name("rsa-encrypt/1024/corvane");
 BENCHMARK(encryptModern)->Name("rsa-encrypt/1024/modern");
 BENCHMARK(freshPoolLegacy)->Name("rsa-encrypt-fresh-pool/1024/corvane");
 BENCHMARK(freshPoolModern)->Name("rsa-encrypt-fresh-pool/1024/modern");
+BENCHMARK(keyLoadCorvane)->Name("key-load/1024/corvane")->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLoadOpenssl)->Name("key-load/1024/openssl")->Unit(benchmark::kMillisecond);

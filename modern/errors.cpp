@@ -72,7 +72,19 @@ const char* errorMeaning(std::int32_t code) noexcept {
         case ErrorCode::keyDoesNotFit:
             return "a value of the RSA key is longer than its field in the key record";
         case ErrorCode::keyInvalid:
-            return "not a usable RSA key (even modulus, zero exponent, or malformed hexadecimal)";
+            return "not a usable RSA key (even modulus, public exponent even or below 3, or malformed "
+                   "hexadecimal)";
+        case ErrorCode::keyInconsistent:
+            return "the values of the RSA private key do not fit together";
+        case ErrorCode::keyMalformed:
+            return "the key's DER encoding breaks the rules (negative or non-minimal INTEGER, indefinite or "
+                   "non-minimal length, bytes after the object, or an unknown version)";
+        case ErrorCode::pemDamaged:
+            return "the PEM armour or its Base64 text is truncated or damaged";
+        case ErrorCode::keyOtherAlgorithm:
+            return "the key belongs to another algorithm than RSA";
+        case ErrorCode::notPrivateKey:
+            return "a public key or a certificate was given where a private key is wanted";
     }
     return "unknown Corvane error code";
 }

@@ -2,12 +2,74 @@
 
 #include <algorithm>
 
+#include "openssl_handles.h"
+
 namespace corvane::detail {
 
 namespace {
 
 bool isZero(std::span<const std::uint8_t> bytes) noexcept {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+ErrorCode refuse(ErrorCode code, const char* why, const char** detail) noexcept {
+    if (detail != nullptr) *detail = why;
+    return code;
+}
+
+// A secret number from a record field, marked for constant-time use.
+BnPtr secretNumber(std::span<const std::uint8_t> bytes) noexcept {
+    BnPtr number(BN_secure_new());
+    if (number && BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), number.get()) == nullptr)
+        number.reset();
+    if (number) BN_set_flags(number.get(), BN_FLG_CONSTTIME);
+    return number;
+}
+
+// Miller-Rabin with random bases: 1 probably prime, 0 composite, -1 failure.
+// w is odd and above 1.
+int probablyPrime(const BIGNUM* w, BN_CTX* ctx) noexcept {
+    if (BN_is_word(w, 3)) return 1;
+    BN_CTX_start(ctx);
+    BIGNUM* w1 = BN_CTX_get(ctx);
+    BIGNUM* m = BN_CTX_get(ctx);
+    BIGNUM* range = BN_CTX_get(ctx);
+    BIGNUM* b = BN_CTX_get(ctx);
+    BIGNUM* z = BN_CTX_get(ctx);
+    int result = -1;
+    std::unique_ptr<BN_MONT_CTX, Deleter<BN_MONT_CTX, BN_MONT_CTX_free>> mont(BN_MONT_CTX_new());
+    if (z != nullptr && mont && BN_sub(w1, w, BN_value_one()) && BN_MONT_CTX_set(mont.get(), w, ctx) &&
+        BN_copy(range, w1) != nullptr && BN_sub_word(range, 2)) {
+        int a = 1;
+        while (!BN_is_bit_set(w1, a)) a++;
+        if (BN_rshift(m, w1, a)) {
+            BN_set_flags(m, BN_FLG_CONSTTIME);
+            result = 1;
+            for (int round = 0; round < kPrimeTestRounds && result == 1; round++) {
+                // b in [2, w - 2].
+                if (!BN_priv_rand_range_ex(b, range, 0, ctx) || !BN_add_word(b, 2) ||
+                    !BN_mod_exp_mont_consttime(z, b, m, w, ctx, mont.get())) {
+                    result = -1;
+                    break;
+                }
+                if (BN_is_one(z) || BN_cmp(z, w1) == 0) continue;
+                result = 0;
+                for (int j = 1; j < a; j++) {
+                    if (!BN_mod_sqr(z, z, w, ctx)) {
+                        result = -1;
+                        break;
+                    }
+                    if (BN_cmp(z, w1) == 0) {
+                        result = 1;
+                        break;
+                    }
+                    if (BN_is_one(z)) break;
+                }
+            }
+        }
+    }
+    BN_CTX_end(ctx);
+    return result;
 }
 
 }  // namespace
@@ -23,19 +85,71 @@ unsigned significantBits(std::span<const std::uint8_t> bigEndian) noexcept {
 }
 
 ErrorCode checkPublicFields(std::span<const std::uint8_t, MAX_RSA_MODULUS_LEN> modulus,
-                            std::span<const std::uint8_t, MAX_RSA_MODULUS_LEN> exponent) noexcept {
-    if (significantBits(modulus) < kMinModulusBits) return ErrorCode::keyTooSmall;
-    if ((modulus.back() & 1) == 0 || isZero(exponent)) return ErrorCode::keyInvalid;
+                            std::span<const std::uint8_t, MAX_RSA_MODULUS_LEN> exponent,
+                            const char** detail) noexcept {
+    if (significantBits(modulus) < kMinModulusBits)
+        return refuse(ErrorCode::keyTooSmall, "the modulus has fewer than 96 bits", detail);
+    if ((modulus.back() & 1) == 0) return refuse(ErrorCode::keyInvalid, "the modulus is even", detail);
+    const unsigned exponentBits = significantBits(exponent);
+    if (exponentBits == 0) return refuse(ErrorCode::keyInvalid, "the public exponent is zero", detail);
+    if (exponentBits == 1) return refuse(ErrorCode::keyInvalid, "the public exponent is 1", detail);
+    if ((exponent.back() & 1) == 0)
+        return refuse(ErrorCode::keyInvalid, "the public exponent is even", detail);
     return ErrorCode::ok;
 }
 
-ErrorCode checkPrivateRecord(const R_RSA_PRIVATE_KEY& key) noexcept {
-    if (ErrorCode e = checkPublicFields(key.modulus, key.publicExponent); e != ErrorCode::ok) return e;
+ErrorCode checkPrivateRecord(const R_RSA_PRIVATE_KEY& key, const char** detail) noexcept {
+    if (ErrorCode e = checkPublicFields(key.modulus, key.publicExponent, detail); e != ErrorCode::ok)
+        return e;
     const std::span<const std::uint8_t> secrets[] = {key.privateExponent,  key.prime[0],
                                                      key.prime[1],         key.primeExponent[0],
                                                      key.primeExponent[1], key.coefficient};
     for (auto field : secrets)
-        if (isZero(field)) return ErrorCode::keyIncomplete;
+        if (isZero(field)) return refuse(ErrorCode::keyIncomplete, "a private value is zero", detail);
+    return ErrorCode::ok;
+}
+
+ErrorCode checkPrivateKey(const R_RSA_PRIVATE_KEY& key, const char** detail) noexcept {
+    if (ErrorCode e = checkPrivateRecord(key, detail); e != ErrorCode::ok) return e;
+    auto inconsistent = [detail](const char* why) { return refuse(ErrorCode::keyInconsistent, why, detail); };
+    if (key.bits != significantBits(key.modulus)) return inconsistent("bits is not the modulus's bit count");
+    if ((key.prime[0][MAX_RSA_PRIME_LEN - 1] & 1) == 0) return inconsistent("p is even");
+    if ((key.prime[1][MAX_RSA_PRIME_LEN - 1] & 1) == 0) return inconsistent("q is even");
+
+    BnCtxPtr ctx(BN_CTX_secure_new());
+    BnPtr n = secretNumber(key.modulus), e = secretNumber(key.publicExponent),
+          d = secretNumber(key.privateExponent), p = secretNumber(key.prime[0]),
+          q = secretNumber(key.prime[1]), dP = secretNumber(key.primeExponent[0]),
+          dQ = secretNumber(key.primeExponent[1]), qInv = secretNumber(key.coefficient), t = secretNumber({}),
+          u = secretNumber({}), p1 = secretNumber({}), q1 = secretNumber({});
+    if (!ctx || !n || !e || !d || !p || !q || !dP || !dQ || !qInv || !t || !u || !p1 || !q1)
+        return ErrorCode::outOfMemory;
+    BN_CTX* c = ctx.get();
+    if (BN_cmp(p.get(), q.get()) == 0) return inconsistent("p equals q");
+    if (!BN_mul(t.get(), p.get(), q.get(), c)) return ErrorCode::outOfMemory;
+    if (BN_cmp(t.get(), n.get()) != 0) return inconsistent("n is not p * q");
+    if (BN_is_one(p.get())) return inconsistent("p is 1");
+    if (BN_is_one(q.get())) return inconsistent("q is 1");
+    if (!BN_sub(p1.get(), p.get(), BN_value_one()) || !BN_sub(q1.get(), q.get(), BN_value_one()) ||
+        !BN_mod(t.get(), d.get(), p1.get(), c))
+        return ErrorCode::outOfMemory;
+    if (BN_cmp(t.get(), dP.get()) != 0) return inconsistent("dP is not d mod (p - 1)");
+    if (!BN_mod(t.get(), d.get(), q1.get(), c)) return ErrorCode::outOfMemory;
+    if (BN_cmp(t.get(), dQ.get()) != 0) return inconsistent("dQ is not d mod (q - 1)");
+    if (BN_cmp(qInv.get(), p.get()) >= 0 || !BN_mod_mul(t.get(), q.get(), qInv.get(), p.get(), c))
+        return BN_cmp(qInv.get(), p.get()) >= 0 ? inconsistent("qInv is not below p")
+                                                : ErrorCode::outOfMemory;
+    if (!BN_is_one(t.get())) return inconsistent("q * qInv is not 1 mod p");
+    if (!BN_mod_mul(t.get(), e.get(), dP.get(), p1.get(), c) ||
+        !BN_mod_mul(u.get(), e.get(), dQ.get(), q1.get(), c))
+        return ErrorCode::outOfMemory;
+    if (!BN_is_one(t.get()) || !BN_is_one(u.get()))
+        return inconsistent("e * d is not 1 modulo p - 1 and q - 1");
+    for (const BIGNUM* prime : {p.get(), q.get()}) {
+        int verdict = probablyPrime(prime, c);
+        if (verdict < 0) return ErrorCode::outOfMemory;
+        if (verdict == 0) return inconsistent(prime == p.get() ? "p is not prime" : "q is not prime");
+    }
     return ErrorCode::ok;
 }
 

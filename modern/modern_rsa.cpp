@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "key_checks.h"
 #include "modern_support.h"
 #include "secure_zero.h"
 
@@ -89,6 +90,13 @@ void takeRecord(Record& to, Record& from) noexcept {
     secure_zero_object(from);
 }
 
+// A key check's refusal, with what exactly is wrong in what().
+void throwIfRefused(ErrorCode code, const char* why) {
+    if (code == ErrorCode::ok) return;
+    if (why != nullptr) corvane::detail::throwError(code, why);
+    corvane::detail::throwError(code);
+}
+
 void checkRecordBits(unsigned bits) {
     if (bits == 0) corvane::detail::throwError(ErrorCode::keyInvalid);
     if (bits > MAX_RSA_MODULUS_BITS) corvane::detail::throwError(ErrorCode::keyTooLarge);
@@ -132,6 +140,9 @@ RsaPublicKey RsaPublicKey::fromHex(std::string_view modulus, std::string_view ex
 
 RsaPublicKey RsaPublicKey::fromRecord(const R_RSA_PUBLIC_KEY& record) {
     checkRecordBits(record.bits);
+    // The readers' checks: a usable modulus and exponent.
+    const char* why = nullptr;
+    throwIfRefused(corvane::detail::checkPublicFields(record.modulus, record.exponent, &why), why);
     RsaPublicKey key;
     key.record_ = record;
     return key;
@@ -207,6 +218,10 @@ RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphra
 
 RsaPrivateKey RsaPrivateKey::fromRecord(const R_RSA_PRIVATE_KEY& record) {
     checkRecordBits(record.bits);
+    // The readers' checks: a key whose values do not fit together would sign
+    // wrongly, and a wrong CRT signature gives a prime away.
+    const char* why = nullptr;
+    throwIfRefused(corvane::detail::checkPrivateKey(record, &why), why);
     RsaPrivateKey key;
     key.record_ = record;
     return key;

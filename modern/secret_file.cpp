@@ -33,6 +33,22 @@ bool SecretBuffer::append(const void* bytes, std::size_t length) noexcept {
     return true;
 }
 
+bool SecretBuffer::resize(std::size_t length) noexcept {
+    if (length <= size_) {
+        secure_zero(data_ + length, size_ - length);
+        size_ = length;
+        return true;
+    }
+    std::size_t added = length - size_;
+    static constexpr std::uint8_t kZeros[256] = {};
+    while (added > 0) {
+        std::size_t step = added < sizeof kZeros ? added : sizeof kZeros;
+        if (!append(kZeros, step)) return false;
+        added -= step;
+    }
+    return true;
+}
+
 std::error_code readSecretFile(const char* path, SecretBuffer& out) noexcept {
     if (path == nullptr) return std::make_error_code(std::errc::invalid_argument);
     errno = 0;

@@ -22,6 +22,10 @@ public:
     // Appends length bytes; false (nothing appended) when memory runs out.
     bool append(const void* bytes, std::size_t length) noexcept;
     std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
+    std::span<std::uint8_t> mutableBytes() noexcept { return {data_, size_}; }
+    // Makes the size length: new bytes are zero, dropped ones are wiped.
+    // false when memory runs out.
+    bool resize(std::size_t length) noexcept;
 
 private:
     std::uint8_t* data_ = nullptr;

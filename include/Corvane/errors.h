@@ -55,7 +55,13 @@ enum class ErrorCode : std::int32_t {
     keyIncomplete = 0x0506,    // the key lacks its modulus, an exponent or a CRT value
     multiPrimeKey = 0x0507,    // the key has more than two primes
     keyDoesNotFit = 0x0508,    // a value is longer than its field (a prime above 512 bits)
-    keyInvalid = 0x0509,       // not a usable key: even modulus, zero exponent, bad hexadecimal
+    keyInvalid = 0x0509,       // not a usable key: even modulus, exponent even or below 3, bad hexadecimal
+    keyInconsistent = 0x050A,  // the private key's values do not fit together (n != p * q, wrong dP, ...)
+    keyMalformed = 0x050B,     // the DER breaks the rules: negative or non-minimal INTEGER, indefinite
+                               // or non-minimal length, bytes after the object, unknown version
+    pemDamaged = 0x050C,       // truncated or damaged PEM armour or Base64
+    keyOtherAlgorithm = 0x050D,  // a key of another algorithm (EC, DSA, Ed25519, ...)
+    notPrivateKey = 0x050E,      // a public key or a certificate where a private key is wanted
 };
 
 // The category of every ErrorCode; its name is "corvane".

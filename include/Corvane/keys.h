@@ -1,5 +1,7 @@
-// RSA keys in and out of the library's key records, read and written with
-// OpenSSL libcrypto. C++ only (namespace corvane).
+// RSA keys in and out of the library's key records. The library parses and
+// writes the PEM armour, the Base64 and the DER itself; libcrypto serves for
+// PBKDF2, the ciphers, the key checks' numbers and X.509 certificates.
+// C++ only (namespace corvane).
 //
 // Reading (PEM or DER, told apart from the content):
 //  - public keys: SubjectPublicKeyInfo ("PUBLIC KEY"), PKCS #1
@@ -7,32 +9,50 @@
 //    "TRUSTED CERTIFICATE") holding an RSA key, or a private key in any form
 //    below, whose public half is taken;
 //  - private keys: PKCS #8 ("PRIVATE KEY", or "ENCRYPTED PRIVATE KEY" with a
-//    passphrase) and PKCS #1 ("RSA PRIVATE KEY", plain or with a
-//    passphrase), two primes only;
+//    passphrase: PBES2, PBKDF2 with HMAC-SHA1/224/256/384/512,
+//    AES-128/192/256-CBC or DES-EDE3-CBC) and PKCS #1 ("RSA PRIVATE KEY",
+//    plain or with the traditional DEK-Info encryption under the same
+//    ciphers), two primes only;
 //  - public keys from the two hexadecimal texts QVSimpleRSA::setPublicKey
 //    takes.
+// PEM text outside the armour is ignored; of several armoured objects the
+// first one of a kind the reader takes is read. The DER must be strict:
+// negative or non-minimal INTEGERs, indefinite or non-minimal lengths, bytes
+// after the object and unknown versions are refused (keyMalformed).
 // Every reader checks the key the same way: a modulus of 96 to 1024 bits
 // (the records hold at most 1024; below 96 a PKCS #1 v1.5 block has no room),
-// odd, and a non-zero public exponent that fits its field. The record's bits
+// odd, and an odd public exponent of at least 3 that fits its field. A
+// private key (also one given to a public reader) must hold together:
+// n = p * q, p != q, both odd and probably prime, dP = d mod (p - 1),
+// dQ = d mod (q - 1), q * qInv = 1 (mod p), e * d = 1 modulo p - 1 and
+// q - 1 (keyInconsistent otherwise), since signing with a key whose values
+// do not fit gives a wrong signature that can reveal a prime. The record's bits
 // is the modulus's bit count. In a private record prime[0] is always the
 // larger prime (swapped, with the prime exponents and the coefficient, when
 // the encoding has the smaller one first), so the record also suits peers
 // whose CRT step needs that order.
 //
-// Writing: records as PEM, SubjectPublicKeyInfo or PKCS #1 for public keys,
-// PKCS #8 or PKCS #1 for private keys, the latter optionally encrypted under
-// a passphrase (AES-256-CBC); records as hexadecimal texts.
+// Writing: records as PEM or DER, SubjectPublicKeyInfo or PKCS #1 for
+// public keys, PKCS #8 or PKCS #1 for private keys, the latter optionally
+// encrypted under a passphrase (AES-256-CBC); records as hexadecimal texts.
+// A record is checked as the readers check a key before it is written.
 //
 // Results: every function is noexcept and reports through a std::error_code
 // of corvane::errorCategory() (ErrorCode values from 0x0501, or
 // outOfMemory), or of std::generic_category() for a file that cannot be
-// read. On failure the output record is left all zero.
+// read. On failure the output record is left all zero. Besides the size and
+// passphrase codes: keyInconsistent (private values that do not fit
+// together), keyMalformed (DER that breaks the rules), pemDamaged (truncated
+// or damaged armour or Base64), keyOtherAlgorithm (an EC, DSA, Ed25519 ...
+// key), notPrivateKey (a public key or a certificate given to a private
+// reader), keyInvalid (even modulus, exponent even or below 3).
 //
 // Secrets: the private record is the caller's to wipe (secure_zero or
 // RsaPrivateKey of <Corvane/corvane.hpp>, which does it). Every buffer the
-// library fills on the way (file bytes, OpenSSL numbers and parameter
-// arrays, the passphrase copy, encoder output) is wiped before it is freed.
-// The PEM text of a private key returned to the caller is a secret too.
+// library fills on the way (file bytes, decoded and decrypted DER, derived
+// keys, OpenSSL numbers, the passphrase copy, encoder output) is wiped before
+// it is freed, and libcrypto never holds a whole encoded private key. The
+// PEM or DER of a private key returned to the caller is a secret too.
 //
 // Threads: no shared state; any number of calls may run at once.
 #ifndef CORVANE_KEYS_H
@@ -49,6 +69,7 @@
 #include <string_view>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
 #include "CorvaneExport.h"
 #include "errors.h"
@@ -95,10 +116,15 @@ private:
 
 // The outcome of a read: no error and the record filled, or an error and the
 // record zeroed. modulusBits is the key's modulus size whenever the key could
-// be decoded, also when it was refused for that size (0 otherwise).
+// be decoded, also when it was refused for that size (0 otherwise). detail,
+// with some refusals, says in a few words what exactly is wrong ("dP is not
+// d mod (p - 1)", "p equals q", "a negative INTEGER"); it is a static text,
+// never freed, and never holds key material. error.message() stays the
+// general sentence of the code.
 struct KeyStatus {
     std::error_code error;
     unsigned modulusBits = 0;
+    const char* detail = nullptr;
     explicit operator bool() const noexcept { return !error; }
 };
 
@@ -159,14 +185,24 @@ CORVANE_EXPORT KeyStatus rsaPublicKeyFromHex(std::string_view modulus, std::stri
 CORVANE_EXPORT std::error_code rsaPublicKeyToHex(const R_RSA_PUBLIC_KEY& key, RsaHexKey& hex) noexcept;
 
 // The key as PEM text (a line feed after every line). The record is checked
-// as the readers check a key; a private record must also hold d, both
-// primes, both prime exponents and the coefficient (keyIncomplete).
+// as the readers check a key (a private record must also hold d, both
+// primes, both prime exponents and the coefficient, keyIncomplete, and its
+// values must fit together, keyInconsistent).
 CORVANE_EXPORT std::error_code rsaPublicKeyToPem(const R_RSA_PUBLIC_KEY& key, std::string& pem,
                                                  RsaKeyFormat format = RsaKeyFormat::standard) noexcept;
 // With a non-empty passphrase the key is encrypted with AES-256-CBC:
 // "ENCRYPTED PRIVATE KEY" (PKCS #8, PBES2) or, for pkcs1, the traditional
 // "RSA PRIVATE KEY" with a DEK-Info header.
 CORVANE_EXPORT std::error_code rsaPrivateKeyToPem(const R_RSA_PRIVATE_KEY& key, std::string& pem,
+                                                  RsaKeyFormat format = RsaKeyFormat::standard,
+                                                  std::string_view passphrase = {}) noexcept;
+
+// The same structures as DER bytes. A passphrase gives the DER of an
+// "ENCRYPTED PRIVATE KEY" and only suits the standard format (invalidInput
+// with pkcs1, whose encryption exists only as PEM headers).
+CORVANE_EXPORT std::error_code rsaPublicKeyToDer(const R_RSA_PUBLIC_KEY& key, std::vector<std::uint8_t>& der,
+                                                 RsaKeyFormat format = RsaKeyFormat::standard) noexcept;
+CORVANE_EXPORT std::error_code rsaPrivateKeyToDer(const R_RSA_PRIVATE_KEY& key, std::vector<std::uint8_t>& der,
                                                   RsaKeyFormat format = RsaKeyFormat::standard,
                                                   std::string_view passphrase = {}) noexcept;
 

@@ -50,7 +50,20 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
             failure(source + (isPrivate ? ": the RSA private key's primes do not fit the key record"
                                         : ": the RSA public key does not fit the key record"));
         case ErrorCode::keyInvalid:
-            failure(source + ": not a usable RSA key (its modulus is even or its exponent zero)");
+            failure(source + ": not a usable RSA key (" +
+                    (status.detail != nullptr ? status.detail : "its modulus is even or its exponent zero") +
+                    ")");
+        case ErrorCode::pemDamaged:
+        case ErrorCode::keyMalformed:
+        case ErrorCode::keyOtherAlgorithm:
+        case ErrorCode::notPrivateKey:
+            failure(source +
+                    (isPrivate ? ": not an RSA private key (PEM or DER): "
+                               : ": not an RSA public key (PEM or DER): ") +
+                    (status.detail != nullptr ? status.detail : error.message()));
+        case ErrorCode::keyInconsistent:
+            failure(source + ": the RSA private key's values do not fit together: " +
+                    (status.detail != nullptr ? status.detail : error.message()));
         default:
             failure(source + ": " + error.message());
     }
