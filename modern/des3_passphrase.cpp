@@ -22,8 +22,9 @@ const EVP_MD* digestNamed(std::string_view name) {
     return EVP_get_digestbyname(std::string(name).c_str());
 }
 
-void deriveInto(Des3PassphraseKey& derived, std::string_view passphrase, std::span<const std::uint8_t, 8> salt,
-                unsigned iterations, std::string_view digest, std::error_code& error) noexcept {
+void deriveInto(Des3PassphraseKey& derived, std::string_view passphrase,
+                std::span<const std::uint8_t, 8> salt, unsigned iterations, std::string_view digest,
+                std::error_code& error) noexcept {
     error.clear();
     try {
         const EVP_MD* md = digestNamed(digest);
@@ -72,7 +73,8 @@ Des3PassphraseKey des3KeyFromPassphrase(std::string_view passphrase, std::span<c
     return derived;
 }
 
-std::array<std::uint8_t, kDes3SaltedHeaderSize> des3SaltedHeader(std::span<const std::uint8_t, 8> salt) noexcept {
+std::array<std::uint8_t, kDes3SaltedHeaderSize> des3SaltedHeader(
+    std::span<const std::uint8_t, 8> salt) noexcept {
     std::array<std::uint8_t, kDes3SaltedHeaderSize> header{};
     std::copy(kDes3SaltedMagic.begin(), kDes3SaltedMagic.end(), header.begin());
     std::copy(salt.begin(), salt.end(), header.begin() + kDes3SaltedMagic.size());
@@ -95,8 +97,8 @@ Des3Salt des3RandomSalt() {
 }
 
 std::vector<std::uint8_t> des3EncryptWithPassphrase(ByteView data, std::string_view passphrase,
-                                                    std::span<const std::uint8_t, 8> salt, unsigned iterations,
-                                                    std::string_view digest) {
+                                                    std::span<const std::uint8_t, 8> salt,
+                                                    unsigned iterations, std::string_view digest) {
     Des3PassphraseKey derived = des3KeyFromPassphrase(passphrase, salt, iterations, digest);
     std::vector<std::uint8_t> ciphertext = des3Encrypt(data, derived.key(), derived.iv());
     auto header = des3SaltedHeader(salt);

@@ -2,9 +2,9 @@
 // lines taken off and its Base64 body decoded by the library's own coder.
 // Every intermediate (the PEM text, its body) is wiped, since for a private
 // key each holds the key.
-#include <Corvane/corvane.hpp>
 #include <Corvane/keys.h>
 
+#include <Corvane/corvane.hpp>
 #include <new>
 
 #include "secure_zero.h"
@@ -18,8 +18,8 @@ namespace {
 std::string_view pemBody(std::string_view pem) {
     std::size_t begin = pem.find('\n');
     std::size_t end = pem.find("-----END ");
-    if (pem.rfind("-----BEGIN ", 0) != 0 || begin == std::string_view::npos || end == std::string_view::npos ||
-        end < begin)
+    if (pem.rfind("-----BEGIN ", 0) != 0 || begin == std::string_view::npos ||
+        end == std::string_view::npos || end < begin)
         return {};
     return pem.substr(begin + 1, end - begin - 1);
 }

@@ -33,7 +33,8 @@ Args operator+(Args a, const Args& b) {
 
 // Runs the tool on a terminal of its own and types each answer once its
 // prompt has appeared. Returns the exit status and what the terminal showed.
-std::pair<int, std::string> onTerminal(const Args& args, const std::vector<std::pair<std::string, std::string>>& dialogue) {
+std::pair<int, std::string> onTerminal(const Args& args,
+                                       const std::vector<std::pair<std::string, std::string>>& dialogue) {
     std::vector<char*> argv = {const_cast<char*>(kTool)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -76,10 +77,14 @@ TEST_F(CliKeytool, Des3PassphraseCiphertextsGoBothWaysWithOpenssl) {
     const Case cases[] = {
         {0, {"--pass-env", "CORVANE_TEST_PASS"}, {"-pass", "env:CORVANE_TEST_PASS"}},
         {1, {"--pass-file", passFile, "--iter", "1"}, {"-pass", "file:" + passFile, "-iter", "1"}},
-        {8, {"--pass-env", "CORVANE_TEST_PASS", "--md", "sha1"}, {"-pass", "env:CORVANE_TEST_PASS", "-md", "sha1"}},
-        {77, {"--pass-file", passFile, "--md", "sha512", "--iter", "20000"},
+        {8,
+         {"--pass-env", "CORVANE_TEST_PASS", "--md", "sha1"},
+         {"-pass", "env:CORVANE_TEST_PASS", "-md", "sha1"}},
+        {77,
+         {"--pass-file", passFile, "--md", "sha512", "--iter", "20000"},
          {"-pass", "file:" + passFile, "-md", "sha512", "-iter", "20000"}},
-        {5000, {"--pass-env", "CORVANE_TEST_PASS", "--md", "md5", "--iter", "3"},
+        {5000,
+         {"--pass-env", "CORVANE_TEST_PASS", "--md", "md5", "--iter", "3"},
          {"-pass", "env:CORVANE_TEST_PASS", "-md", "md5", "-iter", "3"}},
     };
     for (const Case& c : cases) {
@@ -91,10 +96,12 @@ TEST_F(CliKeytool, Des3PassphraseCiphertextsGoBothWaysWithOpenssl) {
             const Args rawFlag = raw ? Args{"--raw"} : Args{};
             const Args base64Flags = raw ? Args{} : Args{"-a", "-A"};
             // The tool encrypts, openssl decrypts.
-            RunResult sealed = corvane(Args{"des3", "encrypt"} + c.corvaneSettings + rawFlag + Args{plainFile});
+            RunResult sealed =
+                corvane(Args{"des3", "encrypt"} + c.corvaneSettings + rawFlag + Args{plainFile});
             ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
             EXPECT_EQ(sealed.out.rfind(raw ? "Salted__" : "U2FsdGVkX1", 0), 0u);
-            EXPECT_EQ(oracle(enc + c.opensslSettings + base64Flags + Args{"-d", "-in", write("sealed", sealed.out)}),
+            EXPECT_EQ(oracle(enc + c.opensslSettings + base64Flags +
+                             Args{"-d", "-in", write("sealed", sealed.out)}),
                       plain);
             // openssl encrypts, the tool decrypts.
             std::string theirs = oracle(enc + c.opensslSettings + base64Flags + Args{"-in", plainFile});
@@ -135,10 +142,12 @@ TEST_F(CliKeytool, Des3PassphraseFailuresAndUsageErrors) {
         {decrypt + Args{"--iter", "5", "--key", "k"}, sealed, 2, "not both"},
         {decrypt + Args{"--md", "sha1"}, sealed, 2, "go with a passphrase"},
         {decrypt + Args{"--pass-env", "CORVANE_TEST_PASS", "--iter", "0"}, sealed, 2, "--iter takes"},
-        {decrypt + Args{"--pass-env", "CORVANE_TEST_PASS", "--iter", "2147483648"}, sealed, 2, "--iter takes"},
+        {decrypt + Args{"--pass-env", "CORVANE_TEST_PASS", "--iter", "2147483648"}, sealed, 2,
+         "--iter takes"},
         {decrypt + Args{"--pass-env", "CORVANE_TEST_PASS", "--md", "sha999"}, sealed, 2, "not a digest"},
     };
-    for (const Failure& f : failures) expectFailure(corvane(f.args, f.input), f.status, f.fragment, describe(f.args));
+    for (const Failure& f : failures)
+        expectFailure(corvane(f.args, f.input), f.status, f.fragment, describe(f.args));
 }
 
 TEST_F(CliKeytool, KeyTextIsWhatOpensslPrints) {
@@ -191,8 +200,13 @@ TEST_F(CliKeytool, KeyFormsAreWhatOpensslWrites) {
         {{"--outform", "der"}, ""},
     };
     for (const auto& [options, start] : encrypted) {
-        const Args args = Args{"rsa", "key", "--private", "--pass-out-env", "CORVANE_TEST_NEW",
-                               k.path(KeyForm::privatePkcs8Pem)} + options;
+        const Args args = Args{"rsa",
+                               "key",
+                               "--private",
+                               "--pass-out-env",
+                               "CORVANE_TEST_NEW",
+                               k.path(KeyForm::privatePkcs8Pem)} +
+                          options;
         RunResult r = corvane(args);
         ASSERT_EQ(r.exitStatus, 0) << r.err;
         EXPECT_EQ(r.out.rfind(start, 0), 0u) << describe(args);
@@ -227,8 +241,9 @@ TEST_F(CliKeytool, KeyOptionsThatContradictEachOtherAreRefused) {
 // New passphrases asked on a terminal are asked twice; the two must match.
 TEST_F(CliKeytool, NewPassphrasesAreAskedTwiceOnTheTerminal) {
     const std::string keyFile = file("prompted.pem");
-    auto [status, seen] = onTerminal({"rsa", "keygen", "--bits", "512", "--out", keyFile, "--pass-prompt"},
-                                     {{"Passphrase for the new key", "typed twice"}, {"Again", "typed twice"}});
+    auto [status, seen] =
+        onTerminal({"rsa", "keygen", "--bits", "512", "--out", keyFile, "--pass-prompt"},
+                   {{"Passphrase for the new key", "typed twice"}, {"Again", "typed twice"}});
     EXPECT_EQ(status, 0) << seen;
     EXPECT_EQ(seen.find("typed twice"), std::string::npos) << "echoed: " << seen;
     oracle({"openssl", "pkey", "-in", keyFile, "-passin", "pass:typed twice", "-noout"});
@@ -244,7 +259,8 @@ TEST_F(CliKeytool, NewPassphrasesAreAskedTwiceOnTheTerminal) {
     ScopedEnvironment environment;
     environment.set("CORVANE_TEST_PASS", "asked");
     const std::string sealed = write(
-        "sealed", corvane({"des3", "encrypt", "--pass-env", "CORVANE_TEST_PASS", write("plain", "shown plain")}).out);
+        "sealed",
+        corvane({"des3", "encrypt", "--pass-env", "CORVANE_TEST_PASS", write("plain", "shown plain")}).out);
     auto [opened, text] = onTerminal({"des3", "decrypt", "--pass-prompt", sealed}, {{"Passphrase", "asked"}});
     EXPECT_EQ(opened, 0) << text;
     EXPECT_NE(text.find("shown plain"), std::string::npos) << text;

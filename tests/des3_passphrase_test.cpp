@@ -35,10 +35,10 @@ TEST_P(Des3Passphrase, MatchesOpensslEncAndDecryptsAgain) {
     const std::string passphrase = "pass " + std::to_string(c.length);
 
     Bytes sealed = cv::des3EncryptWithPassphrase(plain, passphrase, salt, c.iterations, c.digest);
-    std::string expected = runOracle({"openssl", "enc", "-des-ede3-cbc", "-pbkdf2", "-iter",
-                                      std::to_string(c.iterations), "-md", c.digest, "-S", toHex(Bytes(salt.begin(), salt.end())),
-                                      "-pass", "pass:" + passphrase},
-                                     std::string(plain.begin(), plain.end()));
+    std::string expected =
+        runOracle({"openssl", "enc", "-des-ede3-cbc", "-pbkdf2", "-iter", std::to_string(c.iterations), "-md",
+                   c.digest, "-S", toHex(Bytes(salt.begin(), salt.end())), "-pass", "pass:" + passphrase},
+                  std::string(plain.begin(), plain.end()));
     // With -S openssl writes the ciphertext alone; without, the header first.
     auto header = cv::des3SaltedHeader(salt);
     EXPECT_EQ(sealed, bytesOf(std::string(header.begin(), header.end()) + expected));
@@ -81,8 +81,8 @@ TEST(Des3PassphraseUse, BadInputAndParametersFailWithTheirCodes) {
     const cv::Des3Salt salt{1, 2, 3, 4, 5, 6, 7, 8};
     Bytes sealed = cv::des3EncryptWithPassphrase("x", "pw", salt, 5, "sha1");
     const std::pair<Bytes, ErrorCode> inputs[] = {
-        {Bytes(sealed.begin(), sealed.begin() + 15), ErrorCode::invalidInput},      // header cut short
-        {bytesOf("Salted_!12345678abcdefgh"), ErrorCode::invalidInput},             // not the magic
+        {Bytes(sealed.begin(), sealed.begin() + 15), ErrorCode::invalidInput},       // header cut short
+        {bytesOf("Salted_!12345678abcdefgh"), ErrorCode::invalidInput},              // not the magic
         {Bytes(sealed.begin(), sealed.begin() + 16), ErrorCode::decryptionRefused},  // no ciphertext
         {Bytes(sealed.begin(), sealed.end() - 1), ErrorCode::decryptionRefused},     // not whole blocks
     };

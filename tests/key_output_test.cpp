@@ -51,7 +51,8 @@ RsaKey smallKey(int bits) {
     BN_mod(dp.get(), d.get(), p1.get(), ctx.get());
     BN_mod(dq.get(), d.get(), q1.get(), ctx.get());
     return rsaKeyFromComponents({bytesOf(n.get()), bytesOf(e.get()), bytesOf(d.get()), bytesOf(p.get()),
-                                 bytesOf(q.get()), bytesOf(dp.get()), bytesOf(dq.get()), bytesOf(qinv.get())});
+                                 bytesOf(q.get()), bytesOf(dp.get()), bytesOf(dq.get()),
+                                 bytesOf(qinv.get())});
 }
 
 // The key in the records' prime order (larger first), in both worlds.
@@ -111,8 +112,8 @@ TEST_P(KeyOutput, DerIsWhatLibcryptoEncodes) {
     ASSERT_FALSE(rsaPrivateKeyToDer(key.privateKey, der, RsaKeyFormat::pkcs1));
     EXPECT_EQ(der, encoded([&](unsigned char** out) { return i2d_PrivateKey(key.evp.get(), out); }));
     ASSERT_FALSE(rsaPrivateKeyToDer(key.privateKey, der));
-    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(EVP_PKEY2PKCS8(key.evp.get()),
-                                                                                  PKCS8_PRIV_KEY_INFO_free);
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(
+        EVP_PKEY2PKCS8(key.evp.get()), PKCS8_PRIV_KEY_INFO_free);
     EXPECT_EQ(der, encoded([&](unsigned char** out) { return i2d_PKCS8_PRIV_KEY_INFO(info.get(), out); }));
 
     // Encrypted, it is PKCS #8's EncryptedPrivateKeyInfo, and reads back only

@@ -43,6 +43,8 @@
 
 #include "CorvaneCxx20.h"
 
+#include "CorvaneCxx20.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -370,8 +372,12 @@ public:
     Des3PassphraseKey& operator=(const Des3PassphraseKey&) = delete;
     ~Des3PassphraseKey();
 
-    std::span<const std::uint8_t, 24> key() const noexcept { return std::span<const std::uint8_t, 24>(bytes_.data(), 24); }
-    std::span<const std::uint8_t, 8> iv() const noexcept { return std::span<const std::uint8_t, 8>(bytes_.data() + 24, 8); }
+    std::span<const std::uint8_t, 24> key() const noexcept {
+        return std::span<const std::uint8_t, 24>(bytes_.data(), 24);
+    }
+    std::span<const std::uint8_t, 8> iv() const noexcept {
+        return std::span<const std::uint8_t, 8>(bytes_.data() + 24, 8);
+    }
     // All 32 derived bytes, key then IV, for the derivation to fill.
     std::span<std::uint8_t, 32> bytes() noexcept { return bytes_; }
 
@@ -402,7 +408,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3EncryptWithPassphrase(
     std::string_view digest = kDes3DefaultDigest);
 CORVANE_EXPORT std::vector<std::uint8_t> des3EncryptWithPassphrase(ByteView data, std::string_view passphrase,
                                                                    std::span<const std::uint8_t, 8> salt,
-                                                                   unsigned iterations, std::string_view digest);
+                                                                   unsigned iterations,
+                                                                   std::string_view digest);
 
 // The plaintext of header and ciphertext. ErrorCode::invalidInput for data
 // that does not start with the header (or bad parameters),
@@ -414,7 +421,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(
     ByteView data, std::string_view passphrase, unsigned iterations = kDes3DefaultIterations,
     std::string_view digest = kDes3DefaultDigest);
 CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data, std::string_view passphrase,
-                                                                   unsigned iterations, std::string_view digest,
+                                                                   unsigned iterations,
+                                                                   std::string_view digest,
                                                                    std::error_code& error) noexcept;
 
 }  // namespace corvane::v1

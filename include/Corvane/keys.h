@@ -179,7 +179,8 @@ CORVANE_EXPORT std::error_code rsaPrivateKeyToPem(const R_RSA_PRIVATE_KEY& key, 
 // fails with invalidInput.
 CORVANE_EXPORT std::error_code rsaPublicKeyToDer(const R_RSA_PUBLIC_KEY& key, std::vector<std::uint8_t>& der,
                                                  RsaKeyFormat format = RsaKeyFormat::standard) noexcept;
-CORVANE_EXPORT std::error_code rsaPrivateKeyToDer(const R_RSA_PRIVATE_KEY& key, std::vector<std::uint8_t>& der,
+CORVANE_EXPORT std::error_code rsaPrivateKeyToDer(const R_RSA_PRIVATE_KEY& key,
+                                                  std::vector<std::uint8_t>& der,
                                                   RsaKeyFormat format = RsaKeyFormat::standard,
                                                   std::string_view passphrase = {}) noexcept;
 

@@ -22,7 +22,8 @@ namespace {
 const char kHelp[] =
     "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
     "       corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
-    "       corvane des3 encrypt|decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+    "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+    "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
     "       corvane des3 keygen\n"
     "Triple-DES (three-key, 24 bytes) in CBC mode with PKCS #7 padding.\n"
     "\n"
@@ -152,7 +153,9 @@ int runCipher(const Args& args, bool encrypt) {
     options.allowAtMostPositional(1);
     if (passphraseOptions.given()) {
         if (keyOptions.given() || ivOptions.given())
-            options.fail("give either a passphrase (--pass-file, --pass-env, --pass-prompt) or a key and IV, not both");
+            options.fail(
+                "give either a passphrase (--pass-file, --pass-env, --pass-prompt) or a key and IV, not "
+                "both");
         return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress);
     }
     std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);

@@ -1,7 +1,6 @@
 #include "des3_passphrase.h"
 
 #include <Corvane/corvane.hpp>
-
 #include <charconv>
 #include <climits>
 #include <memory>
@@ -35,7 +34,8 @@ std::string digestOf(const Options& options, const std::optional<std::string>& t
     try {
         cv::des3KeyFromPassphrase("", cv::Des3Salt{}, 1, digest);
     } catch (const cv::Error&) {
-        options.fail("--md " + digest + " is not a digest libcrypto can use (sha256, sha1, sha512, md5, ...)");
+        options.fail("--md " + digest +
+                     " is not a digest libcrypto can use (sha256, sha1, sha512, md5, ...)");
     }
     return digest;
 }
@@ -89,8 +89,9 @@ private:
     void start() {
         cv::Des3Salt salt{};
         if (!cv::des3SaltFromHeader(header_, salt))
-            failure("the input does not start with \"Salted__\": not made by des3 encrypt with a passphrase "
-                    "(nor by openssl enc with a password)");
+            failure(
+                "the input does not start with \"Salted__\": not made by des3 encrypt with a passphrase "
+                "(nor by openssl enc with a password)");
         key_ = derive(passphrase_, salt, iterations_, digest_);
         cipher_ = std::make_unique<Des3Stream>(false, key_.key(), key_.iv(), out_);
     }
@@ -106,15 +107,13 @@ private:
 
 }  // namespace
 
-int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt, bool raw,
-                          bool progress) {
+int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt,
+                          bool raw, bool progress) {
     const unsigned iterations = iterationsOf(options, settings.iterations);
     const std::string digest = digestOf(options, settings.digest);
-    std::optional<SecretBytes> passphrase =
-        settings.passphrase.read(options, "Passphrase for des3 " + std::string(encrypt ? "encrypt" : "decrypt") + ": ",
-                                 encrypt);
-    if (!passphrase)
-        options.fail("--iter and --md go with a passphrase: " + settings.passphrase.names());
+    std::optional<SecretBytes> passphrase = settings.passphrase.read(
+        options, "Passphrase for des3 " + std::string(encrypt ? "encrypt" : "decrypt") + ": ", encrypt);
+    if (!passphrase) options.fail("--iter and --md go with a passphrase: " + settings.passphrase.names());
 
     StdoutSink out;
     if (encrypt) {

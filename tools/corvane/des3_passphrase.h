@@ -28,8 +28,8 @@ struct Des3PassphraseOptions {
 // ciphertext (Base64 on one line, or bytes with raw); decryption reads them
 // back. The same exit statuses as with a key; input that does not start
 // with the header fails.
-int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt, bool raw,
-                          bool progress);
+int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt,
+                          bool raw, bool progress);
 
 }  // namespace corvane::tool
 

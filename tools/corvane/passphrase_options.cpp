@@ -3,7 +3,9 @@
 namespace corvane::tool {
 
 void PassphraseChoice::declare(Options& options) {
-    options.value({prefix_ + "-file"}, file_).value({prefix_ + "-env"}, environment_).flag({prefix_ + "-prompt"}, prompt_);
+    options.value({prefix_ + "-file"}, file_)
+        .value({prefix_ + "-env"}, environment_)
+        .flag({prefix_ + "-prompt"}, prompt_);
 }
 
 std::string PassphraseChoice::names() const {

@@ -28,7 +28,8 @@ public:
     // are a usage error; an unreadable file, an unset variable, no
     // terminal, an empty or overlong passphrase are failures. The prompt
     // shows promptText and, with confirm, asks a second time.
-    std::optional<SecretBytes> read(const Options& options, const std::string& promptText, bool confirm) const;
+    std::optional<SecretBytes> read(const Options& options, const std::string& promptText,
+                                    bool confirm) const;
 
 private:
     std::string prefix_;

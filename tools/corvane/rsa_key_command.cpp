@@ -149,11 +149,14 @@ struct KeyOutput {
             options.fail("--text prints the key's fields instead of the key; it takes no format option");
         if (pkcs1 && pkcs8) options.fail("give either --pkcs1 or --pkcs8, not both");
         if (passOut.given() && !isPrivate)
-            options.fail("--pass-out-file, --pass-out-env and --pass-out-prompt encrypt a private key: give --private");
+            options.fail(
+                "--pass-out-file, --pass-out-env and --pass-out-prompt encrypt a private key: give "
+                "--private");
         if (outform && *outform != "pem" && *outform != "der") options.fail("--outform takes pem or der");
         const bool der = outform && *outform == "der";
         if (der && pkcs1 && passOut.given())
-            options.fail("an encrypted PKCS #1 key exists only as PEM; use --pkcs8 (the default) or --outform pem");
+            options.fail(
+                "an encrypted PKCS #1 key exists only as PEM; use --pkcs8 (the default) or --outform pem");
         return der;
     }
     RsaKeyFormat format() const { return pkcs1 ? RsaKeyFormat::pkcs1 : RsaKeyFormat::standard; }
@@ -167,7 +170,8 @@ void writePrivateKey(const Options& options, const std::string& path, const KeyO
         ~WipedKey() { secure_zero_object(record); }
     } key;
     loadRsaPrivateKey(path, key.record, passphrase);
-    std::optional<SecretBytes> passOut = output.passOut.read(options, "Passphrase for the written key: ", true);
+    std::optional<SecretBytes> passOut =
+        output.passOut.read(options, "Passphrase for the written key: ", true);
     std::string_view newPassphrase =
         passOut ? std::string_view(reinterpret_cast<const char*>(passOut->bytes().data()), passOut->size())
                 : std::string_view();
@@ -187,7 +191,8 @@ void writePrivateKey(const Options& options, const std::string& path, const KeyO
     writeText(text.text);
 }
 
-void writePublicKey(const std::string& path, const KeyOutput& output, bool der, const PassphraseSource& passphrase) {
+void writePublicKey(const std::string& path, const KeyOutput& output, bool der,
+                    const PassphraseSource& passphrase) {
     R_RSA_PUBLIC_KEY key;
     loadRsaPublicKey(path, key, passphrase);
     std::error_code error;
@@ -236,7 +241,10 @@ int runRsaKeygen(const Args& args) {
     bool force = false, prompt = false;
     PassphraseOptions passphraseOptions;
     Options options("rsa keygen", kRsaHelp);
-    options.value("--bits", bitsText).value("--out", out).flag({"--force"}, force).flag({"--pass-prompt"}, prompt);
+    options.value("--bits", bitsText)
+        .value("--out", out)
+        .flag({"--force"}, force)
+        .flag({"--pass-prompt"}, prompt);
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
@@ -258,7 +266,8 @@ int runRsaKeygen(const Args& args) {
     if (prompt) typed = promptForPassphrase("Passphrase for the new key " + *out + ": ", true);
     const std::string_view newPassphrase =
         typed ? std::string_view(reinterpret_cast<const char*>(typed->bytes().data()), typed->size())
-              : passphrase.given() ? passphrase.text() : std::string_view();
+        : passphrase.given() ? passphrase.text()
+                             : std::string_view();
 
     struct WipedKey {
         R_RSA_PRIVATE_KEY record;

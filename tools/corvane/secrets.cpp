@@ -153,8 +153,8 @@ SecretBytes promptForPassphrase(const std::string& prompt, bool confirm) {
         SecretBytes answer(std::move(buffer));
         if (!length) failure("no terminal to ask the passphrase on");
         refuseUnusablePassphrase(*length);
-        return SecretBytes(Bytes(answer.bytes().begin(),
-                                 answer.bytes().begin() + static_cast<std::ptrdiff_t>(*length)));
+        return SecretBytes(
+            Bytes(answer.bytes().begin(), answer.bytes().begin() + static_cast<std::ptrdiff_t>(*length)));
     };
     SecretBytes first = ask(prompt);
     if (confirm) {
