@@ -43,8 +43,6 @@
 
 #include "CorvaneCxx20.h"
 
-#include "CorvaneCxx20.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
