@@ -121,6 +121,8 @@ TEST_F(CliSecrets, NoFreedBlockHoldsAPrimeOrThePassphrase) {
     const std::string desKeyFile = dir.write("des3-key", desKey + "\n");
     RunResult sealed = corvane({"des3", "encrypt", "--key-hex", desKey, "--iv-hex", "0011223344556677", block});
     ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
+    RunResult passSealed = corvane({"des3", "encrypt", "--pass-file", passphraseFile, block});
+    ASSERT_EQ(passSealed.exitStatus, 0) << passSealed.err;
     const std::string withPassphrase[] = {"--passphrase-file", passphraseFile};
     auto plus = [&](std::vector<std::string> args) {
         args.insert(args.end(), std::begin(withPassphrase), std::end(withPassphrase));
@@ -142,8 +144,20 @@ TEST_F(CliSecrets, NoFreedBlockHoldsAPrimeOrThePassphrase) {
         {both, plus({"rsa", "decrypt", "--key", k.path(KeyForm::encryptedPkcs1Pem), "--raw", block}), ""},
         {both, plus({"rsa", "key", k.path(KeyForm::encryptedPkcs8Der)}), ""},
         {passphrase, plus({"rsa", "keygen", "--bits", "512", "--force", "--out", dir.file("new")}), ""},
-        {desKey, {"des3", "encrypt", "--key-hex-file", desKeyFile, "--iv-hex", "0011223344556677", block}, ""},
-        {desKey, {"des3", "decrypt", "--key-hex-file", desKeyFile, "--iv-hex", "0011223344556677"}, sealed.out},
+        {desKey,
+         {"des3", "encrypt", "--key-hex-file", desKeyFile, "--iv-hex", "0011223344556677", block},
+         ""},
+        {desKey,
+         {"des3", "decrypt", "--key-hex-file", desKeyFile, "--iv-hex", "0011223344556677"},
+         sealed.out},
+        {prime, {"rsa", "key", "--private", "--outform", "der", k.path(KeyForm::privatePkcs1Pem)}, ""},
+        {prime, {"rsa", "key", "--private", "--text", k.path(KeyForm::privatePkcs8Pem)}, ""},
+        {both,
+         plus({"rsa", "key", "--private", "--pkcs1", "--pass-out-file", passphraseFile,
+               k.path(KeyForm::encryptedPkcs8Pem)}),
+         ""},
+        {passphrase, {"des3", "encrypt", "--pass-file", passphraseFile, block}, ""},
+        {passphrase, {"des3", "decrypt", "--pass-file", passphraseFile}, passSealed.out},
     };
     long unwipedHits = 0;
     for (const Run& run : runs) {

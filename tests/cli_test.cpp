@@ -202,7 +202,7 @@ TEST(CliUsage, ManualAndCompletionCoverEveryOption) {
              {"--help"}, {"md5", "-h"}, {"base64", "-h"}, {"rsa", "-h"}, {"des3", "-h"}, {"demo", "-h"}}) {
         const std::string help = corvane(args).out;
         for (std::size_t at = 0; (at = help.find("--", at)) != std::string::npos;) {
-            std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+            std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", at + 2);
             std::string option = help.substr(at, end - at);
             at = end;
             if (option.size() < 4) continue;  // "--" alone

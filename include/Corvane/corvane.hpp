@@ -369,6 +369,93 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key
 // when the entropy source fails.
 CORVANE_EXPORT std::vector<std::uint8_t> des3RandomKey();
 
+// ---------------------------------------------------------------------------
+// Triple DES under a passphrase, in the format of
+// `openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]`: the 8 bytes
+// "Salted__", an 8-byte random salt, then the ciphertext under a key and IV
+// derived from the passphrase and the salt by PBKDF2 (HMAC over the digest,
+// sha256 unless named; 10000 iterations unless given): one derivation of 32
+// bytes, the first 24 the key, the last 8 the IV. What one side writes the
+// other reads, byte for byte.
+//
+// Bad parameters fail with ErrorCode::invalidInput: no iterations or more
+// than 2^31 - 1, a digest name libcrypto does not know (it knows at least
+// md5, sha1, sha256, sha512), a passphrase of 2^31 bytes or more. An empty
+// passphrase is allowed, as openssl allows it.
+
+inline constexpr std::string_view kDes3SaltedMagic = "Salted__";
+inline constexpr std::size_t kDes3SaltSize = 8;
+// The magic and the salt, ahead of the ciphertext.
+inline constexpr std::size_t kDes3SaltedHeaderSize = 16;
+inline constexpr unsigned kDes3DefaultIterations = 10000;
+inline constexpr std::string_view kDes3DefaultDigest = "sha256";
+
+using Des3Salt = std::array<std::uint8_t, kDes3SaltSize>;
+
+// The key and IV derived from a passphrase; wiped when destroyed, moved from
+// or assigned over (not copyable: one owner per secret).
+class CORVANE_EXPORT Des3PassphraseKey {
+public:
+    Des3PassphraseKey() noexcept;
+    Des3PassphraseKey(Des3PassphraseKey&& other) noexcept;
+    Des3PassphraseKey& operator=(Des3PassphraseKey&& other) noexcept;
+    Des3PassphraseKey(const Des3PassphraseKey&) = delete;
+    Des3PassphraseKey& operator=(const Des3PassphraseKey&) = delete;
+    ~Des3PassphraseKey();
+
+    std::span<const std::uint8_t, 24> key() const noexcept {
+        return std::span<const std::uint8_t, 24>(bytes_.data(), 24);
+    }
+    std::span<const std::uint8_t, 8> iv() const noexcept {
+        return std::span<const std::uint8_t, 8>(bytes_.data() + 24, 8);
+    }
+    // All 32 derived bytes, key then IV, for the derivation to fill.
+    std::span<std::uint8_t, 32> bytes() noexcept { return bytes_; }
+
+private:
+    std::array<std::uint8_t, 32> bytes_;
+};
+
+CORVANE_EXPORT Des3PassphraseKey des3KeyFromPassphrase(std::string_view passphrase,
+                                                       std::span<const std::uint8_t, 8> salt,
+                                                       unsigned iterations = kDes3DefaultIterations,
+                                                       std::string_view digest = kDes3DefaultDigest);
+
+// "Salted__" followed by the salt.
+CORVANE_EXPORT std::array<std::uint8_t, kDes3SaltedHeaderSize> des3SaltedHeader(
+    std::span<const std::uint8_t, 8> salt) noexcept;
+// The salt of data that starts with a whole header; false (salt untouched)
+// when it is shorter or does not start with "Salted__".
+CORVANE_EXPORT bool des3SaltFromHeader(ByteView data, Des3Salt& salt) noexcept;
+// A new salt from the operating system's entropy source; std::errc::io_error
+// when that fails.
+CORVANE_EXPORT Des3Salt des3RandomSalt();
+
+// Header and ciphertext, under a new random salt or the one given (the
+// same salt and passphrase always give the same output: use it for tests
+// and known answers only).
+CORVANE_EXPORT std::vector<std::uint8_t> des3EncryptWithPassphrase(
+    ByteView data, std::string_view passphrase, unsigned iterations = kDes3DefaultIterations,
+    std::string_view digest = kDes3DefaultDigest);
+CORVANE_EXPORT std::vector<std::uint8_t> des3EncryptWithPassphrase(ByteView data, std::string_view passphrase,
+                                                                   std::span<const std::uint8_t, 8> salt,
+                                                                   unsigned iterations,
+                                                                   std::string_view digest);
+
+// The plaintext of header and ciphertext. ErrorCode::invalidInput for data
+// that does not start with the header (or bad parameters),
+// decryptionRefused when the padding does not check out: a wrong
+// passphrase, iteration count or digest, or damaged data. (As with openssl,
+// about one wrong passphrase in 256 gives valid-looking padding and
+// garbage instead.)
+CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(
+    ByteView data, std::string_view passphrase, unsigned iterations = kDes3DefaultIterations,
+    std::string_view digest = kDes3DefaultDigest);
+CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data, std::string_view passphrase,
+                                                                   unsigned iterations,
+                                                                   std::string_view digest,
+                                                                   std::error_code& error) noexcept;
+
 }  // namespace corvane::v1
 
 #endif  // CORVANE_CORVANE_HPP

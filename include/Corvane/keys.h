@@ -206,6 +206,18 @@ CORVANE_EXPORT std::error_code rsaPrivateKeyToDer(const R_RSA_PRIVATE_KEY& key, 
                                                   RsaKeyFormat format = RsaKeyFormat::standard,
                                                   std::string_view passphrase = {}) noexcept;
 
+// Every field of the key as text, laid out and named as `openssl rsa -text
+// -noout` (and `-pubin`) prints it: "Public-Key: (N bit)", then Modulus and
+// Exponent; "Private-Key: (N bit, 2 primes)", then modulus, publicExponent,
+// privateExponent, prime1, prime2, exponent1, exponent2, coefficient. A
+// number of up to 8 bytes is printed as "decimal (0xhex)", a longer one as
+// lines of at most 15 colon-separated hexadecimal bytes, indented by four
+// blanks, with a 00 ahead of a leading byte of 0x80 or more. The private
+// record's larger prime is prime1 (see above). The record is checked as
+// the PEM writers check it. The private text is a secret: wipe it when done.
+CORVANE_EXPORT std::error_code rsaPublicKeyToText(const R_RSA_PUBLIC_KEY& key, std::string& text) noexcept;
+CORVANE_EXPORT std::error_code rsaPrivateKeyToText(const R_RSA_PRIVATE_KEY& key, std::string& text) noexcept;
+
 }  // namespace corvane
 
 #endif  // CORVANE_KEYS_H

@@ -11,11 +11,15 @@ _corvane_options() {
         "rsa decrypt") echo "--key --raw --hex --passphrase-file --passphrase-env -h --help" ;;
         "rsa sign") echo "--key --message --raw --hex --passphrase-file --passphrase-env -h --help" ;;
         "rsa recover") echo "--pubkey --modulus --exponent --raw --hex --passphrase-file --passphrase-env -h --help" ;;
-        "rsa key") echo "--hex --passphrase-file --passphrase-env -h --help" ;;
-        "rsa keygen") echo "--bits --out --force --passphrase-file --passphrase-env -h --help" ;;
+        "rsa key")
+            echo "--hex --text --private --outform --pkcs1 --pkcs8 --pass-out-file --pass-out-env" \
+                "--pass-out-prompt --passphrase-file --passphrase-env -h --help"
+            ;;
+        "rsa keygen") echo "--bits --out --force --passphrase-file --passphrase-env --pass-prompt -h --help" ;;
         "des3 encrypt" | "des3 decrypt")
             echo "--key --key-hex --key-file --key-hex-file --key-env --key-hex-env" \
-                "--iv --iv-hex --iv-file --iv-hex-file --iv-env --iv-hex-env --raw -q --quiet --progress -h --help"
+                "--iv --iv-hex --iv-file --iv-hex-file --iv-env --iv-hex-env --raw -q --quiet --progress" \
+                "--pass-file --pass-env --pass-prompt --iter --md -h --help"
             ;;
         *) echo "-h --help" ;;
     esac
@@ -39,15 +43,19 @@ _corvane() {
 
     # The value of the option before the word.
     case "$prev" in
-        --pubkey | --key | --out | --passphrase-file | --key-file | --key-hex-file | --iv-file | --iv-hex-file)
+        --pubkey | --key | --out | --passphrase-file | --key-file | --key-hex-file | --iv-file | --iv-hex-file | \
+            --pass-file | --pass-out-file)
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
-        --passphrase-env | --key-env | --key-hex-env | --iv-env | --iv-hex-env)
+        --passphrase-env | --key-env | --key-hex-env | --iv-env | --iv-hex-env | --pass-env | --pass-out-env)
             COMPREPLY=($(compgen -e -- "$cur"))
             return
             ;;
         --bits) COMPREPLY=($(compgen -W "512 768 1024" -- "$cur")); return ;;
+        --outform) COMPREPLY=($(compgen -W "pem der" -- "$cur")); return ;;
+        --md) COMPREPLY=($(compgen -W "sha256 sha1 sha512 md5" -- "$cur")); return ;;
+        --iter) return ;;
         -w | --wrap) COMPREPLY=($(compgen -W "0 64 76" -- "$cur")); return ;;
         --modulus | --exponent | --message | --key-hex | --iv-hex | --iv) return ;;
     esac

@@ -8,6 +8,7 @@
 #include "base64_stream.h"
 #include "chunked_io.h"
 #include "commands.h"
+#include "des3_passphrase.h"
 #include "des3_stream.h"
 #include "options.h"
 #include "secrets.h"
@@ -20,6 +21,8 @@ namespace {
 const char kHelp[] =
     "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
     "       corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
+    "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+    "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
     "       corvane des3 keygen\n"
     "Triple-DES (three-key, 24 bytes) in CBC mode with PKCS #7 padding.\n"
     "\n"
@@ -46,6 +49,18 @@ const char kHelp[] =
     "                                 16-byte key is two-key triple-DES to it)\n"
     "  --progress                     show the reading's progress on standard error\n"
     "\n"
+    "PASSPHRASE instead of KEY and IV, one of (never the command line itself):\n"
+    "  --pass-file FILE               the first line of FILE\n"
+    "  --pass-env NAME                the environment variable's value\n"
+    "  --pass-prompt                  asked on the terminal (twice to encrypt)\n"
+    "  --iter N                       PBKDF2 iterations (default 10000)\n"
+    "  --md NAME                      PBKDF2's digest (default sha256; sha1,\n"
+    "                                 sha512, md5, ...)\n"
+    "The format of openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]:\n"
+    "\"Salted__\", a random 8-byte salt, then the ciphertext under the key and IV\n"
+    "derived from passphrase and salt. With --raw the bytes are those openssl\n"
+    "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n"
+    "\n"
     "keygen: prints a new key of 24 characters (0-9, A-F) for --key, drawn\n"
     "from the operating system's entropy source. Being text, it holds 96 bits\n"
     "of randomness; `openssl rand -hex 24` with --key-hex gives a full 192.\n"
@@ -66,6 +81,8 @@ struct SecretOptions {
 
     std::string name;  // "key" or "iv"
     std::optional<std::string> text, hex, file, hexFile, env, hexEnv;
+
+    bool given() const { return text || hex || file || hexFile || env || hexEnv; }
 
     void declare(Options& options) {
         options.value({"--" + name}, text)
@@ -131,8 +148,17 @@ int runCipher(const Args& args, bool encrypt) {
     keyOptions.declare(options);
     ivOptions.declare(options);
     options.flag({"--raw"}, raw).flag({"--quiet", "-q"}, quiet).flag({"--progress"}, progress);
+    Des3PassphraseOptions passphraseOptions;
+    passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
+    if (passphraseOptions.given()) {
+        if (keyOptions.given() || ivOptions.given())
+            options.fail(
+                "give either a passphrase (--pass-file, --pass-env, --pass-prompt) or a key and IV, not "
+                "both");
+        return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress);
+    }
     std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);
     if (!key) options.fail("a key is needed: --key TEXT or --key-hex HEX (or a --key-file/--key-env form)");
     std::optional<SecretBytes> iv = readSecret(options, ivOptions, kIvLength);

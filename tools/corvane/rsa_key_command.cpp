@@ -17,6 +17,7 @@
 
 #include "../../platform/secure_zero.h"
 #include "io.h"
+#include "passphrase_options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
 #include "tool_error.h"
@@ -124,42 +125,126 @@ private:
     bool committed_ = false;
 };
 
+// What rsa key writes, from its options.
+struct KeyOutput {
+    bool hex = false, text = false, isPrivate = false, pkcs1 = false, pkcs8 = false;
+    std::optional<std::string> outform;
+    PassphraseChoice passOut{"--pass-out"};
+
+    void declare(Options& options) {
+        options.flag({"--hex"}, hex)
+            .flag({"--text"}, text)
+            .flag({"--private"}, isPrivate)
+            .flag({"--pkcs1"}, pkcs1)
+            .flag({"--pkcs8"}, pkcs8)
+            .value("--outform", outform);
+        passOut.declare(options);
+    }
+
+    // Refuses combinations that say two things at once; true for DER.
+    bool check(const Options& options) const {
+        if (hex && (text || isPrivate || pkcs1 || pkcs8 || outform || passOut.given()))
+            options.fail("--hex prints the public key's two numbers; it takes no other output option");
+        if (text && (pkcs1 || pkcs8 || outform || passOut.given()))
+            options.fail("--text prints the key's fields instead of the key; it takes no format option");
+        if (pkcs1 && pkcs8) options.fail("give either --pkcs1 or --pkcs8, not both");
+        if (passOut.given() && !isPrivate)
+            options.fail(
+                "--pass-out-file, --pass-out-env and --pass-out-prompt encrypt a private key: give "
+                "--private");
+        if (outform && *outform != "pem" && *outform != "der") options.fail("--outform takes pem or der");
+        const bool der = outform && *outform == "der";
+        if (der && pkcs1 && passOut.given())
+            options.fail(
+                "an encrypted PKCS #1 key exists only as PEM; use --pkcs8 (the default) or --outform pem");
+        return der;
+    }
+    RsaKeyFormat format() const { return pkcs1 ? RsaKeyFormat::pkcs1 : RsaKeyFormat::standard; }
+};
+
+// The private key of path, as text, PEM or DER. Every copy is wiped.
+void writePrivateKey(const Options& options, const std::string& path, const KeyOutput& output, bool der,
+                     const PassphraseSource& passphrase) {
+    struct WipedKey {
+        R_RSA_PRIVATE_KEY record{};
+        ~WipedKey() { secure_zero_object(record); }
+    } key;
+    loadRsaPrivateKey(path, key.record, passphrase);
+    std::optional<SecretBytes> passOut =
+        output.passOut.read(options, "Passphrase for the written key: ", true);
+    std::string_view newPassphrase =
+        passOut ? std::string_view(reinterpret_cast<const char*>(passOut->bytes().data()), passOut->size())
+                : std::string_view();
+    WipedText text;
+    std::error_code error;
+    if (output.text) {
+        error = rsaPrivateKeyToText(key.record, text.text);
+    } else if (der) {
+        Bytes bytes;
+        error = rsaPrivateKeyToDer(key.record, bytes, output.format(), newPassphrase);
+        SecretBytes wiped(std::move(bytes));
+        if (!error) writeBytes(wiped.span());
+    } else {
+        error = rsaPrivateKeyToPem(key.record, text.text, output.format(), newPassphrase);
+    }
+    if (error) failure(inputName(path) + ": " + error.message());
+    writeText(text.text);
+}
+
+void writePublicKey(const std::string& path, const KeyOutput& output, bool der,
+                    const PassphraseSource& passphrase) {
+    R_RSA_PUBLIC_KEY key;
+    loadRsaPublicKey(path, key, passphrase);
+    std::error_code error;
+    std::string text;
+    if (output.hex) {
+        RsaHexKey texts;
+        error = rsaPublicKeyToHex(key, texts);
+        text = "modulus=" + texts.modulus + "\nexponent=" + texts.exponent + "\n";
+    } else if (output.text) {
+        error = rsaPublicKeyToText(key, text);
+    } else if (der) {
+        Bytes bytes;
+        error = rsaPublicKeyToDer(key, bytes, output.format());
+        if (!error) writeBytes(bytes);
+    } else {
+        error = rsaPublicKeyToPem(key, text, output.format());
+    }
+    if (error) failure(inputName(path) + ": " + error.message());
+    writeText(text);
+}
+
 }  // namespace
 
 int runRsaKey(const Args& args) {
-    bool hex = false;
+    KeyOutput output;
     PassphraseOptions passphraseOptions;
     Options options("rsa key", kRsaHelp);
-    options.flag({"--hex"}, hex);
+    output.declare(options);
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
-    if (options.positional().empty()) options.fail("a key file is needed: corvane rsa key [--hex] FILE");
+    if (options.positional().empty()) options.fail("a key file is needed: corvane rsa key [OPTIONS] FILE");
+    const bool der = output.check(options);
     const std::string& path = options.positional().front();
 
-    R_RSA_PUBLIC_KEY key;
     PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
-    loadRsaPublicKey(path, key, passphrase);
-    if (hex) {
-        RsaHexKey texts;
-        if (std::error_code error = rsaPublicKeyToHex(key, texts))
-            failure(inputName(path) + ": " + error.message());
-        writeText("modulus=" + texts.modulus + "\nexponent=" + texts.exponent + "\n");
-    } else {
-        std::string pem;
-        if (std::error_code error = rsaPublicKeyToPem(key, pem))
-            failure(inputName(path) + ": " + error.message());
-        writeText(pem);
-    }
+    if (output.isPrivate)
+        writePrivateKey(options, path, output, der, passphrase);
+    else
+        writePublicKey(path, output, der, passphrase);
     return kExitOk;
 }
 
 int runRsaKeygen(const Args& args) {
     std::optional<std::string> bitsText, out;
-    bool force = false;
+    bool force = false, prompt = false;
     PassphraseOptions passphraseOptions;
     Options options("rsa keygen", kRsaHelp);
-    options.value("--bits", bitsText).value("--out", out).flag({"--force"}, force);
+    options.value("--bits", bitsText)
+        .value("--out", out)
+        .flag({"--force"}, force)
+        .flag({"--pass-prompt"}, prompt);
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
@@ -167,14 +252,22 @@ int runRsaKeygen(const Args& args) {
     if (!out)
         options.fail("the private key needs a file: --out FILE (it is never written to standard output)");
     if (*out == "-") options.fail("--out needs a file; the private key is never written to standard output");
-    // Only a file or a variable encrypts the new key: a prompt would need
-    // the passphrase typed twice, and an unencrypted key is the default.
+    if (prompt && (passphraseOptions.file || passphraseOptions.environment))
+        options.fail("give one of --passphrase-file, --passphrase-env or --pass-prompt, not more");
+    // A file, a variable or, when asked, the terminal encrypts the new key;
+    // an unencrypted key is the default.
     PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
     if (passphrase.given()) refuseUnusablePassphrase(passphrase.text().size());
     // Refused before the work of making a key; checked again when the file
     // takes its name.
     struct stat existing {};
     if (!force && ::lstat(out->c_str(), &existing) == 0) failure(*out + " exists; give --force to replace it");
+    std::optional<SecretBytes> typed;
+    if (prompt) typed = promptForPassphrase("Passphrase for the new key " + *out + ": ", true);
+    const std::string_view newPassphrase =
+        typed ? std::string_view(reinterpret_cast<const char*>(typed->bytes().data()), typed->size())
+        : passphrase.given() ? passphrase.text()
+                             : std::string_view();
 
     struct WipedKey {
         R_RSA_PRIVATE_KEY record;
@@ -183,8 +276,7 @@ int runRsaKeygen(const Args& args) {
     generateKey(bits, key.record);
     WipedText privatePem;
     if (std::error_code error =
-            rsaPrivateKeyToPem(key.record, privatePem.text, RsaKeyFormat::standard,
-                               passphrase.given() ? passphrase.text() : std::string_view()))
+            rsaPrivateKeyToPem(key.record, privatePem.text, RsaKeyFormat::standard, newPassphrase))
         failure("the new key could not be written: " + error.message());
     R_RSA_PUBLIC_KEY publicKey{};
     publicKey.bits = key.record.bits;

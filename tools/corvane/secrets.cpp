@@ -105,7 +105,7 @@ SecretBytes firstLine(const SecretBytes& text) {
 // Asks for the passphrase on the controlling terminal with echo off and
 // keeps what fits the buffer. Returns the length typed, which may exceed the
 // buffer's; nullopt when there is no terminal.
-std::optional<std::size_t> promptOnTerminal(const std::string& keyPath, std::span<char> buffer) {
+std::optional<std::size_t> promptOnTerminal(const std::string& prompt, std::span<char> buffer) {
     int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) return std::nullopt;
     // Echo goes off before the prompt is shown: whatever is typed once the
@@ -118,7 +118,6 @@ std::optional<std::size_t> promptOnTerminal(const std::string& keyPath, std::spa
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(tty, TCSAFLUSH, &quiet);
     }
-    std::string prompt = "Passphrase for " + keyPath + ": ";
     (void)!::write(tty, prompt.data(), prompt.size());
     std::size_t length = 0;
     bool lineEnded = false;
@@ -156,13 +155,37 @@ KeyPassphrase PassphraseSource::forKey(const std::string& keyPath) const {
     // A passphrase longer than the buffer would be cut short: it is declined
     // (the reader refuses the key) and its length kept for the message.
     return KeyPassphrase([this, keyPath](std::span<char> buffer) -> std::size_t {
-        typedLength_ = promptOnTerminal(keyPath, buffer);
+        typedLength_ = promptOnTerminal("Passphrase for " + keyPath + ": ", buffer);
         if (!typedLength_ || *typedLength_ > buffer.size()) {
             secure_zero(buffer.data(), buffer.size());
             return 0;
         }
         return *typedLength_;
     });
+}
+
+SecretBytes promptForPassphrase(const std::string& prompt, bool confirm) {
+    // One byte more than the limit tells an overlong answer apart.
+    auto ask = [](const std::string& text) {
+        Bytes buffer(kPassphraseLimit + 1);
+        std::optional<std::size_t> length =
+            promptOnTerminal(text, std::span<char>(reinterpret_cast<char*>(buffer.data()), buffer.size()));
+        SecretBytes answer(std::move(buffer));
+        if (!length) failure("no terminal to ask the passphrase on");
+        refuseUnusablePassphrase(*length);
+        return SecretBytes(
+            Bytes(answer.bytes().begin(), answer.bytes().begin() + static_cast<std::ptrdiff_t>(*length)));
+    };
+    SecretBytes first = ask(prompt);
+    if (confirm) {
+        SecretBytes second = ask("Again, to confirm: ");
+        if (first.bytes() != second.bytes()) failure("the two passphrases typed differ");
+    }
+    return first;
+}
+
+SecretBytes firstLineOfFile(const std::string& path) {
+    return firstLine(readSecretFile(path, kSecretFileLimit, "passphrase file"));
 }
 
 std::optional<std::size_t> PassphraseSource::offeredLength() const {

@@ -100,6 +100,15 @@ inline constexpr std::size_t kPassphraseLimit = 1024;
 // longer than 1024 bytes".
 void refuseUnusablePassphrase(std::size_t length);
 
+// Asks for a passphrase on the controlling terminal with echo off, showing
+// prompt; with confirm, asks again and refuses two answers that differ.
+// Failures (exit status 1): no terminal, an empty or overlong answer.
+SecretBytes promptForPassphrase(const std::string& prompt, bool confirm);
+
+// The first line of the file (without its line end), as passphrase files
+// are read; failures name the file.
+SecretBytes firstLineOfFile(const std::string& path);
+
 // The size limit of key, IV and passphrase files.
 inline constexpr std::size_t kSecretFileLimit = 4096;
 

@@ -1,0 +1,36 @@
+// corvane des3 encrypt | decrypt with a passphrase instead of a key: the
+// salted format of `openssl enc -des-ede3-cbc -pbkdf2` (the library's
+// des3KeyFromPassphrase and "Salted__" header), streamed as the key form is.
+#ifndef CORVANE_TOOL_DES3_PASSPHRASE_H
+#define CORVANE_TOOL_DES3_PASSPHRASE_H
+
+#include <optional>
+#include <string>
+
+#include "options.h"
+#include "passphrase_options.h"
+
+namespace corvane::tool {
+
+// --pass-file FILE | --pass-env NAME | --pass-prompt, --iter N, --md NAME.
+struct Des3PassphraseOptions {
+    PassphraseChoice passphrase{"--pass"};
+    std::optional<std::string> iterations, digest;
+
+    void declare(Options& options) {
+        passphrase.declare(options);
+        options.value("--iter", iterations).value("--md", digest);
+    }
+    bool given() const { return passphrase.given() || iterations || digest; }
+};
+
+// Runs the cipher: encryption writes the header, a new random salt, and the
+// ciphertext (Base64 on one line, or bytes with raw); decryption reads them
+// back. The same exit statuses as with a key; input that does not start
+// with the header fails.
+int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt,
+                          bool raw, bool progress);
+
+}  // namespace corvane::tool
+
+#endif
