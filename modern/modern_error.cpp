@@ -6,10 +6,18 @@ namespace v1 {
 
 Error::Error(std::error_code code) : std::system_error(code) {}
 Error::Error(ErrorCode code) : std::system_error(make_error_code(code)) {}
+Error::Error(ErrorCode code, const std::string& message)
+    : std::system_error(make_error_code(code), message) {}
 Error::~Error() = default;
 
 }  // namespace v1
 
 void detail::throwError(std::error_code code) { throw v1::Error(code); }
+
+void detail::checkRoom(std::size_t have, std::size_t need) {
+    if (have < need)
+        throw v1::Error(ErrorCode::invalidInput, "output of " + std::to_string(have) + " bytes is too small: " +
+                                                     std::to_string(need) + " are needed");
+}
 
 }  // namespace corvane
