@@ -46,20 +46,22 @@ constexpr ByteClasses makeByteClasses(const std::array<char, 256>& table) {
 constexpr ByteClasses kStandardClasses = makeByteClasses(base64_tables::kBase64DecodeChars);
 constexpr ByteClasses kWebSafeClasses = makeByteClasses(base64_tables::kWebSafeBase64DecodeChars);
 
-// The alphabet as ranges of letters and digits and the two signs: a test the
-// compiler turns into vector code, which the table lookup is not.
+// The alphabet as ranges of letters and digits and the two signs, in
+// bitwise operations on bytes: a test the compiler turns into vector code,
+// which the table lookup is not.
 template <bool webSafe>
-constexpr bool inAlphabetRanges(std::uint8_t b) {
-    const bool sign = webSafe ? (b == '-' || b == '_') : (b == '+' || b == '/');
-    return static_cast<std::uint8_t>(b - 'A') < 26 || static_cast<std::uint8_t>(b - 'a') < 26 ||
-           static_cast<std::uint8_t>(b - '0') < 10 || sign;
+constexpr std::uint8_t inAlphabetRanges(std::uint8_t b) {
+    constexpr std::uint8_t sign62 = webSafe ? '-' : '+', sign63 = webSafe ? '_' : '/';
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(b - 'A') < 26) |
+                                     (static_cast<std::uint8_t>(b - 'a') < 26) |
+                                     (static_cast<std::uint8_t>(b - '0') < 10) | (b == sign62) | (b == sign63));
 }
 
 template <bool webSafe>
 constexpr bool rangesAgreeWithTable() {
     const ByteClasses& classes = webSafe ? kWebSafeClasses : kStandardClasses;
     for (unsigned c = 0; c < 256; ++c)
-        if (inAlphabetRanges<webSafe>(static_cast<std::uint8_t>(c)) != (classes[c] == ByteClass::alphabet))
+        if ((inAlphabetRanges<webSafe>(static_cast<std::uint8_t>(c)) != 0) != (classes[c] == ByteClass::alphabet))
             return false;
     return true;
 }
@@ -68,15 +70,44 @@ static_assert(rangesAgreeWithTable<false>() && rangesAgreeWithTable<true>());
 template <bool webSafe>
 std::size_t countAlphabet(const std::uint8_t* text, std::size_t length) {
     std::size_t count = 0, i = 0;
-    // Blocks of a fixed size, so that the inner loop is vectorised.
-    constexpr std::size_t kBlock = 64;
+    // Blocks of a fixed size with a byte-wide sum, so that the inner loop
+    // is vectorised.
+    constexpr std::size_t kBlock = 128;
     for (; i + kBlock <= length; i += kBlock) {
-        unsigned block = 0;
-        for (std::size_t j = 0; j < kBlock; ++j) block += inAlphabetRanges<webSafe>(text[i + j]);
+        std::uint8_t block = 0;
+        for (std::size_t j = 0; j < kBlock; ++j)
+            block = static_cast<std::uint8_t>(block + inAlphabetRanges<webSafe>(text[i + j]));
         count += block;
     }
     for (; i < length; ++i) count += inAlphabetRanges<webSafe>(text[i]);
     return count;
+}
+
+// Bytes at the end of a piece left to the careful ways (see decodeClean).
+constexpr std::size_t kEndSlack = 8;
+
+// Whether the first bytes of text hold whitespace (line breaks, mostly):
+// text in lines, which the optimistic decoding of whole pieces would only
+// try in vain. The set is the coder's, written as bitwise tests that the
+// compiler turns into vector code.
+constexpr std::uint8_t isSpaceByte(std::uint8_t b) {
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(b - 0x09) < 5) | (b == 0x20) | (b == 0xA0) |
+                                     (b == 0xFF));
+}
+constexpr bool spaceTestAgreesWithTable() {
+    for (unsigned c = 0; c < 256; ++c)
+        if ((isSpaceByte(static_cast<std::uint8_t>(c)) != 0) != (kStandardClasses[c] == ByteClass::space))
+            return false;
+    return true;
+}
+static_assert(spaceTestAgreesWithTable());
+
+bool startsWithLines(ByteView text) noexcept {
+    constexpr std::size_t kLook = 128;  // longer than the lines of PEM and MIME
+    if (text.size() < kLook) return false;
+    std::uint8_t space = 0;
+    for (std::size_t i = 0; i < kLook; ++i) space = static_cast<std::uint8_t>(space | isSpaceByte(text.data()[i]));
+    return space != 0;
 }
 
 // ---- helpers ------------------------------------------------------------------
@@ -318,23 +349,63 @@ void Base64Decoder::afterPad(ByteView text) {
     }
 }
 
+// The fastest way, for the common piece of nothing but alphabet characters:
+// the group held from the piece before is completed, then the piece's whole
+// groups go to the coder at once, with room for exactly the bytes they
+// make. The coder fills that room only when every byte it read was an
+// alphabet character (whitespace, a pad or a NUL make fewer bytes, any
+// other byte a refusal), so a full room means the groups were decoded as
+// the whole text would decode them; otherwise the bytes written are left to
+// be overwritten by the careful ways below.
+std::size_t Base64Decoder::decodeClean(ByteView& text, std::uint8_t* out) {
+    const ByteClasses& classes = webSafe_ ? kWebSafeClasses : kStandardClasses;
+    std::size_t at = 0, written = 0;
+    while (heldCount_ > 0 && at < text.size() && !failed_) {
+        const ByteClass c = classes[text.data()[at]];
+        if (c == ByteClass::space) {
+            ++at;
+            continue;
+        }
+        if (c != ByteClass::alphabet) break;  // left to the careful ways
+        held_[heldCount_++] = text.data()[at++];
+        if (heldCount_ == 4) written += decodeHeldGroup(out + written);
+    }
+    text = from(text, at);
+    if (heldCount_ > 0 || failed_ || startsWithLines(text)) return written;
+    // The last few bytes are left out: where a text ends they hold its pad
+    // and line end, which would make the attempt fail after all the work.
+    const std::size_t whole = text.size() > kEndSlack ? (text.size() - kEndSlack) / 4 * 4 : 0;
+    const std::size_t bytes = whole / 4 * 3;
+    if (whole > 0 && decodeGroups(text.data(), whole, bytes, out + written)) {
+        text = from(text, whole);
+        written += bytes;
+    }
+    return written;
+}
+
 std::size_t Base64Decoder::updateChecked(ByteView text, std::uint8_t* out) {
     if (ended_ || text.empty()) return 0;
     anyInput_ = true;
+    std::size_t written = 0;
+    if (!padSeen_) {
+        written = decodeClean(text, out);
+        out += written;
+        if (failed_ || text.empty()) return written;
+    }
     // A NUL ends the text: nothing after it is read, now or later.
     if (const void* nul = std::memchr(text.data(), 0, text.size())) {
         text = ByteView(text.data(), static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
         ended_ = true;
     }
-    std::size_t written = 0;
     if (!padSeen_) {
         const void* pad = std::memchr(text.data(), base64_tables::kBase64PaddingChar, text.size());
         ByteView before = pad == nullptr ? text
                                          : ByteView(text.data(), static_cast<std::size_t>(
                                                                      static_cast<const std::uint8_t*>(pad) -
                                                                      text.data()));
-        written += decodeInPlace(before, out);
-        if (!failed_) written += gather(before, out + written);
+        const std::size_t inPlace = decodeInPlace(before, out);
+        written += inPlace;
+        if (!failed_) written += gather(before, out + inPlace);
         if (failed_ || pad == nullptr) return written;
         padSeen_ = true;
         held_[heldCount_++] = static_cast<std::uint8_t>(base64_tables::kBase64PaddingChar);

@@ -235,6 +235,11 @@ std::vector<std::string> base64Texts() {
             cv::base64Encode(data, cv::Base64Alphabet::webSafe, cv::Base64Padding::unpadded);
         texts.insert(texts.end(), {standard, webSafe, wrapped(standard, 7), wrapped(standard, 76) + "QQ",
                                    standard + "=", webSafe + "==", " " + standard.substr(1)});
+        // Something else than the alphabet only after a long clean stretch.
+        if (standard.size() > 600)
+            for (const std::string& odd : {std::string("\n"), std::string("\0xyz", 4), std::string("="),
+                                           std::string("*"), std::string("\r\n ")})
+                texts.push_back(standard.substr(0, 301) + odd + standard.substr(301));
     }
     return texts;
 }

@@ -268,6 +268,7 @@ public:
     void reset() noexcept;
 
 private:
+    std::size_t decodeClean(ByteView& text, std::uint8_t* out);
     std::size_t decodeInPlace(ByteView& text, std::uint8_t* out);
     std::size_t gather(ByteView text, std::uint8_t* out);
     void afterPad(ByteView text);
