@@ -257,7 +257,8 @@ public:
     // finishCapacity() bytes (invalidInput otherwise, nothing changed).
     std::size_t update(ByteView text, std::span<std::uint8_t> out);
     std::size_t finish(std::span<std::uint8_t> out);
-    // The same, reporting a refusal in error instead of throwing (0 bytes).
+    // The same, reporting a refusal in error instead of throwing; update()
+    // then returns the bytes it wrote before the refusal, finish() 0.
     std::size_t update(ByteView text, std::span<std::uint8_t> out, std::error_code& error) noexcept;
     std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
     std::size_t updateCapacity(std::size_t textLength) const noexcept;
