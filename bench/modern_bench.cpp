@@ -8,6 +8,11 @@
 //
 // The legacy side is measured as applications call it: Base64 results go to
 // an autorelease pool drained once per iteration; the modern side needs none.
+// The streaming objects are measured the same way against the one-shot
+// functions at 1 MiB (case "*-stream/1MiB": "corvane" is the one-shot call,
+// "stream" the object fed in 64 KiB pieces; ratio = stream time / one-shot
+// time), both allocating their results and writing into warm memory.
+//
 // The differences sought are a few percent, so on a shared machine run with
 // --benchmark_enable_random_interleaving=true --benchmark_repetitions=20,
 // which spreads the machine's drift over both sides.
@@ -21,8 +26,11 @@
 #include <openssl/pem.h>
 
 #include <Corvane/corvane.hpp>
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace cv = corvane::v1;
@@ -202,6 +210,146 @@ void keyLoadOpenssl(benchmark::State& state) {
 
 }  // namespace
 
+// ---- streaming objects against the one-shot functions, 1 MiB -----------------
+
+const std::vector<std::uint8_t>& mebibyte() {
+    static const std::vector<std::uint8_t> data = randomBytes(1 << 20);
+    return data;
+}
+constexpr std::size_t kPiece = 64 << 10;
+const std::string kDes3Key = "0123456789abcdefghijklmn";
+const std::string kDes3Iv = "initvect";
+
+// Feeds the input in pieces to update(), then finish(), allocating results.
+template <typename Coder, typename Input>
+void streamAllocating(benchmark::State& state, Coder& coder, const Input& input, std::size_t piece = kPiece) {
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < input.size(); at += piece) {
+            auto out = coder.update(cv::ByteView(reinterpret_cast<const std::uint8_t*>(input.data()) + at,
+                                                 std::min(piece, input.size() - at)));
+            benchmark::DoNotOptimize(out.data());
+        }
+        auto last = coder.finish();
+        benchmark::DoNotOptimize(last.data());
+    }
+}
+
+// The same into one warm buffer.
+template <typename Coder, typename Input, typename Out>
+void streamWarm(benchmark::State& state, Coder& coder, const Input& input, Out& out, std::size_t piece = kPiece) {
+    for (auto _ : state) {
+        std::size_t written = 0;
+        for (std::size_t at = 0; at < input.size(); at += piece)
+            written += coder.update(cv::ByteView(reinterpret_cast<const std::uint8_t*>(input.data()) + at,
+                                                 std::min(piece, input.size() - at)),
+                                    std::span(out).subspan(written));
+        written += coder.finish(std::span(out).subspan(written));
+        benchmark::DoNotOptimize(written);
+        benchmark::ClobberMemory();
+    }
+}
+
+void encodeOneShot(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(cv::base64Encode(mebibyte()).data());
+}
+void encodeStream(benchmark::State& state) {
+    cv::Base64Encoder encoder;
+    streamAllocating(state, encoder, mebibyte());
+}
+void encodeOneShotWarm(benchmark::State& state) {
+    std::string out(cv::base64EncodedSize(mebibyte().size(), cv::Base64Padding::padded), '\0');
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            cv::base64Encode(mebibyte(), out, cv::Base64Alphabet::standard, cv::Base64Padding::padded));
+        benchmark::ClobberMemory();
+    }
+}
+void encodeStreamWarm(benchmark::State& state) {
+    cv::Base64Encoder encoder;
+    std::string out(cv::base64EncodedSize(mebibyte().size(), cv::Base64Padding::padded) + 4, '\0');
+    streamWarm(state, encoder, mebibyte(), out);
+}
+
+const std::string& mebibyteText() {
+    static const std::string text = cv::base64Encode(mebibyte());
+    return text;
+}
+void decodeOneShot(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(cv::base64Decode(mebibyteText()).data());
+}
+void decodeStream(benchmark::State& state) {
+    cv::Base64Decoder decoder;
+    streamAllocating(state, decoder, mebibyteText());
+}
+// The same in one piece, which shows what the cutting into pieces costs.
+void decodeStreamOnePiece(benchmark::State& state) {
+    cv::Base64Decoder decoder;
+    streamAllocating(state, decoder, mebibyteText(), mebibyteText().size());
+}
+void decodeOneShotWarm(benchmark::State& state) {
+    std::vector<std::uint8_t> out(cv::base64DecodedCapacity(mebibyteText().size()));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            cv::base64Decode(mebibyteText(), out, cv::Base64Alphabet::standard, cv::Base64Padding::padded));
+        benchmark::ClobberMemory();
+    }
+}
+void decodeStreamWarm(benchmark::State& state) {
+    cv::Base64Decoder decoder;
+    std::vector<std::uint8_t> out(cv::base64DecodedCapacity(mebibyteText().size()) + 3);
+    streamWarm(state, decoder, mebibyteText(), out);
+}
+
+void decodeStreamWarmOnePiece(benchmark::State& state) {
+    cv::Base64Decoder decoder;
+    std::vector<std::uint8_t> out(cv::base64DecodedCapacity(mebibyteText().size()) + 3);
+    streamWarm(state, decoder, mebibyteText(), out, mebibyteText().size());
+}
+
+void des3EncryptOneShot(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(cv::des3Encrypt(mebibyte(), kDes3Key, kDes3Iv).data());
+}
+void des3EncryptStream(benchmark::State& state) {
+    cv::Des3Encryptor encryptor(kDes3Key, kDes3Iv);
+    streamAllocating(state, encryptor, mebibyte());
+}
+void des3EncryptOneShotWarm(benchmark::State& state) {
+    std::vector<std::uint8_t> out(cv::des3EncryptedSize(mebibyte().size()));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cv::des3Encrypt(mebibyte(), kDes3Key, kDes3Iv, out));
+        benchmark::ClobberMemory();
+    }
+}
+void des3EncryptStreamWarm(benchmark::State& state) {
+    cv::Des3Encryptor encryptor(kDes3Key, kDes3Iv);
+    std::vector<std::uint8_t> out(cv::des3EncryptedSize(mebibyte().size()));
+    streamWarm(state, encryptor, mebibyte(), out);
+}
+
+const std::vector<std::uint8_t>& mebibyteSealed() {
+    static const std::vector<std::uint8_t> sealed = cv::des3Encrypt(mebibyte(), kDes3Key, kDes3Iv);
+    return sealed;
+}
+void des3DecryptOneShot(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(cv::des3Decrypt(mebibyteSealed(), kDes3Key, kDes3Iv).data());
+}
+void des3DecryptStream(benchmark::State& state) {
+    cv::Des3Decryptor decryptor(kDes3Key, kDes3Iv);
+    streamAllocating(state, decryptor, mebibyteSealed());
+}
+void des3DecryptOneShotWarm(benchmark::State& state) {
+    std::vector<std::uint8_t> out(mebibyteSealed().size());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cv::des3Decrypt(mebibyteSealed(), kDes3Key, kDes3Iv, std::span(out)));
+        benchmark::ClobberMemory();
+    }
+}
+void des3DecryptStreamWarm(benchmark::State& state) {
+    cv::Des3Decryptor decryptor(kDes3Key, kDes3Iv);
+    std::vector<std::uint8_t> out(mebibyteSealed().size() + 8);
+    streamWarm(state, decryptor, mebibyteSealed(), out);
+}
+
 BENCHMARK(md5Legacy)->Name("md5/1KiB/corvane");
 BENCHMARK(md5Modern)->Name("md5/1KiB/modern");
 BENCHMARK(encodeLegacy)->Name("base64-encode/1KiB/corvane");
@@ -214,3 +362,21 @@ BENCHMARK(freshPoolLegacy)->Name("rsa-encrypt-fresh-pool/1024/corvane");
 BENCHMARK(freshPoolModern)->Name("rsa-encrypt-fresh-pool/1024/modern");
 BENCHMARK(keyLoadCorvane)->Name("key-load/1024/corvane")->Unit(benchmark::kMillisecond);
 BENCHMARK(keyLoadOpenssl)->Name("key-load/1024/openssl")->Unit(benchmark::kMillisecond);
+BENCHMARK(encodeOneShot)->Name("base64-encode-stream/1MiB/corvane");
+BENCHMARK(encodeStream)->Name("base64-encode-stream/1MiB/stream");
+BENCHMARK(encodeOneShotWarm)->Name("base64-encode-stream-warm/1MiB/corvane");
+BENCHMARK(encodeStreamWarm)->Name("base64-encode-stream-warm/1MiB/stream");
+BENCHMARK(decodeOneShot)->Name("base64-decode-stream/1MiB/corvane");
+BENCHMARK(decodeStream)->Name("base64-decode-stream/1MiB/stream");
+BENCHMARK(decodeStreamOnePiece)->Name("base64-decode-stream/1MiB/stream-one-piece");
+BENCHMARK(decodeOneShotWarm)->Name("base64-decode-stream-warm/1MiB/corvane");
+BENCHMARK(decodeStreamWarmOnePiece)->Name("base64-decode-stream-warm/1MiB/stream-one-piece");
+BENCHMARK(decodeStreamWarm)->Name("base64-decode-stream-warm/1MiB/stream");
+BENCHMARK(des3EncryptOneShot)->Name("des3-encrypt-stream/1MiB/corvane");
+BENCHMARK(des3EncryptStream)->Name("des3-encrypt-stream/1MiB/stream");
+BENCHMARK(des3EncryptOneShotWarm)->Name("des3-encrypt-stream-warm/1MiB/corvane");
+BENCHMARK(des3EncryptStreamWarm)->Name("des3-encrypt-stream-warm/1MiB/stream");
+BENCHMARK(des3DecryptOneShot)->Name("des3-decrypt-stream/1MiB/corvane");
+BENCHMARK(des3DecryptStream)->Name("des3-decrypt-stream/1MiB/stream");
+BENCHMARK(des3DecryptOneShotWarm)->Name("des3-decrypt-stream-warm/1MiB/corvane");
+BENCHMARK(des3DecryptStreamWarm)->Name("des3-decrypt-stream-warm/1MiB/stream");

@@ -1,10 +1,13 @@
 // The modern layer's triple DES: QVDes3 over data objects that this file
-// makes from the caller's bytes and wipes again.
+// makes from the caller's bytes and wipes again; the forms that write into
+// the caller's memory run the cipher directly (des3_cbc.h), without the
+// class's length limit.
 #include <Corvane/QVDes3.h>
 
 #include <new>
 #include <optional>
 
+#include "des3_cbc.h"
 #include "log_suppression.h"
 #include "modern_support.h"
 #include "secure_zero.h"
@@ -33,21 +36,10 @@ private:
     Ref<NSData> data_;
 };
 
-// The key QVDes3 uses: 24 bytes, a shorter one extended with zeros. The
-// class takes any length; here an empty key (all zeros) or a longer one (cut
-// silently) is a mistake the caller should hear of.
-constexpr std::size_t kMaxKeySize = 24;
-
-const char* keyFault(ByteView key) noexcept {
-    if (key.empty()) return "the triple-DES key is empty";
-    if (key.size() > kMaxKeySize) return "the triple-DES key is longer than 24 bytes";
-    return nullptr;
-}
-
 std::vector<std::uint8_t> runDes3(ByteView data, ByteView key, const ByteView* iv, CCOperation operation,
                                   std::error_code& error) noexcept {
     error.clear();
-    if (keyFault(key) != nullptr) {
+    if (corvane::detail::des3KeyFault(key) != nullptr) {
         error = ErrorCode::invalidInput;
         return {};
     }
@@ -80,7 +72,7 @@ std::vector<std::uint8_t> runDes3(ByteView data, ByteView key, const ByteView* i
 
 std::vector<std::uint8_t> runDes3OrThrow(ByteView data, ByteView key, const ByteView* iv,
                                          CCOperation operation) {
-    if (const char* fault = keyFault(key)) corvane::detail::throwError(ErrorCode::invalidInput, fault);
+    corvane::detail::des3CheckKey(key);
     std::error_code error;
     std::vector<std::uint8_t> result = runDes3(data, key, iv, operation, error);
     corvane::detail::throwIfError(error);
@@ -112,6 +104,99 @@ std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, ByteView iv,
 
 std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, std::error_code& error) noexcept {
     return runDes3(data, key, nullptr, kCCDecrypt, error);
+}
+
+// ---- into the caller's memory ------------------------------------------------
+
+namespace {
+
+// The key and chaining areas of one call, wiped when it ends.
+struct CallKeys {
+    std::uint8_t key[corvane::detail::kDes3Key];
+    std::uint8_t chain[corvane::detail::kDes3Block];
+    CallKeys(ByteView keyBytes, const ByteView* iv) noexcept {
+        corvane::detail::des3KeyArea(keyBytes, key);
+        corvane::detail::des3IvArea(key, iv, chain);
+    }
+    ~CallKeys() {
+        secure_zero(key, sizeof key);
+        secure_zero(chain, sizeof chain);
+    }
+    CallKeys(const CallKeys&) = delete;
+    CallKeys& operator=(const CallKeys&) = delete;
+};
+
+std::size_t encryptInto(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out) {
+    using corvane::detail::kDes3Block, corvane::detail::des3Blocks, corvane::detail::des3PadBlock,
+        corvane::detail::checkRoom, corvane::detail::throwIfError;
+    const std::size_t size = des3EncryptedSize(data.size());
+    corvane::detail::des3CheckKey(key);
+    checkRoom(out.size(), size);
+    CallKeys keys(key, iv);
+    const std::size_t whole = data.size() / kDes3Block * kDes3Block;
+    std::error_code error = des3Blocks(true, keys.key, keys.chain, data.data(), whole, out.data());
+    if (!error) {
+        std::uint8_t last[kDes3Block];
+        des3PadBlock(data.data() + whole, data.size() - whole, last);
+        error = des3Blocks(true, keys.key, keys.chain, last, kDes3Block, out.data() + whole);
+        secure_zero(last, sizeof last);
+    }
+    throwIfError(error);
+    return size;
+}
+
+std::size_t decryptInto(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out,
+                        std::error_code& error) noexcept {
+    using corvane::detail::kDes3Block, corvane::detail::des3Blocks, corvane::detail::des3PaddingLength;
+    error.clear();
+    const std::size_t size = data.size();
+    if (corvane::detail::des3KeyFault(key) != nullptr || out.size() < des3DecryptedCapacity(size)) {
+        error = ErrorCode::invalidInput;
+        return 0;
+    }
+    if (size == 0 || size % kDes3Block != 0) {
+        error = ErrorCode::decryptionRefused;
+        return 0;
+    }
+    CallKeys keys(key, iv);
+    error = des3Blocks(false, keys.key, keys.chain, data.data(), size, out.data());
+    const std::size_t pad = error ? 0 : des3PaddingLength(out.data() + size - kDes3Block);
+    if (pad == 0) {
+        if (!error) error = ErrorCode::decryptionRefused;
+        secure_zero(out.data(), size);
+        return 0;
+    }
+    return size - pad;
+}
+
+std::size_t decryptIntoOrThrow(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out) {
+    corvane::detail::des3CheckKey(key);
+    corvane::detail::checkRoom(out.size(), des3DecryptedCapacity(data.size()));
+    std::error_code error;
+    std::size_t size = decryptInto(data, key, iv, out, error);
+    corvane::detail::throwIfError(error);
+    return size;
+}
+
+}  // namespace
+
+std::size_t des3EncryptedSize(std::size_t dataSize) noexcept {
+    return dataSize / corvane::detail::kDes3Block * corvane::detail::kDes3Block + corvane::detail::kDes3Block;
+}
+
+std::size_t des3DecryptedCapacity(std::size_t dataSize) noexcept { return dataSize; }
+
+std::size_t des3Encrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out) {
+    return encryptInto(data, key, &iv, out);
+}
+
+std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out) {
+    return decryptIntoOrThrow(data, key, &iv, out);
+}
+
+std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
+                        std::error_code& error) noexcept {
+    return decryptInto(data, key, &iv, out, error);
 }
 
 std::vector<std::uint8_t> des3RandomKey() {

@@ -15,5 +15,10 @@ Error::~Error() = default;
 void detail::throwError(std::error_code code) { throw v1::Error(code); }
 
 void detail::throwError(std::error_code code, const std::string& detail) { throw v1::Error(code, detail); }
+void detail::checkRoom(std::size_t have, std::size_t need) {
+    if (have < need)
+        throw v1::Error(ErrorCode::invalidInput, "output of " + std::to_string(have) + " bytes is too small: " +
+                                                     std::to_string(need) + " are needed");
+}
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #define CORVANE_MODERN_SUPPORT_H
 
 #include <Corvane/corvane.hpp>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <system_error>
@@ -14,6 +15,10 @@ namespace corvane::detail {
 [[noreturn]] void throwError(std::error_code code);
 // Likewise, with a detail for what() (see v1::Error).
 [[noreturn]] void throwError(std::error_code code, const std::string& detail);
+
+// Throws invalidInput, with both sizes in the message, when an output of
+// have bytes cannot hold the need bytes an operation may write.
+void checkRoom(std::size_t have, std::size_t need);
 
 inline void throwIfError(const std::error_code& code) {
     if (code) throwError(code);

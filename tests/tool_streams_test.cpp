@@ -1,7 +1,10 @@
-// The tool's streaming stages in-process: every input cut at every point
-// (and for short inputs at every pair of points, and byte by byte) must give
-// what the classes give for the whole input at once, refusals included.
-// cli_stream_test checks the same through the built tool, on fewer cuts.
+// The tool's streaming stages (over the library's streaming objects)
+// in-process: every input cut at every point (and for short inputs at every
+// pair of points, and byte by byte) must give what the classes give for the
+// whole input at once, refusals included, with the tool's own rules (a NUL
+// refused, whitespace only decoding to nothing, -i, line ends).
+// cli_stream_test checks the same through the built tool, on fewer cuts;
+// modern_stream_test checks the library objects themselves.
 #include <Corvane/Foundation.h>
 #include <Corvane/QVDes3.h>
 #include <Corvane/QVGTMBase64.h>
@@ -23,12 +26,11 @@
 namespace {
 
 using corvane::test::Rng;
-using corvane::tool::Base64Decoder;
-using corvane::tool::Base64Encoder;
+using corvane::tool::Base64DecodeStage;
+using corvane::tool::Base64EncodeStage;
 using corvane::tool::Base64Family;
 using corvane::tool::ByteSink;
-using corvane::tool::Des3Stream;
-using corvane::tool::LineWrapper;
+using corvane::tool::Des3Stage;
 using corvane::tool::MemorySink;
 using corvane::tool::ToolError;
 
@@ -181,12 +183,12 @@ std::vector<std::string> decodingCases() {
     return cases;
 }
 
-TEST(ToolBase64Decoder, EveryCutGivesTheClassesResultOnTheWholeText) {
+TEST(ToolBase64DecodeStage, EveryCutGivesTheClassesResultOnTheWholeText) {
     for (const std::string& input : decodingCases()) {
         for (bool webSafe : {false, true}) {
             const std::optional<std::string> expected = expectedDecoding(input, webSafe);
             MakeStage make = [&](ByteSink& out) {
-                return std::make_unique<Base64Decoder>(
+                return std::make_unique<Base64DecodeStage>(
                     webSafe ? Base64Family::webSafe : Base64Family::standard, false, "refused", out);
             };
             forEveryCut(input, [&](const std::vector<std::size_t>& cuts) {
@@ -208,7 +210,7 @@ TEST(ToolBase64Decoder, EveryCutGivesTheClassesResultOnTheWholeText) {
 
 // With garbage ignored: the class's decoding of the text with every byte
 // outside the alphabet, "=" and whitespace taken out first.
-TEST(ToolBase64Decoder, IgnoringGarbageDecodesWhatRemains) {
+TEST(ToolBase64DecodeStage, IgnoringGarbageDecodesWhatRemains) {
     Rng rng(0x6a5);
     const std::string garbage = std::string("*!.\x80\x7f\x01\0#-_+/", 12);
     for (const std::string& clean : {std::string("QUJD"), std::string("QQ=="), std::string("QUI="),
@@ -223,7 +225,7 @@ TEST(ToolBase64Decoder, IgnoringGarbageDecodesWhatRemains) {
                     if (isAlphabet(c, webSafe) || c == '=') kept.push_back(c);
                 const std::optional<std::string> expected = expectedDecoding(kept, webSafe);
                 MakeStage make = [&](ByteSink& out) {
-                    return std::make_unique<Base64Decoder>(
+                    return std::make_unique<Base64DecodeStage>(
                         webSafe ? Base64Family::webSafe : Base64Family::standard, true, "refused", out);
                 };
                 forEveryCut(dirty, [&](const std::vector<std::size_t>& cuts) {
@@ -239,7 +241,7 @@ TEST(ToolBase64Decoder, IgnoringGarbageDecodesWhatRemains) {
     }
 }
 
-TEST(ToolBase64Encoder, EveryCutGivesTheClassesResultOnTheWholeInput) {
+TEST(ToolBase64EncodeStage, EveryCutGivesTheClassesResultOnTheWholeInput) {
     Rng rng(0xe5c);
     for (std::size_t n = 0; n <= 20; ++n) {
         std::string data(reinterpret_cast<const char*>(rng.bytes(n).data()), n);
@@ -249,11 +251,12 @@ TEST(ToolBase64Encoder, EveryCutGivesTheClassesResultOnTheWholeInput) {
             if (n > 0) {
                 corvane::NSAutoreleasePool pool;
                 expected = text(webSafe ? corvane::QVGTMBase64::webSafeEncodeBytes(data.data(), n, padded)
-                                        : corvane::QVGTMBase64::encodeBytes(data.data(), n));
+                                        : corvane::QVGTMBase64::encodeBytes(data.data(), n)) +
+                           "\n";
             }
             MakeStage make = [&](ByteSink& out) {
-                return std::make_unique<Base64Encoder>(
-                    webSafe ? Base64Family::webSafe : Base64Family::standard, padded, out);
+                return std::make_unique<Base64EncodeStage>(
+                    webSafe ? Base64Family::webSafe : Base64Family::standard, padded, 0, out);
             };
             forEveryCut(data, [&](const std::vector<std::size_t>& cuts) {
                 Outcome got = feed(make, data, cuts);
@@ -268,15 +271,18 @@ TEST(ToolBase64Encoder, EveryCutGivesTheClassesResultOnTheWholeInput) {
 
 // Lines of exactly `columns` characters, a line feed after each and after
 // a shorter last one; one line with its line feed for 0; nothing for no text.
-TEST(ToolLineWrapper, EveryCutGivesTheSameLines) {
-    for (std::size_t length : {0u, 1u, 3u, 4u, 5u, 12u, 13u}) {
-        std::string input(length, 'x');
-        for (std::size_t i = 0; i < length; ++i) input[i] = static_cast<char>('a' + i);
+TEST(ToolBase64EncodeStage, EveryCutGivesTheSameLines) {
+    Rng rng(0x11e5);
+    for (std::size_t length : {0u, 1u, 3u, 4u, 5u, 9u, 10u}) {
+        const std::string input(reinterpret_cast<const char*>(rng.bytes(length).data()), length);
+        const std::string encoded = corvane::tool::base64Encode(bytes(input), Base64Family::standard);
         for (std::size_t columns : {0u, 1u, 4u, 12u, 100u}) {
             std::string expected;
-            for (std::size_t i = 0; i < length; i += columns == 0 ? length : columns)
-                expected += input.substr(i, columns == 0 ? length : columns) + "\n";
-            MakeStage make = [&](ByteSink& out) { return std::make_unique<LineWrapper>(columns, out); };
+            for (std::size_t i = 0; i < encoded.size(); i += columns == 0 ? encoded.size() : columns)
+                expected += encoded.substr(i, columns == 0 ? encoded.size() : columns) + "\n";
+            MakeStage make = [&](ByteSink& out) {
+                return std::make_unique<Base64EncodeStage>(Base64Family::standard, true, columns, out);
+            };
             forEveryCut(input, [&](const std::vector<std::size_t>& cuts) {
                 SCOPED_TRACE(std::to_string(length) + " characters, " + std::to_string(columns) +
                              " columns, " + describeCuts(cuts));
@@ -300,16 +306,15 @@ std::optional<std::string> classDes3(bool encrypt, const std::string& data, cons
     return text(out.get());
 }
 
-MakeStage des3Stage(bool encrypt, const std::string& key, const std::optional<std::string>& iv,
-                    std::size_t piece) {
+MakeStage des3Stage(bool encrypt, const std::string& key, const std::optional<std::string>& iv) {
     return [=](ByteSink& out) {
         std::optional<std::span<const std::uint8_t>> ivBytes;
         if (iv) ivBytes = bytes(*iv);
-        return std::make_unique<Des3Stream>(encrypt, bytes(key), ivBytes, out, piece);
+        return std::make_unique<Des3Stage>(encrypt, bytes(key), ivBytes, out);
     };
 }
 
-TEST(ToolDes3Stream, EveryCutAndPieceSizeGivesTheClassesResultOnTheWholeInput) {
+TEST(ToolDes3Stage, EveryCutGivesTheClassesResultOnTheWholeInput) {
     corvane::NSLogSetSink([](const std::string&) {});
     Rng rng(0xde53);
     struct Keys {
@@ -325,29 +330,25 @@ TEST(ToolDes3Stream, EveryCutAndPieceSizeGivesTheClassesResultOnTheWholeInput) {
         for (std::size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 24u, 25u, 40u}) {
             const std::string data = random(n);
             const std::string sealed = classDes3(true, data, k.key, k.iv).value();
-            for (std::size_t piece : {1u, 7u, 8u, 9u, 16u, 1000u}) {
-                forEveryCut(data, [&](const std::vector<std::size_t>& cuts) {
-                    SCOPED_TRACE(std::to_string(n) + " bytes, pieces of " + std::to_string(piece) + ", " +
-                                 describeCuts(cuts));
-                    Outcome got = feed(des3Stage(true, k.key, k.iv, piece), data, cuts);
-                    ASSERT_FALSE(got.failure);
-                    ASSERT_EQ(got.out, sealed);
-                });
-                forEveryCut(sealed, [&](const std::vector<std::size_t>& cuts) {
-                    SCOPED_TRACE(std::to_string(n) + " bytes back, pieces of " + std::to_string(piece) +
-                                 ", " + describeCuts(cuts));
-                    Outcome got = feed(des3Stage(false, k.key, k.iv, piece), sealed, cuts);
-                    ASSERT_FALSE(got.failure) << *got.failure;
-                    ASSERT_EQ(got.out, data);
-                });
-            }
+            forEveryCut(data, [&](const std::vector<std::size_t>& cuts) {
+                SCOPED_TRACE(std::to_string(n) + " bytes, " + describeCuts(cuts));
+                Outcome got = feed(des3Stage(true, k.key, k.iv), data, cuts);
+                ASSERT_FALSE(got.failure);
+                ASSERT_EQ(got.out, sealed);
+            });
+            forEveryCut(sealed, [&](const std::vector<std::size_t>& cuts) {
+                SCOPED_TRACE(std::to_string(n) + " bytes back, " + describeCuts(cuts));
+                Outcome got = feed(des3Stage(false, k.key, k.iv), sealed, cuts);
+                ASSERT_FALSE(got.failure) << *got.failure;
+                ASSERT_EQ(got.out, data);
+            });
         }
     }
 }
 
 // Whatever the pieces, decryption fails where the class fails on the whole
 // ciphertext: empty, not whole blocks, or bad padding under the key.
-TEST(ToolDes3Stream, RefusesWhatTheClassRefusesOnTheWholeInput) {
+TEST(ToolDes3Stage, RefusesWhatTheClassRefusesOnTheWholeInput) {
     corvane::NSLogSetSink([](const std::string&) {});
     Rng rng(0xbad);
     auto random = [&](std::size_t n) {
@@ -365,15 +366,12 @@ TEST(ToolDes3Stream, RefusesWhatTheClassRefusesOnTheWholeInput) {
     }
     for (const std::string& ciphertext : refused) {
         ASSERT_FALSE(classDes3(false, ciphertext, key, iv));
-        for (std::size_t piece : {1u, 8u, 9u, 1000u}) {
-            forEveryCut(ciphertext, [&](const std::vector<std::size_t>& cuts) {
-                SCOPED_TRACE(hex(ciphertext) + ", pieces of " + std::to_string(piece) + ", " +
-                             describeCuts(cuts));
-                Outcome got = feed(des3Stage(false, key, iv, piece), ciphertext, cuts);
-                ASSERT_TRUE(got.failure);
-                ASSERT_EQ(got.failure->rfind("decryption failed: ", 0), 0u) << *got.failure;
-            });
-        }
+        forEveryCut(ciphertext, [&](const std::vector<std::size_t>& cuts) {
+            SCOPED_TRACE(hex(ciphertext) + ", " + describeCuts(cuts));
+            Outcome got = feed(des3Stage(false, key, iv), ciphertext, cuts);
+            ASSERT_TRUE(got.failure);
+            ASSERT_EQ(got.failure->rfind("decryption failed: ", 0), 0u) << *got.failure;
+        });
     }
 }
 

@@ -178,6 +178,122 @@ CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text,
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
                                                       Base64Padding padding, std::error_code& error) noexcept;
 
+// Into the caller's memory, for large inputs: the same results, written to
+// out, which must hold base64EncodedSize(bytes.size(), padding) characters
+// or base64DecodedCapacity(text.size()) bytes (otherwise invalidInput, and
+// nothing is written); the count written is returned. No length limit. On a
+// refused decoding out may hold partial output.
+CORVANE_EXPORT std::size_t base64EncodedSize(std::size_t byteCount, Base64Padding padding) noexcept;
+CORVANE_EXPORT std::size_t base64DecodedCapacity(std::size_t textLength) noexcept;
+CORVANE_EXPORT std::size_t base64Encode(ByteView bytes, std::span<char> out, Base64Alphabet alphabet,
+                                        Base64Padding padding);
+CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
+                                        Base64Padding padding);
+CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
+                                        Base64Padding padding, std::error_code& error) noexcept;
+
+// Base64 of a message given in pieces of any size: the concatenated output
+// of update() and finish() is base64Encode of the whole message (with line
+// breaks, if asked), however the message was cut. Memory stays bounded by
+// the piece given; there is no length limit.
+//
+// Reuse: finish() ends the message and leaves the object ready for the next
+// one with the same settings; reset() drops a message under way. Bytes of a
+// group not yet complete are wiped when dropped and on destruction.
+class CORVANE_EXPORT Base64Encoder {
+public:
+    // lineWidth 0 writes no line breaks; otherwise a line feed follows every
+    // lineWidth characters and the last line of non-empty text.
+    explicit Base64Encoder(Base64Alphabet alphabet = Base64Alphabet::standard,
+                           Base64Padding padding = Base64Padding::padded, std::size_t lineWidth = 0) noexcept;
+    Base64Encoder(const Base64Encoder&) noexcept = default;
+    Base64Encoder& operator=(const Base64Encoder&) noexcept = default;
+    ~Base64Encoder();
+
+    std::string update(ByteView bytes);  // the text of the whole groups completed
+    std::string finish();                // the rest: the last group, its padding and line end
+    // The same into out, which must hold updateCapacity(bytes.size()) or
+    // finishCapacity() characters (invalidInput otherwise, nothing changed).
+    std::size_t update(ByteView bytes, std::span<char> out);
+    std::size_t finish(std::span<char> out);
+    std::size_t updateCapacity(std::size_t byteCount) const noexcept;
+    std::size_t finishCapacity() const noexcept;
+    void reset() noexcept;
+
+private:
+    std::size_t wrapInto(const char* text, std::size_t length, char* out) noexcept;
+
+    bool webSafe_;
+    bool padded_;
+    std::size_t lineWidth_;
+    std::size_t column_ = 0;  // characters on the current line
+    bool wroteAny_ = false;
+    std::uint8_t carry_[3] = {};  // bytes of an incomplete group
+    std::size_t carried_ = 0;
+};
+
+// Base64 text given in pieces of any size: the concatenated output of
+// update() and finish() is base64Decode of the whole text, and the whole
+// text fails exactly where base64Decode fails on it (whitespace skipped
+// anywhere, a NUL ends the text, text of nothing but whitespace refused,
+// with invalidInput). A piece that already settles the refusal (a byte
+// outside the alphabet, more after the padding) throws from update(); a
+// refusal of the text's end throws from finish(). Output returned before a
+// refusal is whole groups of the text's beginning.
+//
+// Reuse: after a refused update(), update() and finish() throw again until
+// the object is reset; finish() always ends the message (whether it
+// returns or throws) and leaves the object ready for the next; reset()
+// drops a message under way. Held characters are wiped when dropped.
+class CORVANE_EXPORT Base64Decoder {
+public:
+    explicit Base64Decoder(Base64Alphabet alphabet = Base64Alphabet::standard,
+                           Base64Padding padding = Base64Padding::padded) noexcept;
+    Base64Decoder(const Base64Decoder&) noexcept = default;
+    Base64Decoder& operator=(const Base64Decoder&) noexcept = default;
+    ~Base64Decoder();
+
+    std::vector<std::uint8_t> update(ByteView text);
+    std::vector<std::uint8_t> finish();
+    // The same into out, which must hold updateCapacity(text.size()) or
+    // finishCapacity() bytes (invalidInput otherwise, nothing changed).
+    std::size_t update(ByteView text, std::span<std::uint8_t> out);
+    std::size_t finish(std::span<std::uint8_t> out);
+    // The same, reporting a refusal in error instead of throwing; update()
+    // then returns the bytes it wrote before the refusal, finish() 0.
+    std::size_t update(ByteView text, std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t updateCapacity(std::size_t textLength) const noexcept;
+    static constexpr std::size_t finishCapacity() noexcept { return 3; }
+    // Whether the text given since the start holds nothing but whitespace
+    // (or nothing at all); such text is refused at finish() when non-empty.
+    bool blank() const noexcept;
+    void reset() noexcept;
+
+private:
+    std::size_t decodeClean(ByteView& text, std::uint8_t* out);
+    std::size_t decodeInPlace(ByteView& text, std::uint8_t* out);
+    std::size_t gather(ByteView text, std::uint8_t* out);
+    void afterPad(ByteView text);
+    std::size_t decodeHeldGroup(std::uint8_t* out);
+    bool decodeGroups(const std::uint8_t* text, std::size_t length, std::size_t bytes, std::uint8_t* out) noexcept;
+    std::size_t updateChecked(ByteView text, std::uint8_t* out);
+
+    bool webSafe_;
+    bool requirePadding_;
+    bool failed_ = false;    // a refused update(): the message is lost
+    bool ended_ = false;     // a NUL ended the text: the rest is not read
+    bool padSeen_ = false;
+    bool anyInput_ = false;  // any byte given
+    std::size_t afterPad_ = 0;   // bytes other than whitespace after the first pad
+    std::uint64_t decoded_ = 0;  // bytes returned so far
+    // Alphabet characters not yet decoded (fewer than four between calls),
+    // or after the first pad the characters of the unfinished group, the
+    // pad and what may follow it (at most six in all).
+    std::uint8_t held_[8] = {};
+    std::size_t heldCount_ = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Hexadecimal text: two digits a byte, high digit first.
 
@@ -363,6 +479,96 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key
                                                      std::error_code& error) noexcept;
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key,
                                                      std::error_code& error) noexcept;
+
+// Into the caller's memory, for large inputs, through the cipher directly:
+// the same results as above, without the length limit and without log
+// lines. out must hold des3EncryptedSize(data.size()) or
+// des3DecryptedCapacity(data.size()) bytes (otherwise invalidInput, and
+// nothing is written) and must not overlap data; the count written is
+// returned. A refused decryption wipes out. These forms always take an IV
+// (forms without one could not be told from the allocating forms above
+// when out is a vector); the key given as the IV is the IV that the forms
+// without one use.
+CORVANE_EXPORT std::size_t des3EncryptedSize(std::size_t dataSize) noexcept;
+CORVANE_EXPORT std::size_t des3DecryptedCapacity(std::size_t dataSize) noexcept;
+CORVANE_EXPORT std::size_t des3Encrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out);
+CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out);
+CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
+                                       std::error_code& error) noexcept;
+
+// Triple DES of a message given in pieces of any size, with the key and IV
+// rules above: the concatenated output of update() and finish() is
+// des3Encrypt / des3Decrypt of the whole message, however it was cut, with
+// no length limit and memory bounded by the piece given. update() returns
+// the blocks completed so far; the decryptor always holds back the last
+// block until finish() (or more data) shows it is not the padding block.
+// finish() of the decryptor checks the padding in constant time and fails
+// with decryptionRefused, as des3Decrypt does, for ciphertext that is
+// empty, not whole blocks, or badly padded; output returned before then is
+// the decryption of the blocks before the last.
+//
+// Reuse: finish() ends the message (whether it returns or throws) and
+// leaves the object ready for the next with the same key and IV; reset()
+// drops a message under way. The key, the chaining value and held bytes are
+// wiped when the object is destroyed or reset. Not copyable (a copy would
+// duplicate the key).
+namespace detail {
+// The chaining state both classes keep: the key, the IV to start each
+// message with, the current chaining value and the bytes of an unfinished
+// block (for the decryptor, also the last whole block, held back).
+struct Des3StreamState {
+    std::uint8_t key[24];
+    std::uint8_t iv[8];
+    std::uint8_t chain[8];
+    std::uint8_t held[16];
+    std::size_t heldCount;
+    std::uint64_t total;  // bytes given since the message began
+};
+}  // namespace detail
+
+class CORVANE_EXPORT Des3Encryptor {
+public:
+    Des3Encryptor(ByteView key, ByteView iv);
+    explicit Des3Encryptor(ByteView key);  // the key's first 8 bytes as IV
+    Des3Encryptor(const Des3Encryptor&) = delete;
+    Des3Encryptor& operator=(const Des3Encryptor&) = delete;
+    ~Des3Encryptor();
+
+    std::vector<std::uint8_t> update(ByteView data);
+    std::vector<std::uint8_t> finish();  // the last block, with the padding
+    // The same into out, which must hold updateCapacity(data.size()) or
+    // finishCapacity() bytes (invalidInput otherwise, nothing changed).
+    std::size_t update(ByteView data, std::span<std::uint8_t> out);
+    std::size_t finish(std::span<std::uint8_t> out);
+    std::size_t updateCapacity(std::size_t dataSize) const noexcept;
+    static constexpr std::size_t finishCapacity() noexcept { return 8; }
+    void reset() noexcept;
+
+private:
+    detail::Des3StreamState state_;
+};
+
+class CORVANE_EXPORT Des3Decryptor {
+public:
+    Des3Decryptor(ByteView key, ByteView iv);
+    explicit Des3Decryptor(ByteView key);  // the key's first 8 bytes as IV
+    Des3Decryptor(const Des3Decryptor&) = delete;
+    Des3Decryptor& operator=(const Des3Decryptor&) = delete;
+    ~Des3Decryptor();
+
+    std::vector<std::uint8_t> update(ByteView data);
+    std::vector<std::uint8_t> finish();
+    std::size_t update(ByteView data, std::span<std::uint8_t> out);
+    std::size_t finish(std::span<std::uint8_t> out);
+    // The same, reporting a refusal in error instead of throwing (0 bytes).
+    std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t updateCapacity(std::size_t dataSize) const noexcept;
+    static constexpr std::size_t finishCapacity() noexcept { return 8; }
+    void reset() noexcept;
+
+private:
+    detail::Des3StreamState state_;
+};
 
 // A new 24-byte key of upper-case hexadecimal characters (96 bits of
 // entropy), as QVDes3::createRandomDes3Key makes it; std::errc::io_error

@@ -76,13 +76,12 @@ int runBase64(const Args& args) {
     Base64Family family = webSafe ? Base64Family::webSafe : Base64Family::standard;
     StdoutSink out;
     if (decode) {
-        Base64Decoder decoder(family, ignoreGarbage,
-                              webSafe ? "input is not valid web-safe Base64" : "input is not valid Base64",
-                              out);
+        Base64DecodeStage decoder(family, ignoreGarbage,
+                                  webSafe ? "input is not valid web-safe Base64" : "input is not valid Base64",
+                                  out);
         pumpInput(options.positional(), decoder, progress);
     } else {
-        LineWrapper lines(columns, out);
-        Base64Encoder encoder(family, !noPadding, lines);
+        Base64EncodeStage encoder(family, !noPadding, columns, out);
         pumpInput(options.positional(), encoder, progress);
     }
     return kExitOk;

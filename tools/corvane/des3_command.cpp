@@ -1,5 +1,5 @@
 // corvane des3 encrypt | decrypt | keygen: triple-DES in CBC mode with
-// PKCS #7 padding through QVDes3, streamed in bounded memory.
+// PKCS #7 padding through the library's streaming cipher, in bounded memory.
 #include <Corvane/QVDes3.h>
 
 #include <cstdio>
@@ -177,14 +177,13 @@ int runCipher(const Args& args, bool encrypt) {
     StdoutSink out;
     if (encrypt) {
         // Ciphertext as one line of Base64, or as it is.
-        LineWrapper line(0, out);
-        Base64Encoder text(Base64Family::standard, true, line);
-        Des3Stream cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
+        Base64EncodeStage text(Base64Family::standard, true, 0, out);
+        Des3Stage cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
         pumpInput(options.positional(), cipher, progress);
     } else {
-        Des3Stream cipher(false, key->span(), ivBytes, out);
-        Base64Decoder text(Base64Family::standard, false,
-                           "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
+        Des3Stage cipher(false, key->span(), ivBytes, out);
+        Base64DecodeStage text(Base64Family::standard, false,
+                               "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
         pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
     }
     return kExitOk;

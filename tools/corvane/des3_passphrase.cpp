@@ -93,7 +93,7 @@ private:
                 "the input does not start with \"Salted__\": not made by des3 encrypt with a passphrase "
                 "(nor by openssl enc with a password)");
         key_ = derive(passphrase_, salt, iterations_, digest_);
-        cipher_ = std::make_unique<Des3Stream>(false, key_.key(), key_.iv(), out_);
+        cipher_ = std::make_unique<Des3Stage>(false, key_.key(), key_.iv(), out_);
     }
 
     const SecretBytes& passphrase_;
@@ -102,7 +102,7 @@ private:
     ByteSink& out_;
     Bytes header_;
     cv::Des3PassphraseKey key_;
-    std::unique_ptr<Des3Stream> cipher_;
+    std::unique_ptr<Des3Stage> cipher_;
 };
 
 }  // namespace
@@ -124,16 +124,15 @@ int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& s
             failure("no salt: the operating system's entropy source failed (" + e.code().message() + ")");
         }
         const cv::Des3PassphraseKey key = derive(*passphrase, salt, iterations, digest);
-        LineWrapper line(0, out);
-        Base64Encoder text(Base64Family::standard, true, line);
+        Base64EncodeStage text(Base64Family::standard, true, 0, out);
         ByteSink& sealed = raw ? static_cast<ByteSink&>(out) : text;
         sealed.write(cv::des3SaltedHeader(salt));
-        Des3Stream cipher(true, key.key(), key.iv(), sealed);
+        Des3Stage cipher(true, key.key(), key.iv(), sealed);
         pumpInput(options.positional(), cipher, progress);
     } else {
         SaltedDecryption cipher(*passphrase, iterations, digest, out);
-        Base64Decoder text(Base64Family::standard, false,
-                           "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
+        Base64DecodeStage text(Base64Family::standard, false,
+                               "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
         pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
     }
     return kExitOk;

@@ -1,0 +1,493 @@
+// Base64Encoder and Base64Decoder: the QVGTMBase64 coder run on pieces.
+//
+// Encoding: whole groups of three bytes encode to the same four characters
+// wherever the message is cut, and without padding; only the last group,
+// given to finish(), may be partial.
+//
+// Decoding: the coder reads four alphabet characters to three bytes and
+// skips whitespace, so the text can be cut after any whole group: the
+// characters of whole groups decode to the same bytes alone as within the
+// whole text. Only the unfinished last group and what follows the first pad
+// decide how the text ends; those are held (a few bytes) and given to the
+// coder, in one piece, at finish(). A byte the coder refuses wherever it
+// stands (outside the alphabet, not whitespace, "=" or NUL) refuses the
+// whole text at once; a NUL ends the text, as the coder ends it there.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "QVGTMBase64_PrivateMethods.h"
+#include "QVGTMBase64_Tables.h"
+#include "modern_support.h"
+#include "secure_zero.h"
+
+namespace corvane::v1 {
+
+namespace {
+
+using Coder = QVGTMBase64PrivateMethods;
+
+// ---- byte classes for the decoder ---------------------------------------------
+
+// The decoder's view of each byte value, from the coder's own tables.
+enum class ByteClass : std::uint8_t { alphabet, space, pad, end, other };
+using ByteClasses = std::array<ByteClass, 256>;
+
+constexpr ByteClasses makeByteClasses(const std::array<char, 256>& table) {
+    ByteClasses classes{};
+    for (unsigned c = 0; c < 256; ++c)
+        classes[c] = static_cast<unsigned char>(table[c]) < 64 ? ByteClass::alphabet : ByteClass::other;
+    for (unsigned char c : base64_tables::kSpaceBytes) classes[c] = ByteClass::space;
+    classes[static_cast<unsigned char>(base64_tables::kBase64PaddingChar)] = ByteClass::pad;
+    classes[0] = ByteClass::end;
+    return classes;
+}
+
+constexpr ByteClasses kStandardClasses = makeByteClasses(base64_tables::kBase64DecodeChars);
+constexpr ByteClasses kWebSafeClasses = makeByteClasses(base64_tables::kWebSafeBase64DecodeChars);
+
+// The alphabet as ranges of letters and digits and the two signs, in
+// bitwise operations on bytes: a test the compiler turns into vector code,
+// which the table lookup is not.
+template <bool webSafe>
+constexpr std::uint8_t inAlphabetRanges(std::uint8_t b) {
+    constexpr std::uint8_t sign62 = webSafe ? '-' : '+', sign63 = webSafe ? '_' : '/';
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(b - 'A') < 26) |
+                                     (static_cast<std::uint8_t>(b - 'a') < 26) |
+                                     (static_cast<std::uint8_t>(b - '0') < 10) | (b == sign62) | (b == sign63));
+}
+
+template <bool webSafe>
+constexpr bool rangesAgreeWithTable() {
+    const ByteClasses& classes = webSafe ? kWebSafeClasses : kStandardClasses;
+    for (unsigned c = 0; c < 256; ++c)
+        if ((inAlphabetRanges<webSafe>(static_cast<std::uint8_t>(c)) != 0) != (classes[c] == ByteClass::alphabet))
+            return false;
+    return true;
+}
+static_assert(rangesAgreeWithTable<false>() && rangesAgreeWithTable<true>());
+
+template <bool webSafe>
+std::size_t countAlphabet(const std::uint8_t* text, std::size_t length) {
+    std::size_t count = 0, i = 0;
+    // Blocks of a fixed size with a byte-wide sum, so that the inner loop
+    // is vectorised.
+    constexpr std::size_t kBlock = 128;
+    for (; i + kBlock <= length; i += kBlock) {
+        std::uint8_t block = 0;
+        for (std::size_t j = 0; j < kBlock; ++j)
+            block = static_cast<std::uint8_t>(block + inAlphabetRanges<webSafe>(text[i + j]));
+        count += block;
+    }
+    for (; i < length; ++i) count += inAlphabetRanges<webSafe>(text[i]);
+    return count;
+}
+
+// Bytes at the end of a piece left to the careful ways (see decodeClean).
+constexpr std::size_t kEndSlack = 8;
+
+// Whether the first bytes of text hold whitespace (line breaks, mostly):
+// text in lines, which the optimistic decoding of whole pieces would only
+// try in vain. The set is the coder's, written as bitwise tests that the
+// compiler turns into vector code.
+constexpr std::uint8_t isSpaceByte(std::uint8_t b) {
+    return static_cast<std::uint8_t>((static_cast<std::uint8_t>(b - 0x09) < 5) | (b == 0x20) | (b == 0xA0) |
+                                     (b == 0xFF));
+}
+constexpr bool spaceTestAgreesWithTable() {
+    for (unsigned c = 0; c < 256; ++c)
+        if ((isSpaceByte(static_cast<std::uint8_t>(c)) != 0) != (kStandardClasses[c] == ByteClass::space))
+            return false;
+    return true;
+}
+static_assert(spaceTestAgreesWithTable());
+
+bool startsWithLines(ByteView text) noexcept {
+    constexpr std::size_t kLook = 128;  // longer than the lines of PEM and MIME
+    if (text.size() < kLook) return false;
+    std::uint8_t space = 0;
+    for (std::size_t i = 0; i < kLook; ++i) space = static_cast<std::uint8_t>(space | isSpaceByte(text.data()[i]));
+    return space != 0;
+}
+
+// ---- helpers ------------------------------------------------------------------
+
+// A view of text from offset on.
+ByteView from(ByteView text, std::size_t offset) noexcept {
+    return {text.data() + offset, text.size() - offset};
+}
+
+}  // namespace
+
+// ---- encoding -----------------------------------------------------------------
+
+Base64Encoder::Base64Encoder(Base64Alphabet alphabet, Base64Padding padding, std::size_t lineWidth) noexcept
+    : webSafe_(alphabet == Base64Alphabet::webSafe),
+      padded_(padding == Base64Padding::padded),
+      lineWidth_(lineWidth) {}
+
+Base64Encoder::~Base64Encoder() { secure_zero(carry_, sizeof carry_); }
+
+void Base64Encoder::reset() noexcept {
+    secure_zero(carry_, sizeof carry_);
+    carried_ = 0;
+    column_ = 0;
+    wroteAny_ = false;
+}
+
+std::size_t Base64Encoder::updateCapacity(std::size_t byteCount) const noexcept {
+    const std::size_t groups = byteCount / 3 + (carried_ + byteCount % 3) / 3;
+    const std::size_t characters = groups * 4;
+    return characters + (lineWidth_ == 0 ? 0 : (column_ + characters) / lineWidth_);
+}
+
+std::size_t Base64Encoder::finishCapacity() const noexcept {
+    return 4 + (lineWidth_ == 0 ? 0 : (column_ + 4) / lineWidth_ + 1);
+}
+
+// Copies the characters to out with a line feed after every lineWidth_.
+std::size_t Base64Encoder::wrapInto(const char* text, std::size_t length, char* out) noexcept {
+    if (length > 0) wroteAny_ = true;
+    if (lineWidth_ == 0) {
+        if (out != text) std::memcpy(out, text, length);
+        return length;
+    }
+    std::size_t written = 0;
+    while (length > 0) {
+        const std::size_t take = std::min(lineWidth_ - column_, length);
+        std::memcpy(out + written, text, take);
+        written += take;
+        text += take;
+        length -= take;
+        column_ += take;
+        if (column_ == lineWidth_) {
+            out[written++] = '\n';
+            column_ = 0;
+        }
+    }
+    return written;
+}
+
+std::size_t Base64Encoder::update(ByteView bytes, std::span<char> out) {
+    corvane::detail::checkRoom(out.size(), updateCapacity(bytes.size()));
+    const char* charset = Coder::encodeChars(webSafe_);
+    const std::uint8_t* in = bytes.data();
+    std::size_t left = bytes.size();
+    std::size_t written = 0;
+    if (carried_ > 0) {
+        const std::size_t take = std::min(sizeof carry_ - carried_, left);
+        if (take > 0) std::memcpy(carry_ + carried_, in, take);
+        carried_ += take;
+        in += take;
+        left -= take;
+        if (carried_ < sizeof carry_) return 0;
+        char group[4];
+        Coder::baseEncode(carry_, sizeof carry_, group, sizeof group, charset, false);
+        written += wrapInto(group, sizeof group, out.data());
+        secure_zero(carry_, sizeof carry_);
+        carried_ = 0;
+    }
+    const std::size_t whole = left / 3 * 3;
+    if (lineWidth_ == 0) {
+        if (whole > 0) written += wrapInto(out.data() + written, Coder::baseEncode(in, whole, out.data() + written,
+                                                                                   whole / 3 * 4, charset, false),
+                                           out.data() + written);
+    } else {
+        // Lines are cut from text encoded a stretch at a time.
+        char stretch[4096];
+        for (std::size_t done = 0; done < whole;) {
+            const std::size_t take = std::min<std::size_t>(whole - done, sizeof stretch / 4 * 3);
+            const std::size_t characters =
+                Coder::baseEncode(in + done, take, stretch, sizeof stretch, charset, false);
+            written += wrapInto(stretch, characters, out.data() + written);
+            done += take;
+        }
+    }
+    carried_ = left - whole;
+    if (carried_ > 0) std::memcpy(carry_, in + whole, carried_);
+    return written;
+}
+
+std::size_t Base64Encoder::finish(std::span<char> out) {
+    corvane::detail::checkRoom(out.size(), finishCapacity());
+    std::size_t written = 0;
+    if (carried_ > 0) {
+        char group[4];
+        const std::size_t characters =
+            Coder::baseEncode(carry_, carried_, group, sizeof group, Coder::encodeChars(webSafe_), padded_);
+        written = wrapInto(group, characters, out.data());
+    }
+    if (lineWidth_ != 0 && wroteAny_ && column_ != 0) out[written++] = '\n';
+    reset();
+    return written;
+}
+
+std::string Base64Encoder::update(ByteView bytes) {
+    std::string text(updateCapacity(bytes.size()), '\0');
+    text.resize(update(bytes, std::span<char>(text)));
+    return text;
+}
+
+std::string Base64Encoder::finish() {
+    std::string text(finishCapacity(), '\0');
+    text.resize(finish(std::span<char>(text)));
+    return text;
+}
+
+// ---- decoding -----------------------------------------------------------------
+
+Base64Decoder::Base64Decoder(Base64Alphabet alphabet, Base64Padding padding) noexcept
+    : webSafe_(alphabet == Base64Alphabet::webSafe), requirePadding_(padding == Base64Padding::padded) {}
+
+Base64Decoder::~Base64Decoder() { secure_zero(held_, sizeof held_); }
+
+void Base64Decoder::reset() noexcept {
+    secure_zero(held_, sizeof held_);
+    heldCount_ = 0;
+    failed_ = ended_ = padSeen_ = anyInput_ = false;
+    afterPad_ = 0;
+    decoded_ = 0;
+}
+
+bool Base64Decoder::blank() const noexcept {
+    return decoded_ == 0 && heldCount_ == 0 && !padSeen_ && !failed_ && !ended_;
+}
+
+std::size_t Base64Decoder::updateCapacity(std::size_t textLength) const noexcept {
+    return textLength / 4 * 3 + (heldCount_ + textLength % 4) / 4 * 3;
+}
+
+// The coder's decoding of text that holds exactly bytes / 3 whole groups
+// (and whitespace), into out[0, bytes): with the room exactly the decoded
+// size, the coder never reads a byte of out it did not write. False for a
+// refusal.
+bool Base64Decoder::decodeGroups(const std::uint8_t* text, std::size_t length, std::size_t bytes,
+                                 std::uint8_t* out) noexcept {
+    if (bytes == 0) return true;
+    return Coder::baseDecode(text, length, out, bytes, Coder::decodeChars(webSafe_), false) == bytes;
+}
+
+// The held group of four characters, decoded.
+std::size_t Base64Decoder::decodeHeldGroup(std::uint8_t* out) {
+    const bool ok = decodeGroups(held_, 4, 3, out);
+    secure_zero(held_, 4);
+    heldCount_ = 0;
+    if (!ok) failed_ = true;
+    return ok ? 3 : 0;
+}
+
+// The fast way, for text with no pad and no NUL (all of it but the text's
+// end): the group held from the piece before is completed, then the whole
+// groups that follow go to the coder straight from the text, whitespace
+// and all. text is left at what follows the last whole group.
+std::size_t Base64Decoder::decodeInPlace(ByteView& text, std::uint8_t* out) {
+    const ByteClasses& classes = webSafe_ ? kWebSafeClasses : kStandardClasses;
+    std::size_t at = 0, written = 0;
+    while (heldCount_ > 0 && at < text.size()) {
+        const ByteClass c = classes[text.data()[at]];
+        if (c == ByteClass::other) break;  // refused by gather()
+        ++at;
+        if (c != ByteClass::alphabet) continue;
+        held_[heldCount_++] = text.data()[at - 1];
+        if (heldCount_ == 4) written += decodeHeldGroup(out + written);
+        if (failed_) return written;
+    }
+    text = from(text, at);
+    if (heldCount_ > 0) return written;
+    const std::size_t letters = webSafe_ ? countAlphabet<true>(text.data(), text.size())
+                                         : countAlphabet<false>(text.data(), text.size());
+    std::size_t beyond = letters % 4;
+    if (letters == beyond) return written;
+    std::size_t end = text.size();
+    while (beyond > 0)
+        if (classes[text.data()[--end]] == ByteClass::alphabet) --beyond;
+    const std::size_t bytes = letters / 4 * 3;
+    if (!decodeGroups(text.data(), end, bytes, out + written)) {
+        failed_ = true;
+        return written;
+    }
+    text = from(text, end);
+    return written + bytes;
+}
+
+// The careful way, for the few characters before a pad or the end of a
+// piece: alphabet characters are held and decoded four at a time,
+// whitespace is skipped, anything else refuses the text.
+std::size_t Base64Decoder::gather(ByteView text, std::uint8_t* out) {
+    const ByteClasses& classes = webSafe_ ? kWebSafeClasses : kStandardClasses;
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < text.size() && !failed_; ++i) {
+        const std::uint8_t b = text.data()[i];
+        const ByteClass c = classes[b];
+        if (c == ByteClass::space) continue;
+        if (c != ByteClass::alphabet) {
+            failed_ = true;
+            break;
+        }
+        held_[heldCount_++] = b;
+        if (heldCount_ == 4) written += decodeHeldGroup(out + written);
+    }
+    return written;
+}
+
+// After the first pad only whitespace and, for a group of two characters,
+// one more pad may follow: the bytes other than whitespace are held for
+// the coder to judge at finish(), except that a byte outside the alphabet
+// refuses the text at once, and so does a second one (no group takes three
+// pads, and nothing may follow the padding).
+void Base64Decoder::afterPad(ByteView text) {
+    const ByteClasses& classes = webSafe_ ? kWebSafeClasses : kStandardClasses;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t b = text.data()[i];
+        const ByteClass c = classes[b];
+        if (c == ByteClass::space) continue;
+        if (c == ByteClass::other || ++afterPad_ == 2) {
+            failed_ = true;
+            return;
+        }
+        held_[heldCount_++] = b;
+    }
+}
+
+// The fastest way, for the common piece of nothing but alphabet characters:
+// the group held from the piece before is completed, then the piece's whole
+// groups go to the coder at once, with room for exactly the bytes they
+// make. The coder fills that room only when every byte it read was an
+// alphabet character (whitespace, a pad or a NUL make fewer bytes, any
+// other byte a refusal), so a full room means the groups were decoded as
+// the whole text would decode them; otherwise the bytes written are left to
+// be overwritten by the careful ways below.
+std::size_t Base64Decoder::decodeClean(ByteView& text, std::uint8_t* out) {
+    const ByteClasses& classes = webSafe_ ? kWebSafeClasses : kStandardClasses;
+    std::size_t at = 0, written = 0;
+    while (heldCount_ > 0 && at < text.size() && !failed_) {
+        const ByteClass c = classes[text.data()[at]];
+        if (c == ByteClass::space) {
+            ++at;
+            continue;
+        }
+        if (c != ByteClass::alphabet) break;  // left to the careful ways
+        held_[heldCount_++] = text.data()[at++];
+        if (heldCount_ == 4) written += decodeHeldGroup(out + written);
+    }
+    text = from(text, at);
+    if (heldCount_ > 0 || failed_ || startsWithLines(text)) return written;
+    // The last few bytes are left out: where a text ends they hold its pad
+    // and line end, which would make the attempt fail after all the work.
+    const std::size_t whole = text.size() > kEndSlack ? (text.size() - kEndSlack) / 4 * 4 : 0;
+    const std::size_t bytes = whole / 4 * 3;
+    if (whole > 0 && decodeGroups(text.data(), whole, bytes, out + written)) {
+        text = from(text, whole);
+        written += bytes;
+    }
+    return written;
+}
+
+std::size_t Base64Decoder::updateChecked(ByteView text, std::uint8_t* out) {
+    if (ended_ || text.empty()) return 0;
+    anyInput_ = true;
+    std::size_t written = 0;
+    if (!padSeen_) {
+        written = decodeClean(text, out);
+        out += written;
+        if (failed_ || text.empty()) return written;
+    }
+    // A NUL ends the text: nothing after it is read, now or later.
+    if (const void* nul = std::memchr(text.data(), 0, text.size())) {
+        text = ByteView(text.data(), static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
+        ended_ = true;
+    }
+    if (!padSeen_) {
+        const void* pad = std::memchr(text.data(), base64_tables::kBase64PaddingChar, text.size());
+        ByteView before = pad == nullptr ? text
+                                         : ByteView(text.data(), static_cast<std::size_t>(
+                                                                     static_cast<const std::uint8_t*>(pad) -
+                                                                     text.data()));
+        const std::size_t inPlace = decodeInPlace(before, out);
+        written += inPlace;
+        if (!failed_) written += gather(before, out + inPlace);
+        if (failed_ || pad == nullptr) return written;
+        padSeen_ = true;
+        held_[heldCount_++] = static_cast<std::uint8_t>(base64_tables::kBase64PaddingChar);
+        text = from(text, static_cast<std::size_t>(static_cast<const std::uint8_t*>(pad) - text.data()) + 1);
+    }
+    afterPad(text);
+    return written;
+}
+
+std::size_t Base64Decoder::update(ByteView text, std::span<std::uint8_t> out, std::error_code& error) noexcept {
+    error.clear();
+    if (out.size() < updateCapacity(text.size())) {
+        error = ErrorCode::invalidInput;
+        return 0;
+    }
+    if (failed_) {
+        error = ErrorCode::invalidInput;
+        return 0;
+    }
+    const std::size_t written = updateChecked(text, out.data());
+    decoded_ += written;
+    if (failed_) error = ErrorCode::invalidInput;
+    return written;
+}
+
+std::size_t Base64Decoder::finish(std::span<std::uint8_t> out, std::error_code& error) noexcept {
+    error.clear();
+    if (out.size() < finishCapacity()) {
+        error = ErrorCode::invalidInput;
+        return 0;
+    }
+    std::size_t written = 0;
+    bool refused = failed_;
+    if (!refused && heldCount_ > 0) {
+        // The text's end as the coder judges it: at most six characters
+        // (with a pad), decoded into zero-filled room of its own size.
+        std::uint8_t last[8] = {};
+        written = Coder::baseDecode(held_, heldCount_, last, Coder::decodedCapacity(heldCount_),
+                                    Coder::decodeChars(webSafe_), requirePadding_);
+        refused = written == 0;
+        if (!refused) std::memcpy(out.data(), last, written);
+        secure_zero(last, sizeof last);
+    } else if (!refused && anyInput_ && decoded_ == 0) {
+        // Non-empty text that decodes to nothing: whitespace, or a NUL first.
+        refused = true;
+    }
+    reset();
+    if (refused) {
+        error = ErrorCode::invalidInput;
+        return 0;
+    }
+    return written;
+}
+
+std::size_t Base64Decoder::update(ByteView text, std::span<std::uint8_t> out) {
+    corvane::detail::checkRoom(out.size(), updateCapacity(text.size()));
+    std::error_code error;
+    const std::size_t written = update(text, out, error);
+    corvane::detail::throwIfError(error);
+    return written;
+}
+
+std::size_t Base64Decoder::finish(std::span<std::uint8_t> out) {
+    corvane::detail::checkRoom(out.size(), finishCapacity());
+    std::error_code error;
+    const std::size_t written = finish(out, error);
+    corvane::detail::throwIfError(error);
+    return written;
+}
+
+std::vector<std::uint8_t> Base64Decoder::update(ByteView text) {
+    std::vector<std::uint8_t> bytes(updateCapacity(text.size()));
+    bytes.resize(update(text, bytes));
+    return bytes;
+}
+
+std::vector<std::uint8_t> Base64Decoder::finish() {
+    std::uint8_t last[finishCapacity()];
+    const std::size_t written = finish(last);
+    std::vector<std::uint8_t> bytes(last, last + written);
+    secure_zero(last, sizeof last);
+    return bytes;
+}
+
+}  // namespace corvane::v1
