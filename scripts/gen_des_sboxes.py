@@ -346,12 +346,22 @@ def main():
              + """#ifndef CORVANE_DES_SBOX_GATES_H
 #define CORVANE_DES_SBOX_GATES_H
 
+// Each box is inlined into the round that uses it, so that its inputs and
+// outputs stay in registers.
+#ifndef CORVANE_DES_ALWAYS_INLINE
+#if defined(__GNUC__)
+#define CORVANE_DES_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define CORVANE_DES_ALWAYS_INLINE inline
+#endif
+#endif
+
 namespace corvane::des {
 
 // W: any type with the bitwise operators &, |, ^ and ~ (uint64_t, or a GCC
 // vector type such as __m256i).
 template <int S, class W>
-inline void sbox_gates(const W (&x)[6], W (&y)[4]) {
+CORVANE_DES_ALWAYS_INLINE void sbox_gates(const W (&x)[6], W (&y)[4]) {
     const W x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4], x5 = x[5];
 %s
 }
@@ -367,10 +377,18 @@ inline void sbox_gates(const W (&x)[6], W (&y)[4]) {
 
 #include <immintrin.h>
 
+#ifndef CORVANE_DES_ALWAYS_INLINE
+#if defined(__GNUC__)
+#define CORVANE_DES_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define CORVANE_DES_ALWAYS_INLINE inline
+#endif
+#endif
+
 namespace corvane::des {
 
 template <int S>
-inline void sbox_ternary(const __m512i (&x)[6], __m512i (&y)[4]) {
+CORVANE_DES_ALWAYS_INLINE void sbox_ternary(const __m512i (&x)[6], __m512i (&y)[4]) {
     const __m512i x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4], x5 = x[5];
 %s
 }

@@ -21,10 +21,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "des3_engine.h"
 #include "des_tables.h"
 #include "secure_zero.h"
+
+// The rounds' parts are inlined into one body per round so that the values
+// stay in registers.
+#ifndef CORVANE_DES_ALWAYS_INLINE
+#if defined(__GNUC__)
+#define CORVANE_DES_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define CORVANE_DES_ALWAYS_INLINE inline
+#endif
+#endif
 
 namespace corvane::des {
 namespace {
@@ -65,12 +76,19 @@ struct BitslicedDes3 {
 
     // S-box S of the round function of src under the round key, xored into
     // dst at the places where the permutation P sends its four bits.
-    template <int S>
-    static void sboxStep(W* dst, const W* src, const std::uint64_t* key) {
-        W x[6], y[4];
-        for (int k = 0; k < 6; ++k) x[k] = src[kE[6 * S + k] - 1] ^ Ops::broadcast(key[6 * S + k]);
+    // The index packs unroll the six inputs and four outputs, so that every
+    // word's place is a constant of the code rather than a table read.
+    template <int S, std::size_t... K, std::size_t... T>
+    CORVANE_DES_ALWAYS_INLINE static void sboxStep(W* dst, const W* src, const std::uint64_t* key,
+                                                   std::index_sequence<K...>, std::index_sequence<T...>) {
+        const W x[6] = {(src[kE[6 * S + K] - 1] ^ Ops::broadcast(key[6 * S + K]))...};
+        W y[4];
         Ops::template sbox<S>(x, y);
-        for (int t = 0; t < 4; ++t) dst[kPInverse[4 * S + t]] ^= y[t];
+        ((dst[kPInverse[4 * S + T]] ^= y[T]), ...);
+    }
+    template <int S>
+    CORVANE_DES_ALWAYS_INLINE static void sboxStep(W* dst, const W* src, const std::uint64_t* key) {
+        sboxStep<S>(dst, src, key, std::make_index_sequence<6>{}, std::make_index_sequence<4>{});
     }
 
     // dst ^= f(src, key): one Feistel round, the halves' exchange left to

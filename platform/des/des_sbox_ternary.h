@@ -13,10 +13,18 @@
 
 #include <immintrin.h>
 
+#ifndef CORVANE_DES_ALWAYS_INLINE
+#if defined(__GNUC__)
+#define CORVANE_DES_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define CORVANE_DES_ALWAYS_INLINE inline
+#endif
+#endif
+
 namespace corvane::des {
 
 template <int S>
-inline void sbox_ternary(const __m512i (&x)[6], __m512i (&y)[4]) {
+CORVANE_DES_ALWAYS_INLINE void sbox_ternary(const __m512i (&x)[6], __m512i (&y)[4]) {
     const __m512i x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4], x5 = x[5];
     if constexpr (S == 0) {  // 41 ternary operations
         const __m512i t0 = _mm512_ternarylogic_epi64(x1, x2, x4, 0xA9);
