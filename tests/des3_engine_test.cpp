@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "CommonCrypto.h"
@@ -20,6 +21,11 @@
 
 using namespace corvane::test;
 using corvane::des::DesPath;
+
+namespace corvane::des {
+// Test names and failure messages show the path by name.
+void PrintTo(DesPath path, std::ostream* os) { *os << des_path_name(path); }
+}  // namespace corvane::des
 
 namespace {
 
