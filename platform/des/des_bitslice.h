@@ -167,7 +167,7 @@ struct BitslicedDes3 {
             case 6: Ops::template sbox<6>(in, out); break;
             default: Ops::template sbox<7>(in, out); break;
         }
-        for (int t = 0; t < 4; ++t) Ops::store(y + t * kStride, out[t]);
+        for (std::size_t t = 0; t < 4; ++t) Ops::store(y + t * kStride, out[t]);
     }
 
     static void pass(const Des3DecryptSchedule& ks, const std::uint8_t* chain, const std::uint8_t* in,
