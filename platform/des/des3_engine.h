@@ -65,9 +65,9 @@ bool des_path_available(DesPath path) noexcept;
 DesPath des_default_path() noexcept;
 
 // Decrypts blocks 8-byte blocks of in into out (in place allowed) under key
-// (24 bytes), in CBC after iv (8 bytes) or in ECB when iv is null. Full
-// passes of path's kernel first; the rest goes through the narrowest
-// available kernel that takes it in one pass. When last is not null the
+// (24 bytes), in CBC after iv (8 bytes) or in ECB when iv is null: full
+// passes of path's kernel, then one zero-padded pass for the rest, so the
+// time depends on the number of blocks alone. When last is not null the
 // final block goes there instead of into out (CCCrypt checks the padding
 // there before any of it reaches the caller). path must be available.
 // Schedule and intermediates are wiped before return.
