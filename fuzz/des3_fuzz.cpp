@@ -8,7 +8,10 @@
 //  - encrypting the data gives OpenSSL's ciphertext, and decrypting that
 //    gives the data back;
 //  - decrypting the data as a ciphertext succeeds exactly when OpenSSL's
-//    does, with the same bytes; otherwise it is nil with error -5.
+//    does, with the same bytes; otherwise it is nil with error -5;
+//  - every triple-DES decryption path this CPU has (portable, AVX2,
+//    AVX-512) decrypts the data's whole blocks as OpenSSL does, in CBC and
+//    in ECB, in place and not.
 #include <Corvane/QVDes3.h>
 #include <openssl/evp.h>
 
@@ -19,6 +22,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "des/des3_engine.h"
 
 using corvane::make_ref;
 using corvane::NSData;
@@ -47,6 +52,39 @@ std::optional<Bytes> openssl(bool encrypt, const std::uint8_t key[24], const std
         return std::nullopt;
     out.resize(static_cast<std::size_t>(moved + last));
     return out;
+}
+
+// OpenSSL's DES-EDE3 decryption of whole blocks without padding: CBC after
+// iv, or ECB when iv is null.
+Bytes opensslBlocks(const std::uint8_t key[24], const std::uint8_t* iv, const std::uint8_t* data,
+                    std::size_t length) {
+    std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    Bytes out(length);
+    int moved = 0;
+    check(ctx != nullptr &&
+          EVP_DecryptInit_ex(ctx.get(), iv != nullptr ? EVP_des_ede3_cbc() : EVP_des_ede3_ecb(), nullptr, key,
+                             iv) == 1 &&
+          EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+          EVP_DecryptUpdate(ctx.get(), out.data(), &moved, data, static_cast<int>(length)) == 1);
+    return out;
+}
+
+void checkEveryPath(const std::uint8_t key[24], const std::uint8_t iv[8], const std::uint8_t* data,
+                    std::size_t length) {
+    using corvane::des::DesPath;
+    const std::size_t blocks = length / 8;
+    for (const std::uint8_t* chain : {iv, static_cast<const std::uint8_t*>(nullptr)}) {
+        const Bytes expected = opensslBlocks(key, chain, data, blocks * 8);
+        for (DesPath path : {DesPath::portable, DesPath::avx2, DesPath::avx512}) {
+            if (!corvane::des::des_path_available(path)) continue;
+            Bytes out(blocks * 8);
+            corvane::des::des3_decrypt(path, key, chain, data, out.data(), blocks, nullptr);
+            check(out == expected);
+            Bytes inPlace(data, data + blocks * 8);
+            corvane::des::des3_decrypt(path, key, chain, inPlace.data(), inPlace.data(), blocks, nullptr);
+            check(inPlace == expected);
+        }
+    }
 }
 
 bool same(const NSData* d, const Bytes& b) {
@@ -88,5 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     expected = openssl(false, fullKey, fullIv, data, dataLength);
     check(bool(plain) == expected.has_value());
     check(plain ? error == 0 && same(plain.get(), *expected) : error == -5);
+
+    checkEveryPath(fullKey, fullIv, data, dataLength);
     return 0;
 }

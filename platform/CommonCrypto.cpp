@@ -1,5 +1,8 @@
-// CCCrypt over OpenSSL libcrypto's EVP interface (the system's own cipher
-// library on this platform). Apple builds use the real CommonCrypto instead.
+// CCCrypt on this platform: decryption through the library's bitsliced
+// triple-DES engine (platform/des), constant-time, padding check included;
+// encryption through OpenSSL libcrypto's EVP interface (the system's own
+// cipher library here), since CBC encryption chains every block and gains
+// nothing from bitslicing. Apple builds use the real CommonCrypto instead.
 #include "CommonCrypto.h"
 
 #if !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
@@ -10,9 +13,59 @@
 #include <climits>
 #include <memory>
 
+#include "des/des3_engine.h"
+#include "engine/declassify.h"
 #include "secure_zero.h"
 
 namespace {
+
+// All ones when a < b, else zero; a and b below 2^31. Arithmetic only, so
+// that no branch depends on the values.
+std::uint32_t ctLess(std::uint32_t a, std::uint32_t b) { return 0u - ((a - b) >> 31); }
+
+// Decrypts whole blocks through the engine and, with padding, checks the
+// PKCS #7 padding of the last block without a branch or an address that
+// depends on it: only the final verdict is a branch. The padding bytes are
+// not written to dataOut, and a message whose padding is bad leaves dataOut
+// wiped, as with the platform cipher.
+CCCryptorStatus decryptBlocks(const unsigned char* key, const unsigned char* chaining, bool padding,
+                              const unsigned char* in, std::size_t length, unsigned char* out,
+                              std::size_t* moved) {
+    using corvane::des::des3_decrypt;
+    using corvane::des::des_default_path;
+    const std::size_t blocks = length / kCCBlockSize3DES;
+    if (!padding) {
+        des3_decrypt(des_default_path(), key, chaining, in, out, blocks, nullptr);
+        *moved = length;
+        return kCCSuccess;
+    }
+    unsigned char last[kCCBlockSize3DES];
+    des3_decrypt(des_default_path(), key, chaining, in, out, blocks, last);
+    const std::uint32_t pad = last[7];
+    std::uint32_t bad = ctLess(pad, 1) | ctLess(8, pad);
+    unsigned char* lastOut = out + length - kCCBlockSize3DES;
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        const std::uint32_t inPadding = ctLess(7 - i, pad);
+        bad |= inPadding & ctLess(0, last[i] ^ pad);
+        // Plaintext bytes before the padding replace the output's bytes;
+        // the padding leaves them as they were.
+        const auto keep = static_cast<unsigned char>(~inPadding);
+        lastOut[i] = static_cast<unsigned char>((last[i] & keep) | (lastOut[i] & ~keep));
+    }
+    corvane::secure_zero(last, sizeof last);
+    // Whether the padding is good, and its length, become public with the
+    // status and the moved count.
+    corvane::engine::declassify(&bad, sizeof bad);
+    if (bad != 0) {
+        corvane::secure_zero(out, length);
+        *moved = 0;
+        return kCCDecodeError;
+    }
+    std::uint32_t padLength = pad;
+    corvane::engine::declassify(&padLength, sizeof padLength);
+    *moved = length - padLength;
+    return kCCSuccess;
+}
 
 // Fetching the cipher once spares every call the provider lookup that the
 // EVP_des_ede3_* shorthands repeat on each initialisation. A fetched cipher is
@@ -94,12 +147,20 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
     if (!encrypt && padding && dataInLength == 0) return report(kCCDecodeError, 0);
     if (needed == 0) return report(kCCSuccess, 0);
 
-    ErrorQueueScope errors;
-    CipherContext ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return report(kCCMemoryFailure, 0);
     static const unsigned char zeroIv[kCCBlockSize3DES] = {};
     const bool ecb = (options & kCCOptionECBMode) != 0;
     const unsigned char* chaining = ecb ? nullptr : iv != nullptr ? static_cast<const unsigned char*>(iv) : zeroIv;
+    if (!encrypt) {
+        std::size_t moved = 0;
+        status = decryptBlocks(static_cast<const unsigned char*>(key), chaining, padding,
+                               static_cast<const unsigned char*>(dataIn), dataInLength,
+                               static_cast<unsigned char*>(dataOut), &moved);
+        return report(status, moved);
+    }
+
+    ErrorQueueScope errors;
+    CipherContext ctx(EVP_CIPHER_CTX_new());
+    if (!ctx) return report(kCCMemoryFailure, 0);
     if (EVP_CipherInit_ex(ctx.get(), tripleDesCipher(ecb), nullptr,
                           static_cast<const unsigned char*>(key), chaining, encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0) != 1)
@@ -119,9 +180,8 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
     int last = 0;
     ok = ok && EVP_CipherFinal_ex(ctx.get(), out + written, &last) == 1;
     if (!ok) {
-        // Only bad padding can fail here: the sizes were checked above. The
-        // blocks already written are plaintext of a message that did not
-        // decrypt; they do not stay behind in the caller's buffer.
+        // Encryption does not fail here once the sizes are checked; should
+        // libcrypto fail anyway, no partial output stays behind.
         corvane::secure_zero(out, needed);
         return report(kCCDecodeError, 0);
     }

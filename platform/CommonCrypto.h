@@ -3,8 +3,11 @@
 // installed and not exported.
 //
 // Where the real system header exists (Apple platforms) it is used as is.
-// Elsewhere CCCrypt is implemented over OpenSSL libcrypto's EVP interface and
-// offers triple DES (three-key DES-EDE3, 24-byte keys) in CBC mode, or ECB
+// Elsewhere CCCrypt decrypts through the library's bitsliced triple-DES
+// engine (platform/des: no table lookup, no branch or address that depends on
+// the key, the data or the padding, beyond the final verdict) and encrypts
+// through OpenSSL libcrypto's EVP interface (not constant-time). It offers
+// triple DES (three-key DES-EDE3, 24-byte keys) in CBC mode, or ECB
 // mode when kCCOptionECBMode is given, with or without PKCS #7 padding.
 //
 // Threads: CCCrypt keeps no state between calls; any number of calls may run
@@ -92,7 +95,7 @@ inline constexpr CCCryptorStatus kCCUnimplemented = -4305;
 //  kCCDecodeError     decrypting with padding found no valid PKCS #7 padding
 //                     (an empty input included); whatever had been written to
 //                     dataOut is wiped.
-//  kCCMemoryFailure   libcrypto could not make its context.
+//  kCCMemoryFailure   encrypting: libcrypto could not make its context.
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
                         std::size_t keyLength, const void* iv, const void* dataIn,
                         std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,
