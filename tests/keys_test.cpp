@@ -483,6 +483,10 @@ TEST_F(KeyReaders, EveryEncryptionTheOpensslToolWritesOpens) {
         {"pkcs8", "-topk8", "-v2", "aes-256-cbc", "-v2prf", "hmacWithSHA384"},
         {"pkcs8", "-topk8", "-v2", "des3", "-v2prf", "hmacWithSHA512"},
         {"pkcs8", "-topk8", "-v2", "aes-256-cbc", "-outform", "DER"},
+        {"pkcs8", "-topk8", "-v1", "PBE-SHA1-3DES"},
+        {"pkcs8", "-topk8", "-v1", "PBE-SHA1-2DES", "-outform", "DER"},
+        {"pkcs8", "-topk8", "-v1", "PBE-MD5-DES", "-provider", "legacy", "-provider", "default"},
+        {"pkcs8", "-topk8", "-v1", "PBE-SHA1-DES", "-provider", "legacy", "-provider", "default"},
         {"rsa", "-traditional", "-aes192"},
         {"rsa", "-traditional", "-aes256"},
         {"rsa", "-traditional", "-des3"},
@@ -499,6 +503,16 @@ TEST_F(KeyReaders, EveryEncryptionTheOpensslToolWritesOpens) {
         ASSERT_TRUE(status) << status.error.message();
         EXPECT_TRUE(sameRecord(key, expected.privateKey));
         EXPECT_EQ(loadRsaPrivateKeyFile(out.c_str(), key, "wrong").error, ErrorCode::wrongPassphrase);
+    }
+    // The RC2 and RC4 schemes are refused with a reason.
+    for (const char* scheme : {"PBE-SHA1-RC2-40", "PBE-SHA1-RC4-128", "PBE-MD5-RC2-64"}) {
+        std::string out = dir_->file("refused.key");
+        runOracle({"openssl", "pkcs8", "-topk8", "-v1", scheme, "-provider", "legacy", "-provider", "default",
+                   "-in", plain, "-passout", "pass:variant", "-out", out});
+        R_RSA_PRIVATE_KEY key;
+        KeyStatus status = loadRsaPrivateKeyFile(out.c_str(), key, "variant");
+        EXPECT_EQ(status.error, ErrorCode::keyUnreadable) << scheme;
+        EXPECT_NE(status.detail, nullptr) << scheme;
     }
 }
 
