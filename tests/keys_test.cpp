@@ -504,16 +504,6 @@ TEST_F(KeyReaders, EveryEncryptionTheOpensslToolWritesOpens) {
         EXPECT_TRUE(sameRecord(key, expected.privateKey));
         EXPECT_EQ(loadRsaPrivateKeyFile(out.c_str(), key, "wrong").error, ErrorCode::wrongPassphrase);
     }
-    // The RC2 and RC4 schemes are refused with a reason.
-    for (const char* scheme : {"PBE-SHA1-RC2-40", "PBE-SHA1-RC4-128", "PBE-MD5-RC2-64"}) {
-        std::string out = dir_->file("refused.key");
-        runOracle({"openssl", "pkcs8", "-topk8", "-v1", scheme, "-provider", "legacy", "-provider", "default",
-                   "-in", plain, "-passout", "pass:variant", "-out", out});
-        R_RSA_PRIVATE_KEY key;
-        KeyStatus status = loadRsaPrivateKeyFile(out.c_str(), key, "variant");
-        EXPECT_EQ(status.error, ErrorCode::keyUnreadable) << scheme;
-        EXPECT_NE(status.detail, nullptr) << scheme;
-    }
 }
 
 TEST_F(KeyReaders, PemTextAroundAndBetweenObjectsIsHandledAsOpensslDoes) {
