@@ -3,10 +3,12 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
 #include "key_der.h"
+#include "pkcs12_kdf.h"
 #include "secure_zero.h"
 
 namespace corvane::detail {
@@ -44,6 +46,49 @@ constexpr CipherChoice kCiphers[] = {
     {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07}, 8, "DES-EDE3-CBC", EVP_des_ede3_cbc},
 };
 constexpr int kAes256 = 2;
+
+// The schemes of EncryptedPrivateKeyInfo older than PBES2, under
+// 1.2.840.113549.1.12.1 (the PKCS #12 key derivation with SHA-1) and
+// 1.2.840.113549.1.5 (PBKDF1); each identifier is the shared prefix and a
+// tail. Those with a refusal are not read.
+constexpr std::uint8_t kPkcsArc[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01};
+enum class LegacyKdf { pkcs12, pbkdf1 };
+struct LegacyScheme {
+    std::uint8_t tail[3];
+    std::size_t tailLength;
+    LegacyKdf kdf;
+    const EVP_MD* (*digest)();
+    int keyLength;  // 8: single DES; 16: two-key and 24: three-key DES-EDE
+    const char* refusal;
+};
+constexpr const char* kNoRc4 = "RC4 encryption is not supported";
+constexpr const char* kNoRc2 = "RC2 encryption is not supported";
+constexpr const char* kNoMd2 = "MD2 key derivation is not supported";
+constexpr LegacyScheme kLegacySchemes[] = {
+    {{0x0C, 0x01, 0x01}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4},
+    {{0x0C, 0x01, 0x02}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4},
+    {{0x0C, 0x01, 0x03}, 3, LegacyKdf::pkcs12, EVP_sha1, 24, nullptr},
+    {{0x0C, 0x01, 0x04}, 3, LegacyKdf::pkcs12, EVP_sha1, 16, nullptr},
+    {{0x0C, 0x01, 0x05}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2},
+    {{0x0C, 0x01, 0x06}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2},
+    {{0x05, 0x01}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2},
+    {{0x05, 0x03}, 2, LegacyKdf::pbkdf1, EVP_md5, 8, nullptr},
+    {{0x05, 0x04}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2},
+    {{0x05, 0x06}, 2, LegacyKdf::pbkdf1, EVP_md5, 0, kNoRc2},
+    {{0x05, 0x0A}, 2, LegacyKdf::pbkdf1, EVP_sha1, 8, nullptr},
+    {{0x05, 0x0B}, 2, LegacyKdf::pbkdf1, EVP_sha1, 0, kNoRc2},
+};
+
+// The index of the older scheme with this identifier, or -1.
+int legacySchemeByOid(std::span<const std::uint8_t> oid) noexcept {
+    if (oid.size() <= sizeof kPkcsArc || !sameBytes(oid.first(sizeof kPkcsArc), kPkcsArc)) return -1;
+    for (int i = 0; i < static_cast<int>(std::size(kLegacySchemes)); i++)
+        if (sameBytes(oid.subspan(sizeof kPkcsArc),
+                      std::span(kLegacySchemes[i].tail, kLegacySchemes[i].tailLength)))
+            return i;
+    return -1;
+}
+constexpr std::size_t kDesBlock = 8;
 
 using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 
@@ -99,17 +144,105 @@ bool traditionalKey(const EVP_CIPHER* cipher, std::span<const std::uint8_t> iv,
                           static_cast<int>(passphrase.size()), 1, key.bytes, nullptr) > 0;
 }
 
+// The parameters of an older scheme: SEQUENCE { salt, iterations }, then
+// the encrypted data closing the structure.
+bool readLegacyParameters(int legacy, DerReader& object, DerReader& info, DerReader& algorithm,
+                          EncryptedKeyParameters& parameters, DerFault& fault) noexcept {
+    const LegacyScheme& scheme = kLegacySchemes[legacy];
+    if (scheme.refusal != nullptr) return fault.set(ErrorCode::keyUnreadable, scheme.refusal);
+    DerReader pbe(Bytes(), fault);
+    if (!algorithm.enter(pbe) || !algorithm.finish() || !pbe.read(der::kOctetString, parameters.salt) ||
+        !pbe.readSmall(parameters.iterations) || !pbe.finish() ||
+        !info.read(der::kOctetString, parameters.encrypted) || !info.finish() || !object.finish())
+        return false;
+    // PBKDF1 takes exactly eight bytes of salt.
+    if (scheme.kdf == LegacyKdf::pbkdf1 && parameters.salt.size() != kDesBlock)
+        return fault.set(ErrorCode::keyUnreadable, "a PBES1 salt that is not eight bytes long");
+    if (parameters.iterations == 0 || parameters.iterations > kMaxPbkdf2Iterations)
+        return fault.set(ErrorCode::keyUnreadable, "a key derivation iteration count out of range");
+    parameters.legacy = legacy;
+    return true;
+}
+
+// The PKCS #12 key derivation of key and IV over the passphrase as
+// libcrypto reads it (UTF-8) or, with utf8 false, as older writers did (each
+// byte a character).
+bool derivePkcs12Scheme(const LegacyScheme& scheme, const EncryptedKeyParameters& parameters,
+                        std::span<const char> passphrase, bool utf8, KeyBytes& key, KeyBytes& iv) noexcept {
+    SecretBuffer bmp;
+    return (utf8 ? bmpPassphraseFromUtf8(passphrase, bmp) : bmpPassphraseWidened(passphrase, bmp)) &&
+           pkcs12Derive(scheme.digest(), bmp.bytes(), parameters.salt, 1, parameters.iterations,
+                        std::span(key.bytes, static_cast<std::size_t>(scheme.keyLength))) &&
+           pkcs12Derive(scheme.digest(), bmp.bytes(), parameters.salt, 2, parameters.iterations,
+                        std::span(iv.bytes, kDesBlock));
+}
+
+// PBKDF1: the digest of passphrase and salt, redigested to the iteration
+// count; the first eight bytes are the DES key, the next eight the IV. That
+// is EVP_BytesToKey's first block, asked for single DES's lengths.
+bool pbkdf1Derive(const LegacyScheme& scheme, const EncryptedKeyParameters& parameters,
+                  std::span<const char> passphrase, KeyBytes& key, KeyBytes& iv) noexcept {
+    const EVP_CIPHER* des = EVP_des_cbc();
+    if (des == nullptr || EVP_CIPHER_get_key_length(des) != static_cast<int>(kDesBlock) ||
+        EVP_CIPHER_get_iv_length(des) != static_cast<int>(kDesBlock))
+        return false;
+    return EVP_BytesToKey(des, scheme.digest(), parameters.salt.data(),
+                          reinterpret_cast<const unsigned char*>(passphrase.data()),
+                          static_cast<int>(passphrase.size()), static_cast<int>(parameters.iterations),
+                          key.bytes, iv.bytes) == static_cast<int>(kDesBlock);
+}
+
+// Decrypts DES-CBC with key (8, 16 or 24 bytes) as DES-EDE3-CBC, which
+// every libcrypto provides: a two-key key repeats its first third, and a
+// single DES key used three times encrypts, decrypts and encrypts under one
+// key, which is single DES (so no legacy provider is needed).
+ErrorCode runDes(const LegacyScheme& scheme, const KeyBytes& key, const KeyBytes& iv,
+                 std::span<const std::uint8_t> in, SecretBuffer& out) noexcept {
+    KeyBytes tripled;
+    const auto length = static_cast<std::size_t>(scheme.keyLength);
+    for (std::size_t i = 0; i < 3 * kDesBlock; i++) tripled.bytes[i] = key.bytes[i % length];
+    return runCipher(EVP_des_ede3_cbc(), tripled.bytes, std::span(iv.bytes, kDesBlock), false, in, out);
+}
+
+ErrorCode decryptLegacy(const EncryptedKeyParameters& parameters, std::span<const char> passphrase,
+                        SecretBuffer& plain, const char*& detail) noexcept {
+    const LegacyScheme& scheme = kLegacySchemes[parameters.legacy];
+    if (passphrase.size() > static_cast<std::size_t>(INT_MAX) ||
+        parameters.salt.size() > static_cast<std::size_t>(INT_MAX))
+        return ErrorCode::keyUnreadable;
+    const bool ascii =
+        std::all_of(passphrase.begin(), passphrase.end(), [](char c) { return (c & 0x80) == 0; });
+    ErrorCode result = ErrorCode::keyUnreadable;
+    // Two passes only for a PKCS #12 key under a non-ASCII passphrase.
+    for (bool utf8 : {true, false}) {
+        KeyBytes key, iv;
+        bool derived = scheme.kdf == LegacyKdf::pkcs12
+                           ? derivePkcs12Scheme(scheme, parameters, passphrase, utf8, key, iv)
+                           : pbkdf1Derive(scheme, parameters, passphrase, key, iv);
+        if (derived) result = runDes(scheme, key, iv, parameters.encrypted, plain);
+        if (result == ErrorCode::ok || scheme.kdf == LegacyKdf::pbkdf1 || ascii) break;
+    }
+    if (result == ErrorCode::wrongPassphrase)
+        detail = "the decrypted padding does not check out";
+    else if (result == ErrorCode::keyUnreadable)
+        detail = "this libcrypto cannot derive the key or run DES";
+    return result;
+}
+
 }  // namespace
 
-bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, Pbes2Parameters& parameters,
+bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, EncryptedKeyParameters& parameters,
                                  DerFault& fault) noexcept {
     DerReader object(der, fault);
     DerReader info(Bytes(), fault), algorithm(Bytes(), fault), pbes2(Bytes(), fault), kdf(Bytes(), fault),
         kdfParameters(Bytes(), fault), scheme(Bytes(), fault);
     Bytes identifier;
     if (!object.enter(info) || !info.enter(algorithm) || !algorithm.read(der::kOid, identifier)) return false;
-    if (!sameBytes(identifier, kPbes2))
-        return fault.set(ErrorCode::keyUnreadable, "an encryption scheme other than PBES2");
+    if (!sameBytes(identifier, kPbes2)) {
+        if (int legacy = legacySchemeByOid(identifier); legacy >= 0)
+            return readLegacyParameters(legacy, object, info, algorithm, parameters, fault);
+        return fault.set(ErrorCode::keyUnreadable, "an unknown encryption scheme");
+    }
     if (!algorithm.enter(pbes2) || !algorithm.finish() || !pbes2.enter(kdf) ||
         !kdf.read(der::kOid, identifier))
         return false;
@@ -150,8 +283,9 @@ bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, Pbes2Paramet
     return true;
 }
 
-ErrorCode decryptPbes2(const Pbes2Parameters& parameters, std::span<const char> passphrase,
-                       SecretBuffer& plain, const char*& detail) noexcept {
+ErrorCode decryptPrivateKeyInfo(const EncryptedKeyParameters& parameters, std::span<const char> passphrase,
+                                SecretBuffer& plain, const char*& detail) noexcept {
+    if (parameters.legacy >= 0) return decryptLegacy(parameters, passphrase, plain, detail);
     const EVP_CIPHER* cipher = kCiphers[parameters.cipher].cipher();
     KeyBytes key;
     int keyLength = EVP_CIPHER_get_key_length(cipher);

@@ -177,12 +177,12 @@ Verdict privateValuesOf(Object& object, PassphraseSource& passphrase, SecretBuff
             return v;
     } else if (object.kind == DerKind::encryptedPrivateKeyInfo) {
         DerFault fault;
-        detail::Pbes2Parameters parameters;
+        detail::EncryptedKeyParameters parameters;
         if (!detail::readEncryptedPrivateKeyInfo(object.der, parameters, fault)) return fromFault(fault);
         std::span<const char> text = passphrase.get();
         if (text.empty()) return {ErrorCode::keyEncrypted, "the key is encrypted"};
         const char* why = nullptr;
-        ErrorCode decrypted = detail::decryptPbes2(parameters, text, plain, why);
+        ErrorCode decrypted = detail::decryptPrivateKeyInfo(parameters, text, plain, why);
         if (Verdict v = checkDecrypted(decrypted, why, plain, DerKind::privateKeyInfo, object);
             v.code != ErrorCode::ok)
             return v;

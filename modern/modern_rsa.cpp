@@ -77,9 +77,14 @@ std::vector<std::uint8_t> runOrThrow(ByteView input, std::size_t blockSize, bool
     return result;
 }
 
-// The reader's error, with the file's path in what().
-void throwIfFileError(const std::error_code& error, const std::string& path) {
-    if (error) corvane::detail::throwError(error, "key file " + path);
+// A reader's refusal, with the file's path (when there is one) and what
+// exactly is wrong (when the reader says) in what().
+void throwIfUnread(const KeyStatus& status, const std::string& path = {}) {
+    if (!status.error) return;
+    std::string what = path.empty() ? std::string() : "key file " + path;
+    if (status.detail != nullptr) what.append(what.empty() ? "" : ": ").append(status.detail);
+    if (what.empty()) corvane::detail::throwError(status.error);
+    corvane::detail::throwError(status.error, what);
 }
 
 // Move assignment of a key: the record changes hands and the source is wiped.
@@ -122,19 +127,19 @@ RsaPublicKey::~RsaPublicKey() { secure_zero_object(record_); }
 
 RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
     RsaPublicKey key;
-    corvane::detail::throwIfError(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase).error);
+    throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase));
     return key;
 }
 
 RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPublicKey key;
-    throwIfFileError(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase).error, path);
+    throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase), path);
     return key;
 }
 
 RsaPublicKey RsaPublicKey::fromHex(std::string_view modulus, std::string_view exponent) {
     RsaPublicKey key;
-    corvane::detail::throwIfError(rsaPublicKeyFromHex(modulus, exponent, key.record_).error);
+    throwIfUnread(rsaPublicKeyFromHex(modulus, exponent, key.record_));
     return key;
 }
 
@@ -206,13 +211,13 @@ RsaPrivateKey::~RsaPrivateKey() { secure_zero_object(record_); }
 
 RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
     RsaPrivateKey key;
-    corvane::detail::throwIfError(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase).error);
+    throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase));
     return key;
 }
 
 RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPrivateKey key;
-    throwIfFileError(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase).error, path);
+    throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase), path);
     return key;
 }
 

@@ -1,8 +1,9 @@
 // Reads and writes one private key in every form while every heap block
 // released (operator delete and libcrypto's free, both replaced in this
 // program) is searched for the key's whole DER (PKCS #1 and PKCS #8), for
-// each prime's bytes and for the passphrase. A hit is a copy of the secret
-// left behind in freed memory; the library must leave none.
+// each prime's bytes and for the passphrase (as bytes and as UTF-16). A hit
+// is a copy of the secret left behind in freed memory; the library must
+// leave none.
 #include <Corvane/keys.h>
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
@@ -38,7 +39,7 @@ struct Needle {
     unsigned char bytes[1024];
     std::size_t size;
 };
-constexpr int kNeedles = 5;
+constexpr int kNeedles = 6;
 Needle g_needles[kNeedles];
 std::atomic<bool> g_armed{false};
 std::atomic<int> g_hits[kNeedles];
@@ -185,6 +186,10 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
     setNeedle(2, "p", primeBytes(key.prime[0]).data(), primeBytes(key.prime[0]).size());
     setNeedle(3, "q", primeBytes(key.prime[1]).data(), primeBytes(key.prime[1]).size());
     setNeedle(4, "the passphrase", passphrase.data(), passphrase.size());
+    // The passphrase as the older PKCS #8 schemes derive from it: UTF-16.
+    std::string wide;
+    for (char c : passphrase) wide += {'\0', c};
+    setNeedle(5, "the passphrase as UTF-16", wide.data(), wide.size());
 
     // The scan itself: a copy freed by operator delete and one freed by
     // libcrypto are each found.
@@ -205,9 +210,10 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
 
     int hits = 0;
     int steps = 0;
-    for (KeyForm form : {KeyForm::privatePkcs8Pem, KeyForm::privatePkcs8Der, KeyForm::privatePkcs1Pem,
-                         KeyForm::privatePkcs1Der, KeyForm::encryptedPkcs8Pem, KeyForm::encryptedPkcs8Der,
-                         KeyForm::encryptedPkcs1Pem}) {
+    for (KeyForm form :
+         {KeyForm::privatePkcs8Pem, KeyForm::privatePkcs8Der, KeyForm::privatePkcs1Pem,
+          KeyForm::privatePkcs1Der, KeyForm::encryptedPkcs8Pem, KeyForm::encryptedPkcs8Der,
+          KeyForm::encryptedPkcs1Pem, KeyForm::encryptedPkcs8TripleDesPem, KeyForm::encryptedPkcs8DesPem}) {
         const std::string path = files.path(form);
         const Bytes bytes = bytesOf(readTextFile(path));
         const KeyPassphrase text(passphrase);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs12.h>
 
 #include <Corvane/corvane.hpp>
 #include <algorithm>
@@ -314,6 +315,25 @@ Bytes encryptedPkcs8Of(const Bytes& pkcs8) {
     return tlv(0x30, cat({algorithm, tlv(0x04, cbc(EVP_aes_192_cbc(), key, iv, pkcs8))}));
 }
 
+// EncryptedPrivateKeyInfo: pbeWithSHAAnd3-KeyTripleDES-CBC, the PKCS #12
+// key derivation over the passphrase as UTF-8 or (older writers) byte by
+// byte; params are the DER of the scheme's parameters.
+using Pkcs12Derive = decltype(&PKCS12_key_gen_utf8);
+Bytes pkcs12Encrypted(const Bytes& pkcs8, const std::string& passphrase, Pkcs12Derive derive, Bytes salt,
+                      int iterations, const Bytes& params, const char* oid = "2a864886f70d010c0103") {
+    Bytes key(24), iv(8);
+    const int length = static_cast<int>(passphrase.size()), saltLength = static_cast<int>(salt.size());
+    derive(passphrase.c_str(), length, salt.data(), saltLength, 1, iterations, 24, key.data(), EVP_sha1());
+    derive(passphrase.c_str(), length, salt.data(), saltLength, 2, iterations, 8, iv.data(), EVP_sha1());
+    Bytes algorithm = tlv(0x30, cat({tlv(0x06, fromHex(oid)), params}));
+    return tlv(0x30, cat({algorithm, tlv(0x04, cbc(EVP_des_ede3_cbc(), key, iv, pkcs8))}));
+}
+Bytes pkcs12Encrypted(const Bytes& pkcs8) {
+    const Bytes salt = fromHex("1122334455667788");
+    return pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 2048,
+                           tlv(0x30, cat({tlv(0x04, salt), tlv(0x02, fromHex("0800"))})));
+}
+
 // The traditional "RSA PRIVATE KEY" encryption, DES-EDE3-CBC.
 std::string traditionalOf(const Bytes& pkcs1) {
     const Bytes iv = fromHex("0123456789abcdef");
@@ -336,6 +356,7 @@ const Container kContainers[] = {
     {"encrypted PKCS #8 DER", [](const Bytes& k) { return encryptedPkcs8Of(pkcs8Of(k)); }},
     {"encrypted PKCS #8 PEM",
      [](const Bytes& k) { return bytesOf(pem("ENCRYPTED PRIVATE KEY", encryptedPkcs8Of(pkcs8Of(k)))); }},
+    {"PKCS #12-scheme encrypted PKCS #8 DER", [](const Bytes& k) { return pkcs12Encrypted(pkcs8Of(k)); }},
     {"encrypted PKCS #1 PEM", [](const Bytes& k) { return bytesOf(traditionalOf(k)); }},
 };
 
@@ -454,5 +475,53 @@ TEST(HostileKeys, PublicKeysWithAnUnusableExponentOrModulusAreRefusedEverywhere)
         EXPECT_THROW((void)v1::RsaPublicKey::fromRecord(record), v1::Error);
         std::string text;
         EXPECT_EQ(rsaPublicKeyToPem(record, text), ErrorCode::keyInvalid);
+    }
+}
+
+TEST(HostileKeys, OlderSchemeParametersAreReadStrictly) {
+    const Bytes pkcs8 = pkcs8Of(pkcs1Of(soundKey()).der());
+    const Bytes salt = fromHex("1122334455667788");
+    const std::string accented = "p\xC3\xA4ss";  // UTF-8 for "päss"
+    auto params = [&](const Bytes& iterations, const Bytes& extra = {}) {
+        return tlv(0x30, cat({tlv(0x04, salt), tlv(0x02, iterations), extra}));
+    };
+    auto withScheme = [&](const char* oid, const Bytes& schemeParams) {
+        return pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 1, schemeParams, oid);
+    };
+    const struct {
+        const char* name;
+        Bytes der;
+        std::string passphrase;
+        ErrorCode code;
+    } cases[] = {
+        {"UTF-8 passphrase", pkcs12Encrypted(pkcs8, accented, PKCS12_key_gen_utf8, salt, 3, params({3})),
+         accented, ErrorCode::ok},
+        {"byte-widened passphrase",
+         pkcs12Encrypted(pkcs8, accented, PKCS12_key_gen_asc, salt, 3, params({3})), accented, ErrorCode::ok},
+        {"zero iterations", pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 1, params({0})),
+         kPassphrase, ErrorCode::keyUnreadable},
+        {"iterations over the cap",
+         pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 1, params(fromHex("00989681"))),
+         kPassphrase, ErrorCode::keyUnreadable},
+        {"non-minimal iterations",
+         pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 1, params({0, 1})), kPassphrase,
+         ErrorCode::keyMalformed},
+        {"an element after the iterations",
+         pkcs12Encrypted(pkcs8, kPassphrase, PKCS12_key_gen_utf8, salt, 1, params({1}, tlv(0x05, {}))),
+         kPassphrase, ErrorCode::keyMalformed},
+        {"wrong passphrase", pkcs12Encrypted(pkcs8, "other", PKCS12_key_gen_utf8, salt, 1, params({1})),
+         kPassphrase, ErrorCode::wrongPassphrase},
+        {"PBES1 salt of seven bytes",
+         withScheme("2a864886f70d01050a", tlv(0x30, cat({tlv(0x04, Bytes(7, 1)), tlv(0x02, {1})}))),
+         kPassphrase, ErrorCode::keyUnreadable},
+        {"RC2 scheme", withScheme("2a864886f70d010c0105", params({1})), kPassphrase,
+         ErrorCode::keyUnreadable},
+        {"unknown scheme", withScheme("2a864886f70d010c0109", params({1})), kPassphrase,
+         ErrorCode::keyUnreadable},
+    };
+    for (const auto& c : cases) {
+        R_RSA_PRIVATE_KEY key;
+        KeyStatus status = loadRsaPrivateKey(c.der, key, c.passphrase);
+        EXPECT_EQ(status ? ErrorCode::ok : static_cast<ErrorCode>(status.error.value()), c.code) << c.name;
     }
 }

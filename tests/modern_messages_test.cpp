@@ -1,8 +1,7 @@
 // What the modern layer's exceptions say beyond their codes: the path of a
-// key file, both lengths of a block or message that does not fit the key,
-// the offset where Base64 text breaks the rules, the triple-DES key's
-// fault. The codes stay those of the error_code forms, and a failing
-// triple-DES call writes nothing to the log (the legacy class still does).
+// key file and what is wrong with a refused key, both lengths of a block or message that does not fit the
+// key, the offset where Base64 text breaks the rules, the triple-DES key's fault. The codes stay those of the
+// error_code forms, and a failing triple-DES call writes nothing to the log (the legacy class still does).
 #include <Corvane/QVDes3.h>
 #include <gtest/gtest.h>
 
@@ -55,6 +54,35 @@ TEST(ModernMessages, KeyFileFailuresNameThePath) {
         expectThrown([&] { cv::RsaPublicKey::fromFile(path); }, code, "key file " + path);
         expectThrown([&] { cv::RsaPrivateKey::fromFile(path); }, code, "key file " + path);
     }
+}
+
+TEST(ModernMessages, KeyReaderRefusalsSayWhatIsWrong) {
+    TempDir dir;
+    const cv::RsaPrivateKey key = cv::RsaPrivateKey::fromRecord(cachedRsaKey(512).privateKey);
+    const std::string plain = key.toPem(), encrypted = key.toPem(RsaKeyFormat::standard, "secret");
+    const struct {
+        const char* name;
+        std::string text;
+        ErrorCode code;  // the same from both readers
+        const char* detail;
+    } cases[] = {
+        {"no key", "not a key\n", ErrorCode::keyUnreadable, "not a DER key structure"},
+        {"encrypted, no passphrase", encrypted, ErrorCode::keyEncrypted, "the key is encrypted"},
+        {"armour cut short", plain.substr(0, plain.size() / 2), ErrorCode::pemDamaged,
+         "the PEM armour is cut short or broken"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.write("refused.pem", c.text);
+        const Bytes bytes(c.text.begin(), c.text.end());
+        expectThrown([&] { cv::RsaPrivateKey::fromEncoded(bytes); }, c.code, c.detail);
+        expectThrown([&] { cv::RsaPublicKey::fromEncoded(bytes); }, c.code, c.detail);
+        expectThrown([&] { cv::RsaPrivateKey::fromFile(path); }, c.code,
+                     "key file " + path + ": " + c.detail);
+        expectThrown([&] { cv::RsaPublicKey::fromFile(path); }, c.code, "key file " + path + ": " + c.detail);
+    }
+    expectThrown([&] { cv::RsaPrivateKey::fromEncoded(bytesOf(key.publicKey().toPem())); },
+                 ErrorCode::notPrivateKey, "a public key or a certificate");
 }
 
 TEST(ModernMessages, BlockAndMessageLengthsAreBothNamed) {

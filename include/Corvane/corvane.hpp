@@ -364,7 +364,8 @@ private:
 // Kept for interoperability: not recommended for new designs.
 //
 // Keys come from the readers of <Corvane/keys.h> (which name the accepted
-// forms) and throw Error with their ErrorCode. Each is a value: copies are
+// forms) and throw Error with their ErrorCode, what() naming the file and
+// what exactly is wrong where the reader says. Each is a value: copies are
 // independent, and every copy wipes its record when it goes.
 
 class CORVANE_EXPORT RsaPublicKey {

@@ -10,7 +10,10 @@
 //    below, whose public half is taken;
 //  - private keys: PKCS #8 ("PRIVATE KEY", or "ENCRYPTED PRIVATE KEY" with a
 //    passphrase: PBES2, PBKDF2 with HMAC-SHA1/224/256/384/512,
-//    AES-128/192/256-CBC or DES-EDE3-CBC) and PKCS #1 ("RSA PRIVATE KEY",
+//    AES-128/192/256-CBC or DES-EDE3-CBC; or the older
+//    pbeWithSHAAnd3-KeyTripleDES-CBC, pbeWithSHAAnd2-KeyTripleDES-CBC,
+//    pbeWithMD5AndDES-CBC and pbeWithSHA1AndDES-CBC, the RC2 and RC4 ones
+//    being refused as keyUnreadable) and PKCS #1 ("RSA PRIVATE KEY",
 //    plain or with the traditional DEK-Info encryption under the same
 //    ciphers), two primes only;
 //  - public keys from the two hexadecimal texts QVSimpleRSA::setPublicKey

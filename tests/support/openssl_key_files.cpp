@@ -51,6 +51,14 @@ Conversion conversionFor(KeyForm form) {
         case KeyForm::encryptedPkcs1Pem:
             return {".enc.p1.pem",
                     {"rsa", "-in", "IN", "-traditional", "-aes128", "-passout", kPass, "-out", "OUT"}};
+        case KeyForm::encryptedPkcs8TripleDesPem:
+            return {
+                ".3des.p8.pem",
+                {"pkcs8", "-topk8", "-in", "IN", "-v1", "PBE-SHA1-3DES", "-passout", kPass, "-out", "OUT"}};
+        case KeyForm::encryptedPkcs8DesPem:
+            return {".des.p8.pem",
+                    {"pkcs8", "-topk8", "-in", "IN", "-v1", "PBE-SHA1-DES", "-provider", "legacy",
+                     "-provider", "default", "-passout", kPass, "-out", "OUT"}};
     }
     return {};
 }

@@ -24,7 +24,9 @@ enum class KeyForm {
     certificateDer,
     encryptedPkcs8Pem,  // "ENCRYPTED PRIVATE KEY", AES-256-CBC under kKeyFilePassphrase
     encryptedPkcs8Der,
-    encryptedPkcs1Pem,  // "RSA PRIVATE KEY" with a DEK-Info header, AES-128-CBC
+    encryptedPkcs1Pem,           // "RSA PRIVATE KEY" with a DEK-Info header, AES-128-CBC
+    encryptedPkcs8TripleDesPem,  // "ENCRYPTED PRIVATE KEY", pbeWithSHAAnd3-KeyTripleDES-CBC
+    encryptedPkcs8DesPem,        // "ENCRYPTED PRIVATE KEY", pbeWithSHA1AndDES-CBC
 };
 
 inline constexpr const char* kKeyFilePassphrase = "corvane test passphrase";
