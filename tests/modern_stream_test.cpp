@@ -288,8 +288,18 @@ struct Des3Keys {
 
 std::vector<Des3Keys> des3Keys(Rng& rng) {
     return {{randomString(rng, 24), randomString(rng, 8)}, {randomString(rng, 24), std::nullopt},
-            {randomString(rng, 13), randomString(rng, 3)}, {randomString(rng, 30), randomString(rng, 12)},
-            {"", std::string()}};
+            {randomString(rng, 13), randomString(rng, 3)}, {randomString(rng, 24), randomString(rng, 12)},
+            {randomString(rng, 1), std::string()}};
+}
+
+// The objects take the keys the one-shot forms take: an empty key or one of
+// more than 24 bytes is refused when the object is made.
+TEST(ModernDes3Streams, RefuseTheKeysTheOneShotFormsRefuse) {
+    for (const std::string& key : {std::string(), std::string(25, 'k')}) {
+        EXPECT_THROW(cv::des3Encrypt("data", key), cv::Error);
+        EXPECT_THROW(cv::Des3Encryptor{cv::ByteView(key)}, cv::Error);
+        EXPECT_THROW((cv::Des3Decryptor{cv::ByteView(key), cv::ByteView(key)}), cv::Error);
+    }
 }
 
 template <typename Object>
