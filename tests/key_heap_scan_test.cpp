@@ -44,7 +44,8 @@ Needle g_needles[kNeedles];
 std::atomic<bool> g_armed{false};
 std::atomic<int> g_hits[kNeedles];
 
-void inspect(const void* block, std::size_t size) noexcept {
+// Unused where a sanitizer's runtime owns the allocator and the scan skips.
+[[maybe_unused]] void inspect(const void* block, std::size_t size) noexcept {
     if (!g_armed.load(std::memory_order_relaxed)) return;
     for (int i = 0; i < kNeedles; i++) {
         const Needle& n = g_needles[i];
@@ -152,7 +153,7 @@ int hitsOf(const char* name, Step step) {
     return total;
 }
 
-void setNeedle(int i, const char* name, const void* bytes, std::size_t size) {
+[[maybe_unused]] void setNeedle(int i, const char* name, const void* bytes, std::size_t size) {
     ASSERT_LE(size, sizeof g_needles[i].bytes);
     g_needles[i].name = name;
     std::memcpy(g_needles[i].bytes, bytes, size);
@@ -160,7 +161,7 @@ void setNeedle(int i, const char* name, const void* bytes, std::size_t size) {
 }
 
 // The prime's bytes without the leading zeros of its field.
-std::span<const unsigned char> primeBytes(const unsigned char (&field)[MAX_RSA_PRIME_LEN]) {
+[[maybe_unused]] std::span<const unsigned char> primeBytes(const unsigned char (&field)[MAX_RSA_PRIME_LEN]) {
     std::size_t first = 0;
     while (first < sizeof field && field[first] == 0) first++;
     return {field + first, sizeof field - first};
