@@ -107,7 +107,8 @@ public:
     std::size_t fill(std::span<char> buffer) const {
         if (callback_) return callback_(buffer);
         if (!given_ || text_.size() > buffer.size()) return 0;
-        std::memcpy(buffer.data(), text_.data(), text_.size());
+        // An empty view may hold a null pointer, which memcpy must not get.
+        if (!text_.empty()) std::memcpy(buffer.data(), text_.data(), text_.size());
         return text_.size();
     }
 
