@@ -116,33 +116,14 @@ RsaComponents soundKey() {
 // A key whose p is the product of two primes and whose other values are
 // made to fit that composite p, so that only the primality test can tell.
 RsaComponents compositePKey() {
-    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
     for (;;) {
-        Bn r = bnNew(), s = bnNew(), p = bnNew(), q = bnNew(), n = bnNew(), e = bnNew(), d = bnNew(),
-           phi = bnNew(), p1 = bnNew(), q1 = bnNew(), t = bnNew();
+        std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+        Bn r = bnNew(), s = bnNew(), p = bnNew(), q = bnNew();
         BN_generate_prime_ex(r.get(), 136, 0, nullptr, nullptr, nullptr);
         BN_generate_prime_ex(s.get(), 136, 0, nullptr, nullptr, nullptr);
         BN_generate_prime_ex(q.get(), 200, 0, nullptr, nullptr, nullptr);
         BN_mul(p.get(), r.get(), s.get(), ctx.get());
-        BN_mul(n.get(), p.get(), q.get(), ctx.get());
-        BN_set_word(e.get(), 65537);
-        BN_sub(p1.get(), p.get(), BN_value_one());
-        BN_sub(q1.get(), q.get(), BN_value_one());
-        BN_mul(phi.get(), p1.get(), q1.get(), ctx.get());
-        if (BN_mod_inverse(d.get(), e.get(), phi.get(), ctx.get()) == nullptr) continue;
-        RsaComponents c;
-        c.n = bytesOfBn(n.get());
-        c.e = bytesOfBn(e.get());
-        c.d = bytesOfBn(d.get());
-        c.p = bytesOfBn(p.get());
-        c.q = bytesOfBn(q.get());
-        BN_mod(t.get(), d.get(), p1.get(), ctx.get());
-        c.dP = bytesOfBn(t.get());
-        BN_mod(t.get(), d.get(), q1.get(), ctx.get());
-        c.dQ = bytesOfBn(t.get());
-        if (BN_mod_inverse(t.get(), q.get(), p.get(), ctx.get()) == nullptr) continue;
-        c.qInv = bytesOfBn(t.get());
-        return c;
+        if (auto c = rsaComponentsFromPrimes(p.get(), q.get(), 65537)) return *c;
     }
 }
 

@@ -235,39 +235,14 @@ TEST_F(KeyReaders, KeysBeyondTheRecordsAreRefusedWithTheirSize) {
 
     // A 1000-bit modulus of a 600-bit and a 400-bit prime: the larger prime
     // does not fit its 64-byte field.
-    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
-    RsaComponents parts;
-    for (;;) {
-        std::unique_ptr<BIGNUM, decltype(&BN_free)> p(BN_new(), BN_free), q(BN_new(), BN_free),
-            n(BN_new(), BN_free), e(BN_new(), BN_free), d(BN_new(), BN_free), phi(BN_new(), BN_free),
-            p1(BN_new(), BN_free), q1(BN_new(), BN_free), t(BN_new(), BN_free);
+    std::optional<RsaComponents> parts;
+    while (!parts) {
+        std::unique_ptr<BIGNUM, decltype(&BN_free)> p(BN_new(), BN_free), q(BN_new(), BN_free);
         BN_generate_prime_ex(p.get(), 600, 0, nullptr, nullptr, nullptr);
         BN_generate_prime_ex(q.get(), 400, 0, nullptr, nullptr, nullptr);
-        BN_mul(n.get(), p.get(), q.get(), ctx.get());
-        BN_set_word(e.get(), 65537);
-        BN_sub(p1.get(), p.get(), BN_value_one());
-        BN_sub(q1.get(), q.get(), BN_value_one());
-        BN_mul(phi.get(), p1.get(), q1.get(), ctx.get());
-        if (BN_mod_inverse(d.get(), e.get(), phi.get(), ctx.get()) == nullptr) continue;
-        auto bytes = [](const BIGNUM* b) {
-            Bytes out(static_cast<std::size_t>(BN_num_bytes(b)));
-            BN_bn2bin(b, out.data());
-            return out;
-        };
-        parts.n = bytes(n.get());
-        parts.e = bytes(e.get());
-        parts.d = bytes(d.get());
-        parts.p = bytes(p.get());
-        parts.q = bytes(q.get());
-        BN_mod(t.get(), d.get(), p1.get(), ctx.get());
-        parts.dP = bytes(t.get());
-        BN_mod(t.get(), d.get(), q1.get(), ctx.get());
-        parts.dQ = bytes(t.get());
-        BN_mod_inverse(t.get(), q.get(), p.get(), ctx.get());
-        parts.qInv = bytes(t.get());
-        break;
+        parts = rsaComponentsFromPrimes(p.get(), q.get(), 65537);
     }
-    RsaKey unbalanced = rsaKeyFromComponents(parts);
+    RsaKey unbalanced = rsaKeyFromComponents(*parts);
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
     ASSERT_EQ(
         PEM_write_bio_PrivateKey(bio.get(), unbalanced.evp.get(), nullptr, nullptr, 0, nullptr, nullptr), 1);

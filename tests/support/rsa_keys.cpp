@@ -214,4 +214,35 @@ std::optional<Bytes> opensslPublicDecrypt(const RsaKey& key, const Bytes& signat
     return runEvp(key, signature, padding, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover);
 }
 
+std::optional<RsaComponents> rsaComponentsFromPrimes(const BIGNUM* p, const BIGNUM* q, unsigned long e) {
+    using Bn = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+    auto fresh = [] { return Bn(BN_new(), BN_free); };
+    std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+    Bn n = fresh(), eBn = fresh(), d = fresh(), phi = fresh(), p1 = fresh(), q1 = fresh(), t = fresh();
+    auto bytes = [](const BIGNUM* b) {
+        Bytes out(static_cast<std::size_t>(BN_num_bytes(b)));
+        BN_bn2bin(b, out.data());
+        return out;
+    };
+    BN_mul(n.get(), p, q, ctx.get());
+    BN_set_word(eBn.get(), e);
+    BN_sub(p1.get(), p, BN_value_one());
+    BN_sub(q1.get(), q, BN_value_one());
+    BN_mul(phi.get(), p1.get(), q1.get(), ctx.get());
+    if (BN_mod_inverse(d.get(), eBn.get(), phi.get(), ctx.get()) == nullptr) return std::nullopt;
+    RsaComponents c;
+    c.n = bytes(n.get());
+    c.e = bytes(eBn.get());
+    c.d = bytes(d.get());
+    c.p = bytes(p);
+    c.q = bytes(q);
+    BN_mod(t.get(), d.get(), p1.get(), ctx.get());
+    c.dP = bytes(t.get());
+    BN_mod(t.get(), d.get(), q1.get(), ctx.get());
+    c.dQ = bytes(t.get());
+    if (BN_mod_inverse(t.get(), q, p, ctx.get()) == nullptr) return std::nullopt;
+    c.qInv = bytes(t.get());
+    return c;
+}
+
 }  // namespace corvane::test

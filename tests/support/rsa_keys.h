@@ -45,6 +45,11 @@ const RsaKey& cachedRsaKey(unsigned bits);
 RsaKey rsaKeyFromEvp(EvpKey key);
 // A key from its components; the OpenSSL object is built from them too.
 RsaKey rsaKeyFromComponents(const RsaComponents& parts);
+// The components that follow from two primes (in that order, p first) and
+// the public exponent e: n, d = e^-1 mod (p-1)(q-1), dP, dQ, qInv = q^-1
+// mod p. Empty when e or q has no inverse there. The primes need not be
+// prime: tests build faulty keys with it.
+std::optional<RsaComponents> rsaComponentsFromPrimes(const BIGNUM* p, const BIGNUM* q, unsigned long e);
 // A key from PEM text (PKCS #1 "RSA PRIVATE KEY" or PKCS #8).
 RsaKey rsaKeyFromPem(const std::string& pem);
 
