@@ -270,3 +270,45 @@ std::vector<std::uint8_t> RsaPrivateKey::sign(ByteView message) const {
 }
 
 }  // namespace corvane::v1
+
+// ---------------------------------------------------------------------------
+// Batches: the single-item operations in turn, each item's error kept with
+// it.
+
+namespace corvane::v1 {
+
+namespace {
+
+template <typename Operation>
+std::vector<RsaBatchResult> runBatch(std::span<const ByteView> inputs, Operation operation) {
+    std::vector<RsaBatchResult> results(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); i++)
+        results[i].bytes = runBlockOperation(inputs[i], results[i].error, operation);
+    return results;
+}
+
+}  // namespace
+
+std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView> messages) const {
+    RandomPool pool;
+    return encryptBatch(messages, pool);
+}
+
+std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView> messages, RandomPool& pool) const {
+    return runBatch(messages, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
+                                  std::uint32_t inLen) {
+        return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
+    });
+}
+
+std::vector<RsaBatchResult> RsaPrivateKey::decryptBatch(std::span<const ByteView> blocks) const {
+    return runBatch(blocks, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
+                                std::uint32_t inLen) { return QV_RSAPrivateDecrypt(out, outLen, in, inLen, &record_); });
+}
+
+std::vector<RsaBatchResult> RsaPrivateKey::signBatch(std::span<const ByteView> messages) const {
+    return runBatch(messages, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
+                                  std::uint32_t inLen) { return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_); });
+}
+
+}  // namespace corvane::v1

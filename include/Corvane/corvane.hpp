@@ -368,6 +368,13 @@ private:
 // what exactly is wrong where the reader says. Each is a value: copies are
 // independent, and every copy wipes its record when it goes.
 
+// One item of a batch operation: its result, or the error that item alone
+// met (one bad item never spoils the others; bytes is then empty).
+struct RsaBatchResult {
+    std::vector<std::uint8_t> bytes;
+    std::error_code error;
+};
+
 class CORVANE_EXPORT RsaPublicKey {
 public:
     static RsaPublicKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
@@ -407,6 +414,11 @@ public:
     // longer than blockSize().
     std::vector<std::uint8_t> recover(ByteView signature) const;
     std::vector<std::uint8_t> recover(ByteView signature, std::error_code& error) const noexcept;
+
+    // encrypt() on each message in turn, drawing from one pool; per item
+    // the block or the error encrypt() would have thrown.
+    std::vector<RsaBatchResult> encryptBatch(std::span<const ByteView> messages) const;
+    std::vector<RsaBatchResult> encryptBatch(std::span<const ByteView> messages, RandomPool& pool) const;
 
 private:
     friend class RsaPrivateKey;
@@ -448,6 +460,12 @@ public:
     // encoding of the digest. ErrorCode::badLength for a message longer
     // than maxMessageSize().
     std::vector<std::uint8_t> sign(ByteView message) const;
+
+    // decrypt() and sign() on many inputs under this key; per item its
+    // result or the error that item met, in the order given. An item's
+    // outcome and timing do not depend on the other items' contents.
+    std::vector<RsaBatchResult> decryptBatch(std::span<const ByteView> blocks) const;
+    std::vector<RsaBatchResult> signBatch(std::span<const ByteView> messages) const;
 
 private:
     RsaPrivateKey() noexcept;
