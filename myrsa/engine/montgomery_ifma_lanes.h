@@ -1,0 +1,38 @@
+// Many independent exponentiations at once with AVX-512 IFMA: each 64-bit
+// lane of a vector carries one residue's 52-bit digit, so one instruction
+// advances eight products, each with its own modulus and its own exponent.
+// A single product is a chain of dependent multiply-adds that leaves the
+// multipliers mostly idle; eight (or sixteen) unrelated chains keep them
+// busy. This is what a batch of private operations under one key runs on:
+// the lanes hold the inputs' residues modulo p and modulo q.
+#ifndef CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_H
+#define CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_H
+
+#include <Corvane/nn.h>
+
+#include <cstddef>
+
+#include "engine/montgomery.h"
+#include "engine/montgomery_ifma.h"
+#include "engine/word.h"
+
+namespace corvane::engine {
+
+// The most exponentiations one call runs.
+inline constexpr std::size_t kIfmaMaxLanes = 16;
+
+// Whether modExpLanesIfma can run for moduli of n words on this CPU (as
+// capped by CORVANE_CPU).
+bool ifmaLanesRun(std::size_t n) noexcept;
+
+// For each i < lanes (1..kIfmaMaxLanes): x[i] = x[i]^e[i] modulo *mods[i],
+// residues in the engine's Montgomery form below their moduli, as
+// modExpSecret gives them. Every modulus has the same word count n, with
+// ifmaLanesRun(n); every exponent has `digits` digits. The sequence of
+// instructions and memory addresses depends on lanes, n and digits only.
+void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+                     std::size_t digits) noexcept;
+
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_H
