@@ -389,7 +389,7 @@ public:
     RsaPublicKey& operator=(const RsaPublicKey& other) noexcept = default;
     RsaPublicKey(RsaPublicKey&& other) noexcept;             // other is left all zero
     RsaPublicKey& operator=(RsaPublicKey&& other) noexcept;  // likewise
-    ~RsaPublicKey();                                         // wipes the record
+    ~RsaPublicKey();                                         // wipes the record and its set-up
 
     const R_RSA_PUBLIC_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
@@ -423,7 +423,12 @@ public:
 private:
     friend class RsaPrivateKey;
     RsaPublicKey() noexcept;
+    void prepare() noexcept;  // sets up prepared_ from record_
     R_RSA_PUBLIC_KEY record_;
+    // The arithmetic's set-up of the key (Montgomery constants of n), made
+    // once when the key is made and used by every operation; plain bytes, so
+    // that copies cannot fail.
+    alignas(16) unsigned char prepared_[768];
 };
 
 class CORVANE_EXPORT RsaPrivateKey {
@@ -437,7 +442,7 @@ public:
     RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey(RsaPrivateKey&& other) noexcept;             // other is left all zero
     RsaPrivateKey& operator=(RsaPrivateKey&& other) noexcept;  // likewise
-    ~RsaPrivateKey();                                          // wipes the record
+    ~RsaPrivateKey();                                          // wipes the record and its set-up
 
     const R_RSA_PRIVATE_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
@@ -469,7 +474,13 @@ public:
 
 private:
     RsaPrivateKey() noexcept;
+    void prepare() noexcept;  // sets up prepared_ from record_
     R_RSA_PRIVATE_KEY record_;
+    // The arithmetic's set-up of the key (both primes' and n's Montgomery
+    // constants, the decoded fields), made once when the key is made and
+    // used by every operation; secret, wiped with the record. Plain bytes,
+    // so that copies cannot fail.
+    alignas(16) unsigned char prepared_[2432];
 };
 
 // ---------------------------------------------------------------------------
