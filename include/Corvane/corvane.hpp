@@ -360,7 +360,9 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// RSA PKCS #1 v1.5 (moduli of 96 to 1024 bits), over the QV_RSA functions.
+// RSA PKCS #1 v1.5 (moduli of 96 to 1024 bits), by the steps of the QV_RSA
+// functions on a key whose arithmetic set-up is done once, when the object
+// is made (the functions redo it on every call).
 // Kept for interoperability: not recommended for new designs.
 //
 // Keys come from the readers of <Corvane/keys.h> (which name the accepted
