@@ -42,8 +42,8 @@ std::int32_t privateDecrypt(unsigned char* output, std::uint32_t* outputLen, con
                             const engine::PreparedPrivateKey& prepared) noexcept;
 
 // One input of a batch and its outcome: status as the single operation
-// returns it, and on success outputLen bytes of output (a result wipes
-// there; the caller wipes it after use).
+// returns it, and on success outputLen bytes of output (a decryption's
+// plaintext: the caller wipes it after use).
 struct BatchItem {
     const unsigned char* input = nullptr;
     std::uint32_t inputLen = 0;
