@@ -1,5 +1,7 @@
-// The modern layer's RSA: key objects holding the legacy records, and the
-// four block operations over them.
+// The modern layer's RSA: key objects holding the legacy records and the
+// arithmetic's set-up of each, made once when the key is made, and the four
+// block operations and the batches over them (rsa_blocks.h: the steps of
+// the QV_RSA functions, which redo the set-up on every call).
 #include <algorithm>
 #include <cstring>
 #include <limits>
