@@ -1,17 +1,39 @@
-// The modern layer's RSA: key objects holding the legacy records, and the
-// four block operations over them.
+// The modern layer's RSA: key objects holding the legacy records and the
+// arithmetic's set-up of each, made once when the key is made, and the four
+// block operations and the batches over them (rsa_blocks.h: the steps of
+// the QV_RSA functions, which redo the set-up on every call).
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
+#include "engine/rsa_batch.h"
+#include "engine/rsa_prepared.h"
+#include "engine/stack_scrub.h"
 #include "key_checks.h"
 #include "modern_support.h"
+#include "rsa_blocks.h"
 #include "secure_zero.h"
 
 namespace corvane::v1 {
 
 namespace {
+
+using engine::PreparedPrivateKey;
+using engine::PreparedPublicKey;
+
+// The keys' set-up lives in their storage bytes (see corvane.hpp).
+template <typename Prepared, std::size_t N>
+Prepared& preparedIn(unsigned char (&storage)[N]) noexcept {
+    static_assert(sizeof(Prepared) <= N && alignof(Prepared) <= 16, "the key objects' storage must hold it");
+    return *std::launder(reinterpret_cast<Prepared*>(storage));
+}
+template <typename Prepared, std::size_t N>
+const Prepared& preparedIn(const unsigned char (&storage)[N]) noexcept {
+    static_assert(sizeof(Prepared) <= N && alignof(Prepared) <= 16, "the key objects' storage must hold it");
+    return *std::launder(reinterpret_cast<const Prepared*>(storage));
+}
 
 // Runs one block operation into a stack block that is wiped afterwards,
 // since a decryption leaves the plaintext there. The result or the error.
@@ -87,12 +109,15 @@ void throwIfUnread(const KeyStatus& status, const std::string& path = {}) {
     corvane::detail::throwError(status.error, what);
 }
 
-// Move assignment of a key: the record changes hands and the source is wiped.
-template <typename Record>
-void takeRecord(Record& to, Record& from) noexcept {
+// Move assignment of a key: the record and its set-up change hands and the
+// source's are wiped.
+template <typename Record, typename Storage>
+void takeKey(Record& to, Storage& toPrepared, Record& from, Storage& fromPrepared) noexcept {
     if (&to == &from) return;
     to = from;
+    std::memcpy(toPrepared, fromPrepared, sizeof toPrepared);
     secure_zero_object(from);
+    secure_zero_object(fromPrepared);
 }
 
 // A key check's refusal, with what exactly is wrong in what().
@@ -112,34 +137,49 @@ void checkRecordBits(unsigned bits) {
 // ---------------------------------------------------------------------------
 // RsaPublicKey
 
-RsaPublicKey::RsaPublicKey() noexcept { std::memset(&record_, 0, sizeof record_); }
+RsaPublicKey::RsaPublicKey() noexcept {
+    std::memset(&record_, 0, sizeof record_);
+    std::memset(prepared_, 0, sizeof prepared_);
+}
 
 RsaPublicKey::RsaPublicKey(RsaPublicKey&& other) noexcept : record_(other.record_) {
+    std::memcpy(prepared_, other.prepared_, sizeof prepared_);
     secure_zero_object(other.record_);
+    secure_zero_object(other.prepared_);
 }
 
 RsaPublicKey& RsaPublicKey::operator=(RsaPublicKey&& other) noexcept {
-    takeRecord(record_, other.record_);
+    takeKey(record_, prepared_, other.record_, other.prepared_);
     return *this;
 }
 
-RsaPublicKey::~RsaPublicKey() { secure_zero_object(record_); }
+RsaPublicKey::~RsaPublicKey() {
+    secure_zero_object(record_);
+    secure_zero_object(prepared_);
+}
+
+void RsaPublicKey::prepare() noexcept {
+    rsa_blocks::prepare(*new (prepared_) PreparedPublicKey, record_);
+}
 
 RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
     RsaPublicKey key;
     throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase));
+    key.prepare();
     return key;
 }
 
 RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPublicKey key;
     throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase), path);
+    key.prepare();
     return key;
 }
 
 RsaPublicKey RsaPublicKey::fromHex(std::string_view modulus, std::string_view exponent) {
     RsaPublicKey key;
     throwIfUnread(rsaPublicKeyFromHex(modulus, exponent, key.record_));
+    key.prepare();
     return key;
 }
 
@@ -150,6 +190,7 @@ RsaPublicKey RsaPublicKey::fromRecord(const R_RSA_PUBLIC_KEY& record) {
     throwIfRefused(corvane::detail::checkPublicFields(record.modulus, record.exponent, &why), why);
     RsaPublicKey key;
     key.record_ = record;
+    key.prepare();
     return key;
 }
 
@@ -174,7 +215,8 @@ std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message, RandomPool& po
     return runOrThrow(
         message, blockSize(), true,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
-            return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
+            return rsa_blocks::publicEncrypt(out, outLen, in, inLen, record_,
+                                             preparedIn<PreparedPublicKey>(prepared_), &pool.record());
         });
 }
 
@@ -182,7 +224,8 @@ std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature, std::error_c
     return runBlockOperation(
         signature, error,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
-            return QV_RSAPublicDecrypt(out, outLen, in, inLen, &record_);
+            return rsa_blocks::publicDecrypt(out, outLen, in, inLen, record_,
+                                             preparedIn<PreparedPublicKey>(prepared_));
         });
 }
 
@@ -196,28 +239,44 @@ std::vector<std::uint8_t> RsaPublicKey::recover(ByteView signature) const {
 // ---------------------------------------------------------------------------
 // RsaPrivateKey
 
-RsaPrivateKey::RsaPrivateKey() noexcept { std::memset(&record_, 0, sizeof record_); }
+RsaPrivateKey::RsaPrivateKey() noexcept {
+    std::memset(&record_, 0, sizeof record_);
+    std::memset(prepared_, 0, sizeof prepared_);
+}
 
 RsaPrivateKey::RsaPrivateKey(RsaPrivateKey&& other) noexcept : record_(other.record_) {
+    std::memcpy(prepared_, other.prepared_, sizeof prepared_);
     secure_zero_object(other.record_);
+    secure_zero_object(other.prepared_);
 }
 
 RsaPrivateKey& RsaPrivateKey::operator=(RsaPrivateKey&& other) noexcept {
-    takeRecord(record_, other.record_);
+    takeKey(record_, prepared_, other.record_, other.prepared_);
     return *this;
 }
 
-RsaPrivateKey::~RsaPrivateKey() { secure_zero_object(record_); }
+RsaPrivateKey::~RsaPrivateKey() {
+    secure_zero_object(record_);
+    secure_zero_object(prepared_);
+}
+
+void RsaPrivateKey::prepare() noexcept {
+    rsa_blocks::prepare(*new (prepared_) PreparedPrivateKey, record_);
+    // The set-up's temporaries held the primes.
+    engine::scrubStack();
+}
 
 RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
     RsaPrivateKey key;
     throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase));
+    key.prepare();
     return key;
 }
 
 RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
     RsaPrivateKey key;
     throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase), path);
+    key.prepare();
     return key;
 }
 
@@ -229,6 +288,7 @@ RsaPrivateKey RsaPrivateKey::fromRecord(const R_RSA_PRIVATE_KEY& record) {
     throwIfRefused(corvane::detail::checkPrivateKey(record, &why), why);
     RsaPrivateKey key;
     key.record_ = record;
+    key.prepare();
     return key;
 }
 
@@ -237,6 +297,8 @@ RsaPublicKey RsaPrivateKey::publicKey() const noexcept {
     key.record_.bits = record_.bits;
     std::memcpy(key.record_.modulus, record_.modulus, sizeof record_.modulus);
     std::memcpy(key.record_.exponent, record_.publicExponent, sizeof record_.publicExponent);
+    // The same n and e: the private key's public half is the public key's set-up.
+    new (key.prepared_) PreparedPublicKey(preparedIn<PreparedPrivateKey>(prepared_).publicKey);
     return key;
 }
 
@@ -250,7 +312,8 @@ std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, std::error_code
     return runBlockOperation(
         block, error,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
-            return QV_RSAPrivateDecrypt(out, outLen, in, inLen, &record_);
+            return rsa_blocks::privateDecrypt(out, outLen, in, inLen, record_,
+                                              preparedIn<PreparedPrivateKey>(prepared_));
         });
 }
 
@@ -265,15 +328,17 @@ std::vector<std::uint8_t> RsaPrivateKey::sign(ByteView message) const {
     return runOrThrow(
         message, blockSize(), true,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
-            return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_);
+            return rsa_blocks::privateEncrypt(out, outLen, in, inLen, record_,
+                                              preparedIn<PreparedPrivateKey>(prepared_));
         });
 }
 
 }  // namespace corvane::v1
 
 // ---------------------------------------------------------------------------
-// Batches: the single-item operations in turn, each item's error kept with
-// it.
+// Batches: public encryption item by item on the key's set-up; private
+// decryption and signing through the block layer's batch, which runs up to
+// eight items' exponentiations at once where the CPU allows.
 
 namespace corvane::v1 {
 
@@ -287,6 +352,47 @@ std::vector<RsaBatchResult> runBatch(std::span<const ByteView> inputs, Operation
     return results;
 }
 
+// The items handed to the block layer at once: several engine batches, so
+// that items refused for their length or value leave no lane idle.
+constexpr std::size_t kItemsPerCall = 4 * engine::kRsaBatchMax;
+
+// Runs `batch(items, count)` over the inputs, a slice at a time, and
+// collects each item's result or error. The items' buffers held
+// plaintexts: they are wiped after each slice.
+template <typename Batch>
+std::vector<RsaBatchResult> runPrivateBatch(std::span<const ByteView> inputs, Batch batch) {
+    std::vector<RsaBatchResult> results(inputs.size());
+    rsa_blocks::BatchItem items[kItemsPerCall];
+    for (std::size_t start = 0; start < inputs.size(); start += kItemsPerCall) {
+        const std::size_t count = std::min(kItemsPerCall, inputs.size() - start);
+        for (std::size_t i = 0; i < count; i++) {
+            const ByteView input = inputs[start + i];
+            items[i].input = corvane::detail::bytesOrEmpty(input);
+            // Longer than any length field: refused for its length (badLength)
+            // before a byte of it is read.
+            items[i].inputLen = static_cast<std::uint32_t>(
+                std::min<std::size_t>(input.size(), std::numeric_limits<std::uint32_t>::max()));
+            items[i].outputLen = 0;
+        }
+        batch(items, count);
+        for (std::size_t i = 0; i < count; i++) {
+            RsaBatchResult& result = results[start + i];
+            const rsa_blocks::BatchItem& item = items[i];
+            if (item.status != 0) {
+                result.error = static_cast<ErrorCode>(item.status);
+                continue;
+            }
+            try {
+                result.bytes.assign(item.output, item.output + std::min<std::size_t>(item.outputLen, sizeof item.output));
+            } catch (const std::bad_alloc&) {
+                result.error = ErrorCode::outOfMemory;
+            }
+        }
+        secure_zero(items, sizeof items);
+    }
+    return results;
+}
+
 }  // namespace
 
 std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView> messages) const {
@@ -295,20 +401,23 @@ std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView>
 }
 
 std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView> messages, RandomPool& pool) const {
+    const PreparedPublicKey& prepared = preparedIn<PreparedPublicKey>(prepared_);
     return runBatch(messages, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
                                   std::uint32_t inLen) {
-        return QV_RSAPublicEncrypt(out, outLen, in, inLen, &record_, &pool.record());
+        return rsa_blocks::publicEncrypt(out, outLen, in, inLen, record_, prepared, &pool.record());
     });
 }
 
 std::vector<RsaBatchResult> RsaPrivateKey::decryptBatch(std::span<const ByteView> blocks) const {
-    return runBatch(blocks, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
-                                std::uint32_t inLen) { return QV_RSAPrivateDecrypt(out, outLen, in, inLen, &record_); });
+    return runPrivateBatch(blocks, [&](rsa_blocks::BatchItem* items, std::size_t count) {
+        rsa_blocks::privateDecryptBatch(items, count, record_, preparedIn<PreparedPrivateKey>(prepared_));
+    });
 }
 
 std::vector<RsaBatchResult> RsaPrivateKey::signBatch(std::span<const ByteView> messages) const {
-    return runBatch(messages, [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in,
-                                  std::uint32_t inLen) { return QV_RSAPrivateEncrypt(out, outLen, in, inLen, &record_); });
+    return runPrivateBatch(messages, [&](rsa_blocks::BatchItem* items, std::size_t count) {
+        rsa_blocks::privateEncryptBatch(items, count, record_, preparedIn<PreparedPrivateKey>(prepared_));
+    });
 }
 
 }  // namespace corvane::v1

@@ -11,8 +11,10 @@
 #include "Corvane/r_random.h"
 #include "engine/ct.h"
 #include "engine/declassify.h"
-#include "engine/rsa_ops.h"
+#include "engine/rsa_batch.h"
+#include "engine/rsa_prepared.h"
 #include "engine/stack_scrub.h"
+#include "rsa_blocks.h"
 #include "secure_zero.h"
 
 static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
@@ -61,21 +63,40 @@ std::uint32_t primeDigits(const NN_DIGIT* p, const NN_DIGIT* q) {
     return pDigits > qDigits ? pDigits : qDigits;
 }
 
+using corvane::engine::PreparedPrivateKey;
+using corvane::engine::PreparedPublicKey;
+using corvane::engine::Word;
+
 // Which arithmetic a raw operation uses: the engine's RSA operations
 // wherever they give the documented result (always, in the library), or the
 // documented steps over the package's exported arithmetic (the oracle of
 // the tests).
 enum class Arithmetic { engineWhereItFits, documentedOnly };
 
-// output = input ^ e mod n, written as modulusLen bytes.
+// The engine's set-up of a key where the engine takes it, else null: the
+// documented steps then serve.
+const PreparedPublicKey* engineKey(const PreparedPublicKey* prepared) {
+    return prepared != nullptr && prepared->usable != 0 ? prepared : nullptr;
+}
+const PreparedPrivateKey* engineKey(const PreparedPrivateKey* prepared) {
+    return prepared != nullptr && prepared->usable != 0 ? prepared : nullptr;
+}
+
+// output = input ^ e mod n, written as modulusLen bytes: by the engine on
+// its set-up of the key (`prepared`), or by the documented steps where that
+// is null or the engine does not take n.
 std::int32_t publicOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, Arithmetic arithmetic) {
-    Number c = {}, e = {}, m = {}, n = {};
+                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key,
+                             const PreparedPublicKey* prepared) {
+    const PreparedPublicKey* engine = engineKey(prepared);
+    Number c = {}, e = {}, m = {}, decodedN = {};
     QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
-    QV_NN_Decode(n, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
-    QV_NN_Decode(e, MAX_NN_DIGITS, key->exponent, MAX_RSA_MODULUS_LEN);
+    if (engine == nullptr) {
+        QV_NN_Decode(decodedN, MAX_NN_DIGITS, key->modulus, MAX_RSA_MODULUS_LEN);
+        QV_NN_Decode(e, MAX_NN_DIGITS, key->exponent, MAX_RSA_MODULUS_LEN);
+    }
+    const NN_DIGIT* n = engine != nullptr ? engine->n : decodedN;
     std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
-    std::uint32_t eDigits = QV_NN_Digits(e, MAX_NN_DIGITS);
 
     std::int32_t status = 0;
     // Compared over every digit: an input with more digits than the modulus
@@ -85,11 +106,10 @@ std::int32_t publicOperation(unsigned char* output, std::uint32_t* outputLen, co
     } else {
         std::uint32_t modulusLen = modulusLenOf(key->bits);
         *outputLen = modulusLen;
-        // The engine takes every odd modulus above 1; the others keep the
-        // documented exponentiation.
-        if (arithmetic == Arithmetic::documentedOnly ||
-            !corvane::engine::rsaPublic(m, c, n, nDigits, e, eDigits))
-            QV_NN_ModExp(m, c, e, eDigits, n, nDigits);
+        if (engine != nullptr)
+            corvane::engine::rsaPublicPrepared(*engine, m, c);
+        else
+            QV_NN_ModExp(m, c, e, QV_NN_Digits(e, MAX_NN_DIGITS), n, nDigits);
         QV_NN_Encode(output, modulusLen, m, nDigits);
     }
     corvane::secure_zero_object(m);
@@ -129,14 +149,13 @@ void referenceCrt(NN_DIGIT* t, const NN_DIGIT* c, std::uint32_t cDigits, std::ui
 // All ones when n = p * q and t agrees with both halves (t mod p = mP,
 // t mod q = mQ), by the package's arithmetic: the documented steps' share
 // of the check before release. x is scratch.
-corvane::engine::Word referenceHalvesAgree(const NN_DIGIT* t, const NN_DIGIT* n, const NN_DIGIT* p,
-                                           const NN_DIGIT* q, const NN_DIGIT* mP, const NN_DIGIT* mQ,
-                                           NN_DIGIT* x) {
+Word referenceHalvesAgree(const NN_DIGIT* t, const NN_DIGIT* n, const NN_DIGIT* p, const NN_DIGIT* q,
+                          const NN_DIGIT* mP, const NN_DIGIT* mQ, NN_DIGIT* x) {
     using corvane::engine::digitsEqual;
     std::uint32_t pDigits = primeDigits(p, q);
     QV_NN_AssignZero(x, MAX_NN_DIGITS);
     QV_NN_Mult(x, p, q, pDigits);
-    corvane::engine::Word agrees = digitsEqual(x, n, MAX_NN_DIGITS);
+    Word agrees = digitsEqual(x, n, MAX_NN_DIGITS);
     // A zero prime makes the division write nothing: x stays as cleared.
     QV_NN_AssignZero(x, MAX_NN_DIGITS);
     QV_NN_Mod(x, t, MAX_NN_DIGITS, p, pDigits);
@@ -155,15 +174,13 @@ bool publicExponentUsable(const NN_DIGIT* e) {
 }
 
 // All ones when t^e mod n equals c: the result undoes what it was computed
-// from. Through the engine wherever it takes n, like the public operation;
-// its time depends on e and n, not on t. x is scratch.
-corvane::engine::Word raisedMatches(const NN_DIGIT* t, const NN_DIGIT* c, const NN_DIGIT* n,
-                                    std::uint32_t nDigits, const NN_DIGIT* e, Arithmetic arithmetic,
-                                    NN_DIGIT* x) {
-    std::uint32_t eDigits = QV_NN_Digits(e, MAX_NN_DIGITS);
+// from. Through the engine where it takes n (`engine` non-null), like the
+// public operation; its time depends on e and n, not on t. x is scratch.
+Word raisedMatches(const NN_DIGIT* t, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t nDigits,
+                   const NN_DIGIT* e, const PreparedPublicKey* engine, NN_DIGIT* x) {
+    if (engine != nullptr) return corvane::engine::raisesTo(*engine, t, c);
     QV_NN_AssignZero(x, MAX_NN_DIGITS);
-    if (arithmetic == Arithmetic::documentedOnly || !corvane::engine::rsaPublic(x, t, n, nDigits, e, eDigits))
-        QV_NN_ModExp(x, t, e, eDigits, n, nDigits);
+    QV_NN_ModExp(x, t, e, QV_NN_Digits(e, MAX_NN_DIGITS), n, nDigits);
     return corvane::engine::digitsEqual(x, c, MAX_NN_DIGITS);
 }
 
@@ -172,26 +189,44 @@ corvane::engine::Word raisedMatches(const NN_DIGIT* t, const NN_DIGIT* c, const 
 // engine and of the documented steps on keys the check would refuse.
 enum class Release { checked, unchecked };
 
-// output = input ^ d mod n by the Chinese remainder theorem, written as
-// modulusLen bytes. The engine computes it in constant time for every key
-// whose primes are odd and above 1 (all well-formed keys); the documented
-// steps serve the rest, with the same result.
-//
-// Nothing leaves before it is checked: a wrong result (a key whose fields
-// do not belong together, or a fault during the computation) would give
-// away a prime factor of n, as gcd(s^e - input, n). The result raised to
-// the record's public exponent must give the input back; where that
-// exponent is unusable, the result must at least agree with both halves and
-// the primes make n. A result that fails is wiped, the output cleared, and
-// the status is QV_STATUS_BAD_DATA. Then the stack the operation used is
-// scrubbed (stack_scrub.h).
-std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic,
-                              Release release = Release::checked) {
-    using corvane::engine::Word;
-    Number c = {}, cP = {}, cQ = {}, dP = {}, dQ = {}, e = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {},
-           qInv = {}, t = {};
-    QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
+// The one decision on a private result, which the caller learns anyway:
+// released as modulusLen bytes when its verdict holds, else wiped from the
+// output, which is cleared, with QV_STATUS_BAD_DATA.
+std::int32_t releaseResult(unsigned char* output, std::uint32_t* outputLen, const NN_DIGIT* t, Word verdict,
+                           std::uint32_t nDigits, std::uint32_t modulusLen, Release release) {
+    corvane::engine::declassify(&verdict, sizeof verdict);
+    if (verdict != 0 || release == Release::unchecked) {
+        *outputLen = modulusLen;
+        QV_NN_Encode(output, modulusLen, t, nDigits);
+        return 0;
+    }
+    corvane::secure_zero(output, modulusLen);
+    return QV_STATUS_BAD_DATA;
+}
+
+// The engine's private result t for input c (below n) under a usable key,
+// checked and released: its consistency with the key (`consistent`, from
+// the CRT step) and, where the public exponent is usable, t^e mod n = c.
+std::int32_t releaseEngineResult(unsigned char* output, std::uint32_t* outputLen, const NN_DIGIT* t,
+                                 Word consistent, const NN_DIGIT* c, const PreparedPrivateKey& key,
+                                 std::uint32_t modulusLen, Release release) {
+    const PreparedPublicKey& pub = key.publicKey;
+    Word verdict = consistent;
+    // n even or below 2: no odd primes make it, and consistent is zero already.
+    if (pub.usable == 0)
+        verdict = 0;
+    else if (publicExponentUsable(pub.e))
+        verdict &= corvane::engine::raisesTo(pub, t, c);
+    return releaseResult(output, outputLen, t, verdict, pub.nDigits, modulusLen, release);
+}
+
+// The documented steps of the private operation on the record's fields,
+// for keys the engine does not take, and as the tests' oracle. `pub` (may
+// be null) is the engine's set-up of n and e, for the check.
+std::int32_t documentedPrivate(unsigned char* output, std::uint32_t* outputLen, const NN_DIGIT* c,
+                               const R_RSA_PRIVATE_KEY* key, const PreparedPublicKey* pub, Release release) {
+    Number cP = {}, cQ = {}, dP = {}, dQ = {}, e = {}, mP = {}, mQ = {}, n = {}, p = {}, q = {}, qInv = {},
+           t = {};
     QV_NN_Decode(p, MAX_NN_DIGITS, key->prime[0], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(q, MAX_NN_DIGITS, key->prime[1], MAX_RSA_PRIME_LEN);
     QV_NN_Decode(dP, MAX_NN_DIGITS, key->primeExponent[0], MAX_RSA_PRIME_LEN);
@@ -202,30 +237,14 @@ std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, c
     std::uint32_t cDigits = QV_NN_Digits(c, MAX_NN_DIGITS);
     std::uint32_t nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
 
-    std::int32_t status = 0;
-    if (QV_NN_Cmp(c, n, MAX_NN_DIGITS) >= 0) {
-        status = QV_STATUS_BAD_DATA;
-    } else {
-        std::uint32_t modulusLen = modulusLenOf(key->bits);
-        Word verdict = 0;
-        if (arithmetic == Arithmetic::documentedOnly ||
-            !corvane::engine::rsaPrivateCrt(t, verdict, c, n, nDigits, p, q, dP, dQ, qInv)) {
-            referenceCrt(t, c, cDigits, nDigits, p, q, dP, dQ, qInv, cP, cQ, mP, mQ);
-            verdict = referenceHalvesAgree(t, n, p, q, mP, mQ, cP);
-        }
-        if (publicExponentUsable(e)) verdict &= raisedMatches(t, c, n, nDigits, e, arithmetic, cQ);
-        // The one decision on the outcome, which the caller learns anyway.
-        corvane::engine::declassify(&verdict, sizeof verdict);
-        if (verdict != 0 || release == Release::unchecked) {
-            *outputLen = modulusLen;
-            QV_NN_Encode(output, modulusLen, t, nDigits);
-        } else {
-            corvane::secure_zero(output, modulusLen);
-            status = QV_STATUS_BAD_DATA;
-        }
+    std::int32_t status = QV_STATUS_BAD_DATA;
+    if (QV_NN_Cmp(c, n, MAX_NN_DIGITS) < 0) {
+        referenceCrt(t, c, cDigits, nDigits, p, q, dP, dQ, qInv, cP, cQ, mP, mQ);
+        Word verdict = referenceHalvesAgree(t, n, p, q, mP, mQ, cP);
+        if (publicExponentUsable(e)) verdict &= raisedMatches(t, c, n, nDigits, e, engineKey(pub), cQ);
+        status = releaseResult(output, outputLen, t, verdict, nDigits, modulusLenOf(key->bits), release);
     }
     // Everything derived from the key or the message; n and e are public.
-    corvane::secure_zero_object(c);
     corvane::secure_zero_object(cP);
     corvane::secure_zero_object(cQ);
     corvane::secure_zero_object(dP);
@@ -236,18 +255,81 @@ std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, c
     corvane::secure_zero_object(q);
     corvane::secure_zero_object(qInv);
     corvane::secure_zero_object(t);
+    return status;
+}
+
+// output = input ^ d mod n by the Chinese remainder theorem, written as
+// modulusLen bytes. The engine computes it in constant time on its set-up
+// of the key (`prepared`) for every key whose primes are odd and above 1
+// (all well-formed keys); the documented steps serve the rest (and a null
+// `prepared`), with the same result.
+//
+// Nothing leaves before it is checked: a wrong result (a key whose fields
+// do not belong together, or a fault during the computation) would give
+// away a prime factor of n, as gcd(s^e - input, n). The result raised to
+// the record's public exponent must give the input back; where that
+// exponent is unusable, the result must at least agree with both halves and
+// the primes make n. A result that fails is wiped, the output cleared, and
+// the status is QV_STATUS_BAD_DATA. The caller scrubs the stack afterwards
+// (stack_scrub.h).
+std::int32_t privateOperation(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key,
+                              const PreparedPrivateKey* prepared, Release release = Release::checked) {
+    Number c = {};
+    QV_NN_Decode(c, MAX_NN_DIGITS, input, inputLen);
+    std::int32_t status = QV_STATUS_BAD_DATA;
+    if (const PreparedPrivateKey* engine = engineKey(prepared)) {
+        if (QV_NN_Cmp(c, engine->publicKey.n, MAX_NN_DIGITS) < 0) {
+            Number t = {};
+            Word consistent = 0;
+            corvane::engine::rsaPrivateCrtPrepared(*engine, t, consistent, c);
+            status = releaseEngineResult(output, outputLen, t, consistent, c, *engine, modulusLenOf(key->bits),
+                                         release);
+            corvane::secure_zero_object(t);
+        }
+    } else {
+        status = documentedPrivate(output, outputLen, c, key, prepared != nullptr ? &prepared->publicKey : nullptr,
+                                   release);
+    }
+    corvane::secure_zero_object(c);
+    return status;
+}
+
+// The private operation as the legacy functions run it: the key prepared
+// for this call only and wiped after it, then the stack scrubbed.
+std::int32_t privateOperationPerCall(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                     std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, Arithmetic arithmetic,
+                                     Release release = Release::checked) {
+    std::int32_t status = 0;
+    if (arithmetic == Arithmetic::documentedOnly) {
+        status = privateOperation(output, outputLen, input, inputLen, key, nullptr, release);
+    } else {
+        PreparedPrivateKey prepared;
+        corvane::rsa_blocks::prepare(prepared, *key);
+        status = privateOperation(output, outputLen, input, inputLen, key, &prepared, release);
+        corvane::secure_zero_object(prepared);
+    }
     corvane::engine::scrubStack();
     return status;
 }
 
+std::int32_t publicOperationPerCall(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                    std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, Arithmetic arithmetic) {
+    if (arithmetic == Arithmetic::documentedOnly)
+        return publicOperation(output, outputLen, input, inputLen, key, nullptr);
+    PreparedPublicKey prepared;
+    corvane::rsa_blocks::prepare(prepared, *key);
+    return publicOperation(output, outputLen, input, inputLen, key, &prepared);
+}
+
 std::int32_t rsapublicfunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                            std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key) {
-    return publicOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
+    return publicOperationPerCall(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
 }
 
 std::int32_t rsaprivatefunc(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                             std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key) {
-    return privateOperation(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
+    return privateOperationPerCall(output, outputLen, input, inputLen, key, Arithmetic::engineWhereItFits);
 }
 
 // Index of the separator in a block that ends with a message of inputLen bytes.
@@ -312,30 +394,29 @@ std::int32_t unpadBlock(unsigned char* output, std::uint32_t* outputLen, const u
 // the block of the given type. The buffer is zeroed first so that the checks
 // read defined bytes even for blocks shorter than the header (keys of fewer
 // than 17 bits), and wiped whatever the outcome.
-template <typename Key, typename RawOperation>
+template <typename RawOperation>
 std::int32_t decryptBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
-                          std::uint32_t inputLen, const Key* key, RawOperation raw, unsigned char type) {
-    if (!keyBitsUsable(key->bits)) return QV_STATUS_BAD_LENGTH;
-    std::uint32_t modulusLen = modulusLenOf(key->bits);
+                          std::uint32_t inputLen, std::uint16_t bits, RawOperation raw, unsigned char type) {
+    if (!keyBitsUsable(bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(bits);
     if (inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
 
     unsigned char block[MAX_RSA_MODULUS_LEN] = {};
     std::uint32_t blockLen = 0;
-    std::int32_t status = raw(block, &blockLen, input, inputLen, key);
+    std::int32_t status = raw(block, &blockLen, input, inputLen);
     if (status == 0) status = unpadBlock(output, outputLen, block, modulusLen, type);
     corvane::secure_zero(block, sizeof block);
     return status;
 }
 
-}  // namespace
-
-extern "C" {
-
-int32_t QV_RSAPublicEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
-                            uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey,
-                            R_RANDOM_STRUCT* randomStruct) {
-    if (!keyBitsUsable(publicKey->bits)) return QV_STATUS_BAD_LENGTH;
-    std::uint32_t modulusLen = modulusLenOf(publicKey->bits);
+// Public-key encryption: a type-2 block with the pool's non-zero bytes as
+// filler, through the raw public operation.
+template <typename RawOperation>
+std::int32_t publicEncryptBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                std::uint32_t inputLen, std::uint16_t bits, R_RANDOM_STRUCT* randomStruct,
+                                RawOperation raw) {
+    if (!keyBitsUsable(bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(bits);
     if (!messageFits(inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
     std::uint32_t bytesNeeded = 0;
     QV_R_GetRandomBytesNeeded(&bytesNeeded, randomStruct);
@@ -358,44 +439,259 @@ int32_t QV_RSAPublicEncrypt(unsigned char* output, uint32_t* outputLen, const un
     }
     writeBlockTail(block, separator, input, inputLen);
 
-    std::int32_t status = rsapublicfunc(output, outputLen, block, modulusLen, publicKey);
+    std::int32_t status = raw(output, outputLen, block, modulusLen);
 
     corvane::secure_zero(block, sizeof block);
     return status;
 }
 
-int32_t QV_RSAPrivateEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
-                             uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
-    if (!keyBitsUsable(privateKey->bits)) return QV_STATUS_BAD_LENGTH;
-    std::uint32_t modulusLen = modulusLenOf(privateKey->bits);
-    if (!messageFits(inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
-
-    unsigned char block[MAX_RSA_MODULUS_LEN];
+// Writes the type-1 block of a message (0xFF filler) into block, whose
+// length is modulusLen; the message must fit (messageFits).
+void privateBlock(unsigned char* block, const unsigned char* input, std::uint32_t inputLen,
+                  std::uint32_t modulusLen) {
     std::uint32_t separator = separatorIndex(inputLen, modulusLen);
     block[0] = 0;
     block[1] = 1;
     std::memset(&block[2], 0xFF, separator - 2);
     writeBlockTail(block, separator, input, inputLen);
+}
 
-    std::int32_t status = rsaprivatefunc(output, outputLen, block, modulusLen, privateKey);
+// Private-key encryption: a type-1 block through the raw private operation.
+template <typename RawOperation>
+std::int32_t privateEncryptBlock(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                                 std::uint32_t inputLen, std::uint16_t bits, RawOperation raw) {
+    if (!keyBitsUsable(bits)) return QV_STATUS_BAD_LENGTH;
+    std::uint32_t modulusLen = modulusLenOf(bits);
+    if (!messageFits(inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
+
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    privateBlock(block, input, inputLen, modulusLen);
+    std::int32_t status = raw(output, outputLen, block, modulusLen);
 
     corvane::secure_zero(block, sizeof block);
     return status;
 }
 
+// The raw operations on a prepared key, as the block steps call them.
+auto rawPublic(const R_RSA_PUBLIC_KEY& key, const PreparedPublicKey& prepared) {
+    return [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+        return publicOperation(out, outLen, in, inLen, &key, &prepared);
+    };
+}
+auto rawPrivate(const R_RSA_PRIVATE_KEY& key, const PreparedPrivateKey& prepared) {
+    return [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+        return privateOperation(out, outLen, in, inLen, &key, &prepared);
+    };
+}
+// The legacy functions' raw operations, which prepare the key per call.
+template <typename Key, typename Raw>
+auto rawPerCall(const Key* key, Raw raw) {
+    return [key, raw](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
+        return raw(out, outLen, in, inLen, key);
+    };
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t QV_RSAPublicEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                            uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey,
+                            R_RANDOM_STRUCT* randomStruct) {
+    return publicEncryptBlock(output, outputLen, input, inputLen, publicKey->bits, randomStruct,
+                              rawPerCall(publicKey, rsapublicfunc));
+}
+
+int32_t QV_RSAPrivateEncrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
+                             uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
+    return privateEncryptBlock(output, outputLen, input, inputLen, privateKey->bits,
+                               rawPerCall(privateKey, rsaprivatefunc));
+}
+
 int32_t QV_RSAPublicDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
                             uint32_t inputLen, const R_RSA_PUBLIC_KEY* publicKey) {
-    return decryptBlock(output, outputLen, input, inputLen, publicKey, rsapublicfunc, 1);
+    return decryptBlock(output, outputLen, input, inputLen, publicKey->bits, rawPerCall(publicKey, rsapublicfunc),
+                        1);
 }
 
 int32_t QV_RSAPrivateDecrypt(unsigned char* output, uint32_t* outputLen, const unsigned char* input,
                              uint32_t inputLen, const R_RSA_PRIVATE_KEY* privateKey) {
     // A type-2 block whose separator is its last byte (the empty message,
     // which public encryption makes and peers send) is accepted.
-    return decryptBlock(output, outputLen, input, inputLen, privateKey, rsaprivatefunc, 2);
+    return decryptBlock(output, outputLen, input, inputLen, privateKey->bits,
+                        rawPerCall(privateKey, rsaprivatefunc), 2);
 }
 
 }  // extern "C"
+
+namespace corvane::rsa_blocks {
+
+void prepare(PreparedPublicKey& prepared, const R_RSA_PUBLIC_KEY& key) noexcept {
+    Number n = {}, e = {};
+    QV_NN_Decode(n, MAX_NN_DIGITS, key.modulus, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(e, MAX_NN_DIGITS, key.exponent, MAX_RSA_MODULUS_LEN);
+    engine::preparePublicKey(prepared, n, e);
+}
+
+void prepare(PreparedPrivateKey& prepared, const R_RSA_PRIVATE_KEY& key) noexcept {
+    Number dP = {}, dQ = {}, e = {}, n = {}, p = {}, q = {}, qInv = {};
+    QV_NN_Decode(p, MAX_NN_DIGITS, key.prime[0], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(q, MAX_NN_DIGITS, key.prime[1], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(dP, MAX_NN_DIGITS, key.primeExponent[0], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(dQ, MAX_NN_DIGITS, key.primeExponent[1], MAX_RSA_PRIME_LEN);
+    QV_NN_Decode(n, MAX_NN_DIGITS, key.modulus, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(e, MAX_NN_DIGITS, key.publicExponent, MAX_RSA_MODULUS_LEN);
+    QV_NN_Decode(qInv, MAX_NN_DIGITS, key.coefficient, MAX_RSA_PRIME_LEN);
+    engine::preparePrivateKey(prepared, n, e, p, q, dP, dQ, qInv);
+    secure_zero_object(dP);
+    secure_zero_object(dQ);
+    secure_zero_object(p);
+    secure_zero_object(q);
+    secure_zero_object(qInv);
+}
+
+std::int32_t publicEncrypt(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY& key, const PreparedPublicKey& prepared,
+                           R_RANDOM_STRUCT* randomStruct) noexcept {
+    return publicEncryptBlock(output, outputLen, input, inputLen, key.bits, randomStruct, rawPublic(key, prepared));
+}
+
+std::int32_t publicDecrypt(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                           std::uint32_t inputLen, const R_RSA_PUBLIC_KEY& key,
+                           const PreparedPublicKey& prepared) noexcept {
+    return decryptBlock(output, outputLen, input, inputLen, key.bits, rawPublic(key, prepared), 1);
+}
+
+std::int32_t privateEncrypt(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY& key,
+                            const PreparedPrivateKey& prepared) noexcept {
+    std::int32_t status = privateEncryptBlock(output, outputLen, input, inputLen, key.bits, rawPrivate(key, prepared));
+    engine::scrubStack();
+    return status;
+}
+
+std::int32_t privateDecrypt(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                            std::uint32_t inputLen, const R_RSA_PRIVATE_KEY& key,
+                            const PreparedPrivateKey& prepared) noexcept {
+    std::int32_t status = decryptBlock(output, outputLen, input, inputLen, key.bits, rawPrivate(key, prepared), 2);
+    engine::scrubStack();
+    return status;
+}
+
+}  // namespace corvane::rsa_blocks
+
+namespace {
+
+using corvane::rsa_blocks::BatchItem;
+
+// The raw private operation on many items under one usable key, up to
+// kRsaBatchMax at a time through the engine's batch. `input(item, block)`
+// checks an item's length and gives the bytes to raise (the item's own, or
+// a block it writes into `block`) with a status, nonzero for an item that
+// stays out; `output(item, result)` takes a released modulusLen-byte result.
+// An item whose value is not below n stays out too (QV_STATUS_BAD_DATA).
+// The items that stay out are told apart by their lengths and values only,
+// which the caller knows.
+template <typename Input, typename Output>
+void privateBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                  const PreparedPrivateKey& prepared, Input input, Output output) {
+    using corvane::engine::kRsaBatchMax;
+    const std::uint32_t modulusLen = modulusLenOf(key.bits);
+    Number c[kRsaBatchMax] = {}, t[kRsaBatchMax] = {};
+    Word consistent[kRsaBatchMax] = {};
+    unsigned char block[MAX_RSA_MODULUS_LEN];
+    std::size_t next = 0;
+    while (next < count) {
+        BatchItem* joined[kRsaBatchMax];
+        std::size_t lanes = 0;
+        for (; next < count && lanes < kRsaBatchMax; next++) {
+            BatchItem& item = items[next];
+            const unsigned char* bytes = nullptr;
+            std::uint32_t length = 0;
+            item.status = input(item, block, bytes, length);
+            if (item.status != 0) continue;
+            QV_NN_AssignZero(c[lanes], MAX_NN_DIGITS);
+            QV_NN_Decode(c[lanes], MAX_NN_DIGITS, bytes, length);
+            if (QV_NN_Cmp(c[lanes], prepared.publicKey.n, MAX_NN_DIGITS) >= 0)
+                item.status = QV_STATUS_BAD_DATA;
+            else
+                joined[lanes++] = &item;
+        }
+        if (lanes == 0) continue;
+        NN_DIGIT* results[kRsaBatchMax];
+        const NN_DIGIT* inputs[kRsaBatchMax];
+        for (std::size_t i = 0; i < lanes; i++) {
+            results[i] = t[i];
+            inputs[i] = c[i];
+        }
+        corvane::engine::rsaPrivateCrtBatch(prepared, lanes, results, consistent, inputs);
+        for (std::size_t i = 0; i < lanes; i++) {
+            std::uint32_t resultLen = 0;
+            std::int32_t status = releaseEngineResult(block, &resultLen, t[i], consistent[i], c[i], prepared,
+                                                      modulusLen, Release::checked);
+            joined[i]->status = status == 0 ? output(*joined[i], block) : status;
+        }
+    }
+    corvane::secure_zero(block, sizeof block);
+    corvane::secure_zero_object(c);
+    corvane::secure_zero_object(t);
+    corvane::secure_zero_object(consistent);
+}
+
+}  // namespace
+
+namespace corvane::rsa_blocks {
+
+void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                         const PreparedPrivateKey& prepared) noexcept {
+    if (engineKey(&prepared) == nullptr || !keyBitsUsable(key.bits)) {
+        for (std::size_t i = 0; i < count; i++)
+            items[i].status = privateDecrypt(items[i].output, &items[i].outputLen, items[i].input, items[i].inputLen,
+                                             key, prepared);
+        return;
+    }
+    const std::uint32_t modulusLen = modulusLenOf(key.bits);
+    privateBatch(
+        items, count, key, prepared,
+        [&](const BatchItem& item, unsigned char*, const unsigned char*& bytes, std::uint32_t& length) {
+            if (item.inputLen > modulusLen) return QV_STATUS_BAD_LENGTH;
+            bytes = item.input;
+            length = item.inputLen;
+            return 0;
+        },
+        [&](BatchItem& item, const unsigned char* result) {
+            return unpadBlock(item.output, &item.outputLen, result, modulusLen, 2);
+        });
+    engine::scrubStack();
+}
+
+void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                         const PreparedPrivateKey& prepared) noexcept {
+    if (engineKey(&prepared) == nullptr || !keyBitsUsable(key.bits)) {
+        for (std::size_t i = 0; i < count; i++)
+            items[i].status = privateEncrypt(items[i].output, &items[i].outputLen, items[i].input, items[i].inputLen,
+                                             key, prepared);
+        return;
+    }
+    const std::uint32_t modulusLen = modulusLenOf(key.bits);
+    privateBatch(
+        items, count, key, prepared,
+        [&](const BatchItem& item, unsigned char* block, const unsigned char*& bytes, std::uint32_t& length) {
+            if (!messageFits(item.inputLen, modulusLen)) return QV_STATUS_BAD_LENGTH;
+            privateBlock(block, item.input, item.inputLen, modulusLen);
+            bytes = block;
+            length = modulusLen;
+            return 0;
+        },
+        [&](BatchItem& item, const unsigned char* result) {
+            std::memcpy(item.output, result, modulusLen);
+            item.outputLen = modulusLen;
+            return 0;
+        });
+    engine::scrubStack();
+}
+
+}  // namespace corvane::rsa_blocks
 
 #ifdef CORVANE_TEST_SEAMS
 #include "rsa_seams.h"
@@ -404,21 +700,21 @@ namespace corvane::test_seams {
 
 std::int32_t rsa_public_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                             std::uint32_t inputLen, const R_RSA_PUBLIC_KEY* key, bool documentedOnly) {
-    return publicOperation(output, outputLen, input, inputLen, key,
-                           documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+    return publicOperationPerCall(output, outputLen, input, inputLen, key,
+                                  documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
 }
 
 std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                              std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
-    return privateOperation(output, outputLen, input, inputLen, key,
-                            documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
+    return privateOperationPerCall(output, outputLen, input, inputLen, key,
+                                   documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits);
 }
 
 std::int32_t rsa_private_unchecked(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                                    std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly) {
-    return privateOperation(output, outputLen, input, inputLen, key,
-                            documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits,
-                            Release::unchecked);
+    return privateOperationPerCall(output, outputLen, input, inputLen, key,
+                                   documentedOnly ? Arithmetic::documentedOnly : Arithmetic::engineWhereItFits,
+                                   Release::unchecked);
 }
 
 }  // namespace corvane::test_seams

@@ -12,8 +12,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
+#include "engine/word.h"
 #include "openssl_key_files.h"
 #include "test_support.h"
 
@@ -39,7 +41,7 @@ struct Needle {
     unsigned char bytes[1024];
     std::size_t size;
 };
-constexpr int kNeedles = 6;
+constexpr int kNeedles = 7;
 Needle g_needles[kNeedles];
 std::atomic<bool> g_armed{false};
 std::atomic<int> g_hits[kNeedles];
@@ -191,6 +193,12 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
     std::string wide;
     for (char c : passphrase) wide += {'\0', c};
     setNeedle(5, "the passphrase as UTF-16", wide.data(), wide.size());
+    // The key objects keep p as the arithmetic's words: its low word, as
+    // this host holds it.
+    corvane::engine::Word pLow = 0;
+    for (std::size_t i = 0; i < sizeof pLow; i++)
+        pLow |= static_cast<corvane::engine::Word>(key.prime[0][MAX_RSA_PRIME_LEN - 1 - i]) << (8 * i);
+    setNeedle(6, "p as the arithmetic's words", &pLow, sizeof pLow);
 
     // The scan itself: a copy freed by operator delete and one freed by
     // libcrypto are each found.
@@ -253,6 +261,18 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
             steps += 2;
         }
     }
+    // Key objects on the heap that have run operations (their set-up is in
+    // use) and are copied, moved and destroyed there.
+    hits += hitsOf("key objects", [&] {
+        auto object = std::make_unique<v1::RsaPrivateKey>(v1::RsaPrivateKey::fromRecord(key));
+        const std::vector<std::uint8_t> block = object->publicKey().encrypt("heap");
+        const std::vector<v1::ByteView> blocks(9, v1::ByteView(block));
+        EXPECT_EQ(object->decryptBatch(blocks)[8].bytes, bytesOf("heap"));
+        auto copy = std::make_unique<v1::RsaPrivateKey>(*object);
+        auto moved = std::make_unique<v1::RsaPrivateKey>(std::move(*object));
+        EXPECT_EQ(copy->sign("heap"), moved->sign("heap"));
+    });
+    steps++;
     std::printf("heap scan: %d steps, %d freed blocks holding a secret\n", steps, hits);
     EXPECT_EQ(hits, 0);
 #endif

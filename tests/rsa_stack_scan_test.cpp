@@ -28,9 +28,11 @@
 #include <vector>
 
 #include "nn_testing.h"
+#include "rsa_blocks.h"
 #include "rsa_calls.h"
 #include "rsa_keys.h"
 #include "rsa_seams.h"
+#include "secure_zero.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define CORVANE_STACK_SCAN_SKIPPED 1
@@ -257,6 +259,23 @@ const Operation kOperations[] = {
          if (QV_RSAPrivateEncrypt(out, &outLen, kMessage.data(), static_cast<std::uint32_t>(kMessage.size()),
                                   &key) != 0)
              throw std::runtime_error("private encryption failed");
+     }},
+    {"batch on a key prepared once", ciphertextFor,
+     [](const R_RSA_PRIVATE_KEY& key, const Bytes& c) {
+         // As the key objects run it; the object's own storage is wiped
+         // with it, as the set-up is here.
+         corvane::engine::PreparedPrivateKey prepared;
+         corvane::rsa_blocks::prepare(prepared, key);
+         corvane::rsa_blocks::BatchItem items[2];
+         for (auto& item : items) {
+             item.input = c.data();
+             item.inputLen = static_cast<std::uint32_t>(c.size());
+         }
+         corvane::rsa_blocks::privateDecryptBatch(items, 2, key, prepared);
+         const bool decrypted = items[0].status == 0 && items[1].status == 0;
+         corvane::secure_zero_object(prepared);
+         corvane::secure_zero_object(items);
+         if (!decrypted) throw std::runtime_error("batch decryption failed");
      }},
     {"documented steps", ciphertextFor,
      [](const R_RSA_PRIVATE_KEY& key, const Bytes& c) {

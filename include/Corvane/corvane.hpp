@@ -360,7 +360,9 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// RSA PKCS #1 v1.5 (moduli of 96 to 1024 bits), over the QV_RSA functions.
+// RSA PKCS #1 v1.5 (moduli of 96 to 1024 bits), by the steps of the QV_RSA
+// functions on a key whose arithmetic set-up is done once, when the object
+// is made (the functions redo it on every call).
 // Kept for interoperability: not recommended for new designs.
 //
 // Keys come from the readers of <Corvane/keys.h> (which name the accepted
@@ -389,7 +391,7 @@ public:
     RsaPublicKey& operator=(const RsaPublicKey& other) noexcept = default;
     RsaPublicKey(RsaPublicKey&& other) noexcept;             // other is left all zero
     RsaPublicKey& operator=(RsaPublicKey&& other) noexcept;  // likewise
-    ~RsaPublicKey();                                         // wipes the record
+    ~RsaPublicKey();                                         // wipes the record and its set-up
 
     const R_RSA_PUBLIC_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
@@ -423,7 +425,12 @@ public:
 private:
     friend class RsaPrivateKey;
     RsaPublicKey() noexcept;
+    void prepare() noexcept;  // sets up prepared_ from record_
     R_RSA_PUBLIC_KEY record_;
+    // The arithmetic's set-up of the key (Montgomery constants of n), made
+    // once when the key is made and used by every operation; plain bytes, so
+    // that copies cannot fail.
+    alignas(16) unsigned char prepared_[768];
 };
 
 class CORVANE_EXPORT RsaPrivateKey {
@@ -437,7 +444,7 @@ public:
     RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey(RsaPrivateKey&& other) noexcept;             // other is left all zero
     RsaPrivateKey& operator=(RsaPrivateKey&& other) noexcept;  // likewise
-    ~RsaPrivateKey();                                          // wipes the record
+    ~RsaPrivateKey();                                          // wipes the record and its set-up
 
     const R_RSA_PRIVATE_KEY& record() const noexcept { return record_; }
     unsigned bits() const noexcept { return record_.bits; }
@@ -469,7 +476,13 @@ public:
 
 private:
     RsaPrivateKey() noexcept;
+    void prepare() noexcept;  // sets up prepared_ from record_
     R_RSA_PRIVATE_KEY record_;
+    // The arithmetic's set-up of the key (both primes' and n's Montgomery
+    // constants, the decoded fields), made once when the key is made and
+    // used by every operation; secret, wiped with the record. Plain bytes,
+    // so that copies cannot fail.
+    alignas(16) unsigned char prepared_[2432];
 };
 
 // ---------------------------------------------------------------------------

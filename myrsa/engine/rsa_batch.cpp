@@ -1,16 +1,37 @@
 #include "engine/rsa_batch.h"
 
-#include "engine/rsa_ops.h"
+#include "engine/montgomery_ifma_lanes.h"
+#include "secure_zero.h"
 
 namespace corvane::engine {
 
-bool rsaPrivateCrtBatch(std::size_t count, NN_DIGIT* const* t, Word* consistent, const NN_DIGIT* const* c,
-                        const NN_DIGIT* n, std::uint32_t nDigits, const NN_DIGIT* p, const NN_DIGIT* q,
-                        const NN_DIGIT* dP, const NN_DIGIT* dQ, const NN_DIGIT* qInv) {
-    if (count == 0 || count > kRsaBatchMax) return false;
-    for (std::size_t i = 0; i < count; i++)
-        if (!rsaPrivateCrt(t[i], consistent[i], c[i], n, nDigits, p, q, dP, dQ, qInv)) return false;
-    return true;
+static_assert(2 * kRsaBatchMax <= kIfmaMaxLanes, "each input takes two lanes");
+
+void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIGIT* const* t, Word* consistent,
+                        const NN_DIGIT* const* c) noexcept {
+    if (count > kRsaBatchMax) count = kRsaBatchMax;
+    // One input gains nothing from the lanes: the paired single path is
+    // quicker for one chain per prime.
+    if (count < 2 || !ifmaLanesRun(key.words)) {
+        for (std::size_t i = 0; i < count; i++) rsaPrivateCrtPrepared(key, t[i], consistent[i], c[i]);
+        return;
+    }
+    CrtHalves halves[kRsaBatchMax];
+    const MontModulus* mods[kIfmaMaxLanes];
+    Word* x[kIfmaMaxLanes];
+    const NN_DIGIT* e[kIfmaMaxLanes];
+    for (std::size_t i = 0; i < count; i++) {
+        crtBases(key, halves[i], c[i]);
+        mods[2 * i] = &key.modP;
+        x[2 * i] = halves[i].mP;
+        e[2 * i] = key.dP;
+        mods[2 * i + 1] = &key.modQ;
+        x[2 * i + 1] = halves[i].mQ;
+        e[2 * i + 1] = key.dQ;
+    }
+    modExpLanesIfma(2 * count, mods, x, e, key.primeDigits);
+    for (std::size_t i = 0; i < count; i++) crtRecombine(key, t[i], consistent[i], halves[i]);
+    secure_zero_object(halves);
 }
 
 }  // namespace corvane::engine

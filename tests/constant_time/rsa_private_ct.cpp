@@ -25,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "rsa_blocks.h"
 #include "rsa_seams.h"
+#include "secure_zero.h"
 #include "test_support.h"
 
 using corvane::test::Bytes;
@@ -158,6 +160,50 @@ void malformedBlocks(const KeyPair& k) {
     }
 }
 
+// The batches of the key objects, on the key prepared once from the marked
+// record: blocks to decrypt (two good, one malformed) and messages to sign.
+void batchRoundTrip(const KeyPair& k, R_RANDOM_STRUCT& pool) {
+    namespace blocks = corvane::rsa_blocks;
+    corvane::engine::PreparedPrivateKey prepared;
+    blocks::prepare(prepared, k.privateKey);
+    const Bytes message = {'b', 'a', 't', 'c', 'h'};
+    const auto len = static_cast<std::uint32_t>(message.size());
+    unsigned char c[3][MAX_RSA_MODULUS_LEN];
+    std::uint32_t cLen = 0;
+    for (auto& block : c)
+        expect(QV_RSAPublicEncrypt(block, &cLen, message.data(), len, &k.publicKey, &pool) == 0, "encryption");
+    c[2][k.modulusLen - 1] ^= 1;  // decrypts to noise
+
+    blocks::BatchItem items[3];
+    for (int i = 0; i < 3; i++) {
+        items[i].input = c[i];
+        items[i].inputLen = cLen;
+    }
+    blocks::privateDecryptBatch(items, 3, k.privateKey, prepared);
+    for (auto& item : items) {
+        released(item);
+    }
+    for (int i = 0; i < 2; i++)
+        expect(items[i].status == 0 && items[i].outputLen == len && std::memcmp(items[i].output, message.data(), len) == 0,
+               k.name + ": batch decryption");
+    expect(items[2].status == QV_STATUS_BAD_DATA, k.name + ": batch refuses the malformed block");
+
+    for (auto& item : items) {
+        item.input = message.data();
+        item.inputLen = len;
+    }
+    blocks::privateEncryptBatch(items, 3, k.privateKey, prepared);
+    for (auto& item : items) {
+        released(item);
+        unsigned char out[MAX_RSA_MODULUS_LEN];
+        std::uint32_t outLen = 0;
+        expect(item.status == 0 && QV_RSAPublicDecrypt(out, &outLen, item.output, item.outputLen, &k.publicKey) == 0 &&
+                   outLen == len && std::memcmp(out, message.data(), len) == 0,
+               k.name + ": batch signature");
+    }
+    corvane::secure_zero_object(prepared);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,6 +233,7 @@ int main(int argc, char** argv) {
             signatureRoundTrip(k, message);
         }
         malformedBlocks(k);
+        batchRoundTrip(k, pool);
     }
     std::printf("%zu keys, %d failures\n", keys.size(), failures);
     return failures == 0 ? 0 : 1;

@@ -1,4 +1,4 @@
-#include "engine/rsa_ops.h"
+#include "engine/rsa_prepared.h"
 
 #include "engine/crt_exponent.h"
 #include "engine/ct.h"
@@ -6,7 +6,6 @@
 #include "engine/limbs.h"
 #include "engine/mont_ops.h"
 #include "engine/nn_engine.h"
-#include "engine/word.h"
 #include "secure_zero.h"
 
 #ifdef CORVANE_TEST_SEAMS
@@ -65,9 +64,9 @@ KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
     return shape;
 }
 
-// The last public modulus this thread set up, kept for the next public
-// operation, which is most often under the same key (as OpenSSL keeps its
-// Montgomery setup in the key). Only public values: the modulus and what
+// The last public modulus this thread set up, kept for the next key
+// prepared, which is most often the same one (the legacy functions prepare
+// their key on every call). Only public values: the modulus and what
 // follows from it.
 struct PublicModulusCache {
     std::size_t words = 0;
@@ -89,69 +88,98 @@ const MontModulus& publicModulus(const Word* modulus, std::size_t words) {
 
 }  // namespace
 
-bool rsaPublic(NN_DIGIT* m, const NN_DIGIT* c, const NN_DIGIT* n, std::uint32_t nDigits, const NN_DIGIT* e,
-               std::uint32_t eDigits) {
-    if (!modExpTakes(n, nDigits)) return false;
-    const std::size_t words = wordsForDigits(nDigits);
-    Word modulus[kMaxWords], x[kMaxWords];
-    wordsFromDigits(modulus, words, n, nDigits);
-    wordsFromDigits(x, words, c, nDigits);
-
-    const MontModulus& mod = publicModulus(modulus, words);
-    toMont(mod, x, x, words);
-    modExpPublic(mod, x, x, e, eDigits);
-    fromMont(mod, x, x);
-    digitsFromWords(m, nDigits, x, words);
-    secure_zero_object(x);
-    return true;
-}
-
-Word digitsEqual(const NN_DIGIT* a, const NN_DIGIT* b, std::size_t digits) {
+Word digitsEqual(const NN_DIGIT* a, const NN_DIGIT* b, std::size_t digits) noexcept {
     Word difference = 0;
     for (std::size_t i = 0; i < digits; i++) difference |= a[i] ^ b[i];
     return ct::isZero(difference);
 }
 
-bool rsaPrivateCrt(NN_DIGIT* t, Word& consistent, const NN_DIGIT* c, const NN_DIGIT* modulus,
-                   std::uint32_t nDigits, const NN_DIGIT* p, const NN_DIGIT* q, const NN_DIGIT* dP,
-                   const NN_DIGIT* dQ, const NN_DIGIT* qInv) {
+void preparePublicKey(PreparedPublicKey& key, const NN_DIGIT* n, const NN_DIGIT* e) noexcept {
+    secure_zero_object(key);
+    key.nDigits = QV_NN_Digits(n, MAX_NN_DIGITS);
+    key.eDigits = QV_NN_Digits(e, MAX_NN_DIGITS);
+    for (std::size_t i = 0; i < MAX_NN_DIGITS; i++) {
+        key.n[i] = n[i];
+        key.e[i] = e[i];
+    }
+    if (!modExpTakes(n, key.nDigits)) return;
+    key.usable = ~static_cast<Word>(0);
+    key.words = wordsForDigits(key.nDigits);
+    Word modulus[kMaxWords];
+    wordsFromDigits(modulus, key.words, n, key.nDigits);
+    key.modN = publicModulus(modulus, key.words);
+}
+
+void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGIT* e, const NN_DIGIT* p,
+                       const NN_DIGIT* q, const NN_DIGIT* dP, const NN_DIGIT* dQ, const NN_DIGIT* qInv) noexcept {
+    secure_zero_object(key);
+    preparePublicKey(key.publicKey, n, e);
     const KeyShape shape = shapeOf(p, q);
-    if (shape.usable == 0) return false;
+    if (shape.usable == 0) return;
 
     const std::size_t k = shape.primeDigits;
-    const std::size_t n = wordsForDigits(k);
-    const std::size_t cWords = wordsForDigits(nDigits);
-    Word pw[kMaxWords], qw[kMaxWords], cw[kMaxWords], qInvW[kMaxWords];
-    wordsFromDigits(pw, n, p, k);
-    wordsFromDigits(qw, n, q, k);
-    wordsFromDigits(cw, cWords, c, nDigits);
-    wordsFromDigits(qInvW, n, qInv, k);  // only k digits count, as in the documented step
+    const std::size_t words = wordsForDigits(k);
+    key.usable = shape.usable;
+    key.primeDigits = k;
+    key.words = words;
+    wordsFromDigits(key.p, words, p, k);
+    wordsFromDigits(key.q, words, q, k);
+    wordsFromDigits(key.qInv, words, qInv, k);  // only k digits count, as in the documented step
+    for (std::size_t i = 0; i < k; i++) {
+        key.dP[i] = dP[i];
+        key.dQ[i] = dQ[i];
+    }
+    setupSecretModulus(key.modP, key.p, words, shape.pBits);
+    setupSecretModulus(key.modQ, key.q, words, shape.qBits);
+}
 
-    MontModulus modP, modQ;
-    setupSecretModulus(modP, pw, n, shape.pBits);
-    setupSecretModulus(modQ, qw, n, shape.qBits);
+void rsaPublicPrepared(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c) noexcept {
+    const std::size_t words = key.words;
+    Word x[kMaxWords];
+    wordsFromDigits(x, words, c, key.nDigits);
+    toMont(key.modN, x, x, words);
+    modExpPublic(key.modN, x, x, key.e, key.eDigits);
+    fromMont(key.modN, x, x);
+    digitsFromWords(m, key.nDigits, x, words);
+    secure_zero_object(x);
+}
 
-    // mP, mQ: the two half-size exponentiations, from c reduced modulo each
-    // prime. Both stay in Montgomery form for the check at the end; mQ is
-    // also needed plain.
-    Word mP[kMaxWords], mQ[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
-    toMont(modP, mP, cw, cWords);
-    toMont(modQ, mQ, cw, cWords);
-    modExpSecretPair(fastestPairPath(n), modP, mP, dP, modQ, mQ, dQ, k);
+Word raisesTo(const PreparedPublicKey& key, const NN_DIGIT* t, const NN_DIGIT* c) noexcept {
+    NN_DIGIT x[MAX_NN_DIGITS] = {};
+    rsaPublicPrepared(key, x, t);
+    const Word matches = digitsEqual(x, c, MAX_NN_DIGITS);
+    secure_zero_object(x);
+    return matches;
+}
+
+void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* c) noexcept {
+    const std::size_t cWords = key.publicKey.words;
+    Word cw[kMaxWords];
+    wordsFromDigits(cw, cWords, c, key.publicKey.nDigits);
+    toMont(key.modP, halves.mP, cw, cWords);
+    toMont(key.modQ, halves.mQ, cw, cWords);
+    secure_zero_object(cw);
+}
+
+void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves) noexcept {
+    const std::size_t n = key.words;
+    const MontModulus &modP = key.modP, &modQ = key.modQ;
+    Word mP[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
+    for (std::size_t i = 0; i < n; i++) mP[i] = halves.mP[i];
 #ifdef CORVANE_TEST_SEAMS
     if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
 #endif
-    fromMont(modQ, mQPlain, mQ);
+    fromMont(modQ, mQPlain, halves.mQ);
 
     // h = (mP - mQ) * qInv mod p. mQ is below q, which may exceed p, so it
     // is reduced modulo p on its way into Montgomery form.
     toMont(modP, h, mQPlain, n);
     modSub(h, mP, h, modP.m, scratch, n);
-    montMul(modP, h, h, qInvW);  // the factor R of mP's form cancels
+    montMul(modP, h, h, key.qInv);  // the factor R of mP's form cancels
 
     // t = h * q + mQ, below p * q, so it fits 2n words.
     Word product[2 * kMaxWords], addend[2 * kMaxWords] = {};
-    mulWords(product, h, qw, n);
+    mulWords(product, h, key.q, n);
     for (std::size_t i = 0; i < n; i++) addend[i] = mQPlain[i];
     addWords(product, product, addend, 2 * n);
 #ifdef CORVANE_TEST_SEAMS
@@ -165,28 +193,30 @@ bool rsaPrivateCrt(NN_DIGIT* t, Word& consistent, const NN_DIGIT* c, const NN_DI
     toMont(modP, h, product, 2 * n);
     Word agrees = wordsEqual(h, mP, n);
     toMont(modQ, h, product, 2 * n);
-    agrees &= wordsEqual(h, mQ, n);
-    mulWords(addend, pw, qw, n);
+    agrees &= wordsEqual(h, halves.mQ, n);
+    mulWords(addend, key.p, key.q, n);
     NN_DIGIT pq[MAX_NN_DIGITS];
     digitsFromWords(pq, MAX_NN_DIGITS, addend, 2 * n);
-    agrees &= digitsEqual(pq, modulus, MAX_NN_DIGITS);
+    agrees &= digitsEqual(pq, key.publicKey.n, MAX_NN_DIGITS);
     consistent = agrees;
 
-    secure_zero_object(pw);
-    secure_zero_object(qw);
-    secure_zero_object(cw);
-    secure_zero_object(qInvW);
-    secure_zero_object(modP);
-    secure_zero_object(modQ);
     secure_zero_object(mP);
-    secure_zero_object(mQ);
     secure_zero_object(mQPlain);
     secure_zero_object(h);
     secure_zero_object(scratch);
     secure_zero_object(product);
     secure_zero_object(addend);
     secure_zero_object(pq);
-    return true;
+}
+
+void rsaPrivateCrtPrepared(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent,
+                           const NN_DIGIT* c) noexcept {
+    CrtHalves halves;
+    crtBases(key, halves, c);
+    modExpSecretPair(fastestPairPath(key.words), key.modP, halves.mP, key.dP, key.modQ, halves.mQ, key.dQ,
+                     key.primeDigits);
+    crtRecombine(key, t, consistent, halves);
+    secure_zero_object(halves);
 }
 
 }  // namespace corvane::engine
