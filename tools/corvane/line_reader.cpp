@@ -50,8 +50,9 @@ bool LineReader::next(std::string& line, bool& tooLong) {
         any = true;
         const char* start = buffer_.data() + begin_;
         const void* found = std::memchr(start, '\n', end_ - begin_);
-        std::size_t length =
-            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - start) : end_ - begin_;
+        std::size_t length = found != nullptr
+                                 ? static_cast<std::size_t>(static_cast<const char*>(found) - start)
+                                 : end_ - begin_;
         if (!tooLong && line.size() + length <= maxLength_ + 1) {
             // One byte over the limit is kept: it may be the carriage return of a CRLF end.
             line.append(start, length);

@@ -262,7 +262,10 @@ int runEncrypt(const Args& args) {
     key.declare(options);
     bool hex = false;
     bool lines = false;
-    options.value("--message", messageText).flag({"--raw"}, raw).flag({"--hex"}, hex).flag({"--lines"}, lines);
+    options.value("--message", messageText)
+        .flag({"--raw"}, raw)
+        .flag({"--hex"}, hex)
+        .flag({"--lines"}, lines);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     refuseTwoOutputFormats(options, raw, hex);
@@ -379,7 +382,8 @@ int runPrivate(const Args& args, bool sign) {
 
     // A signature under such a key is checked with a public key that
     // protects nothing (anyone could make it), so none is made.
-    if (sign) refuseKeyThatProtectsNothing(key.record.modulus, key.record.publicExponent, inputName(*keyPath));
+    if (sign)
+        refuseKeyThatProtectsNothing(key.record.modulus, key.record.publicExponent, inputName(*keyPath));
     if (lines) {
         const v1::RsaPrivateKey privateKey = v1::RsaPrivateKey::fromRecord(key.record);
         return sign ? signLines(options.positional(), privateKey, hex)

@@ -75,8 +75,9 @@ void decodeLine(Item& item, bool tooLong, const LineAction& action) {
         item.error = "line longer than " + std::to_string(kLineLimit) + " bytes";
         return;
     }
-    auto decoded = base64Decode(std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size()),
-                                Base64Family::standard);
+    auto decoded =
+        base64Decode(std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size()),
+                     Base64Family::standard);
     if (!decoded) {
         item.error = "not valid Base64";
         return;
@@ -150,8 +151,8 @@ int runLines(const std::vector<std::string>& files, const LineAction& action) {
 std::function<std::string(std::size_t)> messageLimit(std::size_t maxMessageSize, unsigned bits) {
     return [=](std::size_t size) {
         if (size <= maxMessageSize) return std::string();
-        return "message too long: " + std::to_string(size) + " bytes; at most " + std::to_string(maxMessageSize) +
-               " fit a " + std::to_string(bits) + "-bit key";
+        return "message too long: " + std::to_string(size) + " bytes; at most " +
+               std::to_string(maxMessageSize) + " fit a " + std::to_string(bits) + "-bit key";
     };
 }
 
@@ -165,9 +166,10 @@ int encryptLines(const std::vector<std::string>& files, const v1::RsaPublicKey& 
     // One pool for the whole run: seeding a fresh one per group would cost
     // more than the group's encryptions.
     v1::RandomPool pool;
-    return runLines(files, {"rsa encrypt", messageLimit(key.maxMessageSize(), key.bits()),
-                            [&](std::span<const v1::ByteView> messages) { return key.encryptBatch(messages, pool); },
-                            failedAs("RSA encryption failed"), hex});
+    return runLines(files,
+                    {"rsa encrypt", messageLimit(key.maxMessageSize(), key.bits()),
+                     [&](std::span<const v1::ByteView> messages) { return key.encryptBatch(messages, pool); },
+                     failedAs("RSA encryption failed"), hex});
 }
 
 int decryptLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& key, bool hex) {

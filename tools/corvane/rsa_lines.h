@@ -7,7 +7,6 @@
 #define CORVANE_TOOL_RSA_LINES_H
 
 #include <Corvane/corvane.hpp>
-
 #include <string>
 #include <vector>
 
