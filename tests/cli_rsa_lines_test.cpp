@@ -70,8 +70,13 @@ TEST_F(CliRsaLines, EncryptThenDecryptGivesEveryMessageBackInOrder) {
         RunResult back = corvane({"rsa", "decrypt", "--key", privateKey, "--lines"}, joined(blockLines));
         EXPECT_EQ(back.exitStatus, 0) << back.err;
         EXPECT_EQ(back.out, joined(messages));
-        RunResult hex =
-            corvane({"rsa", "decrypt", "--key", privateKey, "--lines", "--hex"}, joined(blockLines));
+        // Read in pieces of 7 bytes: a piece boundary falls everywhere in a line, and in a CRLF end.
+        ScopedEnvironment environment;
+        environment.set("CORVANE_TOOL_CHUNK_SIZE", "7");
+        std::string crlf = joined(blockLines);
+        for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
+            crlf.insert(at, "\r");
+        RunResult hex = corvane({"rsa", "decrypt", "--key", privateKey, "--lines", "--hex"}, crlf);
         std::vector<std::string> hexLines = linesOf(hex.out);
         ASSERT_EQ(hexLines.size(), messages.size());
         for (std::size_t i = 0; i < messages.size(); ++i)
@@ -102,6 +107,8 @@ TEST_F(CliRsaLines, BadLinesAreAnsweredInPlaceAndTheOthersGoOn) {
         input[line - 1] = text.substr(0, text.find('\n'));
         expected[line - 1] = "error: " + error;
     }
+    ScopedEnvironment environment;  // the long line over many pieces
+    environment.set("CORVANE_TOOL_CHUNK_SIZE", "1000");
     RunResult r = corvane({"rsa", "decrypt", "--key", privateKey, "--lines"}, joined(input));
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, joined(expected));

@@ -4,22 +4,17 @@
 #include <cstring>
 
 #include "../../platform/secure_zero.h"
+#include "chunked_io.h"
 #include "io.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
 
-namespace {
-
-constexpr std::size_t kReadSize = 65536;
-
-}  // namespace
-
 LineReader::LineReader(const std::string& path, std::size_t maxLength)
     : file_(path == "-" ? stdin : std::fopen(path.c_str(), "rb")),
       name_(inputName(path)),
       maxLength_(maxLength),
-      buffer_(kReadSize) {
+      buffer_(chunkSize()) {
     if (file_ == nullptr) failure(name_ + ": " + std::strerror(errno));
 }
 

@@ -13,8 +13,9 @@ namespace corvane::tool {
 // file written with CRLF line ends reads the same), and the last line may
 // lack its line feed. A line longer than maxLength is reported as too long:
 // its bytes are read past, never kept, so memory stays bounded whatever the
-// input holds. The read buffer is wiped when the reader goes (lines may be
-// plaintext).
+// input holds. The input is read in pieces of chunkSize() bytes (so tests
+// can put a piece boundary anywhere in a line); the read buffer is wiped
+// when the reader goes (lines may be plaintext).
 class LineReader {
 public:
     // Opens path ("-" is standard input); a file that cannot be opened is a
