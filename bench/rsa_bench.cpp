@@ -299,21 +299,24 @@ BENCHMARK_CAPTURE(SimpleRsaCorvane, 512, 512u)->Name("simple_rsa_encrypt/512/cor
 BENCHMARK_CAPTURE(EncryptOpenSsl, 512, 512u)->Name("simple_rsa_encrypt/512/openssl");
 BENCHMARK_CAPTURE(SimpleRsaCorvane, 1024, 1024u)->Name("simple_rsa_encrypt/1024/corvane");
 BENCHMARK_CAPTURE(EncryptOpenSsl, 1024, 1024u)->Name("simple_rsa_encrypt/1024/openssl");
-// Rows decrypt_batch/BITS/N and sign_batch/BITS/N, N the batch size.
+// Rows decrypt_batch/BITS/N and sign_batch/BITS/N, N the batch size. The
+// measured time is per message, so the least time is divided by N: each
+// row then runs for about half a second, as the others do.
 const bool kBatchCases = [] {
     for (auto [name, bits, sign] :
          {std::tuple{"decrypt_batch", 1024u, false}, std::tuple{"decrypt_batch", 512u, false},
-          std::tuple{"sign_batch", 1024u, true}}) {
-        const std::string size = std::string(name) + "/" + std::to_string(bits);
-        benchmark::RegisterBenchmark((size + "/corvane").c_str(), BatchCorvane, bits, sign)
-            ->Arg(8)
-            ->Arg(64)
-            ->UseManualTime();
-        benchmark::RegisterBenchmark((size + "/openssl").c_str(), BatchOpenSsl, bits, sign)
-            ->Arg(8)
-            ->Arg(64)
-            ->UseManualTime();
-    }
+          std::tuple{"sign_batch", 1024u, true}})
+        for (int count : {8, 64}) {
+            const std::string size = std::string(name) + "/" + std::to_string(bits);
+            benchmark::RegisterBenchmark((size + "/corvane").c_str(), BatchCorvane, bits, sign)
+                ->Arg(count)
+                ->MinTime(0.5 / count)
+                ->UseManualTime();
+            benchmark::RegisterBenchmark((size + "/openssl").c_str(), BatchOpenSsl, bits, sign)
+                ->Arg(count)
+                ->MinTime(0.5 / count)
+                ->UseManualTime();
+        }
     return true;
 }();
 BENCHMARK(PartPoolSeeding)->Name("simple_rsa_part/pool_seeding");
