@@ -148,6 +148,27 @@ TEST_F(CliRsaLines, SignaturesRecoverUnderThePublicKey) {
               lines[3]);
 }
 
+TEST_F(CliRsaLines, HexKeysEncryptLinesAtTheirTrueSize) {
+    Rng rng(0x4e7);
+    for (unsigned bits : {512u, 1024u}) {
+        OpensslKeyFiles& k = key(bits);
+        const std::vector<std::string> messages = randomMessages(rng, 70, bits / 8 - 11);
+        RunResult blocks = corvane(
+            {"rsa", "encrypt", "--modulus", k.modulusHex(), "--exponent", "010001", "--lines", "--hex"},
+            joined(messages));
+        ASSERT_EQ(blocks.exitStatus, 0) << blocks.err;
+        std::string base64Blocks;
+        for (const std::string& line : linesOf(blocks.out)) {
+            ASSERT_EQ(line.size(), bits / 4);
+            base64Blocks += v1::base64Encode(v1::hexDecode(line)) + "\n";
+        }
+        EXPECT_EQ(
+            corvane({"rsa", "decrypt", "--key", k.path(KeyForm::privatePkcs1Pem), "--lines"}, base64Blocks)
+                .out,
+            joined(messages));
+    }
+}
+
 TEST_F(CliRsaLines, EmptyInputAndRefusedOptions) {
     const std::string privateKey = key(512).path(KeyForm::privatePkcs8Pem);
     const std::string publicKey = key(512).path(KeyForm::publicSpkiPem);
