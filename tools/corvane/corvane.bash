@@ -7,9 +7,9 @@ _corvane_options() {
     case "$1 $2" in
         "md5 "*) echo "-c --check --quiet --status -w --warn --strict --ignore-missing --tag -z --zero --progress -h --help" ;;
         "base64 "*) echo "-d --decode -i --ignore-garbage -w --wrap --web-safe --no-padding --progress -h --help" ;;
-        "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --hex --passphrase-file --passphrase-env -h --help" ;;
-        "rsa decrypt") echo "--key --raw --hex --passphrase-file --passphrase-env -h --help" ;;
-        "rsa sign") echo "--key --message --raw --hex --passphrase-file --passphrase-env -h --help" ;;
+        "rsa encrypt") echo "--pubkey --modulus --exponent --message --raw --hex --lines --passphrase-file --passphrase-env -h --help" ;;
+        "rsa decrypt") echo "--key --raw --hex --lines --passphrase-file --passphrase-env -h --help" ;;
+        "rsa sign") echo "--key --message --raw --hex --lines --passphrase-file --passphrase-env -h --help" ;;
         "rsa recover") echo "--pubkey --modulus --exponent --raw --hex --passphrase-file --passphrase-env -h --help" ;;
         "rsa key")
             echo "--hex --text --private --outform --pkcs1 --pkcs8 --pass-out-file --pass-out-env" \

@@ -16,6 +16,7 @@
 #include "options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
+#include "rsa_lines.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -25,6 +26,8 @@ const char kRsaHelp[] =
     "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [FILE]\n"
     "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
     "       corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
+    "       corvane rsa encrypt PUBLIC-KEY --lines [--hex] [FILE]\n"
+    "       corvane rsa decrypt|sign --key FILE [PASSPHRASE] --lines [--hex] [FILE]\n"
     "       corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
     "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] FILE\n"
     "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
@@ -61,6 +64,20 @@ const char kRsaHelp[] =
     "recover: takes the message back out of a block made by sign, as openssl\n"
     "pkeyutl -verifyrecover does; input and output as for decrypt. A block that\n"
     "is not a signature under the key fails.\n"
+    "--lines (encrypt, decrypt, sign): one item per line of FILE (standard input\n"
+    "for none or \"-\"), in Base64: a block for decrypt, a message for encrypt\n"
+    "and sign (Base64, so that any bytes fit on a line; decrypt --lines writes\n"
+    "its messages in Base64 too, and its output feeds encrypt --lines back).\n"
+    "One line is written per input line, in order: the result in Base64, or\n"
+    "with --hex in hexadecimal. An empty line is the empty message (a bad line\n"
+    "for decrypt). A bad line (not Base64, a wrong length, a block that does\n"
+    "not decrypt, more than 4096 bytes) gives the line \"error: WHAT\" in its\n"
+    "place and a message naming its line number on standard error; the other\n"
+    "lines go on, and the exit status is 1. Lines are read 64 at a time and\n"
+    "handed to the library's batch calls: memory stays bounded whatever the\n"
+    "input's length. A carriage return before a line feed is dropped. With\n"
+    "--modulus/--exponent, encrypt --lines takes the key at its true size, as\n"
+    "recover does, not through QVSimpleRSA.\n"
     "key: prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"),\n"
     "or with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
     "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
@@ -218,6 +235,27 @@ std::string statusText(std::int32_t status) {
     return code;
 }
 
+// The key of --pubkey FILE or --modulus/--exponent (at its true size), refused
+// when it protects nothing.
+void loadPublicKey(const Options& options, const PublicKeyOptions& key, R_RSA_PUBLIC_KEY& record) {
+    if (key.hex()) {
+        auto [modulus, exponent] = hexKeyTexts(options, key);
+        refuseHexKeyThatProtectsNothing(modulus, exponent);
+        rsaPublicKeyFromHexTexts(modulus, exponent, record);
+    } else {
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        loadRsaPublicKey(*key.pubkey, record, passphrase);
+        refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
+    }
+}
+
+// --lines reads its items from the input and writes one line per item.
+void checkLinesOptions(const Options& options, bool lines, bool raw, bool messageText) {
+    if (!lines) return;
+    if (raw) options.fail("--lines reads and writes lines of text: --raw does not go with it");
+    if (messageText) options.fail("--lines reads its messages from the input, not from --message");
+}
+
 int runEncrypt(const Args& args) {
     PublicKeyOptions key;
     std::optional<std::string> messageText;
@@ -225,13 +263,23 @@ int runEncrypt(const Args& args) {
     Options options("rsa encrypt", kRsaHelp);
     key.declare(options);
     bool hex = false;
-    options.value("--message", messageText).flag({"--raw"}, raw).flag({"--hex"}, hex);
+    bool lines = false;
+    options.value("--message", messageText)
+        .flag({"--raw"}, raw)
+        .flag({"--hex"}, hex)
+        .flag({"--lines"}, lines);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     refuseTwoOutputFormats(options, raw, hex);
+    checkLinesOptions(options, lines, raw, messageText.has_value());
     key.check(options);
     if (key.pubkey)
         refuseTwoReadersOfStandardInput(options, *key.pubkey, !messageText && readsStandardInput(options));
+    if (lines) {
+        R_RSA_PUBLIC_KEY record;
+        loadPublicKey(options, key, record);
+        return encryptLines(options.positional(), v1::RsaPublicKey::fromRecord(record), hex);
+    }
 
     WipedBytes message;
     Bytes block;
@@ -295,15 +343,7 @@ int runRecover(const Args& args) {
     if (key.pubkey) refuseTwoReadersOfStandardInput(options, *key.pubkey, readsStandardInput(options));
 
     R_RSA_PUBLIC_KEY record;
-    if (key.hex()) {
-        auto [modulus, exponent] = hexKeyTexts(options, key);
-        refuseHexKeyThatProtectsNothing(modulus, exponent);
-        rsaPublicKeyFromHexTexts(modulus, exponent, record);
-    } else {
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
-        loadRsaPublicKey(*key.pubkey, record, passphrase);
-        refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
-    }
+    loadPublicKey(options, key, record);
     Bytes block = readBlock(options, raw, blockLengthOf(record.bits), "signature block");
 
     WipedBytes message;
@@ -323,13 +363,15 @@ int runPrivate(const Args& args, bool sign) {
     bool raw = false;
     Options options(sign ? "rsa sign" : "rsa decrypt", kRsaHelp);
     bool hex = false;
-    options.value("--key", keyPath).flag({"--raw"}, raw).flag({"--hex"}, hex);
+    bool lines = false;
+    options.value("--key", keyPath).flag({"--raw"}, raw).flag({"--hex"}, hex).flag({"--lines"}, lines);
     passphraseOptions.declare(options);
     if (sign) options.value("--message", messageText);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
     if (sign) refuseTwoOutputFormats(options, raw, hex);
+    checkLinesOptions(options, lines, raw, messageText.has_value());
     refuseTwoReadersOfStandardInput(options, *keyPath, !messageText && readsStandardInput(options));
 
     struct WipedKey {
@@ -340,10 +382,17 @@ int runPrivate(const Args& args, bool sign) {
     loadRsaPrivateKey(*keyPath, key.record, passphrase);
     std::size_t blockLength = blockLengthOf(key.record.bits);
 
-    if (sign) {
-        // A signature under such a key is checked with a public key that
-        // protects nothing (anyone could make it), so none is made.
+    // A signature under such a key is checked with a public key that
+    // protects nothing (anyone could make it), so none is made.
+    if (sign)
         refuseKeyThatProtectsNothing(key.record.modulus, key.record.publicExponent, inputName(*keyPath));
+    if (lines) {
+        const v1::RsaPrivateKey privateKey = v1::RsaPrivateKey::fromRecord(key.record);
+        return sign ? signLines(options.positional(), privateKey, hex)
+                    : decryptLines(options.positional(), privateKey, hex);
+    }
+
+    if (sign) {
         WipedBytes message;
         readMessage(options, messageText, blockLength, message);
         Bytes block(MAX_RSA_MODULUS_LEN);
