@@ -1,0 +1,148 @@
+#include "completion_script.h"
+
+#include <map>
+#include <vector>
+
+#include "option_list.h"
+
+namespace corvane::tool::docs {
+
+namespace {
+
+std::string join(const std::vector<std::string>& words, const std::string& separator) {
+    std::string joined;
+    for (const std::string& word : words) joined += (joined.empty() ? "" : separator) + word;
+    return joined;
+}
+
+std::vector<std::string> optionWords(CLI::App& app) {
+    std::vector<std::string> words;
+    for (CLI::Option* option : namedOptions(app))
+        for (const std::string& spelling : spellingsOf(*option)) words.push_back(spelling);
+    return words;
+}
+
+// A leaf is a command without actions, or an action: what the words
+// after it are options and arguments of.
+struct Leaf {
+    std::string path;
+    CLI::App* app;
+};
+
+void collectLeaves(CLI::App& app, const std::string& path, std::vector<Leaf>& leaves) {
+    std::vector<CLI::App*> actions = app.get_subcommands({});
+    if (actions.empty()) leaves.push_back({path, &app});
+    for (CLI::App* action : actions) collectLeaves(*action, path + " " + action->get_name(), leaves);
+}
+
+// `case` branches: each pattern list on lines of its own, then the action.
+std::string caseBranch(const std::vector<std::string>& patterns, const std::string& action) {
+    std::string branch;
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+        branch += "        \"" + patterns[i] + "\"" + (i + 1 < patterns.size() ? " | \\\n" : ")\n");
+    return branch + "            " + action + "\n            ;;\n";
+}
+
+}  // namespace
+
+std::string completionScript(CLI::App& tree) {
+    std::vector<std::string> commandNames, actionCommands;
+    std::string actionBranches;
+    for (CLI::App* command : tree.get_subcommands({})) {
+        commandNames.push_back(command->get_name());
+        std::vector<CLI::App*> actions = command->get_subcommands({});
+        if (actions.empty()) continue;
+        actionCommands.push_back(command->get_name());
+        std::vector<std::string> words;
+        for (CLI::App* action : actions) words.push_back(action->get_name());
+        for (const std::string& word : optionWords(*command)) words.push_back(word);
+        actionBranches += caseBranch({command->get_name()},
+                                     "COMPREPLY=($(compgen -W \"" + join(words, " ") + "\" -- \"$cur\"))\n" +
+                                         "            return");
+    }
+    std::vector<std::string> topWords = commandNames;
+    for (const std::string& word : optionWords(tree)) topWords.push_back(word);
+
+    std::vector<Leaf> leaves;
+    for (CLI::App* command : tree.get_subcommands({})) collectLeaves(*command, command->get_name(), leaves);
+
+    // The value completions, by kind, keyed "<leaf> <option spelling>".
+    std::vector<std::string> files, variables, others;
+    std::map<std::string, std::vector<std::string>> suggested;  // words -> patterns
+    std::string optionBranches;
+    for (const Leaf& leaf : leaves) {
+        for (CLI::Option* option : namedOptions(*leaf.app)) {
+            std::string value = valueNameOf(*option);
+            if (value.empty()) continue;
+            std::vector<std::string> words = suggestedValuesOf(*option);
+            for (const std::string& spelling : spellingsOf(*option)) {
+                std::string pattern = leaf.path + " " + spelling;
+                if (!words.empty())
+                    suggested[join(words, " ")].push_back(pattern);
+                else if (value == "FILE")
+                    files.push_back(pattern);
+                else if (value == "NAME")
+                    variables.push_back(pattern);
+                else
+                    others.push_back(pattern);
+            }
+        }
+        optionBranches += caseBranch({leaf.path}, "COMPREPLY=($(compgen -W \"" + join(optionWords(*leaf.app), " ") +
+                                                      "\" -- \"$cur\"))");
+    }
+    std::string valueBranches;
+    if (!files.empty()) valueBranches += caseBranch(files, "COMPREPLY=($(compgen -f -- \"$cur\"))\n            return");
+    if (!variables.empty())
+        valueBranches += caseBranch(variables, "COMPREPLY=($(compgen -e -- \"$cur\"))\n            return");
+    for (const auto& [words, patterns] : suggested)
+        valueBranches +=
+            caseBranch(patterns, "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))\n            return");
+    // Values nothing can be offered for: no file names either.
+    if (!others.empty()) valueBranches += caseBranch(others, "return");
+
+    std::string leafOf = "    case \"$command\" in\n";
+    for (const std::string& command : actionCommands)
+        leafOf += "        " + command + ") leaf=\"$command ${COMP_WORDS[2]}\" ;;\n";
+    leafOf += "    esac\n";
+
+    return "# bash completion for corvane                              -*- shell-script -*-\n"
+           "# Made from the tool's option declarations when the tool is built.\n"
+           "# Installed as bash-completion/completions/corvane; works with or without the\n"
+           "# bash-completion package (it uses only bash's own compgen).\n"
+           "\n"
+           "_corvane() {\n"
+           "    local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD - 1]}\"\n"
+           "    local command=\"${COMP_WORDS[1]}\" leaf=\"${COMP_WORDS[1]}\"\n"
+           "    COMPREPLY=()\n" +
+           leafOf +
+           "\n"
+           "    if ((COMP_CWORD == 1)); then\n"
+           "        COMPREPLY=($(compgen -W \"" +
+           join(topWords, " ") +
+           "\" -- \"$cur\"))\n"
+           "        return\n"
+           "    fi\n"
+           "    if ((COMP_CWORD == 2)); then\n"
+           "        case \"$command\" in\n" +
+           actionBranches +
+           "        esac\n"
+           "    fi\n"
+           "\n"
+           "    # The value of the option before the word.\n"
+           "    case \"$leaf $prev\" in\n" +
+           valueBranches +
+           "    esac\n"
+           "\n"
+           "    if [[ \"$cur\" != -* ]]; then\n"
+           "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+           "        return\n"
+           "    fi\n"
+           "    case \"$leaf\" in\n" +
+           optionBranches +
+           "    esac\n"
+           "}\n"
+           "\n"
+           "complete -o filenames -F _corvane corvane\n";
+}
+
+}  // namespace corvane::tool::docs
