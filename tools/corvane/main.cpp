@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "io.h"
 #include "memory_protection.h"
+#include "option_list.h"
 #include "standard_streams.h"
 #include "tool_error.h"
 
@@ -24,9 +25,12 @@ void usage(std::FILE* out) {
     std::fprintf(out, "usage: corvane <command> [arguments]\n\ncommands:\n");
     for (const auto& command : corvane::tool::toolCommands())
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+    // The top-level options, as the manual page lists them.
+    CLI::App top;
+    bool help = false, version = false;
+    corvane::tool::addTopLevelOptions(top, help, version);
+    std::fprintf(out, "\n%s", corvane::tool::optionList(top).c_str());
     std::fprintf(out,
-                 "\n  -h, --help     this text\n"
-                 "  --version      the tool's version and the library's\n"
                  "\nrsa and des3 wipe every key, passphrase and decrypted message from memory\n"
                  "before it is freed (libcrypto's memory included) and run with core dumps\n"
                  "and debugger attachment off; SECRETS IN MEMORY in corvane(1) says what is\n"
