@@ -298,6 +298,7 @@ TEST(CliUsage, EachKindOfUsageErrorHasItsMessage) {
         // a value missing, by long and short spelling
         {{"base64", "--wrap"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
         {{"base64", "-d", "-w"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
+        {{"base64", "-dw"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
         {{"rsa", "keygen", "--out"}, "rsa: option --out needs a value (see corvane rsa keygen --help)"},
         // a value given to a flag
         {{"md5", "--tag=yes"}, "md5: option --tag takes no value (see corvane md5 --help)"},

@@ -26,12 +26,10 @@ std::string displayName(const std::vector<std::string>& names) {
     return longName != names.end() ? *longName : names.front();
 }
 
+// "--wrap" and "--wrap=5" name --wrap.
 bool spells(const std::vector<std::string>& names, const std::string& spelled) {
-    // "--wrap=5" and "-w5" name -w/--wrap as well.
     for (const std::string& name : names)
-        if (spelled == name || spelled.rfind(name + "=", 0) == 0 ||
-            (name.size() == 2 && spelled.size() > 2 && spelled[1] != '-' && spelled.rfind(name, 0) == 0))
-            return true;
+        if (spelled == name || spelled.rfind(name + "=", 0) == 0) return true;
     return false;
 }
 
@@ -95,18 +93,23 @@ std::vector<CLI::Option*> Options::define(CLI::App& app) const {
 }
 
 std::string Options::mismatchMessage(const std::string& spelled) const {
+    // In a cluster of short options ("-dw") the last one is left without
+    // its value.
+    std::string name = spelled;
+    if (name.size() > 2 && name[0] == '-' && name[1] != '-' && name.find('=') == std::string::npos)
+        name = "-" + name.substr(name.size() - 1);
     for (const Declared& d : declared_)
-        if (spells(d.names, spelled))
+        if (spells(d.names, name))
             return "option " + displayName(d.names) + (d.flagTarget ? " takes no value" : " needs a value");
     return "malformed option " + spelled;
 }
 
 bool Options::parse(const Args& args) {
-    CLI::App app("", "corvane " + command_);
     if (describedTree != nullptr) {
         define(describedCommand(*describedTree, command_));
         return false;
     }
+    CLI::App app("", "corvane " + command_);
     const std::vector<CLI::Option*> options = define(app);
     // Unknown options are collected and reported below in the tool's words.
     app.allow_extras(true);

@@ -35,12 +35,20 @@ void collectLeaves(CLI::App& app, const std::string& path, std::vector<Leaf>& le
     for (CLI::App* action : actions) collectLeaves(*action, path + " " + action->get_name(), leaves);
 }
 
-// `case` branches: each pattern list on lines of its own, then the action.
-std::string caseBranch(const std::vector<std::string>& patterns, const std::string& action) {
+// A `case` branch: each pattern on a line of its own, then the commands
+// (lines apart), indented under a `case` at indent.
+std::string caseBranch(const std::vector<std::string>& patterns, const std::string& commands,
+                       std::size_t indent = 4) {
+    const std::string pattern(indent + 4, ' '), body(indent + 8, ' ');
     std::string branch;
     for (std::size_t i = 0; i < patterns.size(); ++i)
-        branch += "        \"" + patterns[i] + "\"" + (i + 1 < patterns.size() ? " | \\\n" : ")\n");
-    return branch + "            " + action + "\n            ;;\n";
+        branch += pattern + "\"" + patterns[i] + "\"" + (i + 1 < patterns.size() ? " | \\\n" : ")\n");
+    for (std::size_t start = 0, end; start < commands.size(); start = end + 1) {
+        end = commands.find('\n', start);
+        if (end == std::string::npos) end = commands.size();
+        branch += body + commands.substr(start, end - start) + "\n";
+    }
+    return branch + body + ";;\n";
 }
 
 }  // namespace
@@ -57,8 +65,7 @@ std::string completionScript(CLI::App& tree) {
         for (CLI::App* action : actions) words.push_back(action->get_name());
         for (const std::string& word : optionWords(*command)) words.push_back(word);
         actionBranches += caseBranch({command->get_name()},
-                                     "COMPREPLY=($(compgen -W \"" + join(words, " ") + "\" -- \"$cur\"))\n" +
-                                         "            return");
+                                     "COMPREPLY=($(compgen -W \"" + join(words, " ") + "\" -- \"$cur\"))\nreturn", 8);
     }
     std::vector<std::string> topWords = commandNames;
     for (const std::string& word : optionWords(tree)) topWords.push_back(word);
@@ -91,12 +98,12 @@ std::string completionScript(CLI::App& tree) {
                                                       "\" -- \"$cur\"))");
     }
     std::string valueBranches;
-    if (!files.empty()) valueBranches += caseBranch(files, "COMPREPLY=($(compgen -f -- \"$cur\"))\n            return");
+    if (!files.empty()) valueBranches += caseBranch(files, "COMPREPLY=($(compgen -f -- \"$cur\"))\nreturn");
     if (!variables.empty())
-        valueBranches += caseBranch(variables, "COMPREPLY=($(compgen -e -- \"$cur\"))\n            return");
+        valueBranches += caseBranch(variables, "COMPREPLY=($(compgen -e -- \"$cur\"))\nreturn");
     for (const auto& [words, patterns] : suggested)
         valueBranches +=
-            caseBranch(patterns, "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))\n            return");
+            caseBranch(patterns, "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))\nreturn");
     // Values nothing can be offered for: no file names either.
     if (!others.empty()) valueBranches += caseBranch(others, "return");
 
