@@ -323,6 +323,55 @@ TEST(CliUsage, EachKindOfUsageErrorHasItsMessage) {
     }
 }
 
+// The completion the build made offers each action the options its --help
+// lists, and for an option's value what that option takes: file names,
+// variable names, suggested words, or nothing.
+TEST(CliUsage, CompletionFollowsEachCommandsOptions) {
+    REQUIRE_TOOL();
+#ifndef CORVANE_TOOL_DOCS_DIR
+    GTEST_SKIP() << "this build makes no completion";
+#else
+    const std::string script = std::string(CORVANE_TOOL_DOCS_DIR) + "/corvane.bash";
+    auto complete = [&](const std::string& line) {
+        std::string program = "source \"$0\"; COMP_WORDS=(" + line +
+                               "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                               "_corvane; echo \"${COMPREPLY[*]}\"";
+        return runProgram({"bash", "-c", program, script}).out;
+    };
+    for (const std::string leaf : {"md5", "base64", "rsa encrypt", "rsa decrypt", "rsa sign", "rsa recover",
+                                   "rsa key", "rsa keygen", "des3 encrypt", "des3 decrypt", "des3 keygen"}) {
+        std::vector<std::string> args{};
+        for (std::size_t at = 0, end; at <= leaf.size(); at = end + 1) {
+            end = std::min(leaf.find(' ', at), leaf.size());
+            args.push_back(leaf.substr(at, end - at));
+        }
+        args.push_back("--help");
+        std::string offered = " " + complete("corvane " + leaf + " --");
+        offered.back() = ' ';
+        for (const std::string& option : listedOptions(corvane(args).out))
+            EXPECT_NE(offered.find(" " + option + " "), std::string::npos) << leaf << ": " << option;
+    }
+
+    TempDir dir;
+    dir.write("abc", "");
+    ScopedEnvironment environment;
+    environment.set("CORVANE_COMPLETION_PROBE", "1");
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"corvane base64 -w ''", "0 64 76\n"},
+        {"corvane base64 --wrap 6", "64\n"},
+        {"corvane rsa key --outform ''", "pem der\n"},
+        {"corvane des3 decrypt --md sha5", "sha512\n"},
+        {"corvane des3 encrypt --key-env CORVANE_COMPLETION_PR", "CORVANE_COMPLETION_PROBE\n"},
+        {"corvane rsa keygen --out " + dir.file("ab"), dir.file("abc") + "\n"},
+        // md5's -w is --warn, a flag: the word after it is a file.
+        {"corvane md5 -w " + dir.file("ab"), dir.file("abc") + "\n"},
+        {"corvane rsa encrypt --message " + dir.file("ab"), "\n"},
+        {"corvane des3 keygen --", "--help\n"},
+    };
+    for (const auto& [line, expected] : values) EXPECT_EQ(complete(line), expected) << line;
+#endif
+}
+
 TEST(CliVersion, ShowsBothVersionSymbols) {
     REQUIRE_TOOL();
     RunResult r = corvane({"version"});
