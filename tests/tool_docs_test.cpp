@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "command_table.h"
 #include "help_text.h"
 #include "manual_page.h"
 #include "option_list.h"
@@ -44,53 +43,37 @@ TEST(ToolDocsHelpText, UsagesAndDescriptionApart) {
     EXPECT_TRUE(docs::splitHelpText("No usage.\n").usages.empty());
 }
 
-// Each command and action of the tree: its section of the page, and the
-// options of the completion's word list for it.
-struct Leaf {
-    std::string path;
-    CLI::App* app;
-};
-
-void collectLeaves(CLI::App& app, const std::string& path, std::vector<Leaf>& leaves) {
-    std::vector<CLI::App*> actions = app.get_subcommands({});
-    if (actions.empty()) leaves.push_back({path, &app});
-    for (CLI::App* action : actions) collectLeaves(*action, path + " " + action->get_name(), leaves);
-}
-
 std::string roffSpelling(const std::string& spelling) {
     std::string roff = docs::roffText(spelling + "\n");
     return roff.substr(0, roff.size() - 1);
 }
 
 TEST(ToolDocsManual, EverySectionListsItsOwnOptions) {
-    std::unique_ptr<CLI::App> tree = optionTree();
+    const ToolDoc tool = describeTool();
     const std::string page = docs::manualPage(
         ".TH X 1\n.SH SYNOPSIS\n@CORVANE_SYNOPSIS@\n.SH OPTIONS\n@CORVANE_OPTIONS@\n.SH COMMANDS\n"
         "@CORVANE_COMMANDS@\n.SH KEPT\nkept as written\n",
-        *tree);
+        tool);
     EXPECT_EQ(page.find("@CORVANE_"), std::string::npos);
     EXPECT_NE(page.find(".SH KEPT\nkept as written\n"), std::string::npos);
     EXPECT_NE(page.find(".BI \"\\-\\-outform \" pem|der\n"), std::string::npos);
 
-    std::vector<Leaf> leaves;
-    for (CLI::App* command : tree->get_subcommands({})) collectLeaves(*command, command->get_name(), leaves);
-    ASSERT_GE(leaves.size(), 13u);
-    for (const Leaf& leaf : leaves) {
-        std::size_t start = page.find(".SS \"" + leaf.path + "\"\n");
-        ASSERT_NE(start, std::string::npos) << leaf.path;
-        std::size_t end = page.find("\n.S", start + 1);
-        const std::string section = page.substr(start, end - start);
-        std::vector<std::string> entries;
-        for (std::size_t at = 0; (at = section.find(".TP\n.B", at)) != std::string::npos; ++at)
-            entries.push_back(section.substr(at + 4, section.find('\n', at + 4) - at - 4));
-        std::vector<CLI::Option*> options = namedOptions(*leaf.app);
+    // Six commands, nine actions.
+    ASSERT_EQ(tool.commands.size(), 15u);
+    for (const CommandDoc& command : tool.commands) {
+        std::size_t start = page.find(".SS \"" + command.path + "\"\n");
+        ASSERT_NE(start, std::string::npos) << command.path;
+        const std::string section = page.substr(start, page.find("\n.S", start + 1) - start);
+        std::size_t entries = 0, options = 0;
+        for (std::size_t at = 0; (at = section.find(".TP\n.B", at)) != std::string::npos; ++at) ++entries;
         // -h/--help is said once for all.
-        EXPECT_EQ(entries.size() + 1, options.size()) << leaf.path;
-        for (CLI::Option* option : options) {
-            if (option == leaf.app->get_help_ptr()) continue;
-            const std::string longName = roffSpelling(spellingsOf(*option).back());
-            EXPECT_NE(section.find(longName), std::string::npos) << leaf.path << " " << longName;
+        for (const OptionDoc& option : command.options) {
+            if (option.isHelp) continue;
+            ++options;
+            const std::string longName = roffSpelling(option.spellings.back());
+            EXPECT_NE(section.find(longName), std::string::npos) << command.path << " " << longName;
         }
+        EXPECT_EQ(entries, options) << command.path;
     }
 }
 

@@ -1,6 +1,5 @@
 #include "actions.h"
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
 
@@ -11,8 +10,8 @@ namespace corvane::tool {
 
 int runAction(const char* command, std::span<const Action> actions, const char* help, const Args& args) {
     const std::string seeHelp = std::string(" (see corvane ") + command + " --help)";
-    if (CLI::App* tree = Options::describing()) {
-        describedCommand(*tree, command).description(help)->set_help_flag("-h,--help", "this text");
+    if (Options::describing() != nullptr) {
+        Options::describeCommand(command, help);
         for (const Action& action : actions) action.run({});
         return kExitOk;
     }

@@ -1,10 +1,8 @@
 // The tool's commands: the one table that main dispatches through and that
-// the option tree (option_tree.h) is described from.
+// the option tree (option_list.h) is described from.
 #ifndef CORVANE_TOOL_COMMAND_TABLE_H
 #define CORVANE_TOOL_COMMAND_TABLE_H
 
-#include <CLI/CLI.hpp>
-#include <memory>
 #include <span>
 
 #include "commands.h"
@@ -19,14 +17,6 @@ struct ToolCommand {
 
 // Every command, in the order of their names.
 std::span<const ToolCommand> toolCommands();
-
-// The options before the command: -h/--help and --version.
-void addTopLevelOptions(CLI::App& app, bool& help, bool& version);
-
-// The whole tree: the top-level options, then each command and action as a
-// subcommand with its help text as description and its options, taken from
-// the commands' own declarations. Nothing is run but those declarations.
-std::unique_ptr<CLI::App> optionTree();
 
 }  // namespace corvane::tool
 

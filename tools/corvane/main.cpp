@@ -29,7 +29,7 @@ void usage(std::FILE* out) {
     CLI::App top;
     bool help = false, version = false;
     corvane::tool::addTopLevelOptions(top, help, version);
-    std::fprintf(out, "\n%s", corvane::tool::optionList(top).c_str());
+    std::fprintf(out, "\n%s", corvane::tool::optionList(corvane::tool::optionDocs(top)).c_str());
     std::fprintf(out,
                  "\nrsa and des3 wipe every key, passphrase and decrypted message from memory\n"
                  "before it is freed (libcrypto's memory included) and run with core dumps\n"

@@ -35,9 +35,8 @@ bool spells(const std::vector<std::string>& names, const std::string& spelled) {
 
 CLI::App* describedTree = nullptr;
 
-}  // namespace
-
-// The subcommand of tree named by the words of command, made where missing.
+// The subcommand of tree named by the words of command ("rsa encrypt"),
+// made where missing.
 CLI::App& describedCommand(CLI::App& tree, const std::string& command) {
     CLI::App* app = &tree;
     std::istringstream words(command);
@@ -47,6 +46,8 @@ CLI::App& describedCommand(CLI::App& tree, const std::string& command) {
     }
     return *app;
 }
+
+}  // namespace
 
 Options::Options(std::string command, std::string help)
     : command_(std::move(command)), help_(std::move(help)) {}
@@ -66,6 +67,10 @@ Options& Options::value(std::vector<std::string> names, std::optional<std::strin
 void Options::describeInto(CLI::App* tree) { describedTree = tree; }
 
 CLI::App* Options::describing() { return describedTree; }
+
+void Options::describeCommand(const std::string& command, const std::string& help) {
+    describedCommand(*describedTree, command).description(help)->set_help_flag("-h,--help", "this text");
+}
 
 void Options::fail(const std::string& message) const {
     usageError(message + " (see corvane " + command_ + " --help)");
@@ -122,7 +127,7 @@ bool Options::parse(const Args& args) {
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        std::fputs((help_ + "\noptions:\n" + optionList(app)).c_str(), stdout);
+        std::fputs((help_ + "\noptions:\n" + optionList(optionDocs(app))).c_str(), stdout);
         return false;
     } catch (const CLI::ArgumentMismatch&) {
         // An option without its value at the end, or a flag given one

@@ -65,6 +65,9 @@ public:
     static void describeInto(CLI::App* tree);
     // The tree being described into, or null.
     static CLI::App* describing();
+    // Adds a command made of actions to the tree being described, with its
+    // help text; its actions describe themselves.
+    static void describeCommand(const std::string& command, const std::string& help);
 
 private:
     // A flag when flagTarget is set, an option with a value otherwise.
@@ -87,10 +90,6 @@ private:
     std::vector<Declared> declared_;
     std::vector<std::string> positional_;
 };
-
-// The subcommand of tree named by the words of command ("rsa encrypt"),
-// made where missing.
-CLI::App& describedCommand(CLI::App& tree, const std::string& command);
 
 }  // namespace corvane::tool
 

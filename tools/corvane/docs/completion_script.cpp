@@ -3,7 +3,6 @@
 #include <map>
 #include <vector>
 
-#include "option_list.h"
 
 namespace corvane::tool::docs {
 
@@ -15,24 +14,11 @@ std::string join(const std::vector<std::string>& words, const std::string& separ
     return joined;
 }
 
-std::vector<std::string> optionWords(CLI::App& app) {
+std::vector<std::string> optionWords(const std::vector<OptionDoc>& options) {
     std::vector<std::string> words;
-    for (CLI::Option* option : namedOptions(app))
-        for (const std::string& spelling : spellingsOf(*option)) words.push_back(spelling);
+    for (const OptionDoc& option : options)
+        for (const std::string& spelling : option.spellings) words.push_back(spelling);
     return words;
-}
-
-// A leaf is a command without actions, or an action: what the words
-// after it are options and arguments of.
-struct Leaf {
-    std::string path;
-    CLI::App* app;
-};
-
-void collectLeaves(CLI::App& app, const std::string& path, std::vector<Leaf>& leaves) {
-    std::vector<CLI::App*> actions = app.get_subcommands({});
-    if (actions.empty()) leaves.push_back({path, &app});
-    for (CLI::App* action : actions) collectLeaves(*action, path + " " + action->get_name(), leaves);
 }
 
 // A `case` branch: each pattern on a line of its own, then the commands
@@ -53,57 +39,50 @@ std::string caseBranch(const std::vector<std::string>& patterns, const std::stri
 
 }  // namespace
 
-std::string completionScript(CLI::App& tree) {
+std::string completionScript(const ToolDoc& tool) {
     std::vector<std::string> commandNames, actionCommands;
     std::string actionBranches;
-    for (CLI::App* command : tree.get_subcommands({})) {
-        commandNames.push_back(command->get_name());
-        std::vector<CLI::App*> actions = command->get_subcommands({});
-        if (actions.empty()) continue;
-        actionCommands.push_back(command->get_name());
-        std::vector<std::string> words;
-        for (CLI::App* action : actions) words.push_back(action->get_name());
-        for (const std::string& word : optionWords(*command)) words.push_back(word);
-        actionBranches += caseBranch({command->get_name()},
-                                     "COMPREPLY=($(compgen -W \"" + join(words, " ") + "\" -- \"$cur\"))\nreturn", 8);
-    }
-    std::vector<std::string> topWords = commandNames;
-    for (const std::string& word : optionWords(tree)) topWords.push_back(word);
-
-    std::vector<Leaf> leaves;
-    for (CLI::App* command : tree.get_subcommands({})) collectLeaves(*command, command->get_name(), leaves);
-
-    // The value completions, by kind, keyed "<leaf> <option spelling>".
+    // The value completions, by kind, keyed "<leaf> <option spelling>"; a
+    // leaf is a command without actions, or an action.
     std::vector<std::string> files, variables, others;
     std::map<std::string, std::vector<std::string>> suggested;  // words -> patterns
     std::string optionBranches;
-    for (const Leaf& leaf : leaves) {
-        for (CLI::Option* option : namedOptions(*leaf.app)) {
-            std::string value = valueNameOf(*option);
-            if (value.empty()) continue;
-            std::vector<std::string> words = suggestedValuesOf(*option);
-            for (const std::string& spelling : spellingsOf(*option)) {
-                std::string pattern = leaf.path + " " + spelling;
-                if (!words.empty())
-                    suggested[join(words, " ")].push_back(pattern);
-                else if (value == "FILE")
+    for (const CommandDoc& command : tool.commands) {
+        if (command.path.find(' ') == std::string::npos) commandNames.push_back(command.path);
+        if (!command.actions.empty()) {
+            actionCommands.push_back(command.path);
+            std::vector<std::string> words = command.actions;
+            for (const std::string& word : optionWords(command.options)) words.push_back(word);
+            actionBranches += caseBranch(
+                {command.path}, "COMPREPLY=($(compgen -W \"" + join(words, " ") + "\" -- \"$cur\"))\nreturn", 8);
+            continue;
+        }
+        for (const OptionDoc& option : command.options) {
+            if (option.valueName.empty()) continue;
+            for (const std::string& spelling : option.spellings) {
+                std::string pattern = command.path + " " + spelling;
+                if (!option.suggested.empty())
+                    suggested[join(option.suggested, " ")].push_back(pattern);
+                else if (option.valueName == "FILE")
                     files.push_back(pattern);
-                else if (value == "NAME")
+                else if (option.valueName == "NAME")
                     variables.push_back(pattern);
                 else
                     others.push_back(pattern);
             }
         }
-        optionBranches += caseBranch({leaf.path}, "COMPREPLY=($(compgen -W \"" + join(optionWords(*leaf.app), " ") +
-                                                      "\" -- \"$cur\"))");
+        optionBranches += caseBranch(
+            {command.path}, "COMPREPLY=($(compgen -W \"" + join(optionWords(command.options), " ") + "\" -- \"$cur\"))");
     }
+    std::vector<std::string> topWords = commandNames;
+    for (const std::string& word : optionWords(tool.topLevel)) topWords.push_back(word);
+
     std::string valueBranches;
     if (!files.empty()) valueBranches += caseBranch(files, "COMPREPLY=($(compgen -f -- \"$cur\"))\nreturn");
     if (!variables.empty())
         valueBranches += caseBranch(variables, "COMPREPLY=($(compgen -e -- \"$cur\"))\nreturn");
     for (const auto& [words, patterns] : suggested)
-        valueBranches +=
-            caseBranch(patterns, "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))\nreturn");
+        valueBranches += caseBranch(patterns, "COMPREPLY=($(compgen -W \"" + words + "\" -- \"$cur\"))\nreturn");
     // Values nothing can be offered for: no file names either.
     if (!others.empty()) valueBranches += caseBranch(others, "return");
 

@@ -4,12 +4,13 @@
 #ifndef CORVANE_TOOL_DOCS_COMPLETION_SCRIPT_H
 #define CORVANE_TOOL_DOCS_COMPLETION_SCRIPT_H
 
-#include <CLI/CLI.hpp>
 #include <string>
+
+#include "option_list.h"
 
 namespace corvane::tool::docs {
 
-std::string completionScript(CLI::App& tree);
+std::string completionScript(const ToolDoc& tool);
 
 }  // namespace corvane::tool::docs
 

@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "command_table.h"
 #include "completion_script.h"
 #include "manual_page.h"
+#include "option_list.h"
 
 namespace {
 
@@ -26,10 +26,10 @@ bool writeFile(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     using namespace corvane::tool;
     const std::string what = argc > 1 ? argv[1] : "";
-    std::unique_ptr<CLI::App> tree = optionTree();
+    const ToolDoc tool = describeTool();
     std::string text, out;
     if (what == "completion" && argc == 3) {
-        text = docs::completionScript(*tree);
+        text = docs::completionScript(tool);
         out = argv[2];
     } else if (what == "manual" && argc == 4) {
         std::ifstream in(argv[2], std::ios::binary);
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvane_docs: cannot read %s\n", argv[2]);
             return 1;
         }
-        text = docs::manualPage(pageTemplate.str(), *tree);
+        text = docs::manualPage(pageTemplate.str(), tool);
         out = argv[3];
     } else {
         std::fprintf(stderr, "usage: corvane_docs completion OUT | manual TEMPLATE OUT\n");

@@ -3,7 +3,6 @@
 #include <sstream>
 
 #include "help_text.h"
-#include "option_list.h"
 
 namespace corvane::tool::docs {
 
@@ -23,33 +22,14 @@ std::string escaped(const std::string& text) {
 }
 
 // ".TP" and the option's spellings in bold, its value in italics.
-std::string optionEntry(CLI::Option& option) {
+std::string optionEntry(const OptionDoc& option) {
     std::string spellings;
-    for (const std::string& spelling : spellingsOf(option))
+    for (const std::string& spelling : option.spellings)
         spellings += (spellings.empty() ? "" : ", ") + escaped(spelling);
-    std::string value = valueNameOf(option);
     std::string entry = ".TP\n";
-    entry += value.empty() ? ".B \"" + spellings + "\"\n" : ".BI \"" + spellings + " \" " + escaped(value) + "\n";
-    return entry + roffText(option.get_description());
-}
-
-// The command's description and options, then its actions', each under
-// its own subsection heading.
-void describeCommand(CLI::App& command, const std::string& path, std::string& out) {
-    out += ".SS \"" + path + "\"\n" + roffText(splitHelpText(command.get_description()).description);
-    // Every command takes -h and --help; the page says so once.
-    for (CLI::Option* option : namedOptions(command))
-        if (option != command.get_help_ptr()) out += optionEntry(*option);
-    for (CLI::App* action : command.get_subcommands({}))
-        describeCommand(*action, path + " " + action->get_name(), out);
-}
-
-// Usage lines of the commands without actions and of every action.
-void collectUsages(CLI::App& command, std::string& out) {
-    std::vector<CLI::App*> actions = command.get_subcommands({});
-    if (actions.empty())
-        for (const std::string& usage : splitHelpText(command.get_description()).usages) out += escaped(usage) + "\n";
-    for (CLI::App* action : actions) collectUsages(*action, out);
+    entry += option.valueName.empty() ? ".B \"" + spellings + "\"\n"
+                                      : ".BI \"" + spellings + " \" " + escaped(option.valueName) + "\n";
+    return entry + roffText(option.help);
 }
 
 }  // namespace
@@ -76,23 +56,32 @@ std::string roffText(const std::string& text) {
     return out;
 }
 
-std::string manualPage(const std::string& pageTemplate, CLI::App& tree) {
+std::string manualPage(const std::string& pageTemplate, const ToolDoc& tool) {
+    // The usage lines of the commands without actions and of every action
+    // (a command's own lines would repeat its actions').
     std::string synopsis = ".nf\ncorvane";
-    for (CLI::Option* option : namedOptions(tree)) {
+    for (const OptionDoc& option : tool.topLevel) {
         std::string spellings;
-        for (const std::string& spelling : spellingsOf(*option))
+        for (const std::string& spelling : option.spellings)
             spellings += (spellings.empty() ? "" : " | ") + escaped(spelling);
         synopsis += " [" + spellings + "]";
     }
     synopsis += "\n";
-    for (CLI::App* command : tree.get_subcommands({})) collectUsages(*command, synopsis);
+    for (const CommandDoc& command : tool.commands)
+        if (command.actions.empty())
+            for (const std::string& usage : splitHelpText(command.help).usages) synopsis += escaped(usage) + "\n";
     synopsis += ".fi\n";
 
     std::string options;
-    for (CLI::Option* option : namedOptions(tree)) options += optionEntry(*option);
+    for (const OptionDoc& option : tool.topLevel) options += optionEntry(option);
 
     std::string commands;
-    for (CLI::App* command : tree.get_subcommands({})) describeCommand(*command, command->get_name(), commands);
+    for (const CommandDoc& command : tool.commands) {
+        commands += ".SS \"" + command.path + "\"\n" + roffText(splitHelpText(command.help).description);
+        // Every command takes -h and --help; the page says so once.
+        for (const OptionDoc& option : command.options)
+            if (!option.isHelp) commands += optionEntry(option);
+    }
 
     std::string page;
     std::istringstream lines(pageTemplate);

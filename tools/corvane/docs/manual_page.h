@@ -4,8 +4,9 @@
 #ifndef CORVANE_TOOL_DOCS_MANUAL_PAGE_H
 #define CORVANE_TOOL_DOCS_MANUAL_PAGE_H
 
-#include <CLI/CLI.hpp>
 #include <string>
+
+#include "option_list.h"
 
 namespace corvane::tool::docs {
 
@@ -17,7 +18,7 @@ std::string roffText(const std::string& text);
 // "@CORVANE_COMMANDS@" replaced: the usage lines of every command, the
 // top-level options, and every command and action with its description and
 // options.
-std::string manualPage(const std::string& pageTemplate, CLI::App& tree);
+std::string manualPage(const std::string& pageTemplate, const ToolDoc& tool);
 
 }  // namespace corvane::tool::docs
 
