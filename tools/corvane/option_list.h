@@ -2,8 +2,9 @@
 // spellings, value placeholder, help text and suggested values, and the
 // whole tree of commands and actions described from their declarations.
 // --help, the manual page and the completion script are all made from
-// these, so that all three say the same. Only option_list.cpp and the
-// option reader (options.cpp) see CLI11 itself.
+// these, so that all three say the same. The option reader (options.cpp)
+// implements everything here that touches CLI11, so that CLI11, slow to
+// compile, is compiled in as few files as possible.
 #ifndef CORVANE_TOOL_OPTION_LIST_H
 #define CORVANE_TOOL_OPTION_LIST_H
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "command_table.h"
 #include "option_list.h"
 #include "tool_error.h"
 
@@ -12,12 +13,14 @@ namespace corvane::tool {
 
 namespace {
 
-// CLI11 takes the spellings of one option as "-d,--decode".
-std::string cliNames(const std::vector<std::string>& names) {
-    std::string joined;
-    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
-    return joined;
+std::string joined(const std::vector<std::string>& words, const std::string& separator) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
+    return text;
 }
+
+// CLI11 takes the spellings of one option as "-d,--decode".
+std::string cliNames(const std::vector<std::string>& names) { return joined(names, ","); }
 
 // The spelling users see in messages: the long one where there is one.
 std::string displayName(const std::vector<std::string>& names) {
@@ -34,6 +37,33 @@ bool spells(const std::vector<std::string>& names, const std::string& spelled) {
 }
 
 CLI::App* describedTree = nullptr;
+
+// The validator's name carries the words; its description stays empty so
+// that CLI11 adds nothing to the value's placeholder.
+const std::string kSuggestedPrefix = "suggested:";
+
+std::vector<std::string> suggestedValuesOf(CLI::Option& option) {
+    std::vector<std::string> words;
+    try {
+        const std::string& name = option.get_validator()->get_name();
+        if (name.rfind(kSuggestedPrefix, 0) != 0) return words;
+        std::istringstream text(name.substr(kSuggestedPrefix.size()));
+        for (std::string word; text >> word;) words.push_back(word);
+    } catch (const CLI::OptionNotFound&) {
+        // No validator: nothing suggested.
+    }
+    return words;
+}
+
+// The command and its actions, depth first.
+void documentCommand(CLI::App& app, const std::string& path, ToolDoc& tool) {
+    CommandDoc command{path, app.get_description(), optionDocs(app), {}};
+    std::vector<CLI::App*> actions = app.get_subcommands({});
+    for (CLI::App* action : actions) command.actions.push_back(action->get_name());
+    tool.commands.push_back(std::move(command));
+    for (CLI::App* action : actions) documentCommand(*action, path + " " + action->get_name(), tool);
+}
+
 
 // The subcommand of tree named by the words of command ("rsa encrypt"),
 // made where missing.
@@ -157,6 +187,46 @@ bool Options::parse(const Args& args) {
 void Options::allowAtMostPositional(std::size_t max) const {
     if (positional_.size() > max)
         fail(max == 0 ? "unexpected argument " + positional_[0] : "too many arguments");
+}
+
+// The declarations read back as plain data (option_list.h).
+
+CLI::Validator suggestedValues(const std::vector<std::string>& words) {
+    return CLI::Validator([](std::string&) { return std::string(); }, "", kSuggestedPrefix + joined(words, " "));
+}
+
+std::vector<OptionDoc> optionDocs(CLI::App& app) {
+    std::vector<OptionDoc> docs;
+    for (CLI::Option* option : app.get_options([](const CLI::Option* o) { return o->nonpositional(); })) {
+        OptionDoc doc;
+        for (const std::string& name : option->get_snames()) doc.spellings.push_back("-" + name);
+        for (const std::string& name : option->get_lnames()) doc.spellings.push_back("--" + name);
+        if (option->get_items_expected_max() != 0) doc.valueName = option->get_type_name();
+        doc.help = option->get_description();
+        doc.suggested = suggestedValuesOf(*option);
+        doc.isHelp = option->check_lname("help");
+        docs.push_back(std::move(doc));
+    }
+    return docs;
+}
+
+void addTopLevelOptions(CLI::App& app, bool& help, bool& version) {
+    app.set_help_flag();
+    app.add_flag("-h,--help", help, "this text");
+    app.add_flag("--version", version, "the tool's version and the library's");
+}
+
+ToolDoc describeTool() {
+    CLI::App tree("", "corvane");
+    // The flags' targets: the tree is only read, never parsed.
+    bool help = false, version = false;
+    addTopLevelOptions(tree, help, version);
+    Options::describeInto(&tree);
+    for (const ToolCommand& command : toolCommands()) command.run({});
+    Options::describeInto(nullptr);
+    ToolDoc tool{optionDocs(tree), {}};
+    for (CLI::App* command : tree.get_subcommands({})) documentCommand(*command, command->get_name(), tool);
+    return tool;
 }
 
 }  // namespace corvane::tool
