@@ -42,14 +42,20 @@ const char kCipherHelp[] =
     "\n"
     "KEY is one of the --key forms: 1 to 24 bytes, a shorter key extended with\n"
     "zero bytes. IV is one of the same six --iv forms: up to 8 bytes, extended\n"
-    "with zero bytes; without one, the key's first 8 bytes serve as the IV.\n"
+    "with zero bytes; without one, the key's first 8 bytes serve as the IV. Key\n"
+    "and IV files larger than 4096 bytes are refused.\n"
     "\n"
     "PASSPHRASE takes the place of KEY and IV: --pass-file, --pass-env or\n"
     "--pass-prompt (asked twice to encrypt), never the command line itself. The\n"
     "format is that of openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]:\n"
     "\"Salted__\", a random 8-byte salt, then the ciphertext under the key and IV\n"
     "derived from passphrase and salt. With --raw the bytes are those openssl\n"
-    "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n";
+    "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n"
+    "--iter takes 1 to 2147483647. A carriage return before the line feed of a\n"
+    "--pass-file is dropped (openssl -pass file: keeps it). A wrong passphrase,\n"
+    "--iter or --md fails at the end, as damaged data does; as with openssl,\n"
+    "about one wrong passphrase in 256 passes the padding check and gives\n"
+    "garbage.\n";
 
 const std::string kEncryptHelp = std::string(
                                      "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
