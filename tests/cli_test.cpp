@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -187,19 +188,21 @@ TEST(CliUsage, EqualsFormsAndDoubleDashWorkEverywhere) {
 }
 
 // Every long option that a help text names is in the manual page and in
-// the bash completion; the page formats without a warning, the completion
-// script parses and completes.
+// the bash completion the build makes; the page formats without a warning,
+// the completion script parses and completes.
 TEST(CliUsage, ManualAndCompletionCoverEveryOption) {
     REQUIRE_TOOL();
-#ifndef CORVANE_TOOL_SOURCE_DIR
-    GTEST_SKIP() << "the tool's sources are not known to this build";
+#ifndef CORVANE_TOOL_DOCS_DIR
+    GTEST_SKIP() << "this build makes no manual page and completion";
 #else
-    const std::string sources = CORVANE_TOOL_SOURCE_DIR;
+    const std::string sources = CORVANE_TOOL_DOCS_DIR;
     std::string manual = readTextFile(sources + "/corvane.1");
     for (std::size_t at = 0; (at = manual.find("\\-", at)) != std::string::npos;) manual.erase(at, 1);
     const std::string completion = readTextFile(sources + "/corvane.bash");
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--help"}, {"md5", "-h"}, {"base64", "-h"}, {"rsa", "-h"}, {"des3", "-h"}, {"demo", "-h"}}) {
+             {"--help"}, {"md5", "-h"}, {"base64", "-h"}, {"rsa", "-h"}, {"des3", "-h"}, {"demo", "-h"},
+             {"rsa", "encrypt", "-h"}, {"rsa", "decrypt", "-h"}, {"rsa", "sign", "-h"}, {"rsa", "recover", "-h"},
+             {"rsa", "key", "-h"}, {"rsa", "keygen", "-h"}, {"des3", "encrypt", "-h"}, {"des3", "decrypt", "-h"}}) {
         const std::string help = corvane(args).out;
         for (std::size_t at = 0; (at = help.find("--", at)) != std::string::npos;) {
             std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", at + 2);
@@ -232,6 +235,140 @@ TEST(CliUsage, ManualAndCompletionCoverEveryOption) {
     EXPECT_EQ(complete("corvane rsa keygen --bits 5"), "512\n");
     EXPECT_EQ(complete("corvane md5 --st"), "--status --strict\n");
     EXPECT_EQ(complete("corvane md5 --ig"), "--ignore-missing\n");
+#endif
+}
+
+// The long options in the "options:" list of a help text.
+std::vector<std::string> listedOptions(const std::string& help) {
+    std::vector<std::string> options;
+    std::size_t at = help.find("\noptions:\n");
+    for (at = at == std::string::npos ? help.size() : at; (at = help.find("\n  -", at)) != std::string::npos;) {
+        std::size_t end = help.find('\n', at + 1);
+        std::string line = help.substr(at + 1, end - at - 1);
+        for (std::size_t o = 0; (o = line.find("--", o)) != std::string::npos && o < 32;) {
+            std::size_t stop = line.find_first_of(" ,", o);
+            options.push_back(line.substr(o, stop - o));
+            o = stop;
+        }
+        at = end;
+    }
+    return options;
+}
+
+// An action's --help lists its own options, every one of which it takes,
+// and none that only its sibling actions take.
+TEST(CliUsage, ActionHelpListsItsOwnOptionsOnly) {
+    REQUIRE_TOOL();
+    const std::map<std::string, std::vector<std::string>> families = {
+        {"rsa", {"encrypt", "decrypt", "sign", "recover", "key", "keygen"}},
+        {"des3", {"encrypt", "decrypt", "keygen"}}};
+    for (const auto& [command, actions] : families) {
+        std::map<std::string, std::vector<std::string>> listed;
+        for (const std::string& action : actions) {
+            listed[action] = listedOptions(corvane({command, action, "--help"}).out);
+            EXPECT_FALSE(listed[action].empty()) << command << " " << action;
+        }
+        for (const std::string& action : actions) {
+            const auto& own = listed[action];
+            for (const auto& [sibling, options] : listed)
+                for (const std::string& option : options) {
+                    bool isOwn = std::find(own.begin(), own.end(), option) != own.end();
+                    // A value no command can act on: no file is written, no input read.
+                    RunResult r = corvane({command, action, option, "/nonexistent/x"});
+                    EXPECT_EQ(r.err.find("unknown option " + option) == std::string::npos, isOwn)
+                        << command << " " << action << " " << option << " (listed by " << sibling << ")\n"
+                        << r.err;
+                }
+        }
+    }
+    // The page of rsa encrypt, the one users met first, by name.
+    const std::vector<std::string> encrypt = listedOptions(corvane({"rsa", "encrypt", "--help"}).out);
+    for (const char* other : {"--key", "--bits", "--out", "--outform", "--pass-out-file", "--text"})
+        EXPECT_EQ(std::find(encrypt.begin(), encrypt.end(), other), encrypt.end()) << other;
+}
+
+// Each kind of malformed command line CLI11 reports, in the tool's words,
+// with exit status 2 and nothing on standard output.
+TEST(CliUsage, EachKindOfUsageErrorHasItsMessage) {
+    REQUIRE_TOOL();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        // an option nobody declared
+        {{"md5", "--bogus"}, "md5: unknown option --bogus (see corvane md5 --help)"},
+        {{"rsa", "encrypt", "--bits", "512"}, "rsa: unknown option --bits (see corvane rsa encrypt --help)"},
+        // a value missing, by long and short spelling
+        {{"base64", "--wrap"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
+        {{"base64", "-d", "-w"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
+        {{"base64", "-dw"}, "base64: option --wrap needs a value (see corvane base64 --help)"},
+        {{"rsa", "keygen", "--out"}, "rsa: option --out needs a value (see corvane rsa keygen --help)"},
+        // a value given to a flag
+        {{"md5", "--tag=yes"}, "md5: option --tag takes no value (see corvane md5 --help)"},
+        {{"des3", "encrypt", "--raw=1"}, "des3: option --raw takes no value (see corvane des3 encrypt --help)"},
+        // an option given twice
+        {{"md5", "-z", "--zero"}, "md5: option --zero given twice (see corvane md5 --help)"},
+        {{"rsa", "key", "--outform", "pem", "--outform=der", "k"},
+         "rsa: option --outform given twice (see corvane rsa key --help)"},
+        // arguments beyond those taken
+        {{"des3", "keygen", "now"}, "des3: unexpected argument now (see corvane des3 keygen --help)"},
+        // commands and actions
+        {{"rsa"}, "rsa: needs an action: encrypt, decrypt, sign, recover, key or keygen (see corvane rsa --help)"},
+        {{"des3", "wrap"}, "des3: unknown action wrap (see corvane des3 --help)"},
+        {{"--bogus"}, "unknown option --bogus (see corvane --help)"},
+        {{"frobnicate"}, "unknown command frobnicate (see corvane --help)"},
+    };
+    for (const auto& [args, message] : cases) {
+        RunResult r = corvane(args);
+        EXPECT_EQ(r.exitStatus, 2) << describe(args);
+        EXPECT_EQ(r.err, "corvane: " + message + "\n") << describe(args);
+        EXPECT_EQ(r.out, "") << describe(args);
+    }
+}
+
+// The completion the build made offers each action the options its --help
+// lists, and for an option's value what that option takes: file names,
+// variable names, suggested words, or nothing.
+TEST(CliUsage, CompletionFollowsEachCommandsOptions) {
+    REQUIRE_TOOL();
+#ifndef CORVANE_TOOL_DOCS_DIR
+    GTEST_SKIP() << "this build makes no completion";
+#else
+    const std::string script = std::string(CORVANE_TOOL_DOCS_DIR) + "/corvane.bash";
+    auto complete = [&](const std::string& line) {
+        std::string program = "source \"$0\"; COMP_WORDS=(" + line +
+                               "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                               "_corvane; echo \"${COMPREPLY[*]}\"";
+        return runProgram({"bash", "-c", program, script}).out;
+    };
+    for (const std::string leaf : {"md5", "base64", "rsa encrypt", "rsa decrypt", "rsa sign", "rsa recover",
+                                   "rsa key", "rsa keygen", "des3 encrypt", "des3 decrypt", "des3 keygen"}) {
+        std::vector<std::string> args{};
+        for (std::size_t at = 0, end; at <= leaf.size(); at = end + 1) {
+            end = std::min(leaf.find(' ', at), leaf.size());
+            args.push_back(leaf.substr(at, end - at));
+        }
+        args.push_back("--help");
+        std::string offered = " " + complete("corvane " + leaf + " --");
+        offered.back() = ' ';
+        for (const std::string& option : listedOptions(corvane(args).out))
+            EXPECT_NE(offered.find(" " + option + " "), std::string::npos) << leaf << ": " << option;
+    }
+
+    TempDir dir;
+    dir.write("abc", "");
+    ScopedEnvironment environment;
+    environment.set("CORVANE_COMPLETION_PROBE", "1");
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"corvane base64 -w ''", "0 64 76\n"},
+        {"corvane base64 --wrap 6", "64\n"},
+        {"corvane rsa key --outform ''", "pem der\n"},
+        {"corvane des3 decrypt --md sha5", "sha512\n"},
+        {"corvane des3 encrypt --key-env CORVANE_COMPLETION_PR", "CORVANE_COMPLETION_PROBE\n"},
+        {"corvane rsa keygen --out " + dir.file("ab"), dir.file("abc") + "\n"},
+        // md5's -w is --warn, a flag: the word after it is a file.
+        {"corvane md5 -w " + dir.file("ab"), dir.file("abc") + "\n"},
+        {"corvane rsa encrypt --message " + dir.file("ab"), "\n"},
+        {"corvane des3 keygen --", "--help\n"},
+    };
+    for (const auto& [line, expected] : values) EXPECT_EQ(complete(line), expected) << line;
 #endif
 }
 

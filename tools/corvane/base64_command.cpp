@@ -17,18 +17,6 @@ const char kHelp[] =
     "line end, or decodes it with -d. Input of any size is coded in pieces, in\n"
     "bounded memory; the result is that of coding the whole input at once.\n"
     "\n"
-    "  -d, --decode          decode instead of encode; the bytes are written as\n"
-    "                        they are\n"
-    "  -i, --ignore-garbage  with -d: drop every byte outside the alphabet and \"=\"\n"
-    "                        before decoding\n"
-    "  -w, --wrap=COLS       end a line after every COLS characters when encoding;\n"
-    "                        0 (the default) writes one line\n"
-    "  --web-safe            the URL- and filename-safe alphabet (\"-\" and \"_\")\n"
-    "  --no-padding          with --web-safe: leave out the \"=\" padding when encoding\n"
-    "                        (web-safe decoding accepts text with or without it; the\n"
-    "                        standard alphabet is always padded)\n"
-    "  --progress            show the reading's progress on standard error\n"
-    "\n"
     "Decoding skips whitespace anywhere: space, tab, line feed, carriage return,\n"
     "vertical tab, form feed, and the bytes 0xA0 and 0xFF. Input made only of\n"
     "whitespace decodes to nothing. Without -i, any other byte outside the\n"
@@ -58,12 +46,17 @@ int runBase64(const Args& args) {
     bool progress = false;
     std::optional<std::string> wrap;
     Options options("base64", kHelp);
-    options.flag({"--decode", "-d"}, decode)
-        .flag({"--ignore-garbage", "-i"}, ignoreGarbage)
-        .value({"--wrap", "-w"}, wrap)
-        .flag({"--web-safe"}, webSafe)
-        .flag({"--no-padding"}, noPadding)
-        .flag({"--progress"}, progress);
+    options.flag({"--decode", "-d"}, decode, "decode instead of encode; the bytes are written as they are")
+        .flag({"--ignore-garbage", "-i"}, ignoreGarbage,
+              "with -d: drop every byte outside the alphabet and \"=\" before decoding")
+        .value({"--wrap", "-w"}, wrap,
+               {"end a line after every COLS characters when encoding; 0 (the default) writes one line", "COLS",
+                {"0", "64", "76"}})
+        .flag({"--web-safe"}, webSafe, "the URL- and filename-safe alphabet (\"-\" and \"_\")")
+        .flag({"--no-padding"}, noPadding,
+              "with --web-safe: leave out the \"=\" padding when encoding (web-safe decoding accepts text with "
+              "or without it; the standard alphabet is always padded)")
+        .flag({"--progress"}, progress, "show the reading's progress on standard error");
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     if (noPadding && !webSafe)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "actions.h"
 #include "base64_stream.h"
 #include "chunked_io.h"
 #include "commands.h"
@@ -26,51 +27,55 @@ const char kHelp[] =
     "       corvane des3 keygen\n"
     "Triple-DES (three-key, 24 bytes) in CBC mode with PKCS #7 padding.\n"
     "\n"
-    "encrypt: reads the bytes of FILE (standard input for none or \"-\") and\n"
-    "writes the ciphertext in Base64 on one line, or as bytes with --raw.\n"
-    "decrypt: reads Base64 (whitespace skipped), or bytes with --raw, and writes\n"
-    "the plaintext's bytes.\n"
-    "Input of any size is coded in pieces, in bounded memory; the output is\n"
-    "that of QVDes3 on the whole input at once.\n"
-    "\n"
-    "KEY, one of (1 to 24 bytes; a shorter key is extended with zero bytes):\n"
-    "  --key TEXT, --key-hex HEX      on the command line (ps and the shell's\n"
-    "                                 history see it)\n"
-    "  --key-file FILE                the file's bytes, exactly (a line end counts)\n"
-    "  --key-hex-file FILE            hexadecimal digits in the file\n"
-    "  --key-env NAME                 the environment variable's value\n"
-    "  --key-hex-env NAME             hexadecimal digits in the variable\n"
-    "IV, one of the same six forms (--iv, --iv-hex, --iv-file, --iv-hex-file,\n"
-    "--iv-env, --iv-hex-env): up to 8 bytes, extended with zero bytes; without\n"
-    "one, the key's first 8 bytes serve as the IV.\n"
-    "  -q, --quiet                    no warning when no IV is given or the key\n"
-    "                                 is shorter than 24 bytes (openssl enc takes\n"
-    "                                 neither: it refuses a missing IV, and a\n"
-    "                                 16-byte key is two-key triple-DES to it)\n"
-    "  --progress                     show the reading's progress on standard error\n"
-    "\n"
-    "PASSPHRASE instead of KEY and IV, one of (never the command line itself):\n"
-    "  --pass-file FILE               the first line of FILE\n"
-    "  --pass-env NAME                the environment variable's value\n"
-    "  --pass-prompt                  asked on the terminal (twice to encrypt)\n"
-    "  --iter N                       PBKDF2 iterations (default 10000)\n"
-    "  --md NAME                      PBKDF2's digest (default sha256; sha1,\n"
-    "                                 sha512, md5, ...)\n"
-    "The format of openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]:\n"
-    "\"Salted__\", a random 8-byte salt, then the ciphertext under the key and IV\n"
-    "derived from passphrase and salt. With --raw the bytes are those openssl\n"
-    "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n"
-    "\n"
-    "keygen: prints a new key of 24 characters (0-9, A-F) for --key, drawn\n"
-    "from the operating system's entropy source. Being text, it holds 96 bits\n"
-    "of randomness; `openssl rand -hex 24` with --key-hex gives a full 192.\n"
-    "\n"
     "Triple-DES, and the key used as IV, are kept for interoperability with\n"
     "existing peers, not recommended for new designs; its 8-byte block makes\n"
     "many gigabytes under one key unwise.\n"
     "Exit status: 0 success, 1 unreadable input or key file, invalid Base64 or\n"
     "failed decryption (wrong key, or damaged or truncated data; the output\n"
     "written before the end is then incomplete), 2 usage error.\n";
+
+// What encrypt and decrypt share, after their usage lines.
+const char kCipherHelp[] =
+    "Input of any size is coded in pieces, in bounded memory; the output is\n"
+    "that of QVDes3 on the whole input at once. FILE is standard input for none\n"
+    "or \"-\".\n"
+    "\n"
+    "KEY is one of the --key forms: 1 to 24 bytes, a shorter key extended with\n"
+    "zero bytes. IV is one of the same six --iv forms: up to 8 bytes, extended\n"
+    "with zero bytes; without one, the key's first 8 bytes serve as the IV. Key\n"
+    "and IV files larger than 4096 bytes are refused.\n"
+    "\n"
+    "PASSPHRASE takes the place of KEY and IV: --pass-file, --pass-env or\n"
+    "--pass-prompt (asked twice to encrypt), never the command line itself. The\n"
+    "format is that of openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]:\n"
+    "\"Salted__\", a random 8-byte salt, then the ciphertext under the key and IV\n"
+    "derived from passphrase and salt. With --raw the bytes are those openssl\n"
+    "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n"
+    "--iter takes 1 to 2147483647. A carriage return before the line feed of a\n"
+    "--pass-file is dropped (openssl -pass file: keeps it). A wrong passphrase,\n"
+    "--iter or --md fails at the end, as damaged data does; as with openssl,\n"
+    "about one wrong passphrase in 256 passes the padding check and gives\n"
+    "garbage.\n";
+
+const std::string kEncryptHelp = std::string(
+                                     "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
+                                     "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+                                     "Writes the ciphertext of FILE in Base64 on one line, or as bytes with\n"
+                                     "--raw.\n") +
+                                 kCipherHelp;
+
+const std::string kDecryptHelp = std::string(
+                                     "usage: corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
+                                     "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+                                     "Reads Base64 (whitespace skipped), or bytes with --raw, and writes the\n"
+                                     "plaintext's bytes.\n") +
+                                 kCipherHelp;
+
+const char kKeygenHelp[] =
+    "usage: corvane des3 keygen\n"
+    "Prints a new key of 24 characters (0-9, A-F) for --key, drawn from the\n"
+    "operating system's entropy source. Being text, it holds 96 bits of\n"
+    "randomness; `openssl rand -hex 24` with --key-hex gives a full 192.\n";
 
 constexpr std::size_t kKeyLength = 24;
 constexpr std::size_t kIvLength = 8;
@@ -85,12 +90,13 @@ struct SecretOptions {
     bool given() const { return text || hex || file || hexFile || env || hexEnv; }
 
     void declare(Options& options) {
-        options.value({"--" + name}, text)
-            .value({"--" + name + "-hex"}, hex)
-            .value({"--" + name + "-file"}, file)
-            .value({"--" + name + "-hex-file"}, hexFile)
-            .value({"--" + name + "-env"}, env)
-            .value({"--" + name + "-hex-env"}, hexEnv);
+        const std::string the = name == "key" ? "the key" : "the IV";
+        options.value({"--" + name}, text, {the + " as text on the command line (ps and the shell's history see it)", "TEXT"})
+            .value({"--" + name + "-hex"}, hex, {the + " as hexadecimal digits on the command line", "HEX"})
+            .value({"--" + name + "-file"}, file, {the + ": the file's bytes, exactly (a line end counts)", "FILE"})
+            .value({"--" + name + "-hex-file"}, hexFile, {the + ": hexadecimal digits in the file", "FILE"})
+            .value({"--" + name + "-env"}, env, {the + ": the environment variable's value", "NAME"})
+            .value({"--" + name + "-hex-env"}, hexEnv, {the + ": hexadecimal digits in the variable", "NAME"});
     }
 };
 
@@ -144,10 +150,14 @@ std::optional<SecretBytes> readSecret(const Options& options, const SecretOption
 int runCipher(const Args& args, bool encrypt) {
     SecretOptions keyOptions("key"), ivOptions("iv");
     bool raw = false, quiet = false, progress = false;
-    Options options(encrypt ? "des3 encrypt" : "des3 decrypt", kHelp);
+    Options options(encrypt ? "des3 encrypt" : "des3 decrypt", encrypt ? kEncryptHelp : kDecryptHelp);
     keyOptions.declare(options);
     ivOptions.declare(options);
-    options.flag({"--raw"}, raw).flag({"--quiet", "-q"}, quiet).flag({"--progress"}, progress);
+    options.flag({"--raw"}, raw, "the ciphertext as bytes rather than Base64")
+        .flag({"--quiet", "-q"}, quiet,
+              "no warning when no IV is given or the key is shorter than 24 bytes (openssl enc takes neither: "
+              "it refuses a missing IV, and a 16-byte key is two-key triple-DES to it)")
+        .flag({"--progress"}, progress, "show the reading's progress on standard error");
     Des3PassphraseOptions passphraseOptions;
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
@@ -190,7 +200,7 @@ int runCipher(const Args& args, bool encrypt) {
 }
 
 int runKeygen(const Args& args) {
-    Options options("des3 keygen", kHelp);
+    Options options("des3 keygen", kKeygenHelp);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
     Ref<NSData> key = QVDes3::createRandomDes3Key();
@@ -203,17 +213,12 @@ int runKeygen(const Args& args) {
 }  // namespace
 
 int runDes3(const Args& args) {
-    if (args.empty()) usageError("needs an action: encrypt, decrypt or keygen (see corvane des3 --help)");
-    const std::string& action = args[0];
-    if (action == "--help" || action == "-h") {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
-    Args rest(args.begin() + 1, args.end());
-    if (action == "encrypt") return runCipher(rest, true);
-    if (action == "decrypt") return runCipher(rest, false);
-    if (action == "keygen") return runKeygen(rest);
-    usageError("unknown action " + action + " (see corvane des3 --help)");
+    static const Action actions[] = {
+        {"encrypt", [](const Args& rest) { return runCipher(rest, true); }, "ciphertext under a key or passphrase"},
+        {"decrypt", [](const Args& rest) { return runCipher(rest, false); }, "the plaintext of encrypt's output"},
+        {"keygen", runKeygen, "a new key for --key"},
+    };
+    return runAction("des3", actions, kHelp, args);
 }
 
 }  // namespace corvane::tool

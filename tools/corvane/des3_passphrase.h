@@ -19,7 +19,10 @@ struct Des3PassphraseOptions {
 
     void declare(Options& options) {
         passphrase.declare(options);
-        options.value("--iter", iterations).value("--md", digest);
+        options.value("--iter", iterations, {"PBKDF2's iteration count (default 10000)", "N"})
+            .value("--md", digest,
+                   {"PBKDF2's digest (default sha256; sha1, sha512, md5, ...)", "DIGEST",
+                    {"sha256", "sha1", "sha512", "md5"}});
     }
     bool given() const { return passphrase.given() || iterations || digest; }
 };

@@ -1,17 +1,19 @@
 // corvane: the command-line face of the library.
 #include <Corvane/Foundation.h>
 
+#include <algorithm>
 #include <csignal>
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
-#include <map>
 #include <new>
 #include <string>
 
+#include "command_table.h"
 #include "commands.h"
 #include "io.h"
 #include "memory_protection.h"
+#include "option_list.h"
 #include "standard_streams.h"
 #include "tool_error.h"
 
@@ -19,30 +21,16 @@ namespace {
 
 using corvane::tool::Args;
 
-struct Command {
-    int (*run)(const Args&);
-    const char* summary;
-};
-
-const std::map<std::string, Command>& commands() {
-    static const std::map<std::string, Command> table = {
-        {"demo", {corvane::tool::runDemo, "the typical request end to end on a demonstration key"}},
-        {"md5", {corvane::tool::runMd5, "MD5 digests of files, md5sum format"}},
-        {"base64", {corvane::tool::runBase64, "Base64 encoding and decoding, standard or web-safe"}},
-        {"rsa", {corvane::tool::runRsa, "RSA PKCS #1 v1.5 encryption and decryption"}},
-        {"des3", {corvane::tool::runDes3, "triple-DES CBC encryption, decryption and key making"}},
-        {"version", {corvane::tool::runVersion, "the library's version"}},
-    };
-    return table;
-}
-
 void usage(std::FILE* out) {
     std::fprintf(out, "usage: corvane <command> [arguments]\n\ncommands:\n");
-    for (const auto& [name, command] : commands())
-        std::fprintf(out, "  %-8s %s\n", name.c_str(), command.summary);
+    for (const auto& command : corvane::tool::toolCommands())
+        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+    // The top-level options, as the manual page lists them.
+    CLI::App top;
+    bool help = false, version = false;
+    corvane::tool::addTopLevelOptions(top, help, version);
+    std::fprintf(out, "\n%s", corvane::tool::optionList(corvane::tool::optionDocs(top)).c_str());
     std::fprintf(out,
-                 "\n  -h, --help     this text\n"
-                 "  --version      the tool's version and the library's\n"
                  "\nrsa and des3 wipe every key, passphrase and decrypted message from memory\n"
                  "before it is freed (libcrypto's memory included) and run with core dumps\n"
                  "and debugger attachment off; SECRETS IN MEMORY in corvane(1) says what is\n"
@@ -74,9 +62,7 @@ struct TopLevel {
 TopLevel readTopLevel(int argc, char** argv) {
     TopLevel top;
     CLI::App app("corvane", "corvane");
-    app.set_help_flag();
-    app.add_flag("-h,--help", top.help);
-    app.add_flag("--version", top.version);
+    corvane::tool::addTopLevelOptions(app, top.help, top.version);
     // Everything from the first word that is not an option on belongs to
     // the command.
     app.prefix_command();
@@ -134,8 +120,9 @@ int main(int argc, char** argv) {
         corvane::tool::printError("unknown option " + name + " (see corvane --help)");
         return corvane::tool::kExitUsage;
     }
-    auto it = commands().find(name);
-    if (it == commands().end()) {
+    auto commands = corvane::tool::toolCommands();
+    auto it = std::find_if(commands.begin(), commands.end(), [&](const auto& c) { return name == c.name; });
+    if (it == commands.end()) {
         corvane::tool::printError("unknown command " + name + " (see corvane --help)");
         return corvane::tool::kExitUsage;
     }
@@ -149,7 +136,7 @@ int main(int argc, char** argv) {
             if (!cryptoBlocksWiped) corvane::tool::failure("cannot make libcrypto wipe its memory");
             corvane::tool::protectSecretsFromDumps();
         }
-        return finish(name + ": ", it->second.run(commandArgs));
+        return finish(name + ": ", it->run(commandArgs));
     } catch (const corvane::tool::ToolError& e) {
         // One message per run: the first failure. Output written before it
         // is still flushed; a write error found then is not reported again.

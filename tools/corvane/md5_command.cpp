@@ -27,21 +27,9 @@ const char kHelp[] =
     "Prints the MD5 digest of each FILE (standard input for none or \"-\") in\n"
     "the md5sum format. MD5 is kept for interoperability, not security.\n"
     "\n"
-    "  --tag            write BSD-style lines, \"MD5 (name) = digest\"\n"
-    "  -z, --zero       end each line with a NUL byte instead of a line feed,\n"
-    "                   and write names as they are (no escaping)\n"
-    "  -c, --check      read digests from each LIST (standard input for none or\n"
-    "                   \"-\") and check them, as md5sum -c does: \"name: OK\" or\n"
-    "                   \"name: FAILED\" for each, warnings at the end. Lines may\n"
-    "                   be in the form md5sum writes, the BSD form\n"
-    "                   \"MD5 (name) = digest\" or openssl's \"MD5(name)= digest\"\n"
-    "  --quiet          with -c: print only the failures\n"
-    "  --status         with -c: print nothing; the exit status tells\n"
-    "  -w, --warn       with -c: warn about each improperly formatted line\n"
-    "  --strict         with -c: improperly formatted lines are a failure\n"
-    "  --ignore-missing with -c: pass over listed files that do not exist\n"
-    "  --progress       show the progress of reading each file on standard\n"
-    "                   error (bytes, rate, time left), redrawn in place\n"
+    "With -c, lines may be in the form md5sum writes, the BSD form\n"
+    "\"MD5 (name) = digest\" or openssl's \"MD5(name)= digest\"; each LIST is\n"
+    "standard input for none or \"-\".\n"
     "\n"
     "Exit status: 0 success, 1 a file could not be read (the others are still\n"
     "digested) or, with -c, a digest did not match, a listed file could not be\n"
@@ -92,15 +80,21 @@ int runMd5(const Args& args) {
     bool check = false, tag = false, zero = false;
     Md5CheckOptions checking;
     Options options("md5", kHelp);
-    options.flag({"--check", "-c"}, check)
-        .flag({"--quiet"}, checking.quiet)
-        .flag({"--status"}, checking.status)
-        .flag({"--tag"}, tag)
-        .flag({"--zero", "-z"}, zero)
-        .flag({"--warn", "-w"}, checking.warn)
-        .flag({"--strict"}, checking.strict)
-        .flag({"--ignore-missing"}, checking.ignoreMissing)
-        .flag({"--progress"}, checking.progress);
+    options
+        .flag({"--check", "-c"}, check,
+              "read digests from each LIST and check them, as md5sum -c does: \"name: OK\" or \"name: FAILED\" "
+              "for each, warnings at the end")
+        .flag({"--quiet"}, checking.quiet, "with -c: print only the failures")
+        .flag({"--status"}, checking.status, "with -c: print nothing; the exit status tells")
+        .flag({"--tag"}, tag, "write BSD-style lines, \"MD5 (name) = digest\"")
+        .flag({"--zero", "-z"}, zero,
+              "end each line with a NUL byte instead of a line feed, and write names as they are (no escaping)")
+        .flag({"--warn", "-w"}, checking.warn, "with -c: warn about each improperly formatted line")
+        .flag({"--strict"}, checking.strict, "with -c: improperly formatted lines are a failure")
+        .flag({"--ignore-missing"}, checking.ignoreMissing, "with -c: pass over listed files that do not exist")
+        .flag({"--progress"}, checking.progress,
+              "show the progress of reading each file on standard error (bytes, rate, time left), redrawn in "
+              "place");
     if (!options.parse(args)) return kExitOk;
     if (!check) {
         for (const auto& [given, name] : {std::pair{checking.quiet, "--quiet"},

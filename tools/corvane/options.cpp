@@ -3,19 +3,24 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
+#include "command_table.h"
+#include "option_list.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
 
 namespace {
 
-// CLI11 takes the spellings of one option as "-d,--decode".
-std::string cliNames(const std::vector<std::string>& names) {
-    std::string joined;
-    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
-    return joined;
+std::string joined(const std::vector<std::string>& words, const std::string& separator) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
+    return text;
 }
+
+// CLI11 takes the spellings of one option as "-d,--decode".
+std::string cliNames(const std::vector<std::string>& names) { return joined(names, ","); }
 
 // The spelling users see in messages: the long one where there is one.
 std::string displayName(const std::vector<std::string>& names) {
@@ -24,64 +29,141 @@ std::string displayName(const std::vector<std::string>& names) {
     return longName != names.end() ? *longName : names.front();
 }
 
+// "--wrap" and "--wrap=5" name --wrap.
+bool spells(const std::vector<std::string>& names, const std::string& spelled) {
+    for (const std::string& name : names)
+        if (spelled == name || spelled.rfind(name + "=", 0) == 0) return true;
+    return false;
+}
+
+CLI::App* describedTree = nullptr;
+
+// The validator's name carries the words; its description stays empty so
+// that CLI11 adds nothing to the value's placeholder.
+const std::string kSuggestedPrefix = "suggested:";
+
+std::vector<std::string> suggestedValuesOf(CLI::Option& option) {
+    std::vector<std::string> words;
+    try {
+        const std::string& name = option.get_validator()->get_name();
+        if (name.rfind(kSuggestedPrefix, 0) != 0) return words;
+        std::istringstream text(name.substr(kSuggestedPrefix.size()));
+        for (std::string word; text >> word;) words.push_back(word);
+    } catch (const CLI::OptionNotFound&) {
+        // No validator: nothing suggested.
+    }
+    return words;
+}
+
+// The command and its actions, depth first.
+void documentCommand(CLI::App& app, const std::string& path, ToolDoc& tool) {
+    CommandDoc command{path, app.get_description(), optionDocs(app), {}};
+    std::vector<CLI::App*> actions = app.get_subcommands({});
+    for (CLI::App* action : actions) command.actions.push_back(action->get_name());
+    tool.commands.push_back(std::move(command));
+    for (CLI::App* action : actions) documentCommand(*action, path + " " + action->get_name(), tool);
+}
+
+
+// The subcommand of tree named by the words of command ("rsa encrypt"),
+// made where missing.
+CLI::App& describedCommand(CLI::App& tree, const std::string& command) {
+    CLI::App* app = &tree;
+    std::istringstream words(command);
+    for (std::string word; words >> word;) {
+        auto existing = app->get_subcommands([&](const CLI::App* sub) { return sub->get_name() == word; });
+        app = existing.empty() ? app->add_subcommand(word) : existing.front();
+    }
+    return *app;
+}
+
 }  // namespace
 
 Options::Options(std::string command, std::string help)
     : command_(std::move(command)), help_(std::move(help)) {}
 
-Options& Options::flag(std::vector<std::string> names, bool& target) {
+Options& Options::flag(std::vector<std::string> names, bool& target, std::string help) {
     target = false;
-    flags_.push_back({std::move(names), &target});
+    declared_.push_back({std::move(names), &target, nullptr, {std::move(help)}});
     return *this;
 }
 
-Options& Options::value(std::vector<std::string> names, std::optional<std::string>& target) {
+Options& Options::value(std::vector<std::string> names, std::optional<std::string>& target, ValueHelp help) {
     target.reset();
-    values_.push_back({std::move(names), &target});
+    declared_.push_back({std::move(names), nullptr, &target, std::move(help)});
     return *this;
+}
+
+void Options::describeInto(CLI::App* tree) { describedTree = tree; }
+
+CLI::App* Options::describing() { return describedTree; }
+
+void Options::describeCommand(const std::string& command, const std::string& help) {
+    describedCommand(*describedTree, command).description(help)->set_help_flag("-h,--help", "this text");
 }
 
 void Options::fail(const std::string& message) const {
     usageError(message + " (see corvane " + command_ + " --help)");
 }
 
+std::vector<CLI::Option*> Options::define(CLI::App& app) const {
+    app.description(help_);
+    app.set_help_flag("-h,--help", "this text");
+    std::vector<CLI::Option*> options;
+    for (const Declared& d : declared_) {
+        if (d.flagTarget != nullptr) {
+            options.push_back(app.add_flag(cliNames(d.names), d.help.help)->disable_flag_override());
+            continue;
+        }
+        // Every occurrence is kept, so that a repeated option can be
+        // refused by name instead of CLI11 taking the last silently.
+        CLI::Option* option = app.add_option(cliNames(d.names), d.help.help)
+                                  ->expected(1)
+                                  ->type_name(d.help.valueName)
+                                  ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        if (!d.help.suggested.empty()) option->check(suggestedValues(d.help.suggested));
+        options.push_back(option);
+    }
+    return options;
+}
+
+std::string Options::mismatchMessage(const std::string& spelled) const {
+    // In a cluster of short options ("-dw") the last one is left without
+    // its value.
+    std::string name = spelled;
+    if (name.size() > 2 && name[0] == '-' && name[1] != '-' && name.find('=') == std::string::npos)
+        name = "-" + name.substr(name.size() - 1);
+    for (const Declared& d : declared_)
+        if (spells(d.names, name))
+            return "option " + displayName(d.names) + (d.flagTarget ? " takes no value" : " needs a value");
+    return "malformed option " + spelled;
+}
+
 bool Options::parse(const Args& args) {
-    CLI::App app(help_, "corvane " + command_);
-    app.set_help_flag("-h,--help");
+    if (describedTree != nullptr) {
+        define(describedCommand(*describedTree, command_));
+        return false;
+    }
+    CLI::App app("", "corvane " + command_);
+    const std::vector<CLI::Option*> options = define(app);
     // Unknown options are collected and reported below in the tool's words.
     app.allow_extras(true);
-
-    std::vector<CLI::Option*> flagOptions, valueOptions;
-    for (const Flag& f : flags_)
-        flagOptions.push_back(app.add_flag(cliNames(f.names))->disable_flag_override());
-    // Every occurrence is kept, so that a repeated option can be refused by
-    // name instead of CLI11 taking the last silently.
-    for (const Value& v : values_)
-        valueOptions.push_back(app.add_option(cliNames(v.names))
-                                   ->expected(1)
-                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
     positional_.clear();
     app.add_option("arguments", positional_);
 
+    // CLI11 reads a reversed vector and pops each argument it has read off
+    // its back, so what is left tells which argument it stopped at.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
-        // CLI11 reads a reversed vector (it pops arguments off the back).
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(help_.c_str(), stdout);
+        std::fputs((help_ + "\noptions:\n" + optionList(optionDocs(app))).c_str(), stdout);
         return false;
-    } catch (const CLI::ArgumentMismatch& e) {
-        // The two ways CLI11 objects to one option: a value missing, or a
-        // value given to a flag ("--raw=yes").
-        std::string what = e.what();
-        for (const Value& v : values_)
-            for (const std::string& name : v.names)
-                if (what.rfind(name + ":", 0) == 0) fail("option " + displayName(v.names) + " needs a value");
-        for (const Flag& f : flags_)
-            if (what.find("disallowed flag override") != std::string::npos &&
-                what.rfind(displayName(f.names).substr(2) + " ", 0) == 0)
-                fail("option " + displayName(f.names) + " takes no value");
-        fail(what);
+    } catch (const CLI::ArgumentMismatch&) {
+        // An option without its value at the end, or a flag given one
+        // ("--raw=yes"): either way the last argument read.
+        fail(reversed.size() < args.size() ? mismatchMessage(args[args.size() - reversed.size() - 1])
+                                            : "malformed options");
     } catch (const CLI::ParseError& e) {
         fail(e.what());
     }
@@ -93,14 +175,11 @@ bool Options::parse(const Args& args) {
         if (extra.size() > 1 && extra[0] == '-') fail("unknown option " + extra);
         positional_.push_back(extra);
     }
-    for (std::size_t i = 0; i < flags_.size(); ++i) {
-        if (flagOptions[i]->count() > 1) fail("option " + displayName(flags_[i].names) + " given twice");
-        *flags_[i].target = flagOptions[i]->count() == 1;
-    }
-    for (std::size_t i = 0; i < values_.size(); ++i) {
-        const auto& results = valueOptions[i]->results();
-        if (results.size() > 1) fail("option " + displayName(values_[i].names) + " given twice");
-        if (results.size() == 1) *values_[i].target = results.front();
+    for (std::size_t i = 0; i < declared_.size(); ++i) {
+        const Declared& d = declared_[i];
+        if (options[i]->count() > 1) fail("option " + displayName(d.names) + " given twice");
+        if (d.flagTarget != nullptr) *d.flagTarget = options[i]->count() == 1;
+        if (d.valueTarget != nullptr && options[i]->count() == 1) *d.valueTarget = options[i]->results().front();
     }
     return true;
 }
@@ -108,6 +187,46 @@ bool Options::parse(const Args& args) {
 void Options::allowAtMostPositional(std::size_t max) const {
     if (positional_.size() > max)
         fail(max == 0 ? "unexpected argument " + positional_[0] : "too many arguments");
+}
+
+// The declarations read back as plain data (option_list.h).
+
+CLI::Validator suggestedValues(const std::vector<std::string>& words) {
+    return CLI::Validator([](std::string&) { return std::string(); }, "", kSuggestedPrefix + joined(words, " "));
+}
+
+std::vector<OptionDoc> optionDocs(CLI::App& app) {
+    std::vector<OptionDoc> docs;
+    for (CLI::Option* option : app.get_options([](const CLI::Option* o) { return o->nonpositional(); })) {
+        OptionDoc doc;
+        for (const std::string& name : option->get_snames()) doc.spellings.push_back("-" + name);
+        for (const std::string& name : option->get_lnames()) doc.spellings.push_back("--" + name);
+        if (option->get_items_expected_max() != 0) doc.valueName = option->get_type_name();
+        doc.help = option->get_description();
+        doc.suggested = suggestedValuesOf(*option);
+        doc.isHelp = option->check_lname("help");
+        docs.push_back(std::move(doc));
+    }
+    return docs;
+}
+
+void addTopLevelOptions(CLI::App& app, bool& help, bool& version) {
+    app.set_help_flag();
+    app.add_flag("-h,--help", help, "this text");
+    app.add_flag("--version", version, "the tool's version and the library's");
+}
+
+ToolDoc describeTool() {
+    CLI::App tree("", "corvane");
+    // The flags' targets: the tree is only read, never parsed.
+    bool help = false, version = false;
+    addTopLevelOptions(tree, help, version);
+    Options::describeInto(&tree);
+    for (const ToolCommand& command : toolCommands()) command.run({});
+    Options::describeInto(nullptr);
+    ToolDoc tool{optionDocs(tree), {}};
+    for (CLI::App* command : tree.get_subcommands({})) documentCommand(*command, command->get_name(), tool);
+    return tool;
 }
 
 }  // namespace corvane::tool

@@ -5,6 +5,9 @@
 // (standard input). --help and -h print the command's help text and make
 // parse() return false. Unknown options, missing values and repeated options
 // are usage errors (ToolError with exit status 2) in the tool's own words.
+//
+// The declarations are the one list of the tool's options: --help, the
+// manual page and the bash completion are all made from them (describeInto).
 #ifndef CORVANE_TOOL_OPTIONS_H
 #define CORVANE_TOOL_OPTIONS_H
 
@@ -14,23 +17,40 @@
 
 #include "commands.h"
 
+namespace CLI {
+class App;
+class Option;
+}
+
 namespace corvane::tool {
+
+// What --help, the manual page and the completion say about a value.
+// valueName is the placeholder shown ("FILE", "N"); "FILE" values complete
+// as file names and "NAME" values as environment variable names. suggested
+// are the values the completion offers (not a limit: the command checks).
+struct ValueHelp {
+    std::string help;
+    std::string valueName = "VALUE";
+    std::vector<std::string> suggested = {};
+};
 
 class Options {
 public:
     // command names the subcommand in messages ("des3 encrypt"); help is
-    // printed as it stands for --help.
+    // its usage lines and description, printed for --help before the
+    // options.
     Options(std::string command, std::string help);
 
     // A flag; names may hold a long and a short spelling.
-    Options& flag(std::vector<std::string> names, bool& target);
+    Options& flag(std::vector<std::string> names, bool& target, std::string help = {});
     // An option that takes a value; likewise.
-    Options& value(std::vector<std::string> names, std::optional<std::string>& target);
-    Options& value(const char* name, std::optional<std::string>& target) {
-        return value(std::vector<std::string>{name}, target);
+    Options& value(std::vector<std::string> names, std::optional<std::string>& target, ValueHelp help = {});
+    Options& value(const char* name, std::optional<std::string>& target, ValueHelp help = {}) {
+        return value(std::vector<std::string>{name}, target, std::move(help));
     }
 
-    // Reads args; false when the help text was printed.
+    // Reads args; false when the help text was printed (or the options
+    // were only described, see describeInto).
     bool parse(const Args& args);
     const std::vector<std::string>& positional() const { return positional_; }
     // Throws a usage error when more than max positional arguments were given.
@@ -39,20 +59,35 @@ public:
     // "<message> (see corvane <command> --help)" as a usage error.
     [[noreturn]] void fail(const std::string& message) const;
 
+    // While tree is set, parse() reads nothing: it adds the command to tree
+    // as nested subcommands named by the command's words ("rsa encrypt"),
+    // with its description and options, and returns false. Null ends it.
+    static void describeInto(CLI::App* tree);
+    // The tree being described into, or null.
+    static CLI::App* describing();
+    // Adds a command made of actions to the tree being described, with its
+    // help text; its actions describe themselves.
+    static void describeCommand(const std::string& command, const std::string& help);
+
 private:
-    struct Flag {
+    // A flag when flagTarget is set, an option with a value otherwise.
+    struct Declared {
         std::vector<std::string> names;
-        bool* target;
+        bool* flagTarget;
+        std::optional<std::string>* valueTarget;
+        ValueHelp help;
     };
-    struct Value {
-        std::vector<std::string> names;
-        std::optional<std::string>* target;
-    };
+
+    // Adds the declared options to app, in the order of declaration;
+    // returns their CLI11 options in that order.
+    std::vector<CLI::Option*> define(CLI::App& app) const;
+    // The message of an option that CLI11 found without its value, or with
+    // one it does not take; spelled is the argument as given.
+    std::string mismatchMessage(const std::string& spelled) const;
 
     std::string command_;
     std::string help_;
-    std::vector<Flag> flags_;
-    std::vector<Value> values_;
+    std::vector<Declared> declared_;
     std::vector<std::string> positional_;
 };
 

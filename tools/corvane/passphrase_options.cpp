@@ -3,9 +3,9 @@
 namespace corvane::tool {
 
 void PassphraseChoice::declare(Options& options) {
-    options.value({prefix_ + "-file"}, file_)
-        .value({prefix_ + "-env"}, environment_)
-        .flag({prefix_ + "-prompt"}, prompt_);
+    options.value({prefix_ + "-file"}, file_, {purpose_ + ": the first line of FILE", "FILE"})
+        .value({prefix_ + "-env"}, environment_, {purpose_ + ": the environment variable's value", "NAME"})
+        .flag({prefix_ + "-prompt"}, prompt_, purpose_ + ": asked on the terminal, without echo");
 }
 
 std::string PassphraseChoice::names() const {

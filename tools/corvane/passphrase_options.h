@@ -16,8 +16,10 @@ namespace corvane::tool {
 
 class PassphraseChoice {
 public:
-    // prefix: "--pass" or "--pass-out".
-    explicit PassphraseChoice(std::string prefix) : prefix_(std::move(prefix)) {}
+    // prefix: "--pass" or "--pass-out"; purpose says what the passphrase
+    // is for, in the options' descriptions.
+    explicit PassphraseChoice(std::string prefix, std::string purpose = "the passphrase")
+        : prefix_(std::move(prefix)), purpose_(std::move(purpose)) {}
 
     void declare(Options& options);
     bool given() const { return file_ || environment_ || prompt_; }
@@ -33,6 +35,7 @@ public:
 
 private:
     std::string prefix_;
+    std::string purpose_;
     std::optional<std::string> file_, environment_;
     bool prompt_ = false;
 };

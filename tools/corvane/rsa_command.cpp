@@ -10,6 +10,7 @@
 #include <string>
 
 #include "../../platform/secure_zero.h"
+#include "actions.h"
 #include "base64_stream.h"
 #include "commands.h"
 #include "hex_number.h"
@@ -33,80 +34,13 @@ const char kRsaHelp[] =
     "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
     "RSA with PKCS #1 v1.5 blocks and keys of up to 1024 bits.\n"
     "\n"
-    "PUBLIC-KEY is one of:\n"
-    "  --pubkey FILE                  an RSA public key file, PEM or DER (\"PUBLIC KEY\",\n"
-    "                                 \"RSA PUBLIC KEY\", an X.509 certificate, or a\n"
-    "                                 private key file, whose public half is used)\n"
-    "  --modulus HEX --exponent HEX   the key as hexadecimal numbers, the texts\n"
-    "                                 QVSimpleRSA::setPublicKey takes (see rsa key)\n"
-    "--key FILE is a private key, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for\n"
-    "an encrypted key, is one of (never the command line itself):\n"
-    "  --passphrase-file FILE         the first line of FILE\n"
-    "  --passphrase-env NAME          the environment variable's value\n"
-    "without either, it is asked on the terminal. A passphrase holds 1 to 1024\n"
-    "bytes. Keys are read and checked before any input. Public keys that protect\n"
-    "nothing are refused: an exponent of 0 or 1, an even exponent, an even\n"
-    "modulus. Key files above 1 MiB are refused.\n"
-    "\n"
-    "encrypt: a block of type 2 (random filler). The message is TEXT, or the bytes\n"
-    "of FILE (standard input for none or \"-\"), at most the key's length in bytes\n"
-    "less 11. The block is written in Base64 on one line, as bytes with --raw, or\n"
-    "in lower-case hexadecimal on one line with --hex.\n"
-    "With --modulus/--exponent (a modulus of 512 to 1024 bits: 128 to 256 digits)\n"
-    "it goes through QVSimpleRSA.\n"
-    "decrypt: reads one block made by encrypt, in Base64 (whitespace skipped) or\n"
-    "as bytes with --raw, from FILE or standard input, and writes the message\n"
-    "(with --hex in lower-case hexadecimal on one line).\n"
-    "sign: a block of type 1 (0xFF filler) under the private key, what legacy\n"
-    "peers call a signature; message and output as for encrypt. The same as\n"
-    "openssl pkeyutl -sign with no digest. Keys whose public half protects\n"
-    "nothing are refused.\n"
-    "recover: takes the message back out of a block made by sign, as openssl\n"
-    "pkeyutl -verifyrecover does; input and output as for decrypt. A block that\n"
-    "is not a signature under the key fails.\n"
-    "--lines (encrypt, decrypt, sign): one item per line of FILE (standard input\n"
-    "for none or \"-\"), in Base64: a block for decrypt, a message for encrypt\n"
-    "and sign (Base64, so that any bytes fit on a line; decrypt --lines writes\n"
-    "its messages in Base64 too, and its output feeds encrypt --lines back).\n"
-    "One line is written per input line, in order: the result in Base64, or\n"
-    "with --hex in hexadecimal. An empty line is the empty message (a bad line\n"
-    "for decrypt). A bad line (not Base64, a wrong length, a block that does\n"
-    "not decrypt, more than 4096 bytes) gives the line \"error: WHAT\" in its\n"
-    "place and a message naming its line number on standard error; the other\n"
-    "lines go on, and the exit status is 1. Lines are read 64 at a time and\n"
-    "handed to the library's batch calls: memory stays bounded whatever the\n"
-    "input's length. A carriage return before a line feed is dropped. With\n"
-    "--modulus/--exponent, encrypt --lines takes the key at its true size, as\n"
-    "recover does, not through QVSimpleRSA.\n"
-    "key: prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"),\n"
-    "or with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
-    "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
-    "sets the shell variables modulus and exponent).\n"
-    "  --private                      the private key instead (FILE must hold one)\n"
-    "  --text                         every field, as openssl rsa -text -noout\n"
-    "                                 prints them (private ones only with --private)\n"
-    "  --outform pem|der              PEM (the default) or DER bytes\n"
-    "  --pkcs8, --pkcs1               the structure: PKCS #8 (\"PRIVATE KEY\") and\n"
-    "                                 SubjectPublicKeyInfo (\"PUBLIC KEY\"), the\n"
-    "                                 default, or PKCS #1 (\"RSA PRIVATE KEY\",\n"
-    "                                 \"RSA PUBLIC KEY\")\n"
-    "NEW-PASSPHRASE encrypts the private key written (AES-256-CBC), one of:\n"
-    "  --pass-out-file FILE           the first line of FILE\n"
-    "  --pass-out-env NAME            the environment variable's value\n"
-    "  --pass-out-prompt              asked on the terminal, twice\n"
-    "An encrypted PKCS #1 key exists only as PEM. The private key's larger prime\n"
-    "is always prime1, whatever order FILE has them in.\n"
-    "keygen: a new key pair from OpenSSL's generator, exponent 65537:\n"
-    "  --bits N                       512 to 1024 (default 1024)\n"
-    "  --out FILE                     the private key, PKCS #8 PEM, created with mode\n"
-    "                                 0600; encrypted (AES-256-CBC) under PASSPHRASE\n"
-    "                                 when one is given as a file or variable\n"
-    "  --pass-prompt                  encrypt it under a passphrase asked on the\n"
-    "                                 terminal (twice, to confirm), instead of\n"
-    "                                 PASSPHRASE\n"
-    "  --force                        replace FILE if it exists (it is kept otherwise)\n"
-    "The public key is printed as PEM. The key file takes its name only once it\n"
-    "is complete on the disk and the public key is written; a failure leaves none.\n"
+    "PUBLIC-KEY is --pubkey FILE or --modulus HEX --exponent HEX. A private key\n"
+    "is --key FILE, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for an encrypted\n"
+    "key, is --passphrase-file FILE or --passphrase-env NAME, never the command\n"
+    "line itself; without either, it is asked on the terminal. A passphrase holds\n"
+    "1 to 1024 bytes. Keys are read and checked before any input. Public keys\n"
+    "that protect nothing are refused: an exponent of 0 or 1, an even exponent,\n"
+    "an even modulus. Key files above 1 MiB and inputs above 64 KiB are refused.\n"
     "\n"
     "Secrets in memory: every buffer that held a private key, a passphrase or a\n"
     "decrypted message is wiped before it is freed, libcrypto's blocks included;\n"
@@ -119,6 +53,65 @@ const char kRsaHelp[] =
     "failed operation, 2 usage error.\n";
 
 namespace {
+
+const char kEncryptHelp[] =
+    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex] [--lines]\n"
+    "A block of type 2 (random filler) under the public key. The message is TEXT,\n"
+    "or the bytes of FILE (standard input for none or \"-\"), at most the key's\n"
+    "length in bytes less 11. The block is written in Base64 on one line, as\n"
+    "bytes with --raw, or in lower-case hexadecimal with --hex. With\n"
+    "--modulus/--exponent (a modulus of 512 to 1024 bits: 128 to 256 digits) it\n"
+    "goes through QVSimpleRSA. PUBLIC-KEY is --pubkey FILE or --modulus HEX\n"
+    "--exponent HEX; keys that protect nothing are refused (see corvane rsa --help).\n"
+    "With --lines each line is a message (Base64, so that any bytes fit; an empty\n"
+    "line is the empty message) and the key is taken at its true size, not through\n"
+    "QVSimpleRSA.\n"
+    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
+    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
+    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
+    "place and a message naming its line number on standard error; the other\n"
+    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
+    "library's batch calls, so memory stays bounded. A carriage return before a\n"
+    "line feed is dropped; lines above 4096 bytes are bad.\n";
+
+const char kDecryptHelp[] =
+    "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [--lines] [FILE]\n"
+    "Takes the message out of one block made by encrypt, read in Base64\n"
+    "(whitespace skipped), or as bytes with --raw, from FILE or standard input,\n"
+    "and writes it (with --hex in lower-case hexadecimal on one line).\n"
+    "PASSPHRASE, for an encrypted key, is --passphrase-file or --passphrase-env;\n"
+    "without either, it is asked on the terminal.\n"
+    "With --lines each line is a block (an empty line is a bad line) and each\n"
+    "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
+    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
+    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
+    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
+    "place and a message naming its line number on standard error; the other\n"
+    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
+    "library's batch calls, so memory stays bounded. A carriage return before a\n"
+    "line feed is dropped; lines above 4096 bytes are bad.\n";
+
+const char kSignHelp[] =
+    "usage: corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
+    "       [--lines]\n"
+    "A block of type 1 (0xFF filler) under the private key, what legacy peers\n"
+    "call a signature: the same block as openssl pkeyutl -sign with no digest.\n"
+    "Message and output as for encrypt. A key whose public half protects nothing\n"
+    "is refused. PASSPHRASE as for decrypt. With --lines each line is a message\n"
+    "(Base64; an empty line is the empty message).\n"
+    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
+    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
+    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
+    "place and a message naming its line number on standard error; the other\n"
+    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
+    "library's batch calls, so memory stays bounded. A carriage return before a\n"
+    "line feed is dropped; lines above 4096 bytes are bad.\n";
+
+const char kRecoverHelp[] =
+    "usage: corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
+    "Takes the message back out of a block made by sign, as openssl pkeyutl\n"
+    "-verifyrecover does; input and output as for decrypt. A block that is not a\n"
+    "signature under the key fails. PUBLIC-KEY as for encrypt.\n";
 
 // QVSimpleRSA records moduli of up to 64 bytes as 512 bits: 64-byte blocks.
 constexpr std::size_t kSimpleRsaBlockLength = 64;
@@ -139,7 +132,16 @@ struct PublicKeyOptions {
     PassphraseOptions passphrase;
 
     void declare(Options& options) {
-        options.value("--modulus", modulus).value("--exponent", exponent).value("--pubkey", pubkey);
+        options
+            .value("--modulus", modulus,
+                   {"the public key's modulus in hexadecimal, the text QVSimpleRSA::setPublicKey takes (rsa "
+                    "key --hex prints it)",
+                    "HEX"})
+            .value("--exponent", exponent, {"the public key's exponent in hexadecimal; goes with --modulus", "HEX"})
+            .value("--pubkey", pubkey,
+                   {"an RSA public key file, PEM or DER: \"PUBLIC KEY\", \"RSA PUBLIC KEY\", an X.509 "
+                    "certificate, or a private key file, whose public half is used",
+                    "FILE"});
         passphrase.declare(options);
     }
     bool hex() const { return modulus || exponent; }
@@ -260,14 +262,14 @@ int runEncrypt(const Args& args) {
     PublicKeyOptions key;
     std::optional<std::string> messageText;
     bool raw = false;
-    Options options("rsa encrypt", kRsaHelp);
+    Options options("rsa encrypt", kEncryptHelp);
     key.declare(options);
     bool hex = false;
     bool lines = false;
-    options.value("--message", messageText)
-        .flag({"--raw"}, raw)
-        .flag({"--hex"}, hex)
-        .flag({"--lines"}, lines);
+    options.value("--message", messageText, {"the message itself, instead of FILE", "TEXT"})
+        .flag({"--raw"}, raw, "write the block as bytes rather than Base64")
+        .flag({"--hex"}, hex, "write the block in lower-case hexadecimal on one line")
+        .flag({"--lines"}, lines, "one message per line, in Base64; one block per line out (see --help)");
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     refuseTwoOutputFormats(options, raw, hex);
@@ -334,9 +336,10 @@ int runRecover(const Args& args) {
     PublicKeyOptions key;
     bool raw = false;
     bool hex = false;
-    Options options("rsa recover", kRsaHelp);
+    Options options("rsa recover", kRecoverHelp);
     key.declare(options);
-    options.flag({"--raw"}, raw).flag({"--hex"}, hex);
+    options.flag({"--raw"}, raw, "read the block as bytes rather than Base64")
+        .flag({"--hex"}, hex, "write the message in lower-case hexadecimal on one line");
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     key.check(options);
@@ -361,12 +364,20 @@ int runPrivate(const Args& args, bool sign) {
     std::optional<std::string> keyPath, messageText;
     PassphraseOptions passphraseOptions;
     bool raw = false;
-    Options options(sign ? "rsa sign" : "rsa decrypt", kRsaHelp);
+    Options options(sign ? "rsa sign" : "rsa decrypt", sign ? kSignHelp : kDecryptHelp);
     bool hex = false;
     bool lines = false;
-    options.value("--key", keyPath).flag({"--raw"}, raw).flag({"--hex"}, hex).flag({"--lines"}, lines);
+    options.value("--key", keyPath, {"the private key, PKCS #8 or PKCS #1, PEM or DER, plain or encrypted", "FILE"})
+        .flag({"--raw"}, raw,
+              sign ? "write the block as bytes rather than Base64" : "read the block as bytes rather than Base64")
+        .flag({"--hex"}, hex,
+              sign ? "write the block in lower-case hexadecimal on one line"
+                   : "write the message in lower-case hexadecimal on one line")
+        .flag({"--lines"}, lines,
+              sign ? "one message per line, in Base64; one block per line out (see --help)"
+                   : "one Base64 block per line; one message per line out, in Base64 (see --help)");
     passphraseOptions.declare(options);
-    if (sign) options.value("--message", messageText);
+    if (sign) options.value("--message", messageText, {"the message itself, instead of FILE", "TEXT"});
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
@@ -420,22 +431,15 @@ int runPrivate(const Args& args, bool sign) {
 }  // namespace
 
 int runRsa(const Args& args) {
-    if (args.empty())
-        usageError(
-            "needs an action: encrypt, decrypt, sign, recover, key or keygen (see corvane rsa --help)");
-    const std::string& action = args[0];
-    if (action == "--help" || action == "-h") {
-        std::fputs(kRsaHelp, stdout);
-        return kExitOk;
-    }
-    Args rest(args.begin() + 1, args.end());
-    if (action == "encrypt") return runEncrypt(rest);
-    if (action == "decrypt") return runPrivate(rest, false);
-    if (action == "sign") return runPrivate(rest, true);
-    if (action == "recover") return runRecover(rest);
-    if (action == "key") return runRsaKey(rest);
-    if (action == "keygen") return runRsaKeygen(rest);
-    usageError("unknown action " + action + " (see corvane rsa --help)");
+    static const Action actions[] = {
+        {"encrypt", runEncrypt, "a block of type 2 under a public key"},
+        {"decrypt", [](const Args& rest) { return runPrivate(rest, false); }, "the message of a block made by encrypt"},
+        {"sign", [](const Args& rest) { return runPrivate(rest, true); }, "a block of type 1 under a private key"},
+        {"recover", runRecover, "the message of a block made by sign"},
+        {"key", runRsaKey, "a key's public or private half, as PEM, DER, hex or fields"},
+        {"keygen", runRsaKeygen, "a new key pair"},
+    };
+    return runAction("rsa", actions, kRsaHelp, args);
 }
 
 }  // namespace corvane::tool

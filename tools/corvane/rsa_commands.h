@@ -11,14 +11,16 @@
 
 namespace corvane::tool {
 
-// The help text of every rsa action.
+// The help text of corvane rsa.
 extern const char kRsaHelp[];
 
 // --passphrase-file FILE and --passphrase-env NAME.
 struct PassphraseOptions {
     std::optional<std::string> file, environment;
     void declare(Options& options) {
-        options.value("--passphrase-file", file).value("--passphrase-env", environment);
+        options.value("--passphrase-file", file, {"the passphrase of an encrypted key: the first line of FILE", "FILE"})
+            .value("--passphrase-env", environment,
+                   {"the passphrase of an encrypted key: the environment variable's value", "NAME"});
     }
 };
 

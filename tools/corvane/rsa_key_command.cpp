@@ -26,6 +26,28 @@ namespace corvane::tool {
 
 namespace {
 
+const char kKeyHelp[] =
+    "usage: corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
+    "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] FILE\n"
+    "Prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"), or\n"
+    "with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
+    "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
+    "sets the shell variables modulus and exponent). The private key's larger\n"
+    "prime is always prime1, whatever order FILE has them in.\n"
+    "NEW-PASSPHRASE encrypts the private key written: --pass-out-file,\n"
+    "--pass-out-env or --pass-out-prompt (asked twice); it needs --private. An\n"
+    "encrypted PKCS #1 key exists only as PEM. PASSPHRASE, for an encrypted FILE,\n"
+    "is --passphrase-file or --passphrase-env; without either, it is asked on the\n"
+    "terminal.\n";
+
+const char kKeygenHelp[] =
+    "usage: corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE | --pass-prompt]\n"
+    "A new key pair from OpenSSL's generator, public exponent 65537. The private\n"
+    "key goes to FILE, encrypted (AES-256-CBC) under PASSPHRASE when one is given\n"
+    "(--passphrase-file or --passphrase-env) or typed at --pass-prompt; the\n"
+    "public key is printed as PEM. The key file takes its name only once it is\n"
+    "complete on the disk and the public key is written; a failure leaves none.\n";
+
 constexpr unsigned kSmallestBits = 512;
 constexpr unsigned kDefaultBits = 1024;
 
@@ -129,15 +151,17 @@ private:
 struct KeyOutput {
     bool hex = false, text = false, isPrivate = false, pkcs1 = false, pkcs8 = false;
     std::optional<std::string> outform;
-    PassphraseChoice passOut{"--pass-out"};
+    PassphraseChoice passOut{"--pass-out", "the passphrase that encrypts the private key written (AES-256-CBC)"};
 
     void declare(Options& options) {
-        options.flag({"--hex"}, hex)
-            .flag({"--text"}, text)
-            .flag({"--private"}, isPrivate)
-            .flag({"--pkcs1"}, pkcs1)
-            .flag({"--pkcs8"}, pkcs8)
-            .value("--outform", outform);
+        options.flag({"--hex"}, hex, "the public key as the two lines modulus=HEX and exponent=HEX")
+            .flag({"--text"}, text,
+                  "every field, as openssl rsa -text -noout prints them (private ones only with --private)")
+            .flag({"--private"}, isPrivate, "the private key instead (FILE must hold one)")
+            .flag({"--pkcs1"}, pkcs1, "PKCS #1 structures: \"RSA PRIVATE KEY\", \"RSA PUBLIC KEY\"")
+            .flag({"--pkcs8"}, pkcs8,
+                  "PKCS #8 (\"PRIVATE KEY\") and SubjectPublicKeyInfo (\"PUBLIC KEY\"), the default")
+            .value("--outform", outform, {"PEM (the default) or DER bytes", "pem|der", {"pem", "der"}});
         passOut.declare(options);
     }
 
@@ -219,7 +243,7 @@ void writePublicKey(const std::string& path, const KeyOutput& output, bool der,
 int runRsaKey(const Args& args) {
     KeyOutput output;
     PassphraseOptions passphraseOptions;
-    Options options("rsa key", kRsaHelp);
+    Options options("rsa key", kKeyHelp);
     output.declare(options);
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
@@ -240,11 +264,12 @@ int runRsaKeygen(const Args& args) {
     std::optional<std::string> bitsText, out;
     bool force = false, prompt = false;
     PassphraseOptions passphraseOptions;
-    Options options("rsa keygen", kRsaHelp);
-    options.value("--bits", bitsText)
-        .value("--out", out)
-        .flag({"--force"}, force)
-        .flag({"--pass-prompt"}, prompt);
+    Options options("rsa keygen", kKeygenHelp);
+    options.value("--bits", bitsText, {"the key's size, 512 to 1024 (default 1024)", "N", {"512", "768", "1024"}})
+        .value("--out", out, {"the private key, PKCS #8 PEM, created with mode 0600", "FILE"})
+        .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)")
+        .flag({"--pass-prompt"}, prompt,
+              "encrypt the key under a passphrase asked on the terminal (twice, to confirm)");
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
