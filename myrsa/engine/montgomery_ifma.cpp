@@ -26,9 +26,7 @@ namespace corvane::engine {
 
 #if CORVANE_ENGINE_HAS_IFMA
 
-// BMI2 for the scalar q chain: MULX leaves the flags and RAX alone, which
-// spares that register-starved chain some spills.
-#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma,bmi2")))
+#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma")))
 
 namespace {
 
@@ -145,42 +143,41 @@ CORVANE_IFMA_TARGET inline void store(Digits<V>& d, const Lanes<V>& x) {
     for (std::size_t v = 0; v < V; v++) _mm512_store_si512(d.d + 8 * v, x.v[v]);
 }
 
-CORVANE_IFMA_TARGET inline std::uint64_t lane0(__m512i x) {
-    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(x)));
-}
-
-CORVANE_IFMA_TARGET inline std::uint64_t lane1(__m512i x) {
-    return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(x), 1));
-}
-
 // Digit i of x in every lane.
 template <std::size_t V>
 CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
     return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
 }
 
-// A modulus in registers, with the scalars the q chain needs.
+// Lane 0 of x in every lane.
+CORVANE_IFMA_TARGET inline __m512i broadcastLowest(__m512i x) {
+    return _mm512_broadcastq_epi64(_mm512_castsi512_si128(x));
+}
+
+// A modulus in registers, with -m^-1 mod 2^52 in every lane.
 template <std::size_t V>
 struct ModulusLanes {
     Lanes<V> m;
-    std::uint64_t k0, low0, low1;  // -m^-1 mod 2^52, digits 0 and 1
+    __m512i k0;
 };
 
 // r[c] = a[c] * b[c] / R mod m[c] for both chains c (residues below 2m,
 // results below 2m), L digits. Operand scanning: for each digit b[i],
 // acc += a * b[i] + m * q with q chosen so that the lowest digit vanishes,
-// then acc moves down one digit. The low halves of the digit products go
-// in before the move and the high halves after it.
+// then acc moves down one digit.
 //
-// What limits the speed is the chain from one q to the next, so the next
-// lowest digit is also followed in a scalar register (x0, with the carry
-// out of the digit that is dropped). It needs lane 1 of the accumulator
-// from the step before, the terms of a * b that land in it (computed for
-// every step at once, in vectors, before the loop), and two scalar
-// products with q; so it waits neither for this step's vector work nor
-// for the scalar multiplier, which would otherwise be the busiest unit.
-// The vector lane 0 never receives those carries; the last one goes in at
-// the end. r may alias a or b.
+// What limits the speed is the chain from one q to the next, so it is kept
+// short and inside the vector registers (a move to a general register and
+// back costs more than the multiply it feeds): q is the lowest lane of acc
+// broadcast and multiplied by -m^-1 (only its low 52 bits count, so acc's
+// digits need not be normalised), m * q's low halves go onto acc, acc moves
+// down, and everything else joins it with one addition: the high halves of
+// a * b[i] and m * q and the low halves of a * b[i+1], which land on the
+// same digits after the move, summed in y (the a * b part before q is
+// known), and the carry out of the vanished lowest digit. So one step's
+// chain is a broadcast, two multiply-adds, the move and an addition; the
+// two chains are independent and fill each other's waits. r may alias a
+// or b.
 template <std::size_t V, std::size_t L>
 CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
                                                                        const Lanes<V> (&a)[2],
@@ -188,66 +185,50 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                                                                        const ModulusLanes<V> (&mod)[2]) {
     static_assert(L >= 2 && L <= 8 * V);
     const __m512i zero = _mm512_setzero_si512();
-    __m512i acc[2][V];
-    // ab[c] lane i: the part of a * b that step i adds to the digit that
-    // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
-    // halves) + a[0]*b[i] (high half). Stored and read back one digit a
-    // step: vector registers are the scarcer resource here, and the scalar
-    // reads come late enough not to wait for the stores.
-    Digits<V> ab[2];
-    std::uint64_t x0[2], carry[2] = {0, 0};
+    __m512i acc[2][V], y[2][V];
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        const __m512i a0 = broadcastDigit(a[c], 0), a1 = broadcastDigit(a[c], 1);
+        const __m512i b0 = broadcastDigit(b[c], 0), b1 = broadcastDigit(b[c], 1);
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++) {
-            const __m512i next = _mm512_alignr_epi64(v + 1 < V ? b[c].v[v + 1] : zero, b[c].v[v], 1);
-            const __m512i abv = _mm512_madd52lo_epu64(
-                _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a1, b[c].v[v]), a0, b[c].v[v]), a0, next);
-            _mm512_store_si512(ab[c].d + 8 * v, abv);
-            acc[c][v] = zero;
+            acc[c][v] = _mm512_madd52lo_epu64(zero, a[c].v[v], b0);
+            y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], b1);
         }
-        x0[c] = lane0(_mm512_madd52lo_epu64(zero, a0, b[c].v[0]));
     }
 
     CORVANE_UNROLL
     for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
-            const __m512i bv = broadcastDigit(b[c], i);
-            const std::uint64_t abi = ab[c].d[i];
-            const std::uint64_t accLane1 = lane1(acc[c][0]);
-            const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
-            const DWord mq = static_cast<DWord>(mod[c].low0) * q;
-            carry[c] = (x0[c] + (static_cast<std::uint64_t>(mq) & kMask52)) >> kDigit52;
-            x0[c] = accLane1 + abi + ((mod[c].low1 * q) & kMask52) +
-                    static_cast<std::uint64_t>(mq >> kDigit52) + carry[c];
-
-            const __m512i qv = _mm512_set1_epi64(static_cast<long long>(q));
-            __m512i low[V], high[V];
+            const __m512i q = _mm512_madd52lo_epu64(zero, broadcastLowest(acc[c][0]), mod[c].k0);
+            __m512i low[V];
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                // The low halves go onto acc itself, the high halves onto a
-                // fresh sum that joins after the move: a chain from step to
-                // step of two multiply-adds, the move and an addition, in
-                // fewer instructions than summing all four apart from acc
-                // (which measured slower: the instructions, not that chain,
-                // are what these products wait for).
-                high[v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bv);
-                low[v] = _mm512_madd52lo_epu64(acc[c][v], a[c].v[v], bv);
-                low[v] = _mm512_madd52lo_epu64(low[v], mod[c].m.v[v], qv);
-                high[v] = _mm512_madd52hi_epu64(high[v], mod[c].m.v[v], qv);
+                low[v] = _mm512_madd52lo_epu64(acc[c][v], mod[c].m.v[v], q);
+                y[c][v] = _mm512_madd52hi_epu64(y[c][v], mod[c].m.v[v], q);
             }
+            // The lowest digit is now a multiple of 2^52; its carry joins
+            // the digit that moves into lane 0.
+            y[c][0] = _mm512_add_epi64(y[c][0], _mm512_maskz_srli_epi64(1, low[0], kDigit52));
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++)
                 acc[c][v] =
-                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), high[v]);
+                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), y[c][v]);
+            if (i + 1 < L) {
+                const __m512i bNext = broadcastDigit(b[c], i + 1);
+                CORVANE_UNROLL
+                for (std::size_t v = 0; v < V; v++) y[c][v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bNext);
+                if (i + 2 < L) {
+                    const __m512i bAfter = broadcastDigit(b[c], i + 2);
+                    CORVANE_UNROLL
+                    for (std::size_t v = 0; v < V; v++)
+                        y[c][v] = _mm512_madd52lo_epu64(y[c][v], a[c].v[v], bAfter);
+                }
+            }
         }
     }
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        acc[c][0] = _mm512_mask_add_epi64(acc[c][0], 1, acc[c][0],
-                                          _mm512_set1_epi64(static_cast<long long>(carry[c])));
         normalise(acc[c]);
         for (std::size_t v = 0; v < V; v++) r[c].v[v] = acc[c][v];
     }
@@ -325,9 +306,7 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     Lanes<V> x[2], into[2], outOf[2], one[2], t[2];
     for (std::size_t c = 0; c < 2; c++) {
         mod[c].m = load(s.m[c]);
-        mod[c].k0 = mods[c]->m0inv & kMask52;
-        mod[c].low0 = s.m[c].d[0];
-        mod[c].low1 = s.m[c].d[1];
+        mod[c].k0 = _mm512_set1_epi64(static_cast<long long>(mods[c]->m0inv & kMask52));
         x[c] = load(s.x[c]);
         into[c] = load(s.intoForm[c]);
         outOf[c] = load(s.outOfForm[c]);
