@@ -154,11 +154,12 @@ CORVANE_IFMA_TARGET inline __m512i broadcastLowest(__m512i x) {
     return _mm512_broadcastq_epi64(_mm512_castsi512_si128(x));
 }
 
-// A modulus in registers, with -m^-1 mod 2^52 in every lane.
+// A modulus in registers: its digits, the same moved down one digit, and
+// in every lane -m^-1 mod 2^52 and digits 0 and 1.
 template <std::size_t V>
 struct ModulusLanes {
-    Lanes<V> m;
-    __m512i k0;
+    Lanes<V> m, mDown;
+    __m512i k0, m0, m1;
 };
 
 // r[c] = a[c] * b[c] / R mod m[c] for both chains c (residues below 2m,
@@ -167,17 +168,22 @@ struct ModulusLanes {
 // then acc moves down one digit.
 //
 // What limits the speed is the chain from one q to the next, so it is kept
-// short and inside the vector registers (a move to a general register and
-// back costs more than the multiply it feeds): q is the lowest lane of acc
-// broadcast and multiplied by -m^-1 (only its low 52 bits count, so acc's
-// digits need not be normalised), m * q's low halves go onto acc, acc moves
-// down, and everything else joins it with one addition: the high halves of
-// a * b[i] and m * q and the low halves of a * b[i+1], which land on the
-// same digits after the move, summed in y (the a * b part before q is
-// known), and the carry out of the vanished lowest digit. So one step's
-// chain is a broadcast, two multiply-adds, the move and an addition; the
-// two chains are independent and fill each other's waits. r may alias a
-// or b.
+// inside the vector registers (a move to a general register and back costs
+// more than the multiply it feeds) and free of lane moves:
+// - the lowest digit t of acc is also kept in every lane of tLanes, so q is
+//   one multiply-add away (t * -m^-1; only t's low 52 bits count, so the
+//   digits need not be normalised);
+// - acc itself never waits for q before it moves: step i adds to the moved
+//   acc the low halves of m * q taken from m moved down one digit, the high
+//   halves of m * q, and y, which holds the terms of a * b that land on the
+//   same digits (high halves for b[i], low halves for b[i+1]) and the carry
+//   out of the vanishing digit t (t + lo(m0 q) is t rounded up to a
+//   multiple of 2^52, whatever q is);
+// - the next t is the same sum for lane 0 alone, computed in every lane
+//   from the broadcast digits m0, m1, y's lane 0 and acc's lane 1.
+// So a step's chain is the multiply-add for q, one for m * q, and an
+// addition; the two chains are independent and fill each other's waits.
+// r may alias a or b.
 template <std::size_t V, std::size_t L>
 CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
                                                                        const Lanes<V> (&a)[2],
@@ -185,7 +191,9 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                                                                        const ModulusLanes<V> (&mod)[2]) {
     static_assert(L >= 2 && L <= 8 * V);
     const __m512i zero = _mm512_setzero_si512();
-    __m512i acc[2][V], y[2][V];
+    const __m512i roundUp = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    const __m512i laneOne = _mm512_set1_epi64(1);
+    __m512i acc[2][V], y[2][V], tLanes[2];
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
         const __m512i b0 = broadcastDigit(b[c], 0), b1 = broadcastDigit(b[c], 1);
@@ -194,27 +202,33 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
             acc[c][v] = _mm512_madd52lo_epu64(zero, a[c].v[v], b0);
             y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], b1);
         }
+        tLanes[c] = broadcastLowest(acc[c][0]);
     }
 
     CORVANE_UNROLL
     for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
-            const __m512i q = _mm512_madd52lo_epu64(zero, broadcastLowest(acc[c][0]), mod[c].k0);
-            __m512i low[V];
+            const ModulusLanes<V>& md = mod[c];
+            const __m512i q = _mm512_madd52lo_epu64(zero, tLanes[c], md.k0);
+            const __m512i carry = _mm512_srli_epi64(_mm512_add_epi64(tLanes[c], roundUp), kDigit52);
+            const bool last = i + 1 == L;
+            if (!last) {
+                // The next t: acc's lane 1 and lane 0 of what joins it.
+                const __m512i yLow = _mm512_add_epi64(broadcastLowest(y[c][0]), carry);
+                const __m512i accNext = _mm512_permutexvar_epi64(laneOne, acc[c][0]);
+                tLanes[c] = _mm512_add_epi64(_mm512_madd52lo_epu64(yLow, md.m1, q),
+                                             _mm512_madd52hi_epu64(accNext, md.m0, q));
+            }
+            y[c][0] = _mm512_mask_add_epi64(y[c][0], 1, y[c][0], carry);
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                low[v] = _mm512_madd52lo_epu64(acc[c][v], mod[c].m.v[v], q);
-                y[c][v] = _mm512_madd52hi_epu64(y[c][v], mod[c].m.v[v], q);
+                const __m512i joining = _mm512_add_epi64(_mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q),
+                                                         _mm512_madd52hi_epu64(zero, md.m.v[v], q));
+                acc[c][v] = _mm512_add_epi64(
+                    _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1), joining);
             }
-            // The lowest digit is now a multiple of 2^52; its carry joins
-            // the digit that moves into lane 0.
-            y[c][0] = _mm512_add_epi64(y[c][0], _mm512_maskz_srli_epi64(1, low[0], kDigit52));
-            CORVANE_UNROLL
-            for (std::size_t v = 0; v < V; v++)
-                acc[c][v] =
-                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), y[c][v]);
-            if (i + 1 < L) {
+            if (!last) {
                 const __m512i bNext = broadcastDigit(b[c], i + 1);
                 CORVANE_UNROLL
                 for (std::size_t v = 0; v < V; v++) y[c][v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bNext);
@@ -306,7 +320,13 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     Lanes<V> x[2], into[2], outOf[2], one[2], t[2];
     for (std::size_t c = 0; c < 2; c++) {
         mod[c].m = load(s.m[c]);
+        CORVANE_UNROLL
+        for (std::size_t v = 0; v < V; v++)
+            mod[c].mDown.v[v] = _mm512_alignr_epi64(v + 1 < V ? mod[c].m.v[v + 1] : _mm512_setzero_si512(),
+                                                    mod[c].m.v[v], 1);
         mod[c].k0 = _mm512_set1_epi64(static_cast<long long>(mods[c]->m0inv & kMask52));
+        mod[c].m0 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[0]));
+        mod[c].m1 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[1]));
         x[c] = load(s.x[c]);
         into[c] = load(s.intoForm[c]);
         outOf[c] = load(s.outOfForm[c]);
