@@ -26,7 +26,7 @@ namespace corvane::engine {
 
 #if CORVANE_ENGINE_HAS_IFMA
 
-#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma")))
+#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512bw,avx512ifma")))
 
 namespace {
 
@@ -89,10 +89,12 @@ CORVANE_IFMA_TARGET inline void load(__m512i (&x)[V], const Digits<V>& d) {
 // below 2^(52 * 8V). First every lane passes its bits above 52 to the next
 // lane; then at most a single carry leaves a lane, and where it arrives (and
 // ripples through lanes of all ones) is found by one addition on the
-// lanes' mask bits, as in a carry-lookahead adder, without branches.
+// lanes' mask bits, as in a carry-lookahead adder, without branches. The
+// masks stay in the mask registers: a trip through the general registers
+// and back would add to every product's latency.
 template <std::size_t V>
 CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
-    static_assert(V <= 4);
+    static_assert(V <= 2);
     const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
     __m512i carry[V];
     CORVANE_UNROLL
@@ -105,17 +107,17 @@ CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
         const __m512i below = v == 0 ? _mm512_setzero_si512() : carry[v - 1];
         x[v] = _mm512_add_epi64(x[v], _mm512_alignr_epi64(carry[v], below, 7));
     }
-    std::uint32_t generate = 0, propagate = 0;
-    CORVANE_UNROLL
-    for (std::size_t v = 0; v < V; v++) {
-        generate |= static_cast<std::uint32_t>(_mm512_cmpgt_epu64_mask(x[v], mask)) << (8 * v);
-        propagate |= static_cast<std::uint32_t>(_mm512_cmpeq_epu64_mask(x[v], mask)) << (8 * v);
+    __mmask16 generate = _mm512_cmpgt_epu64_mask(x[0], mask), propagate = _mm512_cmpeq_epu64_mask(x[0], mask);
+    if constexpr (V == 2) {
+        generate = _mm512_kunpackb(_mm512_cmpgt_epu64_mask(x[1], mask), generate);
+        propagate = _mm512_kunpackb(_mm512_cmpeq_epu64_mask(x[1], mask), propagate);
     }
-    const std::uint32_t carryIn = ((generate << 1) + propagate) ^ propagate;
+    const __mmask32 carryIn =
+        _kxor_mask32(_kadd_mask32(_kshiftli_mask32(generate, 1), propagate), propagate);
     const __m512i one = _mm512_set1_epi64(1);
     CORVANE_UNROLL
     for (std::size_t v = 0; v < V; v++) {
-        const __mmask8 take = static_cast<__mmask8>(carryIn >> (8 * v));
+        const __mmask8 take = static_cast<__mmask8>(v == 0 ? carryIn : _kshiftri_mask32(carryIn, 8));
         x[v] = _mm512_and_si512(_mm512_mask_add_epi64(x[v], take, x[v], one), mask);
     }
 }
@@ -193,14 +195,15 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
     const __m512i zero = _mm512_setzero_si512();
     const __m512i roundUp = _mm512_set1_epi64(static_cast<long long>(kMask52));
     const __m512i laneOne = _mm512_set1_epi64(1);
-    __m512i acc[2][V], y[2][V], tLanes[2];
+    __m512i acc[2][V], y[2][V], tLanes[2], bNext[2];
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        const __m512i b0 = broadcastDigit(b[c], 0), b1 = broadcastDigit(b[c], 1);
+        const __m512i b0 = broadcastDigit(b[c], 0);
+        bNext[c] = broadcastDigit(b[c], 1);
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++) {
             acc[c][v] = _mm512_madd52lo_epu64(zero, a[c].v[v], b0);
-            y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], b1);
+            y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], bNext[c]);
         }
         tLanes[c] = broadcastLowest(acc[c][0]);
     }
@@ -220,24 +223,24 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                 tLanes[c] = _mm512_add_epi64(_mm512_madd52lo_epu64(yLow, md.m1, q),
                                              _mm512_madd52hi_epu64(accNext, md.m0, q));
             }
+            // What joins acc: y, the carry, and m * q, summed in one chain
+            // of multiply-adds (acc is not waiting for it: only t is).
             y[c][0] = _mm512_mask_add_epi64(y[c][0], 1, y[c][0], carry);
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                const __m512i joining = _mm512_add_epi64(_mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q),
-                                                         _mm512_madd52hi_epu64(zero, md.m.v[v], q));
+                const __m512i joining =
+                    _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q), md.m.v[v], q);
                 acc[c][v] = _mm512_add_epi64(
                     _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1), joining);
             }
             if (!last) {
-                const __m512i bNext = broadcastDigit(b[c], i + 1);
+                const __m512i bAfter = i + 2 < L ? broadcastDigit(b[c], i + 2) : zero;
                 CORVANE_UNROLL
-                for (std::size_t v = 0; v < V; v++) y[c][v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bNext);
-                if (i + 2 < L) {
-                    const __m512i bAfter = broadcastDigit(b[c], i + 2);
-                    CORVANE_UNROLL
-                    for (std::size_t v = 0; v < V; v++)
-                        y[c][v] = _mm512_madd52lo_epu64(y[c][v], a[c].v[v], bAfter);
+                for (std::size_t v = 0; v < V; v++) {
+                    y[c][v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bNext[c]);
+                    if (i + 2 < L) y[c][v] = _mm512_madd52lo_epu64(y[c][v], a[c].v[v], bAfter);
                 }
+                bNext[c] = bAfter;
             }
         }
     }
@@ -396,7 +399,7 @@ void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, con
 
 bool ifmaAvailable() noexcept {
     const CpuFeatures& features = cpu_features();
-    return features.avx512f && features.avx512ifma && features.bmi2;
+    return features.avx512f && features.avx512bw && features.avx512ifma && features.bmi2;
 }
 
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
