@@ -145,15 +145,16 @@ CORVANE_IFMA_TARGET inline void store(Digits<V>& d, const Lanes<V>& x) {
     for (std::size_t v = 0; v < V; v++) _mm512_store_si512(d.d + 8 * v, x.v[v]);
 }
 
-// Digit i of x in every lane.
-template <std::size_t V>
-CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
-    return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
-}
-
 // Lane 0 of x in every lane.
 CORVANE_IFMA_TARGET inline __m512i broadcastLowest(__m512i x) {
     return _mm512_broadcastq_epi64(_mm512_castsi512_si128(x));
+}
+
+// Digit i of x in every lane (digit 0 by the shorter broadcast).
+template <std::size_t V>
+CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
+    if (i == 0) return broadcastLowest(x.v[0]);
+    return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
 }
 
 // A modulus in registers: its digits, the same moved down one digit, and
@@ -205,7 +206,9 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
             acc[c][v] = _mm512_madd52lo_epu64(zero, a[c].v[v], b0);
             y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], bNext[c]);
         }
-        tLanes[c] = broadcastLowest(acc[c][0]);
+        // t from the broadcast lowest digits rather than from acc: fewer
+        // lane moves before the first q.
+        tLanes[c] = _mm512_madd52lo_epu64(zero, broadcastLowest(a[c].v[0]), b0);
     }
 
     CORVANE_UNROLL
