@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "engine/crt_exponent.h"
 #include "engine/mont_ops.h"
 #include "engine/montgomery.h"
+#include "engine/montgomery_ifma.h"
 #include "engine_words.h"
 #include "nn_testing.h"
 
@@ -229,6 +231,55 @@ TEST(CrtPair, IfmaTimeDoesNotDependOnExponentOrInput) {
     EXPECT_LT(*hi / *lo, 1.15) << "medians differ: sparse/zero " << medians[0] << " s, dense/random "
                                << medians[1] << " s, sparse/one " << medians[2] << " s, dense/zero "
                                << medians[3] << " s";
+}
+
+// Each IFMA product ends by bringing its digits below 2^52; the single
+// carry that may then leave a digit can ripple through digits of all ones,
+// across the boundary of the two vectors too. Products of random numbers
+// almost never produce that, so the normalisation is checked alone, against
+// carries passed digit by digit, on crafted and on random digits with runs
+// of all ones, for one and two vectors.
+TEST(CrtPair, IfmaNormalisationCarriesThroughDigitsOfAllOnes) {
+    if (!pairPathRuns(PairPath::ifma, 8)) GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
+    constexpr std::uint64_t kOnes = (std::uint64_t{1} << 52) - 1;
+    using Digits16 = std::array<std::uint64_t, 16>;
+    std::vector<Digits16> cases;
+    Digits16 d{};
+    d.fill(kOnes);
+    d[0] = kOnes + 1;  // a carry out of digit 0 through every digit above
+    d[15] = 0;
+    cases.push_back(d);
+    d.fill(0);
+    d[7] = kOnes + 3;  // across the vectors, through digits 8 to 10
+    d[8] = d[9] = d[10] = kOnes;
+    cases.push_back(d);
+    d.fill(kOnes);  // all ones and nothing to carry: unchanged
+    d[15] = 0;
+    cases.push_back(d);
+    d.fill((std::uint64_t{1} << 58) - 1);  // the widest digits a product leaves
+    d[15] = 0;
+    cases.push_back(d);
+    Rng rng(52);
+    for (int k = 0; k < 2000; k++) {
+        for (auto& x : d) x = rng.u64() % 3 == 0 ? kOnes + rng.u64() % 3 : rng.u64() >> (6 + rng.u64() % 8);
+        cases.push_back(d);
+    }
+    for (std::size_t vectors : {1u, 2u}) {
+        for (std::size_t c = 0; c < cases.size(); c++) {
+            Digits16 in = cases[c], want = in;  // digits above the vectors untouched
+            const std::size_t digits = 8 * vectors;
+            in[digits - 1] &= 0xFFFF;  // the value stays below 2^(52 * digits)
+            std::uint64_t carry = 0;  // digits below 2^58: no sum overflows
+            for (std::size_t i = 0; i < digits; i++) {
+                const std::uint64_t sum = in[i] + carry;
+                want[i] = sum & kOnes;
+                carry = sum >> 52;
+            }
+            Digits16 got = in;
+            normaliseDigitsIfma(got.data(), vectors);
+            ASSERT_EQ(got, want) << vectors << " vector(s), case " << c;
+        }
+    }
 }
 
 }  // namespace

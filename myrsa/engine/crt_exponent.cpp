@@ -5,10 +5,12 @@
 
 namespace corvane::engine {
 
-// Measured on AMD Zen 5: the IFMA kernels pay off from 7-word primes
-// (keys of 832 bits and more); below that each product is so short that the
-// interleaved ADX chains finish first.
-constexpr std::size_t kIfmaFromWords = 7;
+// Measured on AMD Zen 5 (cycles per pair of products, IFMA against the
+// interleaved ADX chains): 4 words 122 / 121, 5 words 170 / 160, 6 words
+// 180 / 207, 7 words 214 / 262, 8 words 225 / 320. So the IFMA kernels run
+// from 6-word primes (keys of about 642 bits and more); below that each product
+// is so short that the interleaved chains finish first or as soon.
+constexpr std::size_t kIfmaFromWords = 6;
 
 PairPath fastestPairPath(std::size_t n) noexcept {
     if (n >= kIfmaFromWords && pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;

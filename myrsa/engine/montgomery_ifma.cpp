@@ -26,9 +26,7 @@ namespace corvane::engine {
 
 #if CORVANE_ENGINE_HAS_IFMA
 
-// BMI2 for the scalar q chain: MULX leaves the flags and RAX alone, which
-// spares that register-starved chain some spills.
-#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512ifma,bmi2")))
+#define CORVANE_IFMA_TARGET __attribute__((target("avx512f,avx512bw,avx512ifma")))
 
 namespace {
 
@@ -91,10 +89,12 @@ CORVANE_IFMA_TARGET inline void load(__m512i (&x)[V], const Digits<V>& d) {
 // below 2^(52 * 8V). First every lane passes its bits above 52 to the next
 // lane; then at most a single carry leaves a lane, and where it arrives (and
 // ripples through lanes of all ones) is found by one addition on the
-// lanes' mask bits, as in a carry-lookahead adder, without branches.
+// lanes' mask bits, as in a carry-lookahead adder, without branches. The
+// masks stay in the mask registers: a trip through the general registers
+// and back would add to every product's latency.
 template <std::size_t V>
 CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
-    static_assert(V <= 4);
+    static_assert(V <= 2);
     const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
     __m512i carry[V];
     CORVANE_UNROLL
@@ -107,17 +107,17 @@ CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
         const __m512i below = v == 0 ? _mm512_setzero_si512() : carry[v - 1];
         x[v] = _mm512_add_epi64(x[v], _mm512_alignr_epi64(carry[v], below, 7));
     }
-    std::uint32_t generate = 0, propagate = 0;
-    CORVANE_UNROLL
-    for (std::size_t v = 0; v < V; v++) {
-        generate |= static_cast<std::uint32_t>(_mm512_cmpgt_epu64_mask(x[v], mask)) << (8 * v);
-        propagate |= static_cast<std::uint32_t>(_mm512_cmpeq_epu64_mask(x[v], mask)) << (8 * v);
+    __mmask16 generate = _mm512_cmpgt_epu64_mask(x[0], mask), propagate = _mm512_cmpeq_epu64_mask(x[0], mask);
+    if constexpr (V == 2) {
+        generate = _mm512_kunpackb(_mm512_cmpgt_epu64_mask(x[1], mask), generate);
+        propagate = _mm512_kunpackb(_mm512_cmpeq_epu64_mask(x[1], mask), propagate);
     }
-    const std::uint32_t carryIn = ((generate << 1) + propagate) ^ propagate;
+    const __mmask32 carryIn =
+        _kxor_mask32(_kadd_mask32(_kshiftli_mask32(generate, 1), propagate), propagate);
     const __m512i one = _mm512_set1_epi64(1);
     CORVANE_UNROLL
     for (std::size_t v = 0; v < V; v++) {
-        const __mmask8 take = static_cast<__mmask8>(carryIn >> (8 * v));
+        const __mmask8 take = static_cast<__mmask8>(v == 0 ? carryIn : _kshiftri_mask32(carryIn, 8));
         x[v] = _mm512_and_si512(_mm512_mask_add_epi64(x[v], take, x[v], one), mask);
     }
 }
@@ -145,42 +145,51 @@ CORVANE_IFMA_TARGET inline void store(Digits<V>& d, const Lanes<V>& x) {
     for (std::size_t v = 0; v < V; v++) _mm512_store_si512(d.d + 8 * v, x.v[v]);
 }
 
-CORVANE_IFMA_TARGET inline std::uint64_t lane0(__m512i x) {
-    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(x)));
+// Lane 0 of x in every lane.
+CORVANE_IFMA_TARGET inline __m512i broadcastLowest(__m512i x) {
+    return _mm512_broadcastq_epi64(_mm512_castsi512_si128(x));
 }
 
-CORVANE_IFMA_TARGET inline std::uint64_t lane1(__m512i x) {
-    return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_castsi512_si128(x), 1));
-}
-
-// Digit i of x in every lane.
+// Digit i of x in every lane (digit 0 by the shorter broadcast).
 template <std::size_t V>
 CORVANE_IFMA_TARGET inline __m512i broadcastDigit(const Lanes<V>& x, std::size_t i) {
+    if (i == 0) return broadcastLowest(x.v[0]);
     return _mm512_permutexvar_epi64(_mm512_set1_epi64(static_cast<long long>(i % 8)), x.v[i / 8]);
 }
 
-// A modulus in registers, with the scalars the q chain needs.
+// A modulus in registers: its digits, the same moved down one digit, and
+// in every lane -m^-1 mod 2^52 and digits 0 and 1.
 template <std::size_t V>
 struct ModulusLanes {
-    Lanes<V> m;
-    std::uint64_t k0, low0, low1;  // -m^-1 mod 2^52, digits 0 and 1
+    Lanes<V> m, mDown;
+    __m512i k0, m0, m1;
 };
 
 // r[c] = a[c] * b[c] / R mod m[c] for both chains c (residues below 2m,
 // results below 2m), L digits. Operand scanning: for each digit b[i],
 // acc += a * b[i] + m * q with q chosen so that the lowest digit vanishes,
-// then acc moves down one digit. The low halves of the digit products go
-// in before the move and the high halves after it.
+// then acc moves down one digit.
 //
-// What limits the speed is the chain from one q to the next, so the next
-// lowest digit is also followed in a scalar register (x0, with the carry
-// out of the digit that is dropped). It needs lane 1 of the accumulator
-// from the step before, the terms of a * b that land in it (computed for
-// every step at once, in vectors, before the loop), and two scalar
-// products with q; so it waits neither for this step's vector work nor
-// for the scalar multiplier, which would otherwise be the busiest unit.
-// The vector lane 0 never receives those carries; the last one goes in at
-// the end. r may alias a or b.
+// What limits the speed is the chain from one q to the next, so it is kept
+// inside the vector registers (a move to a general register and back costs
+// more than the multiply it feeds) and free of lane moves:
+// - the lowest digit t of acc is also kept in every lane of tLanes, so q is
+//   one multiply-add away (t * -m^-1; only t's low 52 bits count, so the
+//   digits need not be normalised);
+// - acc itself never waits for q before it moves: step i adds to the moved
+//   acc the low halves of m * q taken from m moved down one digit, the high
+//   halves of m * q, and y, which holds the terms of a * b that land on the
+//   same digits (high halves for b[i], low halves for b[i+1]) and the carry
+//   out of the vanishing digit t (t + lo(m0 q) is t rounded up to a
+//   multiple of 2^52, whatever q is);
+// - the next t is the same sum for lane 0 alone, computed in every lane
+//   from the broadcast digits m0, m1, y's lane 0 and acc's lane 1.
+// So the chain from t to the next t is the multiply-add for q, one for
+// m * q, and an addition; the two chains are independent and fill each
+// other's waits. (Measured on Zen 5, one product alone takes about 200
+// cycles and the pair about 225: latency, not the multipliers, is still
+// what bounds it, a sixth of it the final normalisation.) r may alias a
+// or b.
 template <std::size_t V, std::size_t L>
 CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> (&r)[2],
                                                                        const Lanes<V> (&a)[2],
@@ -188,66 +197,61 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                                                                        const ModulusLanes<V> (&mod)[2]) {
     static_assert(L >= 2 && L <= 8 * V);
     const __m512i zero = _mm512_setzero_si512();
-    __m512i acc[2][V];
-    // ab[c] lane i: the part of a * b that step i adds to the digit that
-    // becomes the lowest one after the move, a[1]*b[i] + a[0]*b[i+1] (low
-    // halves) + a[0]*b[i] (high half). Stored and read back one digit a
-    // step: vector registers are the scarcer resource here, and the scalar
-    // reads come late enough not to wait for the stores.
-    Digits<V> ab[2];
-    std::uint64_t x0[2], carry[2] = {0, 0};
+    const __m512i roundUp = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    const __m512i laneOne = _mm512_set1_epi64(1);
+    __m512i acc[2][V], y[2][V], tLanes[2], bNext[2];
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        const __m512i a0 = broadcastDigit(a[c], 0), a1 = broadcastDigit(a[c], 1);
+        const __m512i b0 = broadcastDigit(b[c], 0);
+        bNext[c] = broadcastDigit(b[c], 1);
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++) {
-            const __m512i next = _mm512_alignr_epi64(v + 1 < V ? b[c].v[v + 1] : zero, b[c].v[v], 1);
-            const __m512i abv = _mm512_madd52lo_epu64(
-                _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(zero, a1, b[c].v[v]), a0, b[c].v[v]), a0, next);
-            _mm512_store_si512(ab[c].d + 8 * v, abv);
-            acc[c][v] = zero;
+            acc[c][v] = _mm512_madd52lo_epu64(zero, a[c].v[v], b0);
+            y[c][v] = _mm512_madd52lo_epu64(_mm512_madd52hi_epu64(zero, a[c].v[v], b0), a[c].v[v], bNext[c]);
         }
-        x0[c] = lane0(_mm512_madd52lo_epu64(zero, a0, b[c].v[0]));
+        // t from the broadcast lowest digits rather than from acc: fewer
+        // lane moves before the first q.
+        tLanes[c] = _mm512_madd52lo_epu64(zero, broadcastLowest(a[c].v[0]), b0);
     }
 
     CORVANE_UNROLL
     for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
-            const __m512i bv = broadcastDigit(b[c], i);
-            const std::uint64_t abi = ab[c].d[i];
-            const std::uint64_t accLane1 = lane1(acc[c][0]);
-            const std::uint64_t q = (x0[c] * mod[c].k0) & kMask52;
-            const DWord mq = static_cast<DWord>(mod[c].low0) * q;
-            carry[c] = (x0[c] + (static_cast<std::uint64_t>(mq) & kMask52)) >> kDigit52;
-            x0[c] = accLane1 + abi + ((mod[c].low1 * q) & kMask52) +
-                    static_cast<std::uint64_t>(mq >> kDigit52) + carry[c];
-
-            const __m512i qv = _mm512_set1_epi64(static_cast<long long>(q));
-            __m512i low[V], high[V];
+            const ModulusLanes<V>& md = mod[c];
+            const __m512i q = _mm512_madd52lo_epu64(zero, tLanes[c], md.k0);
+            const __m512i carry = _mm512_srli_epi64(_mm512_add_epi64(tLanes[c], roundUp), kDigit52);
+            const bool last = i + 1 == L;
+            if (!last) {
+                // The next t: acc's lane 1 and lane 0 of what joins it.
+                const __m512i yLow = _mm512_add_epi64(broadcastLowest(y[c][0]), carry);
+                const __m512i accNext = _mm512_permutexvar_epi64(laneOne, acc[c][0]);
+                tLanes[c] = _mm512_add_epi64(_mm512_madd52lo_epu64(yLow, md.m1, q),
+                                             _mm512_madd52hi_epu64(accNext, md.m0, q));
+            }
+            // What joins acc: y, the carry, and m * q, summed in one chain
+            // of multiply-adds (acc is not waiting for it: only t is).
+            y[c][0] = _mm512_mask_add_epi64(y[c][0], 1, y[c][0], carry);
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                // The low halves go onto acc itself, the high halves onto a
-                // fresh sum that joins after the move: a chain from step to
-                // step of two multiply-adds, the move and an addition, in
-                // fewer instructions than summing all four apart from acc
-                // (which measured slower: the instructions, not that chain,
-                // are what these products wait for).
-                high[v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bv);
-                low[v] = _mm512_madd52lo_epu64(acc[c][v], a[c].v[v], bv);
-                low[v] = _mm512_madd52lo_epu64(low[v], mod[c].m.v[v], qv);
-                high[v] = _mm512_madd52hi_epu64(high[v], mod[c].m.v[v], qv);
+                const __m512i joining =
+                    _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q), md.m.v[v], q);
+                acc[c][v] = _mm512_add_epi64(
+                    _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1), joining);
             }
-            CORVANE_UNROLL
-            for (std::size_t v = 0; v < V; v++)
-                acc[c][v] =
-                    _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? low[v + 1] : zero, low[v], 1), high[v]);
+            if (!last) {
+                const __m512i bAfter = i + 2 < L ? broadcastDigit(b[c], i + 2) : zero;
+                CORVANE_UNROLL
+                for (std::size_t v = 0; v < V; v++) {
+                    y[c][v] = _mm512_madd52hi_epu64(zero, a[c].v[v], bNext[c]);
+                    if (i + 2 < L) y[c][v] = _mm512_madd52lo_epu64(y[c][v], a[c].v[v], bAfter);
+                }
+                bNext[c] = bAfter;
+            }
         }
     }
     CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        acc[c][0] = _mm512_mask_add_epi64(acc[c][0], 1, acc[c][0],
-                                          _mm512_set1_epi64(static_cast<long long>(carry[c])));
         normalise(acc[c]);
         for (std::size_t v = 0; v < V; v++) r[c].v[v] = acc[c][v];
     }
@@ -325,9 +329,13 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     Lanes<V> x[2], into[2], outOf[2], one[2], t[2];
     for (std::size_t c = 0; c < 2; c++) {
         mod[c].m = load(s.m[c]);
-        mod[c].k0 = mods[c]->m0inv & kMask52;
-        mod[c].low0 = s.m[c].d[0];
-        mod[c].low1 = s.m[c].d[1];
+        CORVANE_UNROLL
+        for (std::size_t v = 0; v < V; v++)
+            mod[c].mDown.v[v] = _mm512_alignr_epi64(v + 1 < V ? mod[c].m.v[v + 1] : _mm512_setzero_si512(),
+                                                    mod[c].m.v[v], 1);
+        mod[c].k0 = _mm512_set1_epi64(static_cast<long long>(mods[c]->m0inv & kMask52));
+        mod[c].m0 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[0]));
+        mod[c].m1 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[1]));
         x[c] = load(s.x[c]);
         into[c] = load(s.intoForm[c]);
         outOf[c] = load(s.outOfForm[c]);
@@ -393,11 +401,26 @@ void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, con
     secure_zero_object(s);
 }
 
+template <std::size_t V>
+CORVANE_IFMA_TARGET void normaliseStored(std::uint64_t* digits) {
+    __m512i x[V];
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) x[v] = _mm512_loadu_si512(digits + 8 * v);
+    normalise(x);
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) _mm512_storeu_si512(digits + 8 * v, x[v]);
+}
+
 }  // namespace
+
+void normaliseDigitsIfma(std::uint64_t* digits, std::size_t vectors) noexcept {
+    if (vectors == 1) normaliseStored<1>(digits);
+    if (vectors == 2) normaliseStored<2>(digits);
+}
 
 bool ifmaAvailable() noexcept {
     const CpuFeatures& features = cpu_features();
-    return features.avx512f && features.avx512ifma && features.bmi2;
+    return features.avx512f && features.avx512bw && features.avx512ifma && features.bmi2;
 }
 
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
@@ -426,6 +449,8 @@ bool ifmaAvailable() noexcept { return false; }
 
 void modExpPairIfma(const MontModulus&, Word*, const NN_DIGIT*, const MontModulus&, Word*, const NN_DIGIT*,
                     std::size_t) noexcept {}
+
+void normaliseDigitsIfma(std::uint64_t*, std::size_t) noexcept {}
 
 #endif
 

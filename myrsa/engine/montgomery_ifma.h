@@ -14,6 +14,7 @@
 #include <Corvane/nn.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/montgomery.h"
 #include "engine/word.h"
@@ -27,7 +28,8 @@
 namespace corvane::engine {
 
 // Whether the kernels are built in and the CPU (as capped by CORVANE_CPU)
-// has AVX-512F and IFMA with the OS saving their state, and BMI2.
+// has AVX-512F, AVX-512BW (the mask arithmetic) and IFMA with the OS saving
+// their state, and BMI2.
 bool ifmaAvailable() noexcept;
 
 // Whether modExpPairIfma takes moduli of n words.
@@ -42,6 +44,15 @@ constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >
 // digits only.
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
                     const NN_DIGIT* eQ, std::size_t digits) noexcept;
+
+// The carry normalisation each product of the kernels ends with, on
+// 8 * vectors digits (vectors 1 or 2) stored one per 64-bit word, least
+// significant first: afterwards every digit is below 2^52 and the value
+// (which must be below 2^(52 * 8 * vectors)) is unchanged. Exposed for the
+// tests: carries that ripple through digits of all ones are too rare in
+// products of random numbers to be reached through the exponentiation.
+// Needs ifmaAvailable().
+void normaliseDigitsIfma(std::uint64_t* digits, std::size_t vectors) noexcept;
 
 }  // namespace corvane::engine
 
