@@ -67,59 +67,149 @@ struct alignas(64) LaneState {
     std::uint64_t window[G][kLanesPerVector];
 };
 
-// r = a b / R mod m in every lane of every group (operands below 2m, result
-// below 2m with every digit below 2^52). Operand scanning: for each digit
-// b_i, acc += a b_i + m q with q chosen so that the lowest digit vanishes,
-// then acc moves down one digit. The accumulator stays in registers; the
-// digits may exceed 52 bits until the end, as 64-bit lanes hold the sum of
-// every term a digit receives. r may alias a or b.
-template <class Vec, std::size_t L, std::size_t G>
-__attribute__((noinline)) void laneMul(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
-                                       const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+// r = a b / R mod m in the lanes of groups First .. First + Count - 1
+// (operands below 2m, result below 2m with every digit below 2^52), the
+// groups' steps interleaved. Operand scanning: for each digit b_i,
+// acc += a b_i + m q with q chosen so that the lowest digit vanishes, then
+// acc moves down one digit. The accumulator stays in registers; its digits
+// may exceed 52 bits until the end, as 64-bit lanes hold the sum of every
+// term a digit receives. r may alias a or b.
+template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
+__attribute__((always_inline)) inline void laneMulGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                                         const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
     using V = typename Vec::V;
-    V acc[G][L + 1];
-    V k0[G];
+    V acc[Count][L + 1];
+    V k0[Count];
     CORVANE_UNROLL
-    for (std::size_t g = 0; g < G; g++) {
-        k0[g] = Vec::load(s.k0[g]);
+    for (std::size_t c = 0; c < Count; c++) {
+        k0[c] = Vec::load(s.k0[First + c]);
         CORVANE_UNROLL
-        for (std::size_t j = 0; j <= L; j++) acc[g][j] = Vec::zero();
+        for (std::size_t j = 0; j <= L; j++) acc[c][j] = Vec::zero();
     }
     CORVANE_UNROLL
     for (std::size_t i = 0; i < L; i++) {
         CORVANE_UNROLL
-        for (std::size_t g = 0; g < G; g++) {
+        for (std::size_t c = 0; c < Count; c++) {
+            const std::size_t g = First + c;
             const V bi = Vec::load(b.d[g][i]);
             CORVANE_UNROLL
             for (std::size_t j = 0; j < L; j++) {
                 const V aj = Vec::load(a.d[g][j]);
-                acc[g][j] = Vec::madd52lo(acc[g][j], aj, bi);
-                acc[g][j + 1] = Vec::madd52hi(acc[g][j + 1], aj, bi);
+                acc[c][j] = Vec::madd52lo(acc[c][j], aj, bi);
+                acc[c][j + 1] = Vec::madd52hi(acc[c][j + 1], aj, bi);
             }
-            const V q = Vec::madd52lo(Vec::zero(), acc[g][0], k0[g]);
+            const V q = Vec::madd52lo(Vec::zero(), acc[c][0], k0[c]);
             CORVANE_UNROLL
             for (std::size_t j = 0; j < L; j++) {
                 const V mj = Vec::load(s.m.d[g][j]);
-                acc[g][j] = Vec::madd52lo(acc[g][j], mj, q);
-                acc[g][j + 1] = Vec::madd52hi(acc[g][j + 1], mj, q);
+                acc[c][j] = Vec::madd52lo(acc[c][j], mj, q);
+                acc[c][j + 1] = Vec::madd52hi(acc[c][j + 1], mj, q);
             }
             // The lowest digit is now a multiple of 2^52: its carry moves
             // up, and so does every digit.
-            acc[g][1] = Vec::add(acc[g][1], Vec::shiftDigit(acc[g][0]));
+            acc[c][1] = Vec::add(acc[c][1], Vec::shiftDigit(acc[c][0]));
             CORVANE_UNROLL
-            for (std::size_t j = 0; j < L; j++) acc[g][j] = acc[g][j + 1];
-            acc[g][L] = Vec::zero();
+            for (std::size_t j = 0; j < L; j++) acc[c][j] = acc[c][j + 1];
+            acc[c][L] = Vec::zero();
         }
     }
     // The value is below 2m < 2^(52L), so the carries end in the top digit.
     CORVANE_UNROLL
-    for (std::size_t g = 0; g < G; g++) {
+    for (std::size_t c = 0; c < Count; c++) {
         CORVANE_UNROLL
         for (std::size_t j = 0; j + 1 < L; j++) {
-            acc[g][j + 1] = Vec::add(acc[g][j + 1], Vec::shiftDigit(acc[g][j]));
-            Vec::store(r.d[g][j], Vec::lowDigit(acc[g][j]));
+            acc[c][j + 1] = Vec::add(acc[c][j + 1], Vec::shiftDigit(acc[c][j]));
+            Vec::store(r.d[First + c][j], Vec::lowDigit(acc[c][j]));
         }
-        Vec::store(r.d[g][L - 1], acc[g][L - 1]);
+        Vec::store(r.d[First + c][L - 1], acc[c][L - 1]);
+    }
+}
+
+// r = a^2 / R mod m in the lanes of groups First .. First + Count - 1, as
+// laneMulGroups with b = a but in fewer products: the full square first,
+// each product of two different digits once and the sum doubled, then
+// the reduction, one digit a step. r may alias a.
+template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
+__attribute__((always_inline)) inline void laneSqrGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                                         const LaneState<L, G>& s) {
+    using V = typename Vec::V;
+    V t[Count][2 * L];
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        const std::size_t g = First + c;
+        CORVANE_UNROLL
+        for (std::size_t k = 0; k < 2 * L; k++) t[c][k] = Vec::zero();
+        CORVANE_UNROLL
+        for (std::size_t i = 0; i < L; i++) {
+            const V ai = Vec::load(a.d[g][i]);
+            CORVANE_UNROLL
+            for (std::size_t j = i + 1; j < L; j++) {
+                const V aj = Vec::load(a.d[g][j]);
+                t[c][i + j] = Vec::madd52lo(t[c][i + j], ai, aj);
+                t[c][i + j + 1] = Vec::madd52hi(t[c][i + j + 1], ai, aj);
+            }
+        }
+        CORVANE_UNROLL
+        for (std::size_t k = 1; k < 2 * L; k++) t[c][k] = Vec::add(t[c][k], t[c][k]);
+        CORVANE_UNROLL
+        for (std::size_t i = 0; i < L; i++) {
+            const V ai = Vec::load(a.d[g][i]);
+            t[c][2 * i] = Vec::madd52lo(t[c][2 * i], ai, ai);
+            t[c][2 * i + 1] = Vec::madd52hi(t[c][2 * i + 1], ai, ai);
+        }
+    }
+    CORVANE_UNROLL
+    for (std::size_t i = 0; i < L; i++) {
+        CORVANE_UNROLL
+        for (std::size_t c = 0; c < Count; c++) {
+            const std::size_t g = First + c;
+            const V q = Vec::madd52lo(Vec::zero(), t[c][i], Vec::load(s.k0[g]));
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++) {
+                const V mj = Vec::load(s.m.d[g][j]);
+                t[c][i + j] = Vec::madd52lo(t[c][i + j], mj, q);
+                t[c][i + j + 1] = Vec::madd52hi(t[c][i + j + 1], mj, q);
+            }
+            t[c][i + 1] = Vec::add(t[c][i + 1], Vec::shiftDigit(t[c][i]));
+        }
+    }
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j + 1 < L; j++) {
+            t[c][L + j + 1] = Vec::add(t[c][L + j + 1], Vec::shiftDigit(t[c][L + j]));
+            Vec::store(r.d[First + c][j], Vec::lowDigit(t[c][L + j]));
+        }
+        Vec::store(r.d[First + c][L - 1], t[c][2 * L - 1]);
+    }
+}
+
+// The most digits for which two groups' accumulators (L + 1 vectors each)
+// and their operands fit in the 32 vector registers; beyond, the spills
+// cost more than the interleaving hides, and the two groups' products run
+// one after the other (the processor still overlaps their ends).
+constexpr std::size_t kInterleavedDigits = 6;
+
+// r = a b / R mod m in every lane of every group.
+template <class Vec, std::size_t L, std::size_t G>
+__attribute__((noinline)) void laneMul(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                       const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+    if constexpr (G == 1 || L <= kInterleavedDigits) {
+        laneMulGroups<Vec, L, G, 0, G>(r, a, b, s);
+    } else {
+        laneMulGroups<Vec, L, G, 0, 1>(r, a, b, s);
+        laneMulGroups<Vec, L, G, 1, 1>(r, a, b, s);
+    }
+}
+
+// r = a^2 / R mod m in every lane of every group.
+template <class Vec, std::size_t L, std::size_t G>
+__attribute__((noinline)) void laneSqr(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a, const LaneState<L, G>& s) {
+    if constexpr (G == 1 || L <= kInterleavedDigits) {
+        laneSqrGroups<Vec, L, G, 0, G>(r, a, s);
+    } else {
+        laneSqrGroups<Vec, L, G, 0, 1>(r, a, s);
+        laneSqrGroups<Vec, L, G, 1, 1>(r, a, s);
     }
 }
 
@@ -224,7 +314,7 @@ void laneModExp(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits) {
     s.table[1] = s.acc;
     for (std::size_t i = 2; i < kLaneEntries; i++) {
         if (i % 2 == 0)
-            laneMul<Vec>(s.table[i], s.table[i / 2], s.table[i / 2], s);
+            laneSqr<Vec>(s.table[i], s.table[i / 2], s);
         else
             laneMul<Vec>(s.table[i], s.table[i - 1], s.table[1], s);
     }
@@ -236,7 +326,7 @@ void laneModExp(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits) {
         laneWindows(s, in, digits, (windows - 1) * width, static_cast<unsigned>(bits - (windows - 1) * width));
         laneSelect<Vec>(s.acc, s);
         for (std::size_t w = windows - 1; w-- > 0;) {
-            for (unsigned k = 0; k < width; k++) laneMul<Vec>(s.acc, s.acc, s.acc, s);
+            for (unsigned k = 0; k < width; k++) laneSqr<Vec>(s.acc, s.acc, s);
             laneWindows(s, in, digits, w * width, width);
             laneSelect<Vec>(s.factor, s);
             laneMul<Vec>(s.acc, s.acc, s.factor, s);
