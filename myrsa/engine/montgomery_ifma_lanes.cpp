@@ -1,16 +1,130 @@
+// The lane-parallel exponentiation (montgomery_ifma_lanes_kernel.h) on
+// AVX-512 IFMA. The kernel's text is compiled here under a target pragma
+// rather than the whole file with AVX-512 flags: the engine's shared inline
+// helpers (limbs.h, exponent.h) are included before it and stay plain
+// x86-64 code, so the linker cannot keep an AVX-512 copy of them for other
+// callers.
 #include "engine/montgomery_ifma_lanes.h"
 
-#include "engine/mont_ops.h"
+#include <Corvane/nn.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/exponent.h"
+#include "engine/limbs.h"
+#include "engine/montgomery.h"
+#include "engine/word.h"
+#include "secure_zero.h"
+
+#if CORVANE_ENGINE_HAS_IFMA
+#include <immintrin.h>
+
+// GCC 12 reports the deliberately undefined source vector inside its own
+// AVX-512 intrinsics (_mm512_undefined_epi32) once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512ifma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512ifma")
+#endif
+
+#include "engine/montgomery_ifma_lanes_kernel.h"
+
+namespace corvane::engine {
+namespace {
+
+static_assert(kIfmaMaxLanes == 2 * kLanesPerVector);
+
+// Eight 64-bit lanes in a zmm register.
+struct IfmaVec {
+    using V = __m512i;
+    static inline __attribute__((always_inline)) V zero() { return _mm512_setzero_si512(); }
+    static inline __attribute__((always_inline)) V broadcast(std::uint64_t x) {
+        return _mm512_set1_epi64(static_cast<long long>(x));
+    }
+    static inline __attribute__((always_inline)) V load(const std::uint64_t* p) { return _mm512_load_si512(p); }
+    static inline __attribute__((always_inline)) void store(std::uint64_t* p, V x) { _mm512_store_si512(p, x); }
+    static inline __attribute__((always_inline)) V add(V a, V b) { return _mm512_add_epi64(a, b); }
+    // The bits of each lane above its 52-bit digit, and the digit alone.
+    static inline __attribute__((always_inline)) V shiftDigit(V x) { return _mm512_srli_epi64(x, kLaneDigitBits); }
+    static inline __attribute__((always_inline)) V lowDigit(V x) {
+        return _mm512_and_si512(x, broadcast(kLaneDigitMask));
+    }
+    // acc + the low (high) 52 bits of the products of the lanes' low 52 bits.
+    static inline __attribute__((always_inline)) V madd52lo(V acc, V a, V b) {
+        return _mm512_madd52lo_epu64(acc, a, b);
+    }
+    static inline __attribute__((always_inline)) V madd52hi(V acc, V a, V b) {
+        return _mm512_madd52hi_epu64(acc, a, b);
+    }
+    // x in the lanes where wanted equals entry, out elsewhere.
+    static inline __attribute__((always_inline)) V takeWhereEqual(V out, V wanted, V entry, V x) {
+        // Kept in a register: folded into a load under the mask, the read
+        // of an entry could depend on the index.
+        __asm__("" : "+v"(x));
+        return _mm512_mask_mov_epi64(out, _mm512_cmpeq_epi64_mask(wanted, entry), x);
+    }
+};
+
+template <std::size_t L>
+void runLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+              std::size_t digits) {
+    // One group of eight lanes when that holds them all; two otherwise.
+    if (lanes <= kLanesPerVector)
+        laneModExpWords<IfmaVec, L, 1>(lanes, mods, x, e, digits);
+    else
+        laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits);
+}
+
+}  // namespace
+
+void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+                     std::size_t digits) noexcept {
+    if (lanes == 0 || lanes > kIfmaMaxLanes) return;
+    // Digit counts fixed at compile time, so that each product unrolls whole.
+    switch (mods[0]->n) {
+        case 4:
+            return runLanes<laneDigitsFor(4)>(lanes, mods, x, e, digits);
+        case 5:
+            return runLanes<laneDigitsFor(5)>(lanes, mods, x, e, digits);
+        case 6:
+            return runLanes<laneDigitsFor(6)>(lanes, mods, x, e, digits);
+        case 7:
+            return runLanes<laneDigitsFor(7)>(lanes, mods, x, e, digits);
+        case 8:
+            return runLanes<laneDigitsFor(8)>(lanes, mods, x, e, digits);
+        default:
+            return;
+    }
+}
+
+}  // namespace corvane::engine
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#else
+
+namespace corvane::engine {
+
+void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT* const*,
+                     std::size_t) noexcept {}
+
+}  // namespace corvane::engine
+
+#endif
 
 namespace corvane::engine {
 
 bool ifmaLanesRun(std::size_t n) noexcept { return ifmaCovers(n) && ifmaAvailable(); }
-
-// For now each lane in turn by the scalar exponentiation; the vector kernel
-// replaces this.
-void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                     std::size_t digits) noexcept {
-    for (std::size_t i = 0; i < lanes && i < kIfmaMaxLanes; i++) modExpSecret(*mods[i], x[i], x[i], e[i], digits);
-}
 
 }  // namespace corvane::engine

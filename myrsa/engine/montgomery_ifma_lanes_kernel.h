@@ -1,0 +1,378 @@
+// The lane-parallel exponentiation of montgomery_ifma_lanes.cpp, written
+// over a vector type given as a template argument: AVX-512 IFMA there, and
+// an eight-word stand-in made of plain integer code in the constant-time
+// check, which valgrind can run (it cannot run AVX-512). Both get the same
+// sequence of operations and memory addresses from this one text.
+//
+// Layout: every number is L digits of 52 bits, and a vector holds the same
+// digit of eight different numbers, one per 64-bit lane, so that a digit
+// product advances eight Montgomery products at once, each lane with its
+// own modulus, its own -m^-1 and its own exponent. G groups of eight lanes
+// (one or two) run in one loop, so the chains of two groups overlap.
+//
+// Everything is in an unnamed namespace: each file that includes this one
+// compiles its own copy for its own instruction set, and no copy built for
+// AVX-512 can stand in for one that runs elsewhere.
+#ifndef CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_KERNEL_H
+#define CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_KERNEL_H
+
+#include <Corvane/nn.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/exponent.h"
+#include "engine/limbs.h"
+#include "engine/montgomery.h"
+#include "engine/word.h"
+#include "secure_zero.h"
+
+namespace corvane::engine {
+namespace {
+
+constexpr unsigned kLaneDigitBits = 52;
+constexpr std::uint64_t kLaneDigitMask = (std::uint64_t{1} << kLaneDigitBits) - 1;
+constexpr std::size_t kLanesPerVector = 8;
+
+// Residues are held in Montgomery form for R = 2^(52L), below 2m but not
+// necessarily below m: with 4m <= R the product of two such residues is
+// again below 2m, so only the way out needs a subtraction. L for an n-word
+// modulus is the least digit count with 4m <= 2^(52L).
+constexpr std::size_t laneDigitsFor(std::size_t n) {
+    return (kWordBits * n + 2 + kLaneDigitBits - 1) / kLaneDigitBits;
+}
+
+// 4-bit windows: the table (16 entries, read whole at every window) stays
+// in the first-level cache for two groups of ten digits, and a 5-bit window
+// would save only a few products on exponents of up to 512 bits.
+constexpr unsigned kLaneWindowBits = 4;
+constexpr std::size_t kLaneEntries = std::size_t{1} << kLaneWindowBits;
+
+// G groups of L digit vectors: d[g][j][k] is digit j of the number in lane
+// k of group g.
+template <std::size_t L, std::size_t G>
+struct alignas(64) LaneNumbers {
+    std::uint64_t d[G][L][kLanesPerVector];
+};
+
+// What the exponentiation keeps in memory; all of it is secret and wiped.
+template <std::size_t L, std::size_t G>
+struct alignas(64) LaneState {
+    LaneNumbers<L, G> m;
+    std::uint64_t k0[G][kLanesPerVector];  // -m^-1 mod 2^52 per lane
+    LaneNumbers<L, G> intoForm;            // 2^(104L - 64n) mod m: x 2^(64n) times it, over R, is x R
+    LaneNumbers<L, G> outOfForm;           // 2^(64n) mod m: x R times it, over R, is x 2^(64n)
+    LaneNumbers<L, G> acc, factor;
+    LaneNumbers<L, G> table[kLaneEntries];
+    std::uint64_t window[G][kLanesPerVector];
+};
+
+// r = a b / R mod m in the lanes of groups First .. First + Count - 1
+// (operands below 2m, result below 2m with every digit below 2^52), the
+// groups' steps interleaved. Operand scanning: for each digit b_i,
+// acc += a b_i + m q with q chosen so that the lowest digit vanishes, then
+// acc moves down one digit. The accumulator stays in registers; its digits
+// may exceed 52 bits until the end, as 64-bit lanes hold the sum of every
+// term a digit receives. r may alias a or b.
+template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
+__attribute__((always_inline)) inline void laneMulGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                                         const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+    using V = typename Vec::V;
+    V acc[Count][L + 1];
+    V k0[Count];
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        k0[c] = Vec::load(s.k0[First + c]);
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j <= L; j++) acc[c][j] = Vec::zero();
+    }
+    CORVANE_UNROLL
+    for (std::size_t i = 0; i < L; i++) {
+        CORVANE_UNROLL
+        for (std::size_t c = 0; c < Count; c++) {
+            const std::size_t g = First + c;
+            const V bi = Vec::load(b.d[g][i]);
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++) {
+                const V aj = Vec::load(a.d[g][j]);
+                acc[c][j] = Vec::madd52lo(acc[c][j], aj, bi);
+                acc[c][j + 1] = Vec::madd52hi(acc[c][j + 1], aj, bi);
+            }
+            const V q = Vec::madd52lo(Vec::zero(), acc[c][0], k0[c]);
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++) {
+                const V mj = Vec::load(s.m.d[g][j]);
+                acc[c][j] = Vec::madd52lo(acc[c][j], mj, q);
+                acc[c][j + 1] = Vec::madd52hi(acc[c][j + 1], mj, q);
+            }
+            // The lowest digit is now a multiple of 2^52: its carry moves
+            // up, and so does every digit.
+            acc[c][1] = Vec::add(acc[c][1], Vec::shiftDigit(acc[c][0]));
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++) acc[c][j] = acc[c][j + 1];
+            acc[c][L] = Vec::zero();
+        }
+    }
+    // The value is below 2m < 2^(52L), so the carries end in the top digit.
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j + 1 < L; j++) {
+            acc[c][j + 1] = Vec::add(acc[c][j + 1], Vec::shiftDigit(acc[c][j]));
+            Vec::store(r.d[First + c][j], Vec::lowDigit(acc[c][j]));
+        }
+        Vec::store(r.d[First + c][L - 1], acc[c][L - 1]);
+    }
+}
+
+// r = a^2 / R mod m in the lanes of groups First .. First + Count - 1, as
+// laneMulGroups with b = a but in fewer products: the full square first,
+// each product of two different digits once and the sum doubled, then
+// the reduction, one digit a step. r may alias a.
+template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
+__attribute__((always_inline)) inline void laneSqrGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                                         const LaneState<L, G>& s) {
+    using V = typename Vec::V;
+    V t[Count][2 * L];
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        const std::size_t g = First + c;
+        CORVANE_UNROLL
+        for (std::size_t k = 0; k < 2 * L; k++) t[c][k] = Vec::zero();
+        CORVANE_UNROLL
+        for (std::size_t i = 0; i < L; i++) {
+            const V ai = Vec::load(a.d[g][i]);
+            CORVANE_UNROLL
+            for (std::size_t j = i + 1; j < L; j++) {
+                const V aj = Vec::load(a.d[g][j]);
+                t[c][i + j] = Vec::madd52lo(t[c][i + j], ai, aj);
+                t[c][i + j + 1] = Vec::madd52hi(t[c][i + j + 1], ai, aj);
+            }
+        }
+        CORVANE_UNROLL
+        for (std::size_t k = 1; k < 2 * L; k++) t[c][k] = Vec::add(t[c][k], t[c][k]);
+        CORVANE_UNROLL
+        for (std::size_t i = 0; i < L; i++) {
+            const V ai = Vec::load(a.d[g][i]);
+            t[c][2 * i] = Vec::madd52lo(t[c][2 * i], ai, ai);
+            t[c][2 * i + 1] = Vec::madd52hi(t[c][2 * i + 1], ai, ai);
+        }
+    }
+    CORVANE_UNROLL
+    for (std::size_t i = 0; i < L; i++) {
+        CORVANE_UNROLL
+        for (std::size_t c = 0; c < Count; c++) {
+            const std::size_t g = First + c;
+            const V q = Vec::madd52lo(Vec::zero(), t[c][i], Vec::load(s.k0[g]));
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++) {
+                const V mj = Vec::load(s.m.d[g][j]);
+                t[c][i + j] = Vec::madd52lo(t[c][i + j], mj, q);
+                t[c][i + j + 1] = Vec::madd52hi(t[c][i + j + 1], mj, q);
+            }
+            t[c][i + 1] = Vec::add(t[c][i + 1], Vec::shiftDigit(t[c][i]));
+        }
+    }
+    CORVANE_UNROLL
+    for (std::size_t c = 0; c < Count; c++) {
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j + 1 < L; j++) {
+            t[c][L + j + 1] = Vec::add(t[c][L + j + 1], Vec::shiftDigit(t[c][L + j]));
+            Vec::store(r.d[First + c][j], Vec::lowDigit(t[c][L + j]));
+        }
+        Vec::store(r.d[First + c][L - 1], t[c][2 * L - 1]);
+    }
+}
+
+// The most digits for which two groups' accumulators (L + 1 vectors each)
+// and their operands fit in the 32 vector registers; beyond, the spills
+// cost more than the interleaving hides, and the two groups' products run
+// one after the other (the processor still overlaps their ends).
+constexpr std::size_t kInterleavedDigits = 6;
+
+// r = a b / R mod m in every lane of every group.
+template <class Vec, std::size_t L, std::size_t G>
+__attribute__((noinline)) void laneMul(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                       const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+    if constexpr (G == 1 || L <= kInterleavedDigits) {
+        laneMulGroups<Vec, L, G, 0, G>(r, a, b, s);
+    } else {
+        laneMulGroups<Vec, L, G, 0, 1>(r, a, b, s);
+        laneMulGroups<Vec, L, G, 1, 1>(r, a, b, s);
+    }
+}
+
+// r = a^2 / R mod m in every lane of every group.
+template <class Vec, std::size_t L, std::size_t G>
+__attribute__((noinline)) void laneSqr(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a, const LaneState<L, G>& s) {
+    if constexpr (G == 1 || L <= kInterleavedDigits) {
+        laneSqrGroups<Vec, L, G, 0, G>(r, a, s);
+    } else {
+        laneSqrGroups<Vec, L, G, 0, 1>(r, a, s);
+        laneSqrGroups<Vec, L, G, 1, 1>(r, a, s);
+    }
+}
+
+// out = table[window] in every lane, each lane by its own index: every entry
+// is read whole and merged under a lane mask, so no address depends on an
+// index.
+template <class Vec, std::size_t L, std::size_t G>
+__attribute__((noinline)) void laneSelect(LaneNumbers<L, G>& out, const LaneState<L, G>& s) {
+    using V = typename Vec::V;
+    CORVANE_UNROLL
+    for (std::size_t g = 0; g < G; g++) {
+        const V wanted = Vec::load(s.window[g]);
+        V digits[L];
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j < L; j++) digits[j] = Vec::zero();
+        for (std::size_t e = 0; e < kLaneEntries; e++) {
+            const V entry = Vec::broadcast(e);
+            CORVANE_UNROLL
+            for (std::size_t j = 0; j < L; j++)
+                digits[j] = Vec::takeWhereEqual(digits[j], wanted, entry, Vec::load(s.table[e].d[g][j]));
+        }
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j < L; j++) Vec::store(out.d[g][j], digits[j]);
+    }
+}
+
+// x as L digits of 52 bits, into lane k of group g.
+template <std::size_t L, std::size_t G>
+inline void putLane(LaneNumbers<L, G>& out, std::size_t g, std::size_t k, const Word* x, std::size_t n) {
+    for (std::size_t j = 0; j < L; j++) {
+        const std::size_t bit = kLaneDigitBits * j, i = bit / kWordBits;
+        const unsigned shift = static_cast<unsigned>(bit % kWordBits);
+        std::uint64_t digit = i < n ? x[i] >> shift : 0;
+        if (shift > kWordBits - kLaneDigitBits && i + 1 < n) digit |= x[i + 1] << (kWordBits - shift);
+        out.d[g][j][k] = digit & kLaneDigitMask;
+    }
+}
+
+// x (n words) = the low 64n bits of lane k of group g; returns the bits
+// above them (the digits are below 2^52).
+template <std::size_t L, std::size_t G>
+inline Word takeLane(Word* x, std::size_t n, const LaneNumbers<L, G>& in, std::size_t g, std::size_t k) {
+    Word top = 0;
+    for (std::size_t i = 0; i <= n; i++) {
+        Word word = 0;
+        for (std::size_t j = 0; j < L; j++) {
+            const std::size_t lo = kLaneDigitBits * j, wordLo = kWordBits * i;
+            if (lo >= wordLo + kWordBits || lo + kLaneDigitBits <= wordLo) continue;  // public positions only
+            const std::uint64_t digit = in.d[g][j][k];
+            word |= lo >= wordLo ? digit << (lo - wordLo) : digit >> (wordLo - lo);
+        }
+        (i < n ? x[i] : top) = word;
+    }
+    return top;
+}
+
+// The lanes of one call: every one of the 8G lanes has a modulus, an input
+// and an exponent; those past the caller's count are a public stand-in.
+struct LaneInputs {
+    const MontModulus* mods[2 * kLanesPerVector];
+    const Word* x[2 * kLanesPerVector];
+    const NN_DIGIT* e[2 * kLanesPerVector];
+};
+
+template <std::size_t L, std::size_t G>
+void laneSetUp(LaneState<L, G>& s, const LaneInputs& in) {
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
+        const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
+        const MontModulus& mod = *in.mods[lane];
+        const std::size_t n = mod.n;
+        putLane(s.m, g, k, mod.m, n);
+        putLane(s.outOfForm, g, k, mod.one, n);
+        putLane(s.acc, g, k, in.x[lane], n);
+        s.k0[g][k] = mod.m0inv & kLaneDigitMask;
+        // 2^(104L - 64n): 2^(64n) doubled 104L - 128n times (52L >= 64n + 2),
+        // modulo m, by masked additions.
+        Word power[kMaxWords], scratch[kMaxWords];
+        for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
+        for (std::size_t i = 0; i < 2 * kLaneDigitBits * L - 2 * kWordBits * n; i++)
+            modAdd(power, power, power, mod.m, scratch, n);
+        putLane(s.intoForm, g, k, power, n);
+        secure_zero_object(power);
+        secure_zero_object(scratch);
+    }
+}
+
+// The window of `width` bits at `position` of every lane's exponent.
+template <std::size_t L, std::size_t G>
+void laneWindows(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits, std::size_t position,
+                 unsigned width) {
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++)
+        s.window[lane / kLanesPerVector][lane % kLanesPerVector] =
+            exponentBits(in.e[lane], digits, position, width);
+}
+
+// s.acc = s.acc^e in every lane, by the fixed window of modExpFixedWindow
+// (exponent.h) with its own width, from and back to the engine's form.
+template <class Vec, std::size_t L, std::size_t G>
+void laneModExp(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits) {
+    laneMul<Vec>(s.acc, s.acc, s.intoForm, s);
+    laneMul<Vec>(s.table[0], s.outOfForm, s.intoForm, s);
+    s.table[1] = s.acc;
+    for (std::size_t i = 2; i < kLaneEntries; i++) {
+        if (i % 2 == 0)
+            laneSqr<Vec>(s.table[i], s.table[i / 2], s);
+        else
+            laneMul<Vec>(s.table[i], s.table[i - 1], s.table[1], s);
+    }
+    const std::size_t bits = kDigitBits * digits;
+    s.acc = s.table[0];
+    if (bits != 0) {
+        constexpr unsigned width = kLaneWindowBits;
+        const std::size_t windows = (bits + width - 1) / width;
+        laneWindows(s, in, digits, (windows - 1) * width, static_cast<unsigned>(bits - (windows - 1) * width));
+        laneSelect<Vec>(s.acc, s);
+        for (std::size_t w = windows - 1; w-- > 0;) {
+            for (unsigned k = 0; k < width; k++) laneSqr<Vec>(s.acc, s.acc, s);
+            laneWindows(s, in, digits, w * width, width);
+            laneSelect<Vec>(s.factor, s);
+            laneMul<Vec>(s.acc, s.acc, s.factor, s);
+        }
+    }
+    // Back to the engine's form, below 1.5m: the caller subtracts m once.
+    laneMul<Vec>(s.acc, s.acc, s.outOfForm, s);
+}
+
+// For each lane i < lanes: x[i] = x[i]^e[i] modulo *mods[i], all in the
+// engine's Montgomery form, n words each (laneDigitsFor(n) == L,
+// lanes <= 8G). The lanes past `lanes` compute 0^0 modulo 2^(64n) - 1.
+template <class Vec, std::size_t L, std::size_t G>
+void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+                     std::size_t digits) {
+    const std::size_t n = mods[0]->n;
+    MontModulus standIn;
+    standIn.n = n;
+    standIn.m0inv = 1;  // -(2^(64n) - 1)^-1 mod 2^64
+    for (std::size_t i = 0; i < n; i++) standIn.m[i] = ~Word{0};
+    standIn.one[0] = 1;  // 2^(64n) mod 2^(64n) - 1
+    static constexpr Word zeroWords[kMaxWords] = {};
+    static constexpr NN_DIGIT zeroDigits[MAX_NN_DIGITS] = {};
+
+    LaneInputs in;
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
+        const bool real = lane < lanes;
+        in.mods[lane] = real ? mods[lane] : &standIn;
+        in.x[lane] = real ? x[lane] : zeroWords;
+        in.e[lane] = real ? e[lane] : zeroDigits;
+    }
+    LaneState<L, G> s;
+    laneSetUp(s, in);
+    laneModExp<Vec>(s, in, digits);
+
+    Word words[kMaxWords], scratch[kMaxWords];
+    for (std::size_t lane = 0; lane < lanes; lane++) {
+        const Word top = takeLane(words, n, s.acc, lane / kLanesPerVector, lane % kLanesPerVector);
+        reduceOnce(x[lane], words, top, mods[lane]->m, scratch, n);
+    }
+    secure_zero_object(words);
+    secure_zero_object(scratch);
+    secure_zero_object(s);
+}
+
+}  // namespace
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_KERNEL_H

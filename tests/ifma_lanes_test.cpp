@@ -1,0 +1,83 @@
+// The lane-parallel exponentiation against the scalar one, lane by lane,
+// for every word count it takes and lane counts that fill one group of
+// eight partly, exactly and not at all, and two groups partly and fully,
+// with exponents of the modulus's length, one digit and none. The kernel's
+// text runs twice: on the plain-integer stand-in for the vector (on every
+// CPU) and on AVX-512 IFMA where this CPU has it (as capped by CORVANE_CPU).
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <tuple>
+
+#include "emulated_lanes.h"
+#include "engine/montgomery_ifma_lanes.h"
+#include "lane_cases.h"
+
+using namespace corvane::engine;
+using corvane::test::LaneCases;
+using corvane::test::makeLaneCases;
+
+namespace {
+
+#if CORVANE_ENGINE_HAS_IFMA
+void runEmulated(LaneCases& c) {
+    const auto mods = c.modPointers();
+    const auto x = c.xPointers();
+    const auto e = c.ePointers();
+    const std::size_t lanes = mods.size();
+    auto run = [&]<std::size_t L>() {
+        if (lanes <= 8)
+            laneModExpWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), x.data(), e.data(), c.digits);
+        else
+            laneModExpWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), x.data(), e.data(), c.digits);
+    };
+    switch (c.n) {
+        case 4: return run.operator()<laneDigitsFor(4)>();
+        case 5: return run.operator()<laneDigitsFor(5)>();
+        case 6: return run.operator()<laneDigitsFor(6)>();
+        case 7: return run.operator()<laneDigitsFor(7)>();
+        default: return run.operator()<laneDigitsFor(8)>();
+    }
+}
+#endif
+
+void expectLanesMatch(const LaneCases& c, const std::string& what) {
+    for (std::size_t i = 0; i < c.x.size(); i++)
+        EXPECT_EQ(c.x[i], c.expected[i]) << what << ", lane " << i << " of " << c.x.size() << ", " << c.digits
+                                         << " exponent digits";
+}
+
+class IfmaLanes : public testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiation) {
+#if CORVANE_ENGINE_HAS_IFMA
+    const auto [n, lanes] = GetParam();
+    corvane::test::Rng rng(100 * n + lanes);
+    for (std::size_t digits : {n * kDigitsPerWord, std::size_t{1}, std::size_t{0}}) {
+        LaneCases c = makeLaneCases(n, lanes, digits, rng);
+        runEmulated(c);
+        expectLanesMatch(c, "stand-in vector");
+    }
+    if (!ifmaLanesRun(n)) GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
+    for (std::size_t digits : {n * kDigitsPerWord, std::size_t{1}, std::size_t{0}}) {
+        LaneCases c = makeLaneCases(n, lanes, digits, rng);
+        const auto mods = c.modPointers();
+        const auto x = c.xPointers();
+        const auto e = c.ePointers();
+        modExpLanesIfma(lanes, mods.data(), x.data(), e.data(), digits);
+        expectLanesMatch(c, "IFMA");
+    }
+#else
+    GTEST_SKIP() << "no IFMA kernels in this build";
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(WordsAndLanes, IfmaLanes,
+                         testing::Combine(testing::Values(4, 5, 6, 7, 8), testing::Values(1, 7, 8, 9, 16)),
+                         [](const auto& instance) {
+                             return std::to_string(std::get<0>(instance.param)) + "words_" +
+                                    std::to_string(std::get<1>(instance.param)) + "lanes";
+                         });
+
+}  // namespace
