@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CommonCrypto.h"
+#include "des/des3_engine.h"
 #include "modern_support.h"
 
 namespace corvane::detail {
@@ -48,6 +49,15 @@ std::error_code des3Blocks(bool encrypt, const std::uint8_t key[kDes3Key], std::
         return make_error_code(encrypt ? ErrorCode::encryptionRefused : ErrorCode::decryptionRefused);
     std::memcpy(chain, encrypt ? out + length - kDes3Block : next, kDes3Block);
     return {};
+}
+
+void des3DecryptAfter(const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
+                      const std::uint8_t head[kDes3Block], const std::uint8_t* in, std::size_t length,
+                      std::uint8_t* out) noexcept {
+    std::uint8_t next[kDes3Block];
+    std::memcpy(next, length == kDes3Block ? head : in + length - 2 * kDes3Block, kDes3Block);
+    des::des3_decrypt_after(des::des_default_path(), key, chain, head, in, out, length / kDes3Block);
+    std::memcpy(chain, next, kDes3Block);
 }
 
 std::size_t des3PaddingLength(const std::uint8_t block[kDes3Block]) noexcept {

@@ -39,6 +39,15 @@ void des3IvArea(const std::uint8_t keyArea[kDes3Key], const v1::ByteView* iv,
 std::error_code des3Blocks(bool encrypt, const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
                            const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept;
 
+// Decrypts head (one block) followed by the length - 8 bytes of in (length a
+// multiple of 8, at least 8) into out (not overlapping either) in one call of
+// the triple-DES engine, chained to chain, which becomes the last ciphertext
+// block: a stream's held-back block and the next piece without a pass spent
+// on the held block alone. Cannot fail.
+void des3DecryptAfter(const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
+                      const std::uint8_t head[kDes3Block], const std::uint8_t* in, std::size_t length,
+                      std::uint8_t* out) noexcept;
+
 // The PKCS #7 padding length (1 to 8) of a decrypted last block, or 0 when
 // the block does not end in valid padding. Runs in the same time whatever
 // the block holds.

@@ -1,12 +1,13 @@
-// The modern layer's triple DES: QVDes3 over data objects that this file
-// makes from the caller's bytes and wipes again; the forms that write into
-// the caller's memory run the cipher directly (des3_cbc.h), without the
-// class's length limit.
+// The modern layer's triple DES: the allocating forms run QVDes3's own work
+// (QVDes3_core.h) on the caller's bytes and return the buffer the cipher
+// wrote; the forms that write into the caller's memory run the cipher
+// directly (des3_cbc.h), without the class's length limit.
 #include <Corvane/QVDes3.h>
 
-#include <new>
-#include <optional>
+#include <cstdint>
+#include <utility>
 
+#include "QVDes3_core.h"
 #include "des3_cbc.h"
 #include "log_suppression.h"
 #include "modern_support.h"
@@ -16,12 +17,10 @@ namespace corvane::v1 {
 
 namespace {
 
-// A data object holding a copy of the bytes (a key, an IV, a plaintext), or
-// the class's result (possibly a plaintext); wiped before it is released.
-// Each object here has this one owner, so the wipe reaches no other user.
+// The class's random key, wiped before it is released. The object has this
+// one owner, so the wipe reaches no other user.
 class WipedData {
 public:
-    explicit WipedData(ByteView bytes) : data_(make_ref<NSMutableData>(bytes.data(), bytes.size())) {}
     explicit WipedData(Ref<NSData> data) noexcept : data_(std::move(data)) {}
     ~WipedData() {
         if (data_) secure_zero(const_cast<void*>(data_->bytes()), data_->length());
@@ -46,28 +45,15 @@ std::vector<std::uint8_t> runDes3(ByteView data, ByteView key, const ByteView* i
     // Failures reach the caller in error alone: the class's log lines are
     // for its legacy callers.
     ScopedLogSuppression quiet;
-    try {
-        WipedData input(data);
-        WipedData keyData(key);
-        std::optional<WipedData> ivData;
-        if (iv != nullptr) ivData.emplace(*iv);
-        if (!input || !keyData || (ivData && !*ivData)) {
-            error = ErrorCode::outOfMemory;
-            return {};
-        }
-        std::int32_t code = 0;
-        WipedData output(QVDes3::createDes3Data(input.get(), keyData.get(), ivData ? ivData->get() : nullptr,
-                                                operation, &code));
-        if (!output) {
-            error = static_cast<ErrorCode>(code);
-            return {};
-        }
-        auto bytes = output.get()->span();
-        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-    } catch (const std::bad_alloc&) {
-        error = ErrorCode::outOfMemory;
-        return {};
-    }
+    // The class's own work on the caller's bytes: the cipher writes into the
+    // vector returned, with no data objects and no copies in between.
+    const des3_core::Bytes keyBytes{key.data(), key.size()};
+    const des3_core::Bytes ivBytes{iv != nullptr ? iv->data() : nullptr, iv != nullptr ? iv->size() : 0};
+    std::vector<std::uint8_t> output;
+    const std::int32_t code = des3_core::run(corvane::detail::bytesOrEmpty(data), data.size(), keyBytes,
+                                             iv != nullptr ? &ivBytes : nullptr, operation, output);
+    if (code != 0) error = static_cast<ErrorCode>(code);
+    return output;
 }
 
 std::vector<std::uint8_t> runDes3OrThrow(ByteView data, ByteView key, const ByteView* iv,

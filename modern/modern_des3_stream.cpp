@@ -57,11 +57,22 @@ std::size_t codePiece(Des3StreamState& state, bool encrypt, ByteView data, std::
         // Complete the held block from the front of the data.
         const std::size_t fill = kDes3Block - state.heldCount;
         std::memcpy(state.held + state.heldCount, in, fill);
-        blocks(state, encrypt, state.held, kDes3Block, out);
         in += fill;
         left -= fill;
-        written = kDes3Block;
         state.heldCount = 0;
+        if (!encrypt) {
+            // Decryption takes the held block and the piece's blocks in one
+            // call of the engine.
+            corvane::detail::des3DecryptAfter(state.key, state.chain, state.held, in, emit, out);
+            in += emit - kDes3Block;
+            left -= emit - kDes3Block;
+            if (left > 0) std::memcpy(state.held, in, left);
+            state.heldCount = left;
+            state.total += data.size();
+            return emit;
+        }
+        blocks(state, encrypt, state.held, kDes3Block, out);
+        written = kDes3Block;
     }
     const std::size_t bulk = emit - written;
     blocks(state, encrypt, in, bulk, out + written);

@@ -1,6 +1,7 @@
 #include "allocation.h"
 
 #include <cstdlib>
+#include <new>
 
 #ifdef CORVANE_TEST_SEAMS
 #include <atomic>
@@ -53,6 +54,19 @@ void deallocate(void* p) noexcept {
     if (p != nullptr) g_rawLive.fetch_sub(1, std::memory_order_relaxed);
 #endif
     std::free(p);
+}
+
+bool resizeBytes(std::vector<std::uint8_t>& bytes, std::size_t size) noexcept {
+#ifdef CORVANE_TEST_SEAMS
+    if (!test_seams::allocationAllowed()) return false;
+#endif
+    if (size > bytes.max_size()) return false;
+    try {
+        bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace corvane

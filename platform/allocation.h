@@ -1,5 +1,5 @@
 // The heap buffers the classes allocate themselves (the RSA key record, the
-// cipher's scratch buffer), and, in the test archive only, the switch that
+// cipher's output buffer), and, in the test archive only, the switch that
 // makes one chosen allocation fail so that tests can walk every out-of-memory
 // path. Internal: not installed, nothing here is exported.
 #ifndef CORVANE_ALLOCATION_H
@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace corvane {
 
@@ -14,6 +15,12 @@ namespace corvane {
 // allocation and gives nullptr when it is the one chosen to fail.
 void* allocate(std::size_t size) noexcept;
 void deallocate(void* p) noexcept;
+
+// Makes bytes hold size bytes (new ones zero), for a buffer that a result
+// object then takes over without a copy; false when memory runs out. In the
+// test archive the growth also counts as one allocation of allocate()'s
+// sequence, so that tests can make it fail.
+bool resizeBytes(std::vector<std::uint8_t>& bytes, std::size_t size) noexcept;
 
 }  // namespace corvane
 

@@ -172,6 +172,28 @@ TEST_P(Base64Paths, InjectedBytesAtEveryOffset) {
     }
 }
 
+// Short texts, around the length at which the decoder hands a text's start
+// to the vector kernel at once (32 characters) and within one vector block:
+// one byte replaced at every offset.
+TEST_P(Base64Paths, ShortTextsWithAByteReplacedAtEveryOffset) {
+    Rng rng(12);
+    for (std::size_t n = 18; n <= 54; n++) {
+        const Bytes in = rng.bytes(n);
+        for (const Family& f : kFamilies) {
+            const Bytes text = encodePortable(in, f, true);
+            for (std::size_t at = 0; at < text.size(); at++) {
+                for (std::uint8_t b : kInjected) {
+                    Bytes replaced = text;
+                    replaced[at] = b;
+                    for (bool require : {true, false})
+                        ASSERT_NO_FATAL_FAILURE(
+                            expectSameDecode(replaced, seams::base64DecodedCapacity(replaced.size()), f, require));
+                }
+            }
+        }
+    }
+}
+
 // Texts with a few bytes inserted, replaced or cut at random, into every
 // destination length from 1 to the capacity.
 TEST_P(Base64Paths, EveryDestinationLengthMatches) {

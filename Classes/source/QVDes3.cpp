@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "CommonCrypto.h"
+#include "QVDes3_core.h"
 #include "allocation.h"
 #include "entropy.h"
 #include "hex_digits.h"
@@ -47,21 +50,18 @@ struct WipeOnExit {
     ~WipeOnExit() { secure_zero(area, size); }
 };
 
-// The heap buffer that receives the cipher's output (plaintext when
-// decrypting): wiped and released on every path.
-struct ScratchBuffer {
-    void* bytes = nullptr;
-    std::size_t size = 0;
-    ScratchBuffer() = default;
-    ScratchBuffer(const ScratchBuffer&) = delete;
-    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
-    ~ScratchBuffer() {
-        if (bytes != nullptr) {
-            secure_zero(bytes, size);
-            deallocate(bytes);
-        }
-    }
+// The class's result: a data object that takes over the buffer the cipher
+// wrote, so that the output is not copied once more.
+class CipherOutput final : public NSData {
+public:
+    explicit CipherOutput(std::vector<std::uint8_t>&& bytes) noexcept { storage_ = std::move(bytes); }
 };
+
+// Wipes a buffer that may hold plaintext and releases it.
+void discard(std::vector<std::uint8_t>& bytes) noexcept {
+    secure_zero(bytes.data(), bytes.size());
+    bytes = {};
+}
 
 Ref<NSData> failWith(std::int32_t code, std::int32_t* error) {
     if (error != nullptr) *error = code;
@@ -72,44 +72,16 @@ Ref<NSData> failWith(std::int32_t code, std::int32_t* error) {
 // to come from a non-nil data object, under a non-nil key object.
 Ref<NSData> des3Bytes(const void* bytes, std::size_t length, const NSData* key, const NSData* iv,
                       std::uint32_t operation, std::int32_t* error) {
-    // Every size below stays under 2^31, as peers that count in 32-bit
-    // signed integers require; the output size would otherwise wrap.
-    if (length > QVDes3::kMaxDataLength) {
-        NSLog("input too long: %zu bytes, at most %zu!", length, QVDes3::kMaxDataLength);
-        return failWith(-2, error);
-    }
-
-    unsigned char keyArea[kKeyAreaSize] = {};
-    unsigned char ivArea[kIvAreaSize] = {};
-    WipeOnExit wipeKey{keyArea, sizeof keyArea};
-    WipeOnExit wipeIv{ivArea, sizeof ivArea};
-    std::memcpy(keyArea, key->bytes(), std::min(key->length(), kKeyAreaSize));
-    if (iv == nullptr)
-        std::memcpy(ivArea, keyArea, kIvAreaSize);
-    else
-        std::memcpy(ivArea, iv->bytes(), std::min(iv->length(), kIvAreaSize));
-
-    // The next multiple of the block size strictly above the length: the
-    // exact size of a padded encryption, and more than a decryption yields.
-    ScratchBuffer scratch;
-    scratch.size = length - length % kBlockSize + kBlockSize;
-    scratch.bytes = allocate(scratch.size);
-    if (scratch.bytes == nullptr) {
-        NSLog("create buff for encrypt failed!");
-        return failWith(-3, error);
-    }
-    std::memset(scratch.bytes, 0, scratch.size);
-
-    std::size_t moved = 0;
-    CCCryptorStatus status =
-        runCipher(operation, keyArea, ivArea, bytes, length, scratch.bytes, scratch.size, &moved);
-    if (status != kCCSuccess) {
-        NSLog("CCCrypt failed,CCCryptorStatus %d!", static_cast<int>(status));
-        return failWith(operation == kCCEncrypt ? -4 : -5, error);
-    }
-
-    Ref<NSData> result = make_ref<NSData>(scratch.bytes, std::min(moved, scratch.size));
+    std::vector<std::uint8_t> output;
+    const des3_core::Bytes keyBytes{key->bytes(), key->length()};
+    const des3_core::Bytes ivBytes{iv != nullptr ? iv->bytes() : nullptr, iv != nullptr ? iv->length() : 0};
+    const std::int32_t code = des3_core::run(bytes, length, keyBytes, iv != nullptr ? &ivBytes : nullptr,
+                                             operation, output);
+    if (code != 0) return failWith(code, error);
+    // A nil result leaves output with the caller's bytes, wiped below.
+    Ref<NSData> result = make_ref<CipherOutput>(std::move(output));
     if (!result) {
+        discard(output);
         NSLog("create NSData for output failed!");
         return failWith(-3, error);
     }
@@ -118,6 +90,51 @@ Ref<NSData> des3Bytes(const void* bytes, std::size_t length, const NSData* key, 
 }
 
 }  // namespace
+
+namespace des3_core {
+
+std::int32_t run(const void* bytes, std::size_t length, Bytes key, const Bytes* iv, std::uint32_t operation,
+                 std::vector<std::uint8_t>& out) noexcept {
+    out.clear();
+    // Every size below stays under 2^31, as peers that count in 32-bit
+    // signed integers require; the output size would otherwise wrap.
+    if (length > QVDes3::kMaxDataLength) {
+        NSLog("input too long: %zu bytes, at most %zu!", length, QVDes3::kMaxDataLength);
+        return -2;
+    }
+
+    unsigned char keyArea[kKeyAreaSize] = {};
+    unsigned char ivArea[kIvAreaSize] = {};
+    WipeOnExit wipeKey{keyArea, sizeof keyArea};
+    WipeOnExit wipeIv{ivArea, sizeof ivArea};
+    if (key.length > 0) std::memcpy(keyArea, key.data, std::min(key.length, kKeyAreaSize));
+    if (iv == nullptr)
+        std::memcpy(ivArea, keyArea, kIvAreaSize);
+    else if (iv->length > 0)
+        std::memcpy(ivArea, iv->data, std::min(iv->length, kIvAreaSize));
+
+    // The next multiple of the block size strictly above the length: the
+    // exact size of a padded encryption, and more than a decryption yields.
+    // The cipher writes straight into the buffer the result keeps.
+    const std::size_t room = length - length % kBlockSize + kBlockSize;
+    if (!resizeBytes(out, room)) {
+        NSLog("create buff for encrypt failed!");
+        return -3;
+    }
+
+    std::size_t moved = 0;
+    CCCryptorStatus status = runCipher(operation, keyArea, ivArea, bytes, length, out.data(), room, &moved);
+    if (status != kCCSuccess) {
+        discard(out);
+        NSLog("CCCrypt failed,CCCryptorStatus %d!", static_cast<int>(status));
+        return operation == kCCEncrypt ? -4 : -5;
+    }
+    // Shortening keeps the buffer: nothing is moved or copied.
+    out.resize(std::min(moved, room));
+    return 0;
+}
+
+}  // namespace des3_core
 
 QVDes3::~QVDes3() = default;
 

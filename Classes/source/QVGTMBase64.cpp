@@ -262,6 +262,22 @@ bool fastPathAllowed(const unsigned char* table) {
     return allowed;
 }
 
+// The same for a table known at compile time.
+constexpr bool fastPathAllowed(const std::array<char, 256>& table) {
+    bool allowed = static_cast<unsigned char>(table[0]) >= 64 &&
+                   static_cast<unsigned char>(table[static_cast<unsigned char>(kBase64PaddingChar)]) >= 64;
+    for (unsigned char c : kSpaceBytes) allowed = allowed && static_cast<unsigned char>(table[c]) >= 64;
+    return allowed;
+}
+static_assert(fastPathAllowed(kBase64DecodeChars) && fastPathAllowed(kWebSafeBase64DecodeChars));
+
+// Whether the fast path may run with this table: settled at compile time for
+// the coder's own two tables, so a short text does not pay for the check.
+bool fastPathAllowedAtRunTime(const unsigned char* table) {
+    return table == asBytes(kBase64DecodeChars.data()) || table == asBytes(kWebSafeBase64DecodeChars.data()) ||
+           fastPathAllowed(table);
+}
+
 // Decodes whole groups of four alphabet characters while the destination has
 // room for their three bytes. Each group needs i + 3 <= destLen, which is
 // exactly when the four per-character checks (i < destLen, i + 1 < destLen,
@@ -270,12 +286,16 @@ bool fastPathAllowed(const unsigned char* table) {
 //
 // A vector kernel is called only after this many clean pairs in a row (24
 // characters): each call has a fixed cost of a few dozen cycles, which text
-// broken by whitespace every few groups would pay without gain.
+// broken by whitespace every few groups would pay without gain. At the very
+// start of a text of at least kCharsForKernelAtStart characters the kernel
+// is called at once: a short text is mostly one clean run, and the scalar
+// pairs in front of the kernel would be a good part of its time.
 constexpr int kPairsBeforeKernel = 3;
+constexpr NSUInteger kCharsForKernelAtStart = 32;
 
 inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsigned char* dest,
                          NSUInteger& i, NSUInteger destLen, const unsigned char* table,
-                         const Kernels& kernels) {
+                         const Kernels& kernels, bool atStart) {
     const GroupDecodeTables* groups = nullptr;
     Alphabet alphabet = Alphabet::standard;
     if (table == asBytes(kBase64DecodeChars.data())) groups = &kBase64GroupDecode;
@@ -291,6 +311,11 @@ inline void decodeGroups(const unsigned char*& p, const unsigned char* end, unsi
         // Two groups at a time, then one; the kernel takes over the run once
         // it has lasted long enough.
         int pairsBeforeKernel = kernels.decode != nullptr ? kPairsBeforeKernel : -1;
+        if (atStart && kernels.decode != nullptr && static_cast<NSUInteger>(end - p) >= kCharsForKernelAtStart) {
+            NSUInteger consumed = kernels.decode(p, static_cast<NSUInteger>(end - p), dest + i, destLen - i, alphabet);
+            p += consumed;
+            i += consumed / 4 * 3;
+        }
         while (static_cast<NSUInteger>(end - p) >= 8 && destLen - i >= 6) {
             std::uint32_t x = t0[p[0]] | t1[p[1]] | t2[p[2]] | t3[p[3]];
             std::uint32_t y = t0[p[4]] | t1[p[5]] | t2[p[6]] | t3[p[7]];
@@ -340,13 +365,13 @@ NSUInteger decodeBytes(const unsigned char* src, NSUInteger srcLen, unsigned cha
 
     const unsigned char* p = src;
     const unsigned char* const end = src + srcLen;
-    const bool fast = fastPathAllowed(table);
+    const bool fast = fastPathAllowedAtRunTime(table);
     NSUInteger i = 0;  // next output byte
     int state = 0;     // characters of the current group consumed so far
     bool endedAtPad = false;
 
     for (;;) {
-        if (state == 0 && fast) decodeGroups(p, end, dest, i, destLen, table, kernels);
+        if (state == 0 && fast) decodeGroups(p, end, dest, i, destLen, table, kernels, p == src);
         if (p == end) break;
         unsigned char c = *p++;
         if (c == 0) break;  // a NUL byte ends the text

@@ -78,9 +78,12 @@ DesPath des_default_path() noexcept {
     return path;
 }
 
-void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
-                  const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
-                  std::uint8_t* last) noexcept {
+namespace {
+
+// The loop of passes behind both entry points: the message is head (when not
+// null) followed by the blocks of in, blocks in all.
+void decryptMessage(DesPath path, const std::uint8_t* key, const std::uint8_t* iv, const std::uint8_t* head,
+                    const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* last) noexcept {
     if (blocks == 0) return;
     Des3DecryptSchedule schedule;
     make_des3_decrypt_schedule(key, schedule);
@@ -90,6 +93,9 @@ void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
     if (iv != nullptr) std::memcpy(chain, iv, 8);
     const std::size_t width = des_path_width(path);
     const DecryptPass pass = des_path_kernel(path).pass;
+    // Ciphertext: not secret, so the staging area needs no wipe.
+    std::uint8_t staged[512 * 8];
+    const std::size_t skew = head != nullptr ? 1 : 0;  // blocks of the message before in[0]
     std::size_t done = 0;
     while (done < blocks) {
         // Full passes, then one zero-padded pass of the same kernel for the
@@ -100,7 +106,15 @@ void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
         // nothing from a narrower kernel.
         const std::size_t left = blocks - done;
         const std::size_t n = left < width ? left : width;
-        const std::uint8_t* src = in + done * 8;
+        const std::uint8_t* src = nullptr;
+        if (done == 0 && head != nullptr) {
+            // The first pass gathers the head and the blocks after it.
+            std::memcpy(staged, head, 8);
+            if (n > 1) std::memcpy(staged + 8, in, (n - 1) * 8);
+            src = staged;
+        } else {
+            src = in + (done - skew) * 8;
+        }
         std::uint8_t* dst = out + done * 8;
         std::uint8_t nextChain[8];
         std::memcpy(nextChain, src + (n - 1) * 8, 8);
@@ -119,6 +133,20 @@ void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
         done += n;
     }
     secure_zero_object(schedule);
+}
+
+}  // namespace
+
+void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
+                  const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                  std::uint8_t* last) noexcept {
+    decryptMessage(path, key, iv, nullptr, in, out, blocks, last);
+}
+
+void des3_decrypt_after(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
+                        const std::uint8_t* head, const std::uint8_t* in, std::uint8_t* out,
+                        std::size_t blocks) noexcept {
+    decryptMessage(path, key, iv, head, in, out, blocks, nullptr);
 }
 
 }  // namespace corvane::des

@@ -75,6 +75,14 @@ void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
                   const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
                   std::uint8_t* last) noexcept;
 
+// The same in CBC for a message whose first block, head (8 bytes), is apart
+// from the other blocks - 1 blocks at in (a stream's held-back block and the
+// next piece): one key schedule and no pass spent on the head alone. out
+// receives all blocks and must not overlap in or head.
+void des3_decrypt_after(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
+                        const std::uint8_t* head, const std::uint8_t* in, std::uint8_t* out,
+                        std::size_t blocks) noexcept;
+
 }  // namespace corvane::des
 
 #endif  // CORVANE_DES3_ENGINE_H
