@@ -662,7 +662,7 @@ void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVAT
         [&](BatchItem& item, const unsigned char* result) {
             return unpadBlock(item.output, &item.outputLen, result, modulusLen, 2);
         });
-    engine::scrubStack();
+    engine::scrubBatchStack();
 }
 
 void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
@@ -688,7 +688,7 @@ void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVAT
             item.outputLen = modulusLen;
             return 0;
         });
-    engine::scrubStack();
+    engine::scrubBatchStack();
 }
 
 }  // namespace corvane::rsa_blocks

@@ -266,13 +266,14 @@ const Operation kOperations[] = {
          // with it, as the set-up is here.
          corvane::engine::PreparedPrivateKey prepared;
          corvane::rsa_blocks::prepare(prepared, key);
-         corvane::rsa_blocks::BatchItem items[2];
+         corvane::rsa_blocks::BatchItem items[8];  // every lane of both groups
          for (auto& item : items) {
              item.input = c.data();
              item.inputLen = static_cast<std::uint32_t>(c.size());
          }
-         corvane::rsa_blocks::privateDecryptBatch(items, 2, key, prepared);
-         const bool decrypted = items[0].status == 0 && items[1].status == 0;
+         corvane::rsa_blocks::privateDecryptBatch(items, 8, key, prepared);
+         bool decrypted = true;
+         for (const auto& item : items) decrypted = decrypted && item.status == 0;
          corvane::secure_zero_object(prepared);
          corvane::secure_zero_object(items);
          if (!decrypted) throw std::runtime_error("batch decryption failed");

@@ -11,4 +11,9 @@ namespace corvane::engine {
     secure_zero(area, sizeof area);
 }
 
+[[gnu::noinline]] void scrubBatchStack() noexcept {
+    unsigned char area[kBatchStackScrubBytes];
+    secure_zero(area, sizeof area);
+}
+
 }  // namespace corvane::engine
