@@ -18,45 +18,15 @@
 
 #include "CommonCrypto.h"
 #include "des/des3_engine.h"
+#include "dead_stack.h"
 #include "test_support.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define CORVANE_STACK_SCAN_SKIPPED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define CORVANE_STACK_SCAN_SKIPPED 1
-#endif
-#endif
-
 using namespace corvane::test;
+using dead_stack::kScanBytes;
 
 namespace {
 
-constexpr std::size_t kScanBytes = 96 * 1024;
 constexpr std::size_t kWindow = 16;
-constexpr unsigned char kPaint = 0x5C;
-
-enum class Pass { paint, copy };
-
-// One frame for both passes, so that region lies at the same addresses each
-// time, just below the caller's frame, where the operation's frames went.
-[[gnu::noinline]] void stackWindow(Pass pass, unsigned char* copy) {
-    unsigned char region[kScanBytes];
-    __asm__ volatile("" : : "r"(region) : "memory");
-    if (pass == Pass::paint)
-        std::memset(region, kPaint, sizeof region);
-    else
-        std::memcpy(copy, region, sizeof region);
-    __asm__ volatile("" : : "r"(region) : "memory");
-}
-
-[[gnu::noinline]] Bytes deadStackAfter(const std::function<void()>& operation) {
-    Bytes copy(kScanBytes);
-    stackWindow(Pass::paint, nullptr);
-    operation();
-    stackWindow(Pass::copy, copy.data());
-    return copy;
-}
 
 // Offsets in the dead stack where some 16-byte window of a secret lies.
 std::size_t hits(const Bytes& stack, const std::vector<Bytes>& secrets) {
@@ -81,7 +51,7 @@ TEST(Des3StackScan, NoKeyOrPlaintextLeftBelowTheCaller) {
         const Bytes key = rng.bytes(24), iv = rng.bytes(8), cipher = rng.bytes(blocks * 8);
         Bytes plain(cipher.size());
         for (CCOptions options : {CCOptions{0}, CCOptions{kCCOptionPKCS7Padding}}) {
-            const Bytes stack = deadStackAfter([&] {
+            const Bytes stack = dead_stack::after([&] {
                 std::size_t moved = 0;
                 (void)CCCrypt(kCCDecrypt, kCCAlgorithm3DES, options, key.data(), key.size(), iv.data(),
                               cipher.data(), cipher.size(), plain.data(), plain.size(), &moved);

@@ -27,6 +27,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "dead_stack.h"
 #include "nn_testing.h"
 #include "rsa_blocks.h"
 #include "rsa_calls.h"
@@ -34,46 +35,13 @@
 #include "rsa_seams.h"
 #include "secure_zero.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define CORVANE_STACK_SCAN_SKIPPED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define CORVANE_STACK_SCAN_SKIPPED 1
-#endif
-#endif
-
 using namespace corvane::test;
+using dead_stack::kPaint;
+using dead_stack::kScanBytes;
 
 namespace {
 
-constexpr std::size_t kScanBytes = 96 * 1024;
 constexpr std::size_t kWindow = 16;
-constexpr unsigned char kPaint = 0x5C;
-
-enum class Pass { paint, copy };
-
-// One frame for both passes, so that `region` lies at the same addresses
-// each time: just below the caller's frame, where the operation's frames
-// went. The empty asm statements make the compiler treat the region as
-// read and written, so neither the paint nor the copy is optimised away.
-[[gnu::noinline]] void stackWindow(Pass pass, unsigned char* copy) {
-    unsigned char region[kScanBytes];
-    __asm__ volatile("" : : "r"(region) : "memory");
-    if (pass == Pass::paint)
-        std::memset(region, kPaint, sizeof region);
-    else
-        std::memcpy(copy, region, sizeof region);
-    __asm__ volatile("" : : "r"(region) : "memory");
-}
-
-// The dead stack after `operation`, deepest byte first.
-[[gnu::noinline]] Bytes deadStackAfter(const std::function<void()>& operation) {
-    Bytes copy(kScanBytes);
-    stackWindow(Pass::paint, nullptr);
-    operation();
-    stackWindow(Pass::copy, copy.data());
-    return copy;
-}
 
 // How deep below the fixed frame anything was written.
 std::size_t depthWritten(const Bytes& stack) {
@@ -300,7 +268,7 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
             for (const Operation& op : kOperations) {
                 const Bytes input = op.input(key, priv);
                 const std::vector<Secret> secrets = keyDerived(priv, input);
-                const Bytes stack = deadStackAfter([&] { op.run(priv, input); });
+                const Bytes stack = dead_stack::after([&] { op.run(priv, input); });
                 const std::size_t depth = depthWritten(stack);
                 const auto hits = hitsIn(stack, secrets);
                 unsigned total = 0;

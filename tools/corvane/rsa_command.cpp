@@ -83,13 +83,7 @@ const char kDecryptHelp[] =
     "without either, it is asked on the terminal.\n"
     "With --lines each line is a block (an empty line is a bad line) and each\n"
     "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
-    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
-    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
-    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
-    "place and a message naming its line number on standard error; the other\n"
-    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
-    "library's batch calls, so memory stays bounded. A carriage return before a\n"
-    "line feed is dropped; lines above 4096 bytes are bad.\n";
+    "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n";
 
 const char kSignHelp[] =
     "usage: corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
@@ -99,13 +93,7 @@ const char kSignHelp[] =
     "Message and output as for encrypt. A key whose public half protects nothing\n"
     "is refused. PASSPHRASE as for decrypt. With --lines each line is a message\n"
     "(Base64; an empty line is the empty message).\n"
-    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
-    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
-    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
-    "place and a message naming its line number on standard error; the other\n"
-    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
-    "library's batch calls, so memory stays bounded. A carriage return before a\n"
-    "line feed is dropped; lines above 4096 bytes are bad.\n";
+    "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n";
 
 const char kRecoverHelp[] =
     "usage: corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
