@@ -29,7 +29,7 @@ namespace {
 constexpr std::size_t kWindow = 16;
 
 // Offsets in the dead stack where some 16-byte window of a secret lies.
-std::size_t hits(const Bytes& stack, const std::vector<Bytes>& secrets) {
+[[maybe_unused]] std::size_t hits(const Bytes& stack, const std::vector<Bytes>& secrets) {
     std::unordered_set<std::string> windows;
     for (const Bytes& s : secrets)
         for (std::size_t i = 0; i + kWindow <= s.size(); ++i)
