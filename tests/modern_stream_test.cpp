@@ -260,6 +260,39 @@ TEST(ModernBase64Decoder, EveryCutGivesTheOneShotBytesOrRefusal) {
         }
 }
 
+// A long piece goes to the coder up to its last whole group when its last
+// bytes hold no pad and no whitespace, and without them otherwise: every cut
+// a few bytes before or after a byte outside the alphabet, in pieces long
+// enough for that way, gives the one-shot result.
+TEST(ModernBase64Decoder, CutsNearAPieceEndGiveTheOneShotResult) {
+    Rng rng(0x64c7);
+    const std::string data = randomString(rng, 450);  // 600 characters, no padding
+    const std::string odds[] = {"=",  "==",     "\n",     "\r\n",   " ",   std::string("\0", 1),
+                                "*",  "\x80", "\xa0", "\xff", "QQ=="};
+    for (const Base64Mode& mode : kBase64Modes) {
+        const std::string clean = cv::base64Encode(data, mode.alphabet, cv::Base64Padding::unpadded);
+        for (const std::string& odd : odds)
+            for (std::size_t at : {300u, 301u, 302u, 303u, 596u, 600u}) {
+                const std::string text = clean.substr(0, at) + odd + clean.substr(at);
+                std::error_code error;
+                const std::string expected = str(cv::base64Decode(text, mode.alphabet, mode.padding, error));
+                StreamOf<cv::Base64Decoder, std::uint8_t> stream(mode.alphabet, mode.padding);
+                for (std::size_t cut = at - 12; cut <= std::min(at + 12, text.size()); ++cut)
+                    for (const std::vector<std::size_t>& cuts :
+                         {std::vector<std::size_t>{cut}, std::vector<std::size_t>{cut - 141, cut}})
+                        for (bool intoSpan : {false, true}) {
+                            SCOPED_TRACE(modeName(mode) + ", \"" + corvane::test::toHex(corvane::test::bytesOf(odd)) +
+                                         "\" at " + std::to_string(at) + ", cut at " + std::to_string(cut));
+                            const Outcome got = run(stream, text, cuts, intoSpan);
+                            ASSERT_EQ(got.refusal.has_value(), static_cast<bool>(error));
+                            if (!error) {
+                                ASSERT_EQ(got.out, expected);
+                            }
+                        }
+            }
+    }
+}
+
 // blank() tells text of whitespace only (refused at finish) from text that
 // has begun.
 TEST(ModernBase64Decoder, BlankUntilSomethingButWhitespaceArrives) {
