@@ -167,7 +167,8 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     Word mP[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
     for (std::size_t i = 0; i < n; i++) mP[i] = halves.mP[i];
 #ifdef CORVANE_TEST_SEAMS
-    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
+    const test_seams::CrtGlitch glitch = test_seams::rsa_crt_glitch_of_next_result();
+    if (glitch == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
 #endif
     fromMont(modQ, mQPlain, halves.mQ);
 
@@ -183,7 +184,7 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     for (std::size_t i = 0; i < n; i++) addend[i] = mQPlain[i];
     addWords(product, product, addend, 2 * n);
 #ifdef CORVANE_TEST_SEAMS
-    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::recombination) product[n] ^= 1;
+    if (glitch == test_seams::CrtGlitch::recombination) product[n] ^= 1;
 #endif
     digitsFromWords(t, MAX_NN_DIGITS, product, 2 * n);
 
@@ -226,10 +227,20 @@ namespace corvane::test_seams {
 
 namespace {
 thread_local CrtGlitch glitch = CrtGlitch::none;
+thread_local int glitchedResult = -1;  // -1: every result
+thread_local int resultsSinceSet = 0;
 }
 
 CrtGlitch rsa_crt_glitch() { return glitch; }
-void set_rsa_crt_glitch(CrtGlitch g) { glitch = g; }
+void set_rsa_crt_glitch(CrtGlitch g, int onlyResult) {
+    glitch = g;
+    glitchedResult = onlyResult;
+    resultsSinceSet = 0;
+}
+CrtGlitch rsa_crt_glitch_of_next_result() {
+    const int result = resultsSinceSet++;
+    return glitchedResult < 0 || result == glitchedResult ? glitch : CrtGlitch::none;
+}
 
 }  // namespace corvane::test_seams
 #endif
