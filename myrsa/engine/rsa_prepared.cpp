@@ -133,20 +133,43 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
     setupSecretModulus(key.modQ, key.q, words, shape.qBits);
 }
 
-void rsaPublicPrepared(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c) noexcept {
+namespace {
+
+// m = c^e mod n (key.nDigits digits) for c below R. Where c is known to be
+// below n and e is odd, the last product of the exponentiation takes c as
+// it is rather than in Montgomery form: c^(e-1) R times c over R is c^e,
+// out of the form already, which saves the product of the conversion (the
+// products want operands below n, hence the condition).
+void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool belowN) {
     const std::size_t words = key.words;
-    Word x[kMaxWords];
-    wordsFromDigits(x, words, c, key.nDigits);
-    toMont(key.modN, x, x, words);
-    modExpPublic(key.modN, x, x, key.e, key.eDigits);
-    fromMont(key.modN, x, x);
+    Word plain[kMaxWords], x[kMaxWords];
+    wordsFromDigits(plain, words, c, key.nDigits);
+    toMont(key.modN, x, plain, words);
+    if (belowN && (key.e[0] & 1u) != 0) {
+        NN_DIGIT evenPart[MAX_NN_DIGITS];
+        for (std::size_t i = 0; i < key.eDigits; i++) evenPart[i] = key.e[i];
+        evenPart[0] ^= 1u;  // e - 1
+        modExpPublic(key.modN, x, x, evenPart, key.eDigits);
+        montMul(key.modN, x, x, plain);
+    } else {
+        modExpPublic(key.modN, x, x, key.e, key.eDigits);
+        fromMont(key.modN, x, x);
+    }
     digitsFromWords(m, key.nDigits, x, words);
+    secure_zero_object(plain);
     secure_zero_object(x);
+}
+
+}  // namespace
+
+void rsaPublicPrepared(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c) noexcept {
+    raise(key, m, c, true);
 }
 
 Word raisesTo(const PreparedPublicKey& key, const NN_DIGIT* t, const NN_DIGIT* c) noexcept {
     NN_DIGIT x[MAX_NN_DIGITS] = {};
-    rsaPublicPrepared(key, x, t);
+    // A result of a key whose fields do not belong together may reach n.
+    raise(key, x, t, false);
     const Word matches = digitsEqual(x, c, MAX_NN_DIGITS);
     secure_zero_object(x);
     return matches;
