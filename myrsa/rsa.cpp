@@ -645,6 +645,7 @@ void privateBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& 
                                                 prepared.publicKey.nDigits, modulusLen, Release::checked);
             joined[i]->status = status == 0 ? output(*joined[i], block) : status;
         }
+        corvane::secure_zero_object(raised);
     }
     corvane::secure_zero(block, sizeof block);
     corvane::secure_zero_object(c);
