@@ -29,7 +29,8 @@ bool ifmaLanesRun(std::size_t n) noexcept;
 // residues in the engine's Montgomery form below their moduli, as
 // modExpSecret gives them. Every modulus has the same word count n, with
 // ifmaLanesRun(n); every exponent has `digits` digits. The sequence of
-// instructions and memory addresses depends on lanes, n and digits only.
+// instructions and memory addresses depends on lanes, n, digits and which
+// lanes share a MontModulus object (their set-up is done once) only.
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                      std::size_t digits) noexcept;
 

@@ -291,6 +291,16 @@ void laneSetUp(LaneState<L, G>& s, const LaneInputs& in) {
         putLane(s.outOfForm, g, k, mod.one, n);
         putLane(s.acc, g, k, in.x[lane], n);
         s.k0[g][k] = mod.m0inv & kLaneDigitMask;
+        // Lanes under one modulus (a batch's lanes take turns between its
+        // two primes) share the factor into the form: copied from the first
+        // such lane. Which lanes share a modulus is public.
+        std::size_t first = 0;
+        while (in.mods[first] != in.mods[lane]) first++;
+        if (first != lane) {
+            for (std::size_t j = 0; j < L; j++)
+                s.intoForm.d[g][j][k] = s.intoForm.d[first / kLanesPerVector][j][first % kLanesPerVector];
+            continue;
+        }
         // 2^(104L - 64n): 2^(64n) doubled 104L - 128n times (52L >= 64n + 2),
         // modulo m, by masked additions.
         Word power[kMaxWords], scratch[kMaxWords];
