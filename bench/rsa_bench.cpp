@@ -7,6 +7,8 @@
 // Batches: decryption and signing of 8 and of 64 messages under one key
 // through the modern batch calls, per message, beside EVP doing the same
 // messages one at a time.
+// The modern key objects one message at a time (encrypt_key, decrypt_key,
+// sign_key), their set-up made once with the key, beside EVP.
 #include <Corvane/QVSimpleRSA.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
@@ -192,6 +194,43 @@ void PartDataObject(benchmark::State& state) {
     }
 }
 
+// The key objects, whose arithmetic set-up is made once with the key:
+// public encryption from a ready pool, private decryption and signing, one
+// message at a time, beside EVP with the same key and a context made once.
+enum class KeyOperation { encrypt, decrypt, sign };
+
+void CachedKeyCorvane(benchmark::State& state, unsigned bits, KeyOperation operation) {
+    const BenchKey& key = keyOf(bits);
+    const auto privateKey = corvane::v1::RsaPrivateKey::fromRecord(key.privateKey);
+    const auto publicKey = privateKey.publicKey();
+    corvane::v1::RandomPool pool;
+    const std::vector<unsigned char> input = operation == KeyOperation::decrypt ? ciphertextFor(key) : kMessage;
+    for (auto _ : state) {
+        std::vector<std::uint8_t> out = operation == KeyOperation::encrypt ? publicKey.encrypt(input, pool)
+                                        : operation == KeyOperation::decrypt ? privateKey.decrypt(input)
+                                                                             : privateKey.sign(input);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void CachedKeyOpenSsl(benchmark::State& state, unsigned bits, KeyOperation operation) {
+    const BenchKey& key = keyOf(bits);
+    EVP_PKEY_CTX* ctx = opensslContext(key, operation == KeyOperation::encrypt   ? EVP_PKEY_encrypt_init
+                                            : operation == KeyOperation::decrypt ? EVP_PKEY_decrypt_init
+                                                                                 : EVP_PKEY_sign_init);
+    const std::vector<unsigned char> input = operation == KeyOperation::decrypt ? ciphertextFor(key) : kMessage;
+    unsigned char out[512];
+    for (auto _ : state) {
+        std::size_t outLen = sizeof out;
+        int ok = operation == KeyOperation::encrypt ? EVP_PKEY_encrypt(ctx, out, &outLen, input.data(), input.size())
+                 : operation == KeyOperation::decrypt ? EVP_PKEY_decrypt(ctx, out, &outLen, input.data(), input.size())
+                                                      : EVP_PKEY_sign(ctx, out, &outLen, input.data(), input.size());
+        if (ok != 1) state.SkipWithError("operation failed");
+        benchmark::DoNotOptimize(out);
+    }
+    EVP_PKEY_CTX_free(ctx);
+}
+
 // Batches. The time of each iteration is set to the time of the whole batch
 // divided by its size: the rows read as time per message. Every message
 // differs (a batch of equal inputs could hide per-item work).
@@ -316,6 +355,18 @@ const bool kBatchCases = [] {
                 ->Arg(count)
                 ->MinTime(0.5 / count)
                 ->UseManualTime();
+        }
+    return true;
+}();
+// Rows encrypt_key/BITS, decrypt_key/BITS and sign_key/BITS.
+const bool kCachedKeyCases = [] {
+    for (auto [name, operation] : {std::tuple{"encrypt_key", KeyOperation::encrypt},
+                                   std::tuple{"decrypt_key", KeyOperation::decrypt},
+                                   std::tuple{"sign_key", KeyOperation::sign}})
+        for (unsigned bits : {1024u, 512u}) {
+            const std::string size = std::string(name) + "/" + std::to_string(bits);
+            benchmark::RegisterBenchmark((size + "/corvane").c_str(), CachedKeyCorvane, bits, operation);
+            benchmark::RegisterBenchmark((size + "/openssl").c_str(), CachedKeyOpenSsl, bits, operation);
         }
     return true;
 }();

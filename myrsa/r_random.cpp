@@ -11,6 +11,7 @@
 
 #include "Corvane/md5.h"
 #include "entropy.h"
+#include "md5_lanes.h"
 #include "secure_zero.h"
 
 #ifdef CORVANE_TEST_SEAMS
@@ -137,9 +138,26 @@ int32_t QV_R_GenerateBytes(unsigned char* block, uint32_t blockLen, R_RANDOM_STR
         block += available;
         blockLen -= available;
 
-        digestOf(random->output, random->state, sizeof random->state);
+        // The output blocks still wanted, hashed at once from as many
+        // successive states: all but the last go straight to the caller, the
+        // last becomes the pool's output block, as if made one at a time.
+        using corvane::md5_lanes::kMaxMessages;
+        const std::size_t count = std::min<std::size_t>((blockLen + 15) / 16, kMaxMessages);
+        unsigned char states[kMaxMessages][16], digests[kMaxMessages][16];
+        for (std::size_t i = 0; i < count; i++) {
+            std::memcpy(states[i], random->state, sizeof random->state);
+            stepState(random->state);
+        }
+        corvane::md5_lanes::digestsOf(states, count, digests);
+        for (std::size_t i = 0; i + 1 < count; i++) {
+            std::memcpy(block, digests[i], 16);
+            block += 16;
+            blockLen -= 16;
+        }
+        std::memcpy(random->output, digests[count - 1], 16);
         available = 16;
-        stepState(random->state);
+        corvane::secure_zero(states, count * sizeof states[0]);
+        corvane::secure_zero(digests, count * sizeof digests[0]);
     }
     if (blockLen != 0) std::memcpy(block, &random->output[16 - available], blockLen);
     random->outputAvailable = available - blockLen;

@@ -204,20 +204,31 @@ std::int32_t releaseResult(unsigned char* output, std::uint32_t* outputLen, cons
     return QV_STATUS_BAD_DATA;
 }
 
+// The public exponent's share of the verdicts on the engine's private
+// results t[i] for inputs c[i] (below n) under a usable key, count of them
+// (at most the engine's batch): all ones where t[i]^e mod n = c[i], or
+// where the exponent is unusable and the key's consistency must serve
+// alone; zero for all when n is even or below 2 (no odd primes make it,
+// and the consistency verdicts are zero already).
+void raisedVerdicts(const PreparedPrivateKey& key, std::size_t count, const NN_DIGIT* const* t,
+                    const NN_DIGIT* const* c, Word* raised) {
+    const PreparedPublicKey& pub = key.publicKey;
+    if (pub.usable != 0 && publicExponentUsable(pub.e)) {
+        corvane::engine::raisesToBatch(pub, count, t, c, raised);
+        return;
+    }
+    for (std::size_t i = 0; i < count; i++) raised[i] = pub.usable;
+}
+
 // The engine's private result t for input c (below n) under a usable key,
 // checked and released: its consistency with the key (`consistent`, from
 // the CRT step) and, where the public exponent is usable, t^e mod n = c.
 std::int32_t releaseEngineResult(unsigned char* output, std::uint32_t* outputLen, const NN_DIGIT* t,
                                  Word consistent, const NN_DIGIT* c, const PreparedPrivateKey& key,
                                  std::uint32_t modulusLen, Release release) {
-    const PreparedPublicKey& pub = key.publicKey;
-    Word verdict = consistent;
-    // n even or below 2: no odd primes make it, and consistent is zero already.
-    if (pub.usable == 0)
-        verdict = 0;
-    else if (publicExponentUsable(pub.e))
-        verdict &= corvane::engine::raisesTo(pub, t, c);
-    return releaseResult(output, outputLen, t, verdict, pub.nDigits, modulusLen, release);
+    Word raised = 0;
+    raisedVerdicts(key, 1, &t, &c, &raised);
+    return releaseResult(output, outputLen, t, consistent & raised, key.publicKey.nDigits, modulusLen, release);
 }
 
 // The documented steps of the private operation on the record's fields,
@@ -625,12 +636,16 @@ void privateBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& 
             inputs[i] = c[i];
         }
         corvane::engine::rsaPrivateCrtBatch(prepared, lanes, results, consistent, inputs);
+        // The check before release, for all the results at once.
+        Word raised[kRsaBatchMax];
+        raisedVerdicts(prepared, lanes, results, inputs, raised);
         for (std::size_t i = 0; i < lanes; i++) {
             std::uint32_t resultLen = 0;
-            std::int32_t status = releaseEngineResult(block, &resultLen, t[i], consistent[i], c[i], prepared,
-                                                      modulusLen, Release::checked);
+            std::int32_t status = releaseResult(block, &resultLen, t[i], consistent[i] & raised[i],
+                                                prepared.publicKey.nDigits, modulusLen, Release::checked);
             joined[i]->status = status == 0 ? output(*joined[i], block) : status;
         }
+        corvane::secure_zero_object(raised);
     }
     corvane::secure_zero(block, sizeof block);
     corvane::secure_zero_object(c);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "md5_lanes.h"
 #include "r_random_seams.h"
 #include "test_support.h"
 
@@ -186,6 +187,49 @@ TEST(RandomPool, RandomSplitsMatchAModelBuiltOnOpenSslMd5) {
     }
     expectedStream.resize(gotStream.size());
     EXPECT_EQ(toHex(gotStream), toHex(expectedStream));
+}
+
+// Requests long enough for many output blocks at once (up to the sixteen
+// hashed side by side, and past them), in every split, on whichever tier
+// CORVANE_CPU selects (CTest runs it on each): the same stream as the model.
+TEST(RandomPool, LongRequestsMatchTheModel) {
+    Rng rng(78);
+    R_RANDOM_STRUCT pool = seededPool(3);
+    Bytes modelState = stateOf(pool);
+    Bytes gotStream;
+    for (std::size_t n : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 93u, 255u, 256u, 257u, 272u, 600u})
+        for (const Bytes& got : {generate(pool, n), generate(pool, rng.range(0, 600))})
+            gotStream.insert(gotStream.end(), got.begin(), got.end());
+    Bytes expectedStream;
+    while (expectedStream.size() < gotStream.size()) {
+        Block d = opensslMd5(modelState.data(), 16);
+        expectedStream.insert(expectedStream.end(), d.begin(), d.end());
+        for (int i = 15; i >= 0; i--) {
+            std::uint8_t was = modelState[static_cast<std::size_t>(i)]++;
+            if (was != 0) break;
+        }
+    }
+    expectedStream.resize(gotStream.size());
+    EXPECT_EQ(toHex(gotStream), toHex(expectedStream));
+}
+
+// The digests of many 16-byte messages at once, for every count the lanes
+// take, against OpenSSL's MD5 of each.
+TEST(RandomPool, ManyDigestsAtOnceMatchOpenSsl) {
+    Rng rng(79);
+    for (std::size_t count = 1; count <= corvane::md5_lanes::kMaxMessages; count++) {
+        unsigned char messages[corvane::md5_lanes::kMaxMessages][16], digests[corvane::md5_lanes::kMaxMessages][16];
+        for (std::size_t i = 0; i < count; i++) {
+            const Bytes m = i == 0 ? Bytes(16, 0xFF) : i == 1 ? Bytes(16, 0) : rng.bytes(16);
+            std::memcpy(messages[i], m.data(), 16);
+        }
+        corvane::md5_lanes::digestsOf(messages, count, digests);
+        for (std::size_t i = 0; i < count; i++) {
+            const Block want = opensslMd5(messages[i], 16);
+            EXPECT_EQ(toHex(Bytes(digests[i], digests[i] + 16)), toHex(Bytes(want.begin(), want.end())))
+                << count << " messages, message " << i;
+        }
+    }
 }
 
 TEST(RandomPool, UnseededPoolRefusesAndTouchesNothing) {

@@ -174,6 +174,48 @@ TEST(RsaBatch, ResultsThatFailTheCheckAreRefusedItemByItem) {
     }
 }
 
+// One faulted result among good ones: the check before release, run for
+// the whole batch at once, refuses that item alone (badData, no bytes) and
+// releases every other item as the single operation gives it. The fault
+// (a flipped bit of one half's exponentiation) keeps the result consistent
+// with the key, so only raising it to e can tell. Items 0..8 span a full
+// engine batch of eight and a single one after it.
+TEST(RsaBatch, OneFaultedResultIsRefusedAndTheOthersPass) {
+    struct Case {
+        unsigned bits;
+        std::size_t count;
+        int faulted;
+    };
+    const Case cases[] = {{1024, 8, 0}, {1024, 9, 5}, {1024, 9, 8}, {512, 8, 7}, {768, 3, 1}};
+    for (const Case& c : cases) {
+        const RsaKey& key = cachedRsaKey(c.bits);
+        const cv::RsaPrivateKey priv = cv::RsaPrivateKey::fromRecord(key.privateKey);
+        Rng rng(c.bits + c.count);
+        std::vector<Bytes> messages, blocks;
+        for (std::size_t i = 0; i < c.count; i++) {
+            messages.push_back(rng.bytes(1 + i));
+            blocks.push_back(*opensslPublicEncrypt(key, messages.back(), RSA_PKCS1_PADDING));
+        }
+        const std::string where = std::to_string(c.bits) + " bits, " + std::to_string(c.count) +
+                                  " items, item " + std::to_string(c.faulted) + " faulted";
+        for (const bool sign : {false, true}) {
+            const std::vector<cv::ByteView> views = viewsOf(sign ? messages : blocks);
+            seams::set_rsa_crt_glitch(seams::CrtGlitch::exponentiation, c.faulted);
+            const std::vector<cv::RsaBatchResult> results = sign ? priv.signBatch(views) : priv.decryptBatch(views);
+            seams::set_rsa_crt_glitch(seams::CrtGlitch::none);
+            ASSERT_EQ(results.size(), c.count) << where;
+            for (std::size_t i = 0; i < c.count; i++) {
+                const bool faulted = static_cast<int>(i) == c.faulted;
+                EXPECT_EQ(results[i].error, faulted ? std::error_code(corvane::ErrorCode::badData) : std::error_code())
+                    << where << (sign ? ", sign" : ", decrypt") << ", item " << i;
+                const Bytes want = faulted ? Bytes() : sign ? callPrivateEncrypt(key.privateKey, messages[i]).out
+                                                            : messages[i];
+                EXPECT_EQ(results[i].bytes, want) << where << (sign ? ", sign" : ", decrypt") << ", item " << i;
+            }
+        }
+    }
+}
+
 // Whether the object's bytes hold the low word of p as the arithmetic keeps
 // it (the set-up's decoded prime), in this host's representation.
 bool holdsPrimeWord(const void* object, std::size_t size, const R_RSA_PRIVATE_KEY& record) {

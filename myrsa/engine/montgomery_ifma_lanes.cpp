@@ -82,6 +82,15 @@ void runLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
         laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits);
 }
 
+// The public exponentiation with the digit count fixed at compile time for
+// each word count from N up.
+template <std::size_t N>
+void runPublicLanes(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
+                    std::size_t eDigits) {
+    if (mod.n == N) return lanePublicModExpWords<IfmaVec, laneDigitsFor(N)>(lanes, mod, x, e, eDigits);
+    if constexpr (N < kIfmaPublicMaxWords) runPublicLanes<N + 1>(lanes, mod, x, e, eDigits);
+}
+
 }  // namespace
 
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
@@ -104,6 +113,12 @@ void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* co
     }
 }
 
+void modExpLanesPublicIfma(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
+                           std::size_t eDigits) noexcept {
+    if (lanes == 0 || lanes > kLanesPerVector || eDigits == 0) return;
+    runPublicLanes<kIfmaPublicMinWords>(lanes, mod, x, e, eDigits);
+}
+
 }  // namespace corvane::engine
 
 #if defined(__clang__)
@@ -118,6 +133,7 @@ namespace corvane::engine {
 
 void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT* const*,
                      std::size_t) noexcept {}
+void modExpLanesPublicIfma(std::size_t, const MontModulus&, Word* const*, const NN_DIGIT*, std::size_t) noexcept {}
 
 }  // namespace corvane::engine
 
@@ -126,5 +142,9 @@ void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const
 namespace corvane::engine {
 
 bool ifmaLanesRun(std::size_t n) noexcept { return ifmaCovers(n) && ifmaAvailable(); }
+
+bool ifmaLanesPublicRun(std::size_t n) noexcept {
+    return CORVANE_ENGINE_HAS_IFMA && n >= kIfmaPublicMinWords && n <= kIfmaPublicMaxWords && ifmaAvailable();
+}
 
 }  // namespace corvane::engine

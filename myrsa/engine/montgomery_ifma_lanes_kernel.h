@@ -55,11 +55,16 @@ struct alignas(64) LaneNumbers {
     std::uint64_t d[G][L][kLanesPerVector];
 };
 
-// What the exponentiation keeps in memory; all of it is secret and wiped.
+// The lanes' moduli, which is all a product reads besides its operands.
 template <std::size_t L, std::size_t G>
-struct alignas(64) LaneState {
+struct alignas(64) LaneModuli {
     LaneNumbers<L, G> m;
     std::uint64_t k0[G][kLanesPerVector];  // -m^-1 mod 2^52 per lane
+};
+
+// What the exponentiation keeps in memory; all of it is secret and wiped.
+template <std::size_t L, std::size_t G>
+struct alignas(64) LaneState : LaneModuli<L, G> {
     LaneNumbers<L, G> intoForm;            // 2^(104L - 64n) mod m: x 2^(64n) times it, over R, is x R
     LaneNumbers<L, G> outOfForm;           // 2^(64n) mod m: x R times it, over R, is x 2^(64n)
     LaneNumbers<L, G> acc, factor;
@@ -76,7 +81,8 @@ struct alignas(64) LaneState {
 // term a digit receives. r may alias a or b.
 template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
 __attribute__((always_inline)) inline void laneMulGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
-                                                         const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+                                                         const LaneNumbers<L, G>& b,
+                                                         const LaneModuli<L, G>& s) {
     using V = typename Vec::V;
     V acc[Count][L + 1];
     V k0[Count];
@@ -131,7 +137,7 @@ __attribute__((always_inline)) inline void laneMulGroups(LaneNumbers<L, G>& r, c
 // the reduction, one digit a step. r may alias a.
 template <class Vec, std::size_t L, std::size_t G, std::size_t First, std::size_t Count>
 __attribute__((always_inline)) inline void laneSqrGroups(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
-                                                         const LaneState<L, G>& s) {
+                                                         const LaneModuli<L, G>& s) {
     using V = typename Vec::V;
     V t[Count][2 * L];
     CORVANE_UNROLL
@@ -193,7 +199,7 @@ constexpr std::size_t kInterleavedDigits = 6;
 // r = a b / R mod m in every lane of every group.
 template <class Vec, std::size_t L, std::size_t G>
 __attribute__((noinline)) void laneMul(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
-                                       const LaneNumbers<L, G>& b, const LaneState<L, G>& s) {
+                                       const LaneNumbers<L, G>& b, const LaneModuli<L, G>& s) {
     if constexpr (G == 1 || L <= kInterleavedDigits) {
         laneMulGroups<Vec, L, G, 0, G>(r, a, b, s);
     } else {
@@ -204,7 +210,8 @@ __attribute__((noinline)) void laneMul(LaneNumbers<L, G>& r, const LaneNumbers<L
 
 // r = a^2 / R mod m in every lane of every group.
 template <class Vec, std::size_t L, std::size_t G>
-__attribute__((noinline)) void laneSqr(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a, const LaneState<L, G>& s) {
+__attribute__((noinline)) void laneSqr(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a,
+                                       const LaneModuli<L, G>& s) {
     if constexpr (G == 1 || L <= kInterleavedDigits) {
         laneSqrGroups<Vec, L, G, 0, G>(r, a, s);
     } else {
@@ -284,6 +291,16 @@ void laneSetUp(LaneState<L, G>& s, const LaneInputs& in) {
         putLane(s.outOfForm, g, k, mod.one, n);
         putLane(s.acc, g, k, in.x[lane], n);
         s.k0[g][k] = mod.m0inv & kLaneDigitMask;
+        // Lanes under one modulus (a batch's lanes take turns between its
+        // two primes) share the factor into the form: copied from the first
+        // such lane. Which lanes share a modulus is public.
+        std::size_t first = 0;
+        while (in.mods[first] != in.mods[lane]) first++;
+        if (first != lane) {
+            for (std::size_t j = 0; j < L; j++)
+                s.intoForm.d[g][j][k] = s.intoForm.d[first / kLanesPerVector][j][first % kLanesPerVector];
+            continue;
+        }
         // 2^(104L - 64n): 2^(64n) doubled 104L - 128n times (52L >= 64n + 2),
         // modulo m, by masked additions.
         Word power[kMaxWords], scratch[kMaxWords];
@@ -366,6 +383,63 @@ void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* co
     for (std::size_t lane = 0; lane < lanes; lane++) {
         const Word top = takeLane(words, n, s.acc, lane / kLanesPerVector, lane % kLanesPerVector);
         reduceOnce(x[lane], words, top, mods[lane]->m, scratch, n);
+    }
+    secure_zero_object(words);
+    secure_zero_object(scratch);
+    secure_zero_object(s);
+}
+
+// The exponentiation by a public exponent of up to eight numbers modulo
+// one modulus (the check of a batch's results under one key): the
+// modulus in every lane, the numbers' powers and R^2 mod m (R = 2^(52L)),
+// which brings a plain value into the lanes' form in one product.
+template <std::size_t L>
+struct alignas(64) LanePublicState : LaneModuli<L, 1> {
+    LaneNumbers<L, 1> base, acc, toForm;
+};
+
+// For each lane i < lanes (1..8): x[i] = x[i]^e modulo mod, plain values of
+// n words below 2^(64n) (laneDigitsFor(n) == L), results below m. The
+// exponent is public and the same for every lane: the left-to-right binary
+// method branches on its bits, so the sequence of operations depends on e,
+// n and lanes only, never on the values in the lanes. e has eDigits digits
+// and is not zero.
+template <class Vec, std::size_t L>
+void lanePublicModExpWords(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
+                           std::size_t eDigits) {
+    const std::size_t n = mod.n;
+    static constexpr Word zeroWords[kMaxWords] = {};
+    // R^2 = 2^(104L) mod m: the engine's 2^(128n) mod m doubled
+    // 104L - 128n times (52L >= 64n + 2). Public: it depends on m alone.
+    Word power[kMaxWords], words[kMaxWords], scratch[kMaxWords];
+    for (std::size_t i = 0; i < n; i++) power[i] = mod.rr[i];
+    for (std::size_t i = 0; i < 2 * kLaneDigitBits * L - 2 * kWordBits * n; i++)
+        modAdd(power, power, power, mod.m, scratch, n);
+
+    LanePublicState<L> s;
+    for (std::size_t k = 0; k < kLanesPerVector; k++) {
+        putLane(s.m, 0, k, mod.m, n);
+        putLane(s.toForm, 0, k, power, n);
+        putLane(s.base, 0, k, k < lanes ? x[k] : zeroWords, n);
+        s.k0[0][k] = mod.m0inv & kLaneDigitMask;
+    }
+    // x R: an operand below 2^(64n) <= R/4 times one below m gives a
+    // product below 2m, as every product here needs.
+    laneMul<Vec>(s.base, s.base, s.toForm, s);
+    s.acc = s.base;
+    std::size_t bits = kDigitBits * eDigits;
+    while (bits > 1 && exponentBits(e, eDigits, bits - 1, 1) == 0) bits--;
+    for (std::size_t bit = bits - 1; bit-- > 0;) {
+        laneSqr<Vec>(s.acc, s.acc, s);
+        if (exponentBits(e, eDigits, bit, 1) != 0) laneMul<Vec>(s.acc, s.acc, s.base, s);
+    }
+    // Out of the form: times 1 over R, at most m; reduceOnce ends below m.
+    s.toForm = LaneNumbers<L, 1>{};
+    for (std::size_t k = 0; k < kLanesPerVector; k++) s.toForm.d[0][0][k] = 1;
+    laneMul<Vec>(s.acc, s.acc, s.toForm, s);
+    for (std::size_t k = 0; k < lanes; k++) {
+        const Word top = takeLane(words, n, s.acc, 0, k);
+        reduceOnce(x[k], words, top, mod.m, scratch, n);
     }
     secure_zero_object(words);
     secure_zero_object(scratch);

@@ -1,6 +1,7 @@
 #include "engine/rsa_batch.h"
 
 #include "engine/montgomery_ifma_lanes.h"
+#include "engine/word.h"
 #include "secure_zero.h"
 
 namespace corvane::engine {
@@ -32,6 +33,32 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
     modExpLanesIfma(2 * count, mods, x, e, key.primeDigits);
     for (std::size_t i = 0; i < count; i++) crtRecombine(key, t[i], consistent[i], halves[i]);
     secure_zero_object(halves);
+}
+
+void raisesToBatch(const PreparedPublicKey& key, std::size_t count, const NN_DIGIT* const* t,
+                   const NN_DIGIT* const* c, Word* matches) noexcept {
+    if (count > kRsaBatchMax) count = kRsaBatchMax;
+    // One result gains nothing from the lanes: a product of eight lanes
+    // takes longer than one scalar product.
+    if (count < 2 || !ifmaLanesPublicRun(key.words)) {
+        for (std::size_t i = 0; i < count; i++) matches[i] = raisesTo(key, t[i], c[i]);
+        return;
+    }
+    // The values rsaPublicPrepared raises: t over n's significant digits.
+    Word x[kRsaBatchMax][kMaxWords];
+    Word* lanes[kRsaBatchMax];
+    for (std::size_t i = 0; i < count; i++) {
+        wordsFromDigits(x[i], key.words, t[i], key.nDigits);
+        lanes[i] = x[i];
+    }
+    modExpLanesPublicIfma(count, key.modN, lanes, key.e, key.eDigits);
+    NN_DIGIT raised[MAX_NN_DIGITS] = {};
+    for (std::size_t i = 0; i < count; i++) {
+        digitsFromWords(raised, key.nDigits, x[i], key.words);
+        matches[i] = digitsEqual(raised, c[i], MAX_NN_DIGITS);
+    }
+    secure_zero_object(x);
+    secure_zero_object(raised);
 }
 
 }  // namespace corvane::engine

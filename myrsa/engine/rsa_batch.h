@@ -26,6 +26,15 @@ inline constexpr std::size_t kRsaBatchMax = 8;
 void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIGIT* const* t, Word* consistent,
                         const NN_DIGIT* const* c) noexcept;
 
+// For i < count (at most kRsaBatchMax): matches[i] as raisesTo(key, t[i],
+// c[i]) gives it, on a usable key whose public exponent is not zero: the
+// check before release of a batch's results. Where the CPU has AVX-512 IFMA
+// the results are raised to e modulo n in the lanes of one vector, all
+// under n's own constants, the private values playing no part; elsewhere
+// one after the other. The time depends on e, n and count only.
+void raisesToBatch(const PreparedPublicKey& key, std::size_t count, const NN_DIGIT* const* t,
+                   const NN_DIGIT* const* c, Word* matches) noexcept;
+
 }  // namespace corvane::engine
 
 #endif  // CORVANE_ENGINE_RSA_BATCH_H

@@ -133,20 +133,43 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
     setupSecretModulus(key.modQ, key.q, words, shape.qBits);
 }
 
-void rsaPublicPrepared(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c) noexcept {
+namespace {
+
+// m = c^e mod n (key.nDigits digits) for c below R. Where c is known to be
+// below n and e is odd, the last product of the exponentiation takes c as
+// it is rather than in Montgomery form: c^(e-1) R times c over R is c^e,
+// out of the form already, which saves the product of the conversion (the
+// products want operands below n, hence the condition).
+void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool belowN) {
     const std::size_t words = key.words;
-    Word x[kMaxWords];
-    wordsFromDigits(x, words, c, key.nDigits);
-    toMont(key.modN, x, x, words);
-    modExpPublic(key.modN, x, x, key.e, key.eDigits);
-    fromMont(key.modN, x, x);
+    Word plain[kMaxWords], x[kMaxWords];
+    wordsFromDigits(plain, words, c, key.nDigits);
+    toMont(key.modN, x, plain, words);
+    if (belowN && (key.e[0] & 1u) != 0) {
+        NN_DIGIT evenPart[MAX_NN_DIGITS];
+        for (std::size_t i = 0; i < key.eDigits; i++) evenPart[i] = key.e[i];
+        evenPart[0] ^= 1u;  // e - 1
+        modExpPublic(key.modN, x, x, evenPart, key.eDigits);
+        montMul(key.modN, x, x, plain);
+    } else {
+        modExpPublic(key.modN, x, x, key.e, key.eDigits);
+        fromMont(key.modN, x, x);
+    }
     digitsFromWords(m, key.nDigits, x, words);
+    secure_zero_object(plain);
     secure_zero_object(x);
+}
+
+}  // namespace
+
+void rsaPublicPrepared(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c) noexcept {
+    raise(key, m, c, true);
 }
 
 Word raisesTo(const PreparedPublicKey& key, const NN_DIGIT* t, const NN_DIGIT* c) noexcept {
     NN_DIGIT x[MAX_NN_DIGITS] = {};
-    rsaPublicPrepared(key, x, t);
+    // A result of a key whose fields do not belong together may reach n.
+    raise(key, x, t, false);
     const Word matches = digitsEqual(x, c, MAX_NN_DIGITS);
     secure_zero_object(x);
     return matches;
@@ -167,7 +190,8 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     Word mP[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
     for (std::size_t i = 0; i < n; i++) mP[i] = halves.mP[i];
 #ifdef CORVANE_TEST_SEAMS
-    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
+    const test_seams::CrtGlitch glitch = test_seams::rsa_crt_glitch_of_next_result();
+    if (glitch == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
 #endif
     fromMont(modQ, mQPlain, halves.mQ);
 
@@ -183,7 +207,7 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     for (std::size_t i = 0; i < n; i++) addend[i] = mQPlain[i];
     addWords(product, product, addend, 2 * n);
 #ifdef CORVANE_TEST_SEAMS
-    if (test_seams::rsa_crt_glitch() == test_seams::CrtGlitch::recombination) product[n] ^= 1;
+    if (glitch == test_seams::CrtGlitch::recombination) product[n] ^= 1;
 #endif
     digitsFromWords(t, MAX_NN_DIGITS, product, 2 * n);
 
@@ -226,10 +250,20 @@ namespace corvane::test_seams {
 
 namespace {
 thread_local CrtGlitch glitch = CrtGlitch::none;
+thread_local int glitchedResult = -1;  // -1: every result
+thread_local int resultsSinceSet = 0;
 }
 
 CrtGlitch rsa_crt_glitch() { return glitch; }
-void set_rsa_crt_glitch(CrtGlitch g) { glitch = g; }
+void set_rsa_crt_glitch(CrtGlitch g, int onlyResult) {
+    glitch = g;
+    glitchedResult = onlyResult;
+    resultsSinceSet = 0;
+}
+CrtGlitch rsa_crt_glitch_of_next_result() {
+    const int result = resultsSinceSet++;
+    return glitchedResult < 0 || result == glitchedResult ? glitch : CrtGlitch::none;
+}
 
 }  // namespace corvane::test_seams
 #endif
