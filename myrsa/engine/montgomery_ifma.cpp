@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "cpu.h"
+#include "engine/digits52.h"
 #include "engine/exponent.h"
 #include "engine/limbs.h"
 #include "secure_zero.h"
@@ -30,9 +31,6 @@ namespace corvane::engine {
 
 namespace {
 
-constexpr unsigned kDigit52 = 52;
-constexpr std::uint64_t kMask52 = (std::uint64_t{1} << kDigit52) - 1;
-
 // A number as 52-bit digits, least significant first, one per 64-bit lane,
 // in V vectors of eight lanes; lanes above the modulus's digit count are 0.
 template <std::size_t V>
@@ -40,43 +38,17 @@ struct alignas(64) Digits {
     std::uint64_t d[8 * V];
 };
 
-// Residues are kept in Montgomery form for R = 2^(52L), not necessarily
-// below m but below 2m: with 4m <= R a product of two such residues is again
-// below 2m (it is below (2m)^2 / R + m), so no product needs a final
-// subtraction; only the way out does.
-//
-// L for an n-word modulus: the least digit count with 4m <= 2^(52L).
-constexpr std::size_t digitsFor(std::size_t n) { return (kWordBits * n + 2 + kDigit52 - 1) / kDigit52; }
-
 template <std::size_t V>
 void toDigits(Digits<V>& out, const Word* w, std::size_t n) {
-    for (std::size_t j = 0; j < 8 * V; j++) {
-        const std::size_t bit = kDigit52 * j, i = bit / kWordBits;
-        const unsigned shift = static_cast<unsigned>(bit % kWordBits);
-        std::uint64_t x = i < n ? w[i] >> shift : 0;
-        if (shift > kWordBits - kDigit52 && i + 1 < n) x |= w[i + 1] << (kWordBits - shift);
-        out.d[j] = x & kMask52;
-    }
+    for (std::size_t j = 0; j < 8 * V; j++) out.d[j] = digit52Of(w, n, j);
 }
 
 // w (n words) = the low 64n bits of normalised digits x; returns the bits
 // above them.
 template <std::size_t V>
 Word fromDigits(Word* w, std::size_t n, const Digits<V>& x) {
-    Word top = 0;
-    for (std::size_t i = 0; i <= n; i++) {
-        Word word = 0;
-        for (std::size_t j = 0; j < 8 * V; j++) {
-            const std::size_t lo = kDigit52 * j, wordLo = kWordBits * i;
-            if (lo >= wordLo + kWordBits || lo + kDigit52 <= wordLo) continue;  // public positions only
-            word |= lo >= wordLo ? x.d[j] << (lo - wordLo) : x.d[j] >> (wordLo - lo);
-        }
-        if (i < n)
-            w[i] = word;
-        else
-            top = word;
-    }
-    return top;
+    for (std::size_t i = 0; i < n; i++) w[i] = word52At(i, 8 * V, [&](std::size_t j) { return x.d[j]; });
+    return word52At(n, 8 * V, [&](std::size_t j) { return x.d[j]; });
 }
 
 template <std::size_t V>
@@ -95,11 +67,11 @@ CORVANE_IFMA_TARGET inline void load(__m512i (&x)[V], const Digits<V>& d) {
 template <std::size_t V>
 CORVANE_IFMA_TARGET inline void normalise(__m512i (&x)[V]) {
     static_assert(V <= 2);
-    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kDigit52Mask));
     __m512i carry[V];
     CORVANE_UNROLL
     for (std::size_t v = 0; v < V; v++) {
-        carry[v] = _mm512_srli_epi64(x[v], kDigit52);
+        carry[v] = _mm512_srli_epi64(x[v], kDigit52Bits);
         x[v] = _mm512_and_si512(x[v], mask);
     }
     CORVANE_UNROLL
@@ -197,7 +169,7 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                                                                        const ModulusLanes<V> (&mod)[2]) {
     static_assert(L >= 2 && L <= 8 * V);
     const __m512i zero = _mm512_setzero_si512();
-    const __m512i roundUp = _mm512_set1_epi64(static_cast<long long>(kMask52));
+    const __m512i roundUp = _mm512_set1_epi64(static_cast<long long>(kDigit52Mask));
     const __m512i laneOne = _mm512_set1_epi64(1);
     __m512i acc[2][V], y[2][V], tLanes[2], bNext[2];
     CORVANE_UNROLL
@@ -220,7 +192,7 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
         for (std::size_t c = 0; c < 2; c++) {
             const ModulusLanes<V>& md = mod[c];
             const __m512i q = _mm512_madd52lo_epu64(zero, tLanes[c], md.k0);
-            const __m512i carry = _mm512_srli_epi64(_mm512_add_epi64(tLanes[c], roundUp), kDigit52);
+            const __m512i carry = _mm512_srli_epi64(_mm512_add_epi64(tLanes[c], roundUp), kDigit52Bits);
             const bool last = i + 1 == L;
             if (!last) {
                 // The next t: acc's lane 1 and lane 0 of what joins it.
@@ -307,7 +279,7 @@ struct PairState {
 
 template <std::size_t V>
 void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod, const Word* x) {
-    const std::size_t n = mod.n, digits = digitsFor(n);
+    const std::size_t n = mod.n, digits = digits52For(n);
     toDigits(s.m[c], mod.m, n);
     toDigits(s.outOfForm[c], mod.one, n);
     toDigits(s.x[c], x, n);
@@ -315,7 +287,7 @@ void setUp(PairState<V>& s, std::size_t c, const MontModulus& mod, const Word* x
     // 52L >= 64n + 2), modulo m, by masked additions.
     Word power[kMaxWords], scratch[kMaxWords];
     for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
-    for (std::size_t k = 0; k < 2 * kDigit52 * digits - 2 * kWordBits * n; k++)
+    for (std::size_t k = 0; k < 2 * kDigit52Bits * digits - 2 * kWordBits * n; k++)
         modAdd(power, power, power, mod.m, scratch, n);
     toDigits(s.intoForm[c], power, n);
     secure_zero_object(power);
@@ -333,7 +305,7 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
         for (std::size_t v = 0; v < V; v++)
             mod[c].mDown.v[v] = _mm512_alignr_epi64(v + 1 < V ? mod[c].m.v[v + 1] : _mm512_setzero_si512(),
                                                     mod[c].m.v[v], 1);
-        mod[c].k0 = _mm512_set1_epi64(static_cast<long long>(mods[c]->m0inv & kMask52));
+        mod[c].k0 = _mm512_set1_epi64(static_cast<long long>(mods[c]->m0inv & kDigit52Mask));
         mod[c].m0 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[0]));
         mod[c].m1 = _mm512_set1_epi64(static_cast<long long>(s.m[c].d[1]));
         x[c] = load(s.x[c]);
@@ -429,15 +401,15 @@ void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const
     // schedules each product whole.
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digitsFor(4)>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4)>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 5:
-            return modExpPairDigits<1, digitsFor(5)>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5)>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 6:
-            return modExpPairDigits<1, digitsFor(6)>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6)>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 7:
-            return modExpPairDigits<2, digitsFor(7)>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(7)>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 8:
-            return modExpPairDigits<2, digitsFor(8)>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(8)>(modP, xP, eP, modQ, xQ, eQ, digits);
         default:
             return;
     }

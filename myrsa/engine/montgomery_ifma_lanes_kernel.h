@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/digits52.h"
 #include "engine/exponent.h"
 #include "engine/limbs.h"
 #include "engine/montgomery.h"
@@ -30,17 +31,12 @@
 namespace corvane::engine {
 namespace {
 
-constexpr unsigned kLaneDigitBits = 52;
-constexpr std::uint64_t kLaneDigitMask = (std::uint64_t{1} << kLaneDigitBits) - 1;
+constexpr unsigned kLaneDigitBits = kDigit52Bits;
+constexpr std::uint64_t kLaneDigitMask = kDigit52Mask;
 constexpr std::size_t kLanesPerVector = 8;
 
-// Residues are held in Montgomery form for R = 2^(52L), below 2m but not
-// necessarily below m: with 4m <= R the product of two such residues is
-// again below 2m, so only the way out needs a subtraction. L for an n-word
-// modulus is the least digit count with 4m <= 2^(52L).
-constexpr std::size_t laneDigitsFor(std::size_t n) {
-    return (kWordBits * n + 2 + kLaneDigitBits - 1) / kLaneDigitBits;
-}
+// The digit count of an n-word modulus (residues below 2m, R >= 4m).
+constexpr std::size_t laneDigitsFor(std::size_t n) { return digits52For(n); }
 
 // 4-bit windows: the table (16 entries, read whole at every window) stays
 // in the first-level cache for two groups of ten digits, and a 5-bit window
@@ -246,31 +242,16 @@ __attribute__((noinline)) void laneSelect(LaneNumbers<L, G>& out, const LaneStat
 // x as L digits of 52 bits, into lane k of group g.
 template <std::size_t L, std::size_t G>
 inline void putLane(LaneNumbers<L, G>& out, std::size_t g, std::size_t k, const Word* x, std::size_t n) {
-    for (std::size_t j = 0; j < L; j++) {
-        const std::size_t bit = kLaneDigitBits * j, i = bit / kWordBits;
-        const unsigned shift = static_cast<unsigned>(bit % kWordBits);
-        std::uint64_t digit = i < n ? x[i] >> shift : 0;
-        if (shift > kWordBits - kLaneDigitBits && i + 1 < n) digit |= x[i + 1] << (kWordBits - shift);
-        out.d[g][j][k] = digit & kLaneDigitMask;
-    }
+    for (std::size_t j = 0; j < L; j++) out.d[g][j][k] = digit52Of(x, n, j);
 }
 
 // x (n words) = the low 64n bits of lane k of group g; returns the bits
 // above them (the digits are below 2^52).
 template <std::size_t L, std::size_t G>
 inline Word takeLane(Word* x, std::size_t n, const LaneNumbers<L, G>& in, std::size_t g, std::size_t k) {
-    Word top = 0;
-    for (std::size_t i = 0; i <= n; i++) {
-        Word word = 0;
-        for (std::size_t j = 0; j < L; j++) {
-            const std::size_t lo = kLaneDigitBits * j, wordLo = kWordBits * i;
-            if (lo >= wordLo + kWordBits || lo + kLaneDigitBits <= wordLo) continue;  // public positions only
-            const std::uint64_t digit = in.d[g][j][k];
-            word |= lo >= wordLo ? digit << (lo - wordLo) : digit >> (wordLo - lo);
-        }
-        (i < n ? x[i] : top) = word;
-    }
-    return top;
+    const auto digitAt = [&](std::size_t j) { return in.d[g][j][k]; };
+    for (std::size_t i = 0; i < n; i++) x[i] = word52At(i, L, digitAt);
+    return word52At(n, L, digitAt);
 }
 
 // The lanes of one call: every one of the 8G lanes has a modulus, an input

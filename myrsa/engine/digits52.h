@@ -1,0 +1,54 @@
+// Numbers as 52-bit digits, the form both IFMA kernels compute in (the
+// multiply-add instructions take 52-bit operands): the digit count a
+// modulus needs and the conversions from and to the engine's 64-bit words.
+//
+// In an unnamed namespace, as the kernels that include it: each file gets
+// its own copy, so a copy compiled inside AVX-512 code can never stand in
+// for one that runs elsewhere.
+#ifndef CORVANE_ENGINE_DIGITS52_H
+#define CORVANE_ENGINE_DIGITS52_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/word.h"
+
+namespace corvane::engine {
+namespace {
+
+constexpr unsigned kDigit52Bits = 52;
+constexpr std::uint64_t kDigit52Mask = (std::uint64_t{1} << kDigit52Bits) - 1;
+
+// Residues are kept in Montgomery form for R = 2^(52L), below 2m but not
+// necessarily below m: with 4m <= R the product of two such residues is
+// again below 2m, so no product needs a final subtraction; only the way out
+// does. L for an n-word modulus is the least digit count with 4m <= 2^(52L).
+constexpr std::size_t digits52For(std::size_t n) { return (kWordBits * n + 2 + kDigit52Bits - 1) / kDigit52Bits; }
+
+// Digit j of the n-word number w (0 beyond its top).
+inline std::uint64_t digit52Of(const Word* w, std::size_t n, std::size_t j) {
+    const std::size_t bit = kDigit52Bits * j, i = bit / kWordBits;
+    const unsigned shift = static_cast<unsigned>(bit % kWordBits);
+    std::uint64_t digit = i < n ? w[i] >> shift : 0;
+    if (shift > kWordBits - kDigit52Bits && i + 1 < n) digit |= w[i + 1] << (kWordBits - shift);
+    return digit & kDigit52Mask;
+}
+
+// Word i of the number whose `count` digits, each below 2^52, digitAt(j)
+// gives. Which digits touch a word depends on public positions only.
+template <class DigitAt>
+inline Word word52At(std::size_t i, std::size_t count, DigitAt digitAt) {
+    Word word = 0;
+    for (std::size_t j = 0; j < count; j++) {
+        const std::size_t lo = kDigit52Bits * j, wordLo = kWordBits * i;
+        if (lo >= wordLo + kWordBits || lo + kDigit52Bits <= wordLo) continue;
+        const std::uint64_t digit = digitAt(j);
+        word |= lo >= wordLo ? digit << (lo - wordLo) : digit >> (wordLo - lo);
+    }
+    return word;
+}
+
+}  // namespace
+}  // namespace corvane::engine
+
+#endif  // CORVANE_ENGINE_DIGITS52_H
