@@ -25,6 +25,23 @@ Block opensslMd5(const std::uint8_t* data, std::size_t length) {
 
 Bytes stateOf(const R_RANDOM_STRUCT& pool) { return Bytes(pool.state, pool.state + 16); }
 
+// The first `length` bytes a pool in `state` hands out: the digests of its
+// successive states (the state counts up as a big-endian number), each
+// handed out whole.
+Bytes modelStream(Bytes state, std::size_t length) {
+    Bytes stream;
+    while (stream.size() < length) {
+        Block d = opensslMd5(state.data(), 16);
+        stream.insert(stream.end(), d.begin(), d.end());
+        for (int i = 15; i >= 0; i--) {
+            std::uint8_t was = state[static_cast<std::size_t>(i)]++;
+            if (was != 0) break;
+        }
+    }
+    stream.resize(length);
+    return stream;
+}
+
 // A pool with the given state, seeded, with no output left.
 R_RANDOM_STRUCT seededPoolWithState(const Bytes& state) {
     R_RANDOM_STRUCT pool;
@@ -168,25 +185,14 @@ TEST(RandomPool, ServesTheCurrentBlockFirst) {
 TEST(RandomPool, RandomSplitsMatchAModelBuiltOnOpenSslMd5) {
     Rng rng(77);
     R_RANDOM_STRUCT pool = seededPool(2);
-    Bytes modelState = stateOf(pool);
-    Bytes expectedStream;
+    const Bytes modelState = stateOf(pool);
     Bytes gotStream;
     for (int round = 0; round < 200; round++) {
         std::size_t n = rng.range(0, 40);
         Bytes got = generate(pool, n);
         gotStream.insert(gotStream.end(), got.begin(), got.end());
     }
-    // The stream is the digests of successive states, each handed out whole.
-    while (expectedStream.size() < gotStream.size()) {
-        Block d = opensslMd5(modelState.data(), 16);
-        expectedStream.insert(expectedStream.end(), d.begin(), d.end());
-        for (int i = 15; i >= 0; i--) {
-            std::uint8_t was = modelState[static_cast<std::size_t>(i)]++;
-            if (was != 0) break;
-        }
-    }
-    expectedStream.resize(gotStream.size());
-    EXPECT_EQ(toHex(gotStream), toHex(expectedStream));
+    EXPECT_EQ(toHex(gotStream), toHex(modelStream(modelState, gotStream.size())));
 }
 
 // Requests long enough for many output blocks at once (up to the sixteen
@@ -195,21 +201,12 @@ TEST(RandomPool, RandomSplitsMatchAModelBuiltOnOpenSslMd5) {
 TEST(RandomPool, LongRequestsMatchTheModel) {
     Rng rng(78);
     R_RANDOM_STRUCT pool = seededPool(3);
-    Bytes modelState = stateOf(pool);
+    const Bytes modelState = stateOf(pool);
     Bytes gotStream;
     for (std::size_t n : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 93u, 255u, 256u, 257u, 272u, 600u})
         for (const Bytes& got : {generate(pool, n), generate(pool, rng.range(0, 600))})
             gotStream.insert(gotStream.end(), got.begin(), got.end());
-    Bytes expectedStream;
-    while (expectedStream.size() < gotStream.size()) {
-        Block d = opensslMd5(modelState.data(), 16);
-        expectedStream.insert(expectedStream.end(), d.begin(), d.end());
-        for (int i = 15; i >= 0; i--) {
-            std::uint8_t was = modelState[static_cast<std::size_t>(i)]++;
-            if (was != 0) break;
-        }
-    }
-    expectedStream.resize(gotStream.size());
+    const Bytes expectedStream = modelStream(modelState, gotStream.size());
     EXPECT_EQ(toHex(gotStream), toHex(expectedStream));
 }
 
