@@ -63,7 +63,9 @@ __attribute__((target("avx512f"), always_inline)) inline void step(__m512i& a, _
     __m512i t = _mm512_add_epi32(_mm512_add_epi32(a, f),
                                  _mm512_add_epi32(_mm512_set1_epi32(static_cast<int>(kSines[Step])),
                                                   words[messageWord(Step)]));
-    t = _mm512_add_epi32(b, _mm512_rol_epi32(t, kRotations[round][Step % 4]));
+    // A named constant, so that unoptimised builds too see an immediate.
+    constexpr int rotation = kRotations[round][Step % 4];
+    t = _mm512_add_epi32(b, _mm512_rol_epi32(t, rotation));
     a = d;
     d = c;
     c = b;
