@@ -201,15 +201,18 @@ CORVANE_IFMA_TARGET __attribute__((always_inline)) inline void mulPair(Lanes<V> 
                 tLanes[c] = _mm512_add_epi64(_mm512_madd52lo_epu64(yLow, md.m1, q),
                                              _mm512_madd52hi_epu64(accNext, md.m0, q));
             }
-            // What joins acc: y, the carry, and m * q, summed in one chain
-            // of multiply-adds (acc is not waiting for it: only t is).
+            // What joins acc: y, the carry, and m * q. The high halves of
+            // m * q go onto the moved acc and the low halves onto y, two
+            // multiply-adds side by side: acc's lane 1, which the t after
+            // next reads, is then one multiply-add and an addition behind
+            // q, not two multiply-adds (about 5% less time per paired
+            // product, measured at 4 to 8 words on Zen 5).
             y[c][0] = _mm512_mask_add_epi64(y[c][0], 1, y[c][0], carry);
             CORVANE_UNROLL
             for (std::size_t v = 0; v < V; v++) {
-                const __m512i joining =
-                    _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q), md.m.v[v], q);
-                acc[c][v] = _mm512_add_epi64(
-                    _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1), joining);
+                const __m512i low = _mm512_madd52lo_epu64(y[c][v], md.mDown.v[v], q);
+                const __m512i moved = _mm512_alignr_epi64(v + 1 < V ? acc[c][v + 1] : zero, acc[c][v], 1);
+                acc[c][v] = _mm512_add_epi64(_mm512_madd52hi_epu64(moved, md.m.v[v], q), low);
             }
             if (!last) {
                 const __m512i bAfter = i + 2 < L ? broadcastDigit(b[c], i + 2) : zero;
