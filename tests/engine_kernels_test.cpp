@@ -4,7 +4,8 @@
 // a^2 / R mod m exactly as GMP computes them, for every word count and for
 // the operands that stress carries: 0, 1, m - 1 under moduli whose top
 // word is all ones, small, or a lone bit. The AVX2 table read must agree
-// with the portable one for every index, and so must the AVX-512 one. (The exponentiations and RSA on
+// with the portable one for every index, and so must the AVX-512 one, and the
+// reads of two tables side by side on every path. (The exponentiations and RSA on
 // top are compared with the documented algorithms in nn_engine_test and
 // rsa_engine_test, which CI runs on every CPU tier.)
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "engine/ct.h"
 #include "engine/ct_select_avx2.h"
 #include "engine/ct_select_avx512.h"
+#include "engine/ct_select_pair.h"
 #include "engine/montgomery.h"
 #include "engine/montgomery_adx.h"
 #include "engine_words.h"
@@ -156,6 +158,42 @@ TEST(EngineKernels, TableReadsAgreeForEveryIndex) {
                 for (std::size_t i = 0; i < kMaxWords; i++)
                     ASSERT_EQ(wide[i], i < n ? portable[i] : Word{0x5A5A5A5Au})
                         << "AVX2, n = " << n << " word " << i;
+            }
+        }
+    }
+}
+
+// Rows of two entries, each path that runs here against the entries as
+// stored: the joint AVX-512 read (entries adjacent), and the reads in turn
+// with the second entry further along the row.
+TEST(EngineKernels, PairTableReadsAgreeForEveryPairOfIndices) {
+    Rng rng(0x6b6e0003);
+    std::vector<PairSelectPath> paths = {PairSelectPath::portable};
+    if (avx2SelectAvailable()) paths.push_back(PairSelectPath::avx2);
+    if (avx512SelectAvailable()) paths.insert(paths.end(), {PairSelectPath::avx512, PairSelectPath::avx512Joint});
+    for (std::size_t n = 1; n <= 12; n++) {
+        for (std::size_t count : {2u, 16u, 32u}) {
+            for (std::size_t second : {n, n + 3}) {
+                const std::size_t stride = second + n + 1;  // a word of gap between rows
+                std::vector<Word> table(count * stride);
+                for (auto& w : table) w = static_cast<Word>(rng.u64());
+                for (const PairSelectPath path : paths) {
+                    if (path == PairSelectPath::avx512Joint && second != n) continue;
+                    for (std::size_t indexP = 0; indexP < count; indexP++) {
+                        const std::size_t indexQ = (indexP * 7 + 3) % count;
+                        std::array<Word, 13> outP, outQ;
+                        outP.fill(0x5A5A5A5Au);
+                        outQ.fill(0x5A5A5A5Au);
+                        selectPair(path, outP.data(), outQ.data(), table.data(), count, stride, second, n,
+                                   static_cast<Word>(indexP), static_cast<Word>(indexQ));
+                        for (std::size_t i = 0; i <= n; i++) {
+                            const Word keptP = i < n ? table[indexP * stride + i] : Word{0x5A5A5A5Au};
+                            const Word keptQ = i < n ? table[indexQ * stride + second + i] : Word{0x5A5A5A5Au};
+                            ASSERT_EQ(outP[i], keptP) << "path " << static_cast<int>(path) << ", n = " << n;
+                            ASSERT_EQ(outQ[i], keptQ) << "path " << static_cast<int>(path) << ", n = " << n;
+                        }
+                    }
+                }
             }
         }
     }

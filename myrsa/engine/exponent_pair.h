@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "engine/ct_select_pair.h"
 #include "engine/exponent.h"
 #include "engine/word.h"
 #include "secure_zero.h"
@@ -34,41 +35,50 @@ void modExpFixedWindowPair(const Backend& bp, typename Backend::Element& rP,
     const unsigned width = fixedWindowWidth(bits);
     const std::size_t entries = std::size_t{1} << width;
 
-    Element tableP[32], tableQ[32];
-    bp.one(tableP[0]);
-    bq.one(tableQ[0]);
-    tableP[1] = baseP;
-    tableQ[1] = baseQ;
+    // Row i holds baseP^i and baseQ^i side by side, so that one pass over
+    // the rows can read both tables (ct_select_pair.h).
+    Element table[32][2];
+    bp.one(table[0][0]);
+    bq.one(table[0][1]);
+    table[1][0] = baseP;
+    table[1][1] = baseQ;
     for (std::size_t i = 2; i < entries; i++) {
         if (i % 2 == 0) {
-            bp.sqr(tableP[i], tableP[i / 2]);
-            bq.sqr(tableQ[i], tableQ[i / 2]);
+            bp.sqr(table[i][0], table[i / 2][0]);
+            bq.sqr(table[i][1], table[i / 2][1]);
         } else {
-            bp.mul(tableP[i], tableP[i - 1], tableP[1]);
-            bq.mul(tableQ[i], tableQ[i - 1], tableQ[1]);
+            bp.mul(table[i][0], table[i - 1][0], table[1][0]);
+            bq.mul(table[i][1], table[i - 1][1], table[1][1]);
         }
     }
+    constexpr std::size_t kEntryWords = sizeof(Element) / sizeof(Word);
+    static_assert(sizeof(Element) == kEntryWords * sizeof(Word) && sizeof(table[0]) == 2 * sizeof(Element));
+    const std::size_t n = bp.size();
+    const PairSelectPath path = pairSelectPath(n, kEntryWords);
+    Element accP, accQ, factorP, factorQ;
+    const auto select = [&](Element& outP, Element& outQ, Word indexP, Word indexQ) {
+        selectPair(path, outP.data(), outQ.data(), table[0][0].data(), entries, 2 * kEntryWords, kEntryWords, n,
+                   indexP, indexQ);
+    };
 
     const std::size_t windows = (bits + width - 1) / width;
     const unsigned topWidth = static_cast<unsigned>(bits - (windows - 1) * width);
-    Element accP, accQ, factorP, factorQ;
-    bp.select(accP, tableP, entries, exponentBits(eP, digits, (windows - 1) * width, topWidth));
-    bq.select(accQ, tableQ, entries, exponentBits(eQ, digits, (windows - 1) * width, topWidth));
+    select(accP, accQ, exponentBits(eP, digits, (windows - 1) * width, topWidth),
+           exponentBits(eQ, digits, (windows - 1) * width, topWidth));
     for (std::size_t w = windows - 1; w-- > 0;) {
         for (unsigned s = 0; s < width; s++) {
             bp.sqr(accP, accP);
             bq.sqr(accQ, accQ);
         }
-        bp.select(factorP, tableP, entries, exponentBits(eP, digits, w * width, width));
-        bq.select(factorQ, tableQ, entries, exponentBits(eQ, digits, w * width, width));
+        select(factorP, factorQ, exponentBits(eP, digits, w * width, width),
+               exponentBits(eQ, digits, w * width, width));
         bp.mul(accP, accP, factorP);
         bq.mul(accQ, accQ, factorQ);
     }
     rP = accP;
     rQ = accQ;
 
-    secure_zero(tableP, sizeof(Element) * entries);
-    secure_zero(tableQ, sizeof(Element) * entries);
+    secure_zero(table, sizeof(table[0]) * entries);
     secure_zero_object(accP);
     secure_zero_object(accQ);
     secure_zero_object(factorP);
