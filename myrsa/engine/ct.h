@@ -72,14 +72,14 @@ inline Word bitLength(Word x) {
     return bits + (x & 1);
 }
 
-// Bit length of an n-word number.
+// Bit length of an n-word number: its top non-zero word, picked by a
+// masked pass over all words, then one word's search (rather than a search
+// in every word).
 inline Word bitLength(const Word* a, std::size_t n) {
-    Word bits = 0;
-    for (std::size_t i = 0; i < n; i++) {
-        const Word nonzero = isNonZero(a[i]);
-        bits = select(nonzero, static_cast<Word>(i * kWordBits) + bitLength(a[i]), bits);
-    }
-    return bits;
+    const Word words = significantWords(a, n);
+    Word top = 0;
+    for (std::size_t i = 0; i < n; i++) top |= a[i] & equal(static_cast<Word>(i + 1), words);
+    return select(isZero(words), 0, (words - 1) * kWordBits + bitLength(top));
 }
 
 }  // namespace corvane::engine::ct

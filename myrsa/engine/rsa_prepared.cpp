@@ -45,16 +45,6 @@ Word wordsEqual(const Word* a, const Word* b, std::size_t n) {
     return ct::isZero(difference);
 }
 
-// Bit length of a number of kMaxWords words: its top non-zero word picked
-// by a masked pass over all words, then one word's binary search (rather
-// than a search in every word).
-Word bitLengthOf(const Word* a) {
-    const Word words = ct::significantWords(a, kMaxWords);
-    Word top = 0;
-    for (std::size_t i = 0; i < kMaxWords; i++) top |= a[i] & ct::equal(static_cast<Word>(i + 1), words);
-    return ct::select(ct::isZero(words), 0, (words - 1) * kWordBits + ct::bitLength(top));
-}
-
 KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
     KeyShape shape;
     const Word pDigits = significantDigits(p), qDigits = significantDigits(q);
@@ -65,9 +55,9 @@ KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
 
     Word words[kMaxWords];
     wordsFromDigits(words, kMaxWords, p, MAX_NN_DIGITS);
-    shape.pBits = bitLengthOf(words);
+    shape.pBits = ct::bitLength(words, kMaxWords);
     wordsFromDigits(words, kMaxWords, q, MAX_NN_DIGITS);
-    shape.qBits = bitLengthOf(words);
+    shape.qBits = ct::bitLength(words, kMaxWords);
     secure_zero_object(words);
 
     declassify(&shape, sizeof shape);
