@@ -159,7 +159,8 @@ struct ModulusLanes {
 // of a * b[i+1] in y, and the carry out of the vanishing digit, which is t
 // rounded up to a multiple of 2^52 whatever q is) summed beside it; and
 // the next t is that same sum for lane 0 alone, computed in every lane from
-// broadcast digits. r may alias a or b.
+// broadcast digits. The next t also reads acc's lane 1, so acc's own update
+// is kept to one multiply-add after q. r may alias a or b.
 template <std::size_t V, std::size_t L>
 CORVANE_IFMA_PUBLIC_TARGET __attribute__((always_inline)) inline void mul(Lanes<V>& r, const Lanes<V>& a,
                                                                           const Lanes<V>& b,
@@ -191,8 +192,12 @@ CORVANE_IFMA_PUBLIC_TARGET __attribute__((always_inline)) inline void mul(Lanes<
         y[0] = _mm512_mask_add_epi64(y[0], 1, y[0], carry);
         CORVANE_UNROLL
         for (std::size_t v = 0; v < V; v++) {
-            const __m512i joining = _mm512_madd52hi_epu64(_mm512_madd52lo_epu64(y[v], md.mDown.v[v], q), md.m.v[v], q);
-            acc[v] = _mm512_add_epi64(_mm512_alignr_epi64(v + 1 < V ? acc[v + 1] : zero, acc[v], 1), joining);
+            // The two halves of m * q side by side, each onto its own
+            // addend, then one addition: acc is ready one multiply-add
+            // after q rather than two, and the next step's t waits on it.
+            const __m512i moved = _mm512_alignr_epi64(v + 1 < V ? acc[v + 1] : zero, acc[v], 1);
+            acc[v] = _mm512_add_epi64(_mm512_madd52lo_epu64(y[v], md.mDown.v[v], q),
+                                      _mm512_madd52hi_epu64(moved, md.m.v[v], q));
         }
         if (!last) {
             const __m512i bAfter = i + 2 < L ? broadcastDigit(b, i + 2) : zero;
@@ -389,7 +394,22 @@ void withDigitCount(std::size_t n, F&& f) {
 #undef CORVANE_IFMA_PUBLIC_SIZE
 }
 
+template <std::size_t V>
+CORVANE_IFMA_PUBLIC_TARGET void normaliseStored(std::uint64_t* digits) {
+    __m512i x[V];
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) x[v] = _mm512_loadu_si512(digits + 8 * v);
+    normalise(x);
+    CORVANE_UNROLL
+    for (std::size_t v = 0; v < V; v++) _mm512_storeu_si512(digits + 8 * v, x[v]);
+}
+
 }  // namespace
+
+void normalisePublicDigitsIfma(std::uint64_t* digits, std::size_t vectors) noexcept {
+    if (vectors == 2) normaliseStored<2>(digits);
+    if (vectors == 3) normaliseStored<3>(digits);
+}
 
 void raisePlainIfma(const MontModulus& mod, Word* r, const Word* x, const NN_DIGIT* e, std::size_t digits) noexcept {
     withDigitCount(mod.n, [&]<std::size_t V, std::size_t L>() { raiseWith<V, L>(mod, r, x, e, digits); });
@@ -400,6 +420,8 @@ void montMulPublicIfma(const MontModulus& mod, Word* r, const Word* a, const Wor
 }
 
 #else
+
+void normalisePublicDigitsIfma(std::uint64_t*, std::size_t) noexcept {}
 
 void raisePlainIfma(const MontModulus&, Word*, const Word*, const NN_DIGIT*, std::size_t) noexcept {}
 
