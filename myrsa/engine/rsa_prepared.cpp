@@ -136,8 +136,8 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
 
 namespace {
 
-// m = c^e mod n (key.nDigits digits) for c below R. Where c is known to be
-// below n and e is odd, the last product of the exponentiation takes c as
+// x = c^e mod n (key.words words) for c below R, on the engine's scalar
+// products (ADX or portable). Where c is known to be below n and e is odd, the last product of the exponentiation takes c as
 // it is rather than in Montgomery form: c^(e-1) R times c over R is c^e,
 // out of the form already, which saves the product of the conversion (the
 // products want operands below n, hence the condition).
@@ -155,6 +155,8 @@ void raiseEngine(const PreparedPublicKey& key, Word* x, const Word* plain, bool 
     }
 }
 
+// m = c^e mod n (key.nDigits digits) for c below R: in IFMA digits where
+// the CPU has them and they pay for n's size, else on the scalar products.
 void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool belowN) {
     const std::size_t words = key.words;
     Word plain[kMaxWords], x[kMaxWords];
