@@ -5,6 +5,7 @@
 #include "engine/declassify.h"
 #include "engine/limbs.h"
 #include "engine/mont_ops.h"
+#include "engine/montgomery_ifma_public.h"
 #include "engine/nn_engine.h"
 #include "secure_zero.h"
 
@@ -135,16 +136,13 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
 
 namespace {
 
-// m = c^e mod n (key.nDigits digits) for c below R. Where c is known to be
-// below n and e is odd, the last product of the exponentiation takes c as
+// x = c^e mod n (key.words words) for c below R, on the engine's scalar
+// products (ADX or portable). Where c is known to be below n and e is odd, the last product of the exponentiation takes c as
 // it is rather than in Montgomery form: c^(e-1) R times c over R is c^e,
 // out of the form already, which saves the product of the conversion (the
 // products want operands below n, hence the condition).
-void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool belowN) {
-    const std::size_t words = key.words;
-    Word plain[kMaxWords], x[kMaxWords];
-    wordsFromDigits(plain, words, c, key.nDigits);
-    toMont(key.modN, x, plain, words);
+void raiseEngine(const PreparedPublicKey& key, Word* x, const Word* plain, bool belowN) {
+    toMont(key.modN, x, plain, key.words);
     if (belowN && (key.e[0] & 1u) != 0) {
         NN_DIGIT evenPart[MAX_NN_DIGITS];
         for (std::size_t i = 0; i < key.eDigits; i++) evenPart[i] = key.e[i];
@@ -154,6 +152,21 @@ void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool be
     } else {
         modExpPublic(key.modN, x, x, key.e, key.eDigits);
         fromMont(key.modN, x, x);
+    }
+}
+
+// m = c^e mod n (key.nDigits digits) for c below R: in IFMA digits where
+// the CPU has them and they pay for n's size, else on the scalar products.
+void raise(const PreparedPublicKey& key, NN_DIGIT* m, const NN_DIGIT* c, bool belowN) {
+    const std::size_t words = key.words;
+    Word plain[kMaxWords], x[kMaxWords];
+    wordsFromDigits(plain, words, c, key.nDigits);
+    if (ifmaPublicCovers(words) && ifmaAvailable()) {
+        // Every product in 52-bit digits; takes any c below R, and ends on
+        // the plain c itself where e is odd, as below.
+        raisePlainIfma(key.modN, x, plain, key.e, key.eDigits);
+    } else {
+        raiseEngine(key, x, plain, belowN);
     }
     digitsFromWords(m, key.nDigits, x, words);
     secure_zero_object(plain);

@@ -1,0 +1,179 @@
+// The IFMA exponentiation by a public exponent against GMP, for every word
+// count it takes (4 to 16), under moduli that stress carries (top word all
+// ones, small, a lone bit; all ones) and on the values that do: 0, 1, m - 1,
+// m itself and values above m up to 2^(64n) - 1 (the check before release
+// raises results that may reach n). Exponents cover every course through
+// the window: 0, 1, 2, 3, 65537, 2^16, a short even one and ones long
+// enough for the widest window. The kernel's product alone is checked the
+// same way. Skipped where the CPU (or CORVANE_CPU) rules IFMA out; the RSA
+// operations on top are compared on every tier in rsa_engine_test.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/digits52.h"
+#include "engine/montgomery.h"
+#include "engine/montgomery_ifma_public.h"
+#include "engine_words.h"
+#include "nn_testing.h"
+
+using namespace corvane::engine;
+using corvane::test::Digits;
+using corvane::test::digitsOf;
+using corvane::test::Mpz;
+using corvane::test::mpzOf;
+using corvane::test::nnCases;
+using corvane::test::Rng;
+using corvane::test::Words;
+using corvane::test::wordsOf;
+
+namespace {
+
+Words randomWords(std::size_t n, Rng& rng) {
+    Words w(n);
+    for (auto& x : w) x = static_cast<Word>(rng.u64());
+    return w;
+}
+
+// Moduli of n words: random with the top bit set, top word all ones, top
+// word 1, a lone top bit (plus 1), all ones.
+std::vector<Words> moduliOf(std::size_t n, Rng& rng) {
+    std::vector<Words> out;
+    for (int shape = 0; shape < 5; shape++) {
+        Words m = randomWords(n, rng);
+        if (shape == 0) m[n - 1] |= Word{1} << (kWordBits - 1);
+        if (shape == 1) m[n - 1] = ~Word{0};
+        if (shape == 2) m[n - 1] = 1;
+        if (shape == 3) {
+            for (auto& w : m) w = 0;
+            m[n - 1] = Word{1} << (kWordBits - 1);
+        }
+        if (shape == 4)
+            for (auto& w : m) w = ~Word{0};
+        m[0] |= 1;
+        out.push_back(m);
+    }
+    return out;
+}
+
+// 0, 1, m - 1, m, 2^(64n) - 1 and random values below 2^(64n).
+std::vector<Words> valuesFor(const Words& m, Rng& rng) {
+    const std::size_t n = m.size();
+    Mpz below;
+    mpz_sub_ui(below.get(), mpzOf(m).get(), 1);
+    std::vector<Words> out = {Words(n, 0), wordsOf(Mpz(1), n), wordsOf(below, n), m, Words(n, ~Word{0})};
+    for (int i = 0; i < 2; i++) out.push_back(randomWords(n, rng));
+    return out;
+}
+
+MontModulus setUp(const Words& m) {
+    MontModulus mod;
+    setupPublicModulus(mod, m.data(), m.size());
+    return mod;
+}
+
+class IfmaPublic : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!ifmaAvailable()) GTEST_SKIP() << "no AVX-512 IFMA on this CPU or tier";
+    }
+};
+
+TEST_F(IfmaPublic, ProductMatchesGmpForEveryWordCount) {
+    Rng rng(52);
+    for (std::size_t n = 9; n <= 16; n++) {
+        for (unsigned round = 0; round < nnCases(2); round++) {
+            for (const Words& m : moduliOf(n, rng)) {
+                const MontModulus mod = setUp(m);
+                const Mpz mm = mpzOf(m);
+                Mpz r, inverse;
+                mpz_ui_pow_ui(r.get(), 2, kDigit52Bits * digits52For(n));
+                ASSERT_NE(mpz_invert(inverse.get(), r.get(), mm.get()), 0);
+                const std::vector<Words> values = valuesFor(m, rng);
+                for (const Words& a : values) {
+                    if (mpz_cmp(mpzOf(a).get(), mm.get()) >= 0) continue;  // the first operand stays below m
+                    for (const Words& b : values) {
+                        Mpz want;
+                        mpz_mul(want.get(), mpzOf(a).get(), mpzOf(b).get());
+                        mpz_mul(want.get(), want.get(), inverse.get());
+                        mpz_mod(want.get(), want.get(), mm.get());
+                        Words got(n);
+                        montMulPublicIfma(mod, got.data(), a.data(), b.data());
+                        ASSERT_EQ(got, wordsOf(want, n)) << "n = " << n << " a = " << mpzOf(a).hex()
+                                                        << " b = " << mpzOf(b).hex() << " m = " << mm.hex();
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(IfmaPublic, RaiseMatchesGmpForEveryWordCountAndExponentShape) {
+    Rng rng(65537);
+    for (std::size_t n = 9; n <= 16; n++) {
+        std::vector<Mpz> exponents = {Mpz(0), Mpz(1), Mpz(2), Mpz(3), Mpz(65537), Mpz(65536)};
+        Mpz shortEven(static_cast<unsigned long>(rng.u64() & 0xfffffe));
+        exponents.push_back(shortEven);
+        for (std::size_t bits : {std::size_t{200}, kWordBits * n}) {
+            Mpz e = mpzOf(randomWords((bits + kWordBits - 1) / kWordBits, rng));
+            mpz_tdiv_r_2exp(e.get(), e.get(), bits);
+            mpz_setbit(e.get(), bits - 1);
+            exponents.push_back(e);
+        }
+        for (const Words& m : moduliOf(n, rng)) {
+            const MontModulus mod = setUp(m);
+            const Mpz mm = mpzOf(m);
+            for (const Mpz& e : exponents) {
+                const Digits ed = digitsOf(e, MAX_NN_DIGITS);
+                const std::size_t eDigits = (mpz_sizeinbase(e.get(), 2) + kDigitBits - 1) / kDigitBits;
+                for (const Words& x : valuesFor(m, rng)) {
+                    Mpz want;
+                    mpz_powm(want.get(), mpzOf(x).get(), e.get(), mm.get());
+                    Words got(n, 0x5a5a);
+                    raisePlainIfma(mod, got.data(), x.data(), ed.data(), eDigits == 0 ? 1 : eDigits);
+                    ASSERT_EQ(got, wordsOf(want, n)) << "n = " << n << " x = " << mpzOf(x).hex()
+                                                    << " e = " << e.hex() << " m = " << mm.hex();
+                }
+            }
+        }
+    }
+}
+
+// Digit patterns whose carries ripple: a lane above 2^52 below a run of
+// lanes of all ones (the run crossing a vector's edge), a run that ends at
+// the top, lanes with many carry bits, against the value computed by GMP.
+TEST_F(IfmaPublic, NormalisationKeepsTheValueWhereCarriesRipple) {
+    const std::uint64_t ones = kDigit52Mask;
+    Rng rng(7);
+    for (std::size_t vectors : {std::size_t{2}, std::size_t{3}}) {
+        const std::size_t lanes = 8 * vectors;
+        for (std::size_t start = 0; start + 1 < lanes; start++) {
+            for (std::size_t run : {std::size_t{1}, std::size_t{7}, lanes - 2 - start}) {
+                std::vector<std::uint64_t> d(lanes);
+                for (auto& x : d) x = rng.u64() & ones;
+                d[start] = (std::uint64_t{1} << 52) + (rng.u64() & 0xfff);
+                for (std::size_t k = 1; k <= run && start + k + 1 < lanes; k++) d[start + k] = ones;
+                d[lanes - 1] = rng.u64() & (ones >> 1);  // room for what arrives at the top
+                if (start % 3 == 0) d[start] |= std::uint64_t{0x3f} << 56;  // several carry bits
+                Mpz want, term;
+                for (std::size_t j = lanes; j-- > 0;) {
+                    mpz_mul_2exp(want.get(), want.get(), 52);
+                    mpz_set_ui(term.get(), static_cast<unsigned long>(d[j]));
+                    mpz_add(want.get(), want.get(), term.get());
+                }
+                std::vector<std::uint64_t> got = d;
+                normalisePublicDigitsIfma(got.data(), vectors);
+                Mpz value;
+                for (std::size_t j = lanes; j-- > 0;) {
+                    ASSERT_LE(got[j], ones) << "lane " << j;
+                    mpz_mul_2exp(value.get(), value.get(), 52);
+                    mpz_add_ui(value.get(), value.get(), static_cast<unsigned long>(got[j]));
+                }
+                ASSERT_EQ(mpz_cmp(value.get(), want.get()), 0)
+                    << "vectors " << vectors << " start " << start << " run " << run;
+            }
+        }
+    }
+}
+
+}  // namespace
