@@ -162,7 +162,7 @@ TEST_F(IfmaPublic, NormalisationKeepsTheValueWhereCarriesRipple) {
                     mpz_add(want.get(), want.get(), term.get());
                 }
                 std::vector<std::uint64_t> got = d;
-                normalisePublicDigitsIfma(got.data(), vectors);
+                normaliseDigitsIfma(got.data(), vectors);
                 Mpz value;
                 for (std::size_t j = lanes; j-- > 0;) {
                     ASSERT_LE(got[j], ones) << "lane " << j;

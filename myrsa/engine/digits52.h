@@ -48,6 +48,20 @@ inline Word word52At(std::size_t i, std::size_t count, DigitAt digitAt) {
     return word;
 }
 
+// Word i of the number whose `count` digits, each below 2^52, d holds: the
+// two or three digits that overlap it, at positions that depend on i only
+// (word52At visits every digit, too slow for whole numbers at 16 words).
+inline Word wordOfDigits(const std::uint64_t* d, std::size_t count, std::size_t i) {
+    const std::size_t bit = kWordBits * i, j = bit / kDigit52Bits;
+    const unsigned shift = static_cast<unsigned>(bit % kDigit52Bits);
+    Word w = j < count ? d[j] >> shift : 0;
+    for (std::size_t k = 1; k <= 2; k++) {
+        const std::size_t at = kDigit52Bits * k - shift;  // where digit j + k starts in the word
+        if (at < kWordBits && j + k < count) w |= d[j + k] << at;
+    }
+    return w;
+}
+
 }  // namespace
 }  // namespace corvane::engine
 

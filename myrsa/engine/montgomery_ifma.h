@@ -45,8 +45,9 @@ constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
                     const NN_DIGIT* eQ, std::size_t digits) noexcept;
 
-// The carry normalisation each product of the kernels ends with, on
-// 8 * vectors digits (vectors 1 or 2) stored one per 64-bit word, least
+// The carry normalisation each product of the IFMA kernels (this one and
+// the public exponentiation's) ends with, on 8 * vectors digits (vectors
+// 1 to 3) stored one per 64-bit word, least
 // significant first: afterwards every digit is below 2^52 and the value
 // (which must be below 2^(52 * 8 * vectors)) is unchanged. Exposed for the
 // tests: carries that ripple through digits of all ones are too rare in

@@ -42,14 +42,6 @@ void raisePlainIfma(const MontModulus& mod, Word* r, const Word* x, const NN_DIG
 // ifmaAvailable().
 void montMulPublicIfma(const MontModulus& mod, Word* r, const Word* a, const Word* b) noexcept;
 
-// The carry normalisation that ends each product, on 8 * vectors digits
-// (vectors 2 or 3) one per 64-bit word, least significant first: after it
-// every digit is below 2^52 and the value (below 2^(52 * 8 * vectors)) is
-// unchanged. For the tests: a carry that ripples through digits of all
-// ones is too rare in products of random numbers to be reached otherwise.
-// Needs ifmaAvailable().
-void normalisePublicDigitsIfma(std::uint64_t* digits, std::size_t vectors) noexcept;
-
 }  // namespace corvane::engine
 
 #endif  // CORVANE_ENGINE_MONTGOMERY_IFMA_PUBLIC_H
