@@ -246,38 +246,41 @@ TEST(CrtPair, InterleavedTimeDoesNotDependOnExponentOrInput) {
 
 // Each IFMA product ends by bringing its digits below 2^52; the single
 // carry that may then leave a digit can ripple through digits of all ones,
-// across the boundary of the two vectors too. Products of random numbers
+// across the boundaries of the vectors too. Products of random numbers
 // almost never produce that, so the normalisation is checked alone, against
 // carries passed digit by digit, on crafted and on random digits with runs
-// of all ones, for one and two vectors.
+// of all ones, for one to three vectors (the public exponentiation takes
+// three).
 TEST(CrtPair, IfmaNormalisationCarriesThroughDigitsOfAllOnes) {
     if (!pairPathRuns(PairPath::ifma, 8)) GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
     constexpr std::uint64_t kOnes = (std::uint64_t{1} << 52) - 1;
-    using Digits16 = std::array<std::uint64_t, 16>;
-    std::vector<Digits16> cases;
-    Digits16 d{};
+    using Digits24 = std::array<std::uint64_t, 24>;
+    std::vector<Digits24> cases;
+    Digits24 d{};
     d.fill(kOnes);
     d[0] = kOnes + 1;  // a carry out of digit 0 through every digit above
-    d[15] = 0;
+    d[23] = 0;
     cases.push_back(d);
     d.fill(0);
     d[7] = kOnes + 3;  // across the vectors, through digits 8 to 10
     d[8] = d[9] = d[10] = kOnes;
+    d[15] = kOnes + 1;  // and across the second edge, through digits 16 and 17
+    d[16] = d[17] = kOnes;
     cases.push_back(d);
     d.fill(kOnes);  // all ones and nothing to carry: unchanged
-    d[15] = 0;
+    d[23] = 0;
     cases.push_back(d);
     d.fill((std::uint64_t{1} << 58) - 1);  // the widest digits a product leaves
-    d[15] = 0;
+    d[23] = 0;
     cases.push_back(d);
     Rng rng(52);
     for (int k = 0; k < 2000; k++) {
         for (auto& x : d) x = rng.u64() % 3 == 0 ? kOnes + rng.u64() % 3 : rng.u64() >> (6 + rng.u64() % 8);
         cases.push_back(d);
     }
-    for (std::size_t vectors : {1u, 2u}) {
+    for (std::size_t vectors : {1u, 2u, 3u}) {
         for (std::size_t c = 0; c < cases.size(); c++) {
-            Digits16 in = cases[c], want = in;  // digits above the vectors untouched
+            Digits24 in = cases[c], want = in;  // digits above the vectors untouched
             const std::size_t digits = 8 * vectors;
             in[digits - 1] &= 0xFFFF;  // the value stays below 2^(52 * digits)
             std::uint64_t carry = 0;  // digits below 2^58: no sum overflows
@@ -286,7 +289,7 @@ TEST(CrtPair, IfmaNormalisationCarriesThroughDigitsOfAllOnes) {
                 want[i] = sum & kOnes;
                 carry = sum >> 52;
             }
-            Digits16 got = in;
+            Digits24 got = in;
             normaliseDigitsIfma(got.data(), vectors);
             ASSERT_EQ(got, want) << vectors << " vector(s), case " << c;
         }

@@ -175,41 +175,4 @@ TEST_F(IfmaPublic, RaiseTakesTheSameTimeWhateverTheValue) {
     EXPECT_LT(*hi / *lo, 1.15) << "median times differ: " << testing::PrintToString(medians);
 }
 
-// Digit patterns whose carries ripple: a lane above 2^52 below a run of
-// lanes of all ones (the run crossing a vector's edge), a run that ends at
-// the top, lanes with many carry bits, against the value computed by GMP.
-TEST_F(IfmaPublic, NormalisationKeepsTheValueWhereCarriesRipple) {
-    const std::uint64_t ones = kDigit52Mask;
-    Rng rng(7);
-    for (std::size_t vectors : {std::size_t{2}, std::size_t{3}}) {
-        const std::size_t lanes = 8 * vectors;
-        for (std::size_t start = 0; start + 1 < lanes; start++) {
-            for (std::size_t run : {std::size_t{1}, std::size_t{7}, lanes - 2 - start}) {
-                std::vector<std::uint64_t> d(lanes);
-                for (auto& x : d) x = rng.u64() & ones;
-                d[start] = (std::uint64_t{1} << 52) + (rng.u64() & 0xfff);
-                for (std::size_t k = 1; k <= run && start + k + 1 < lanes; k++) d[start + k] = ones;
-                d[lanes - 1] = rng.u64() & (ones >> 1);  // room for what arrives at the top
-                if (start % 3 == 0) d[start] |= std::uint64_t{0x3f} << 56;  // several carry bits
-                Mpz want, term;
-                for (std::size_t j = lanes; j-- > 0;) {
-                    mpz_mul_2exp(want.get(), want.get(), 52);
-                    mpz_set_ui(term.get(), static_cast<unsigned long>(d[j]));
-                    mpz_add(want.get(), want.get(), term.get());
-                }
-                std::vector<std::uint64_t> got = d;
-                normaliseDigitsIfma(got.data(), vectors);
-                Mpz value;
-                for (std::size_t j = lanes; j-- > 0;) {
-                    ASSERT_LE(got[j], ones) << "lane " << j;
-                    mpz_mul_2exp(value.get(), value.get(), 52);
-                    mpz_add_ui(value.get(), value.get(), static_cast<unsigned long>(got[j]));
-                }
-                ASSERT_EQ(mpz_cmp(value.get(), want.get()), 0)
-                    << "vectors " << vectors << " start " << start << " run " << run;
-            }
-        }
-    }
-}
-
 }  // namespace
