@@ -137,8 +137,9 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
 namespace {
 
 // x = c^e mod n (key.words words) for c below R, on the engine's scalar
-// products (ADX or portable). Where c is known to be below n and e is odd, the last product of the exponentiation takes c as
-// it is rather than in Montgomery form: c^(e-1) R times c over R is c^e,
+// products (ADX or portable). Where c is known to be below n and e is odd,
+// the last product of the exponentiation takes c as it is rather than in
+// Montgomery form: c^(e-1) R times c over R is c^e,
 // out of the form already, which saves the product of the conversion (the
 // products want operands below n, hence the condition).
 void raiseEngine(const PreparedPublicKey& key, Word* x, const Word* plain, bool belowN) {
