@@ -16,8 +16,10 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/crt_exponent.h"
 #include "engine/mont_ops.h"
 #include "engine/montgomery_ifma.h"
 #include "engine/montgomery_ifma_lanes.h"
@@ -49,7 +51,8 @@ struct Lane {
 BIGNUM* toBn(const Word* w, std::size_t n) {
     std::vector<unsigned char> bytes(8 * n);
     for (std::size_t i = 0; i < n; i++)
-        for (unsigned k = 0; k < 8; k++) bytes[bytes.size() - 1 - (8 * i + k)] = static_cast<unsigned char>(w[i] >> (8 * k));
+        for (unsigned k = 0; k < 8; k++)
+            bytes[bytes.size() - 1 - (8 * i + k)] = static_cast<unsigned char>(w[i] >> (8 * k));
     return BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr);
 }
 
@@ -159,23 +162,27 @@ void opensslLanes(benchmark::State& state, std::size_t n, std::size_t count) {
 }
 
 // The paired exponentiation of the private operation (both primes of one
-// key at once) on two lanes' moduli and full-length exponents; the counter
-// cycles_per_step is time stamp counter ticks per paired product (the
-// window of 4 bits: 16n - 1 windows of 5 products, the 14 table entries and
-// 3 conversions).
-void corvanePair(benchmark::State& state, std::size_t n) {
+// key at once) on two lanes' moduli and full-length exponents, by each path
+// that runs here; "corvane" is the one the private operation picks, and
+// OpenSSL's row is its two exponentiations. The counter cycles_per_product
+// is time stamp counter ticks per product of each chain (the fixed window
+// of 4 bits: 16n - 1 windows of 5 products, the 14 table entries and 3
+// conversions; right to left: 32n windows of 2 squarings and a product,
+// and 6 more).
+void corvanePair(benchmark::State& state, std::size_t n, PairPath path) {
     const std::vector<Lane> lanes = makeLanes(n, 2);
     std::vector<std::vector<Word>> x(2, std::vector<Word>(n));
     for (std::size_t i = 0; i < 2; i++) toMont(lanes[i].mod, x[i].data(), lanes[i].base.data(), n);
     const unsigned long long start = ticks();
     for (auto _ : state) {
-        modExpPairIfma(lanes[0].mod, x[0].data(), lanes[0].e.data(), lanes[1].mod, x[1].data(), lanes[1].e.data(),
-                       lanes[0].e.size());
+        modExpSecretPair(path, lanes[0].mod, x[0].data(), lanes[0].e.data(), lanes[1].mod, x[1].data(),
+                         lanes[1].e.data(), lanes[0].e.size());
         benchmark::DoNotOptimize(x.data());
     }
-    const double steps = static_cast<double>(5 * (16 * n - 1) + 17);
-    state.counters["cycles_per_step"] =
-        static_cast<double>(ticks() - start) / (static_cast<double>(state.iterations()) * steps);
+    const double products = path == PairPath::ifmaRightToLeft ? static_cast<double>(3 * 32 * n + 6)
+                                                              : static_cast<double>(5 * (16 * n - 1) + 17);
+    state.counters["cycles_per_product"] =
+        static_cast<double>(ticks() - start) / (static_cast<double>(state.iterations()) * products);
 }
 
 void opensslRsa1024Private(benchmark::State& state) {
@@ -214,10 +221,20 @@ const bool registered = [] {
                 ->Unit(benchmark::kMicrosecond);
         }
     }
-    if (ifmaAvailable())
-        for (std::size_t n = 4; n <= 8; n++)
-            benchmark::RegisterBenchmark(("modexp_pair/p" + std::to_string(64 * n)).c_str(), corvanePair, n)
-                ->Unit(benchmark::kMicrosecond);
+    const std::pair<PairPath, const char*> paths[] = {{PairPath::interleaved, "interleaved"},
+                                                      {PairPath::ifma, "ifma_fixed_window"},
+                                                      {PairPath::ifmaRightToLeft, "ifma_right_to_left"}};
+    for (std::size_t n = 4; n <= 8; n++) {
+        const std::string name = "modexp_pair/p" + std::to_string(64 * n) + "/";
+        benchmark::RegisterBenchmark((name + "corvane").c_str(), corvanePair, n, fastestPairPath(n))
+            ->Unit(benchmark::kMicrosecond);
+        for (const auto& [path, pathName] : paths)
+            if (pairPathRuns(path, n) && path != fastestPairPath(n))
+                benchmark::RegisterBenchmark((name + pathName).c_str(), corvanePair, n, path)
+                    ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "openssl").c_str(), opensslLanes, n, std::size_t{2})
+            ->Unit(benchmark::kMicrosecond);
+    }
     benchmark::RegisterBenchmark("rsa1024_private_alone/openssl", opensslRsa1024Private)
         ->Unit(benchmark::kMicrosecond);
     return true;

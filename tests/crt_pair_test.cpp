@@ -29,10 +29,10 @@
 
 using namespace corvane::engine;
 using corvane::test::Mpz;
-using corvane::test::Words;
-using corvane::test::wordsOf;
 using corvane::test::nnCases;
 using corvane::test::Rng;
+using corvane::test::Words;
+using corvane::test::wordsOf;
 
 namespace {
 
@@ -87,7 +87,8 @@ void expectEveryPathAgrees(const Side& p, const Side& q, std::size_t n, const st
     const Words expectP = wordsOf(montgomeryForm(wantP, p.m, n), n);
     const Words expectQ = wordsOf(montgomeryForm(wantQ, q.m, n), n);
 
-    for (PairPath path : {PairPath::oneAfterTheOther, PairPath::interleaved, PairPath::ifma}) {
+    for (PairPath path :
+         {PairPath::oneAfterTheOther, PairPath::interleaved, PairPath::ifma, PairPath::ifmaRightToLeft}) {
         if (!pairPathRuns(path, n)) continue;
         Words xP = wordsOf(montgomeryForm(p.x, p.m, n), n), xQ = wordsOf(montgomeryForm(q.x, q.m, n), n);
         modExpSecretPair(path, modP, xP.data(), p.e.data(), modQ, xQ.data(), q.e.data(), digits);
@@ -175,6 +176,7 @@ TEST(CrtPair, TheFastestPathRunsAndIfmaIsChosenWhereItPays) {
     for (std::size_t n = 1; n <= kMaxWords; n++) EXPECT_TRUE(pairPathRuns(fastestPairPath(n), n)) << n;
     if (!pairPathRuns(PairPath::ifma, 8)) GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
     EXPECT_EQ(fastestPairPath(8), PairPath::ifma);
+    EXPECT_EQ(fastestPairPath(4), PairPath::ifmaRightToLeft);
 }
 
 // Valgrind cannot follow the IFMA kernels, nor the AVX-512 reads of both
@@ -238,7 +240,15 @@ TEST(CrtPair, IfmaTimeDoesNotDependOnExponentOrInput) {
     expectTimeIndependentOfSecrets(PairPath::ifma, 8);
 }
 
-// At 4 words (512-bit keys) the interleaved path runs, and with AVX-512 it
+// The right-to-left kernel picks its accumulator by the exponent's bits at
+// every window.
+TEST(CrtPair, RightToLeftTimeDoesNotDependOnExponentOrInput) {
+    if (!pairPathRuns(PairPath::ifmaRightToLeft, 4))
+        GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
+    expectTimeIndependentOfSecrets(PairPath::ifmaRightToLeft, 4);
+}
+
+// Without IFMA, at 4 words (512-bit keys) the interleaved path runs, and with AVX-512 it
 // reads both tables in one pass.
 TEST(CrtPair, InterleavedTimeDoesNotDependOnExponentOrInput) {
     expectTimeIndependentOfSecrets(PairPath::interleaved, 4);
@@ -283,7 +293,7 @@ TEST(CrtPair, IfmaNormalisationCarriesThroughDigitsOfAllOnes) {
             Digits24 in = cases[c], want = in;  // digits above the vectors untouched
             const std::size_t digits = 8 * vectors;
             in[digits - 1] &= 0xFFFF;  // the value stays below 2^(52 * digits)
-            std::uint64_t carry = 0;  // digits below 2^58: no sum overflows
+            std::uint64_t carry = 0;   // digits below 2^58: no sum overflows
             for (std::size_t i = 0; i < digits; i++) {
                 const std::uint64_t sum = in[i] + carry;
                 want[i] = sum & kOnes;

@@ -5,20 +5,22 @@
 
 namespace corvane::engine {
 
-// Measured on AMD Zen 5 (cycles per pair of products, IFMA against the
-// interleaved ADX chains): 4 words 122 / 121, 5 words 170 / 160, 6 words
-// 180 / 207, 7 words 214 / 262, 8 words 225 / 320. So the IFMA kernels run
-// from 6-word primes (keys of about 642 bits and more); below that each product
-// is so short that the interleaved chains finish first or as soon.
-constexpr std::size_t kIfmaFromWords = 6;
-
+// Measured on AMD Zen 5 (microseconds per pair of exponentiations with
+// full-length exponents, bench/ifma_lanes_bench modexp_pair, interleaved ADX
+// chains / IFMA fixed window / IFMA right to left): 4 words 11.6 / 10.8 /
+// 9.8, 5 words 19.4 / 19.1 / 17.4, 6 words 30.6 / 24.1 / 22.3; 8 words
+// 64.7 / 40.9 / -. So the right-to-left kernel, four chains of short
+// products at once, takes primes of 4 to 6 words (keys of 386 to 768 bits),
+// and the fixed window, two chains, the longer ones, whose products keep
+// the multipliers busy with two.
 PairPath fastestPairPath(std::size_t n) noexcept {
-    if (n >= kIfmaFromWords && pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;
+    if (pairPathRuns(PairPath::ifmaRightToLeft, n)) return PairPath::ifmaRightToLeft;
+    if (pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;
     return PairPath::interleaved;
 }
-
 bool pairPathRuns(PairPath path, std::size_t n) noexcept {
     if (path == PairPath::ifma) return ifmaCovers(n) && ifmaAvailable();
+    if (path == PairPath::ifmaRightToLeft) return ifmaRightToLeftCovers(n) && ifmaAvailable();
     return true;
 }
 
@@ -27,6 +29,8 @@ void modExpSecretPair(PairPath path, const MontModulus& modP, Word* xP, const NN
     switch (path) {
         case PairPath::ifma:
             return modExpPairIfma(modP, xP, eP, modQ, xQ, eQ, digits);
+        case PairPath::ifmaRightToLeft:
+            return modExpPairIfmaRightToLeft(modP, xP, eP, modQ, xQ, eQ, digits);
         case PairPath::interleaved:
             return modExpSecretInterleaved(modP, xP, eP, modQ, xQ, eQ, digits);
         case PairPath::oneAfterTheOther:

@@ -16,7 +16,7 @@
 
 namespace corvane::engine {
 
-enum class PairPath { oneAfterTheOther, interleaved, ifma };
+enum class PairPath { oneAfterTheOther, interleaved, ifma, ifmaRightToLeft };
 
 // The path for moduli of n words on this CPU (as capped by CORVANE_CPU).
 PairPath fastestPairPath(std::size_t n) noexcept;
