@@ -7,12 +7,12 @@ namespace corvane::engine {
 
 // Measured on AMD Zen 5 (microseconds per pair of exponentiations with
 // full-length exponents, bench/ifma_lanes_bench modexp_pair, interleaved ADX
-// chains / IFMA fixed window / IFMA right to left): 4 words 11.6 / 10.8 /
-// 9.8, 5 words 19.4 / 19.1 / 17.4, 6 words 30.6 / 24.1 / 22.3; 8 words
-// 64.7 / 40.9 / -. So the right-to-left kernel, four chains of short
-// products at once, takes primes of 4 to 6 words (keys of 386 to 768 bits),
-// and the fixed window, two chains, the longer ones, whose products keep
-// the multipliers busy with two.
+// chains / IFMA fixed window / IFMA right to left): 4 words 11.3 / 10.7 /
+// 9.0, 5 words 19.5 / 18.6 / 15.9, 6 words 30.1 / 24.0 / 21.3; 8 words
+// 59.6 / 39.8 / about 45 (three chains of the longer products keep the
+// multipliers busy, so the right-to-left method's extra products cost in
+// full). So the right-to-left kernel takes primes of 4 to 6 words (keys of
+// 386 to 768 bits), the fixed window the longer ones.
 PairPath fastestPairPath(std::size_t n) noexcept {
     if (pairPathRuns(PairPath::ifmaRightToLeft, n)) return PairPath::ifmaRightToLeft;
     if (pairPathRuns(PairPath::ifma, n)) return PairPath::ifma;

@@ -31,8 +31,8 @@ constexpr std::size_t kEntries = std::size_t{1} << kWindowBits;
 
 // For both chains c, table[c][index[c]], every entry of both tables read
 // and merged under lane masks.
-template <std::size_t V>
-CORVANE_IFMA_TARGET inline void selectPair(Lanes<V> (&out)[2], const Digits<V> (&table)[2][kEntries],
+template <std::size_t V, std::size_t Entries>
+CORVANE_IFMA_TARGET inline void selectPair(Lanes<V> (&out)[2], const Digits<V> (&table)[2][Entries],
                                            const Word (&index)[2]) {
     const __m512i wanted[2] = {_mm512_set1_epi64(static_cast<long long>(index[0])),
                                _mm512_set1_epi64(static_cast<long long>(index[1]))};
@@ -40,7 +40,7 @@ CORVANE_IFMA_TARGET inline void selectPair(Lanes<V> (&out)[2], const Digits<V> (
     for (std::size_t c = 0; c < 2; c++)
         for (std::size_t v = 0; v < V; v++) out[c].v[v] = _mm512_setzero_si512();
     CORVANE_UNROLL
-    for (std::size_t e = 0; e < kEntries; e++) {
+    for (std::size_t e = 0; e < Entries; e++) {
         const __m512i entry = _mm512_set1_epi64(static_cast<long long>(e));
         CORVANE_UNROLL
         for (std::size_t c = 0; c < 2; c++) {
@@ -142,92 +142,129 @@ CORVANE_IFMA_TARGET void modExpPair(PairState<V>& s, const MontModulus* const (&
     store(s.x[1], acc[1]);
 }
 
-// The same two exponentiations right to left, 2 bits at a time, for
-// primes short enough that one product leaves the multipliers mostly idle
-// (one vector of digits): per prime, one chain squares s = x^(4^j), and a
-// second one multiplies s into the accumulator A[w] chosen by the window
-// value w = bits 2j and 2j+1 of the exponent (A[0] takes the products of
-// the zero windows and is dropped). At the end x^e = A[1] * A[2]^2 *
-// A[3]^3. The squarings of both primes and the products into both
-// accumulators are four independent chains of one loop, where the fixed
-// window has two: on Zen 5 at 4 words, four chains take about 130 cycles per
-// product of each against about 110 for two, and the method needs no
-// table. Every accumulator is read and written under masks at every window.
-template <std::size_t V, std::size_t L>
-CORVANE_IFMA_TARGET void modExpPairRightToLeft(PairForms<V>& s, const MontModulus* const (&mods)[2],
-                                               const NN_DIGIT* const (&e)[2], std::size_t digits) {
-    static_assert(V == 1);
-    ModulusLanes<V> mod[4], pair[2];
-    Lanes<V> four[4], factor[4];
+// For both chains c, table[c][index[c]] = x[c], every entry of both tables
+// written (unchanged but for the one chosen, under lane masks).
+template <std::size_t V, std::size_t Entries>
+CORVANE_IFMA_TARGET inline void replacePair(Digits<V> (&table)[2][Entries], const Word (&index)[2],
+                                            const Lanes<V> (&x)[2]) {
+    CORVANE_UNROLL
     for (std::size_t c = 0; c < 2; c++) {
-        mod[c] = mod[c + 2] = pair[c] = modulusLanes(s.m[c], mods[c]->m0inv);
-        four[c] = load(s.x[c]);
-        four[c + 2] = load(s.outOfForm[c]);
-        factor[c] = factor[c + 2] = load(s.intoForm[c]);
-    }
-    // Into this form: the values, and 1 (as R mod m, from 2^(64n) mod m).
-    mulChains<4, V, L>(four, four, factor, mod);
-    Lanes<V> acc[2][4];
-    for (std::size_t c = 0; c < 2; c++)
-        for (std::size_t w = 0; w < 4; w++) acc[c][w] = four[c + 2];
-
-    constexpr unsigned width = 2;
-    const std::size_t windows = (kDigitBits * digits + width - 1) / width;
-    for (std::size_t j = 0; j < windows; j++) {
-        __mmask8 take[2][4];
-        for (std::size_t c = 0; c < 2; c++) {
-            const __m512i wanted =
-                _mm512_set1_epi64(static_cast<long long>(exponentBits(e[c], digits, width * j, width)));
-            four[c + 2] = acc[c][0];
+        const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index[c]));
+        CORVANE_UNROLL
+        for (std::size_t e = 0; e < Entries; e++) {
+            const __mmask8 take =
+                _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(static_cast<long long>(e)), wanted);
             CORVANE_UNROLL
-            for (std::size_t w = 0; w < 4; w++) {
-                take[c][w] = _mm512_cmpeq_epi64_mask(wanted, _mm512_set1_epi64(static_cast<long long>(w)));
-                four[c + 2].v[0] = _mm512_mask_mov_epi64(four[c + 2].v[0], take[c][w], acc[c][w].v[0]);
+            for (std::size_t v = 0; v < V; v++) {
+                __m512i entry = _mm512_load_si512(table[c][e].d + 8 * v);
+                __asm__("" : "+v"(entry));
+                _mm512_store_si512(table[c][e].d + 8 * v, _mm512_mask_mov_epi64(entry, take, x[c].v[v]));
             }
-            factor[c] = factor[c + 2] = four[c];
-        }
-        // s = s^2 beside A[w] = A[w] * s, the old s both times.
-        mulChains<4, V, L>(four, four, factor, mod);
-        for (std::size_t c = 0; c < 2; c++) {
-            CORVANE_UNROLL
-            for (std::size_t w = 0; w < 4; w++)
-                acc[c][w].v[0] = _mm512_mask_mov_epi64(acc[c][w].v[0], take[c][w], four[c + 2].v[0]);
-        }
-        // And a second squaring, but for the last window.
-        if (j + 1 < windows) {
-            Lanes<V> squares[2] = {four[0], four[1]};
-            mulChains<2, V, L>(squares, squares, squares, pair);
-            four[0] = squares[0];
-            four[1] = squares[1];
         }
     }
-    // A[1] * A[2]^2 * A[3]^3 = (A[2] * A[3])^2 * (A[1] * A[3]).
-    for (std::size_t c = 0; c < 2; c++) {
-        four[c] = acc[c][2];
-        four[c + 2] = acc[c][1];
-        factor[c] = factor[c + 2] = acc[c][3];
-    }
-    mulChains<4, V, L>(four, four, factor, mod);
-    Lanes<V> result[2] = {four[0], four[1]}, other[2] = {four[2], four[3]};
-    mulChains<2, V, L>(result, result, result, pair);
-    mulChains<2, V, L>(result, result, other, pair);
-    // Back to the engine's form (below 1.5m; the caller subtracts m once).
-    const Lanes<V> outOf[2] = {load(s.outOfForm[0]), load(s.outOfForm[1])};
-    mulChains<2, V, L>(result, result, outOf, pair);
-    store(s.x[0], result[0]);
-    store(s.x[1], result[1]);
 }
 
-template <std::size_t V, std::size_t L, bool rightToLeft>
+// The right-to-left method's windows: 2 bits. Wider windows save
+// products into the accumulators but each adds a squaring that runs with
+// only the two squaring chains (measured on Zen 5, 4 to 6 words: 3 bits
+// about 5% slower).
+constexpr unsigned kRightToLeftBits = 2;
+
+// The right-to-left method's state: per prime an accumulator for every
+// window value.
+template <std::size_t V, unsigned W>
+struct RightToLeftState : PairForms<V> {
+    Digits<V> acc[2][std::size_t{1} << W];
+};
+
+// The same two exponentiations right to left, W = 2 bits at a time: per
+// prime, one chain squares s = x^(4^j), and a second one multiplies s into
+// the accumulator A[w] chosen by the window value w = bits 2j and 2j + 1
+// of the exponent (A[0] takes the products of the zero windows and is
+// dropped); at the end x^e = A[1] * A[2]^2 * A[3]^3. The products into the
+// accumulators leave the chain of squarings: the first squaring of each
+// window runs beside the product of one prime's accumulator, the second
+// beside the other's, three chains in each loop where the fixed window
+// has two, and 1 product per bit on the chain where the fixed window of 4
+// bits has 1.25. For primes of up to 6 words, whose products are short
+// chains of dependent steps that leave the multipliers idle, the third
+// chain costs little (measured on Zen 5 at 4 words: about 120 cycles per
+// step of three products against 110 for two); for longer ones the
+// multipliers are the limit and the fixed window is faster. The
+// accumulators are read and written whole, under masks, at every window.
+template <std::size_t V, std::size_t L, unsigned W>
+CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V, W>& s, const MontModulus* const (&mods)[2],
+                                               const NN_DIGIT* const (&e)[2], std::size_t digits) {
+    static_assert(W == 2, "two squarings per window, one beside each prime's accumulator");
+    constexpr std::size_t entries = std::size_t{1} << W;
+    ModulusLanes<V> pair[2], withP[3], withQ[3];
+    Lanes<V> sq[2], one[2], factor[2];
+    for (std::size_t c = 0; c < 2; c++) {
+        pair[c] = withP[c] = withQ[c] = modulusLanes(s.m[c], mods[c]->m0inv);
+        sq[c] = load(s.x[c]);
+        one[c] = load(s.outOfForm[c]);
+        factor[c] = load(s.intoForm[c]);
+    }
+    withP[2] = pair[0];
+    withQ[2] = pair[1];
+    // Into this form: the values, and 1 (as R mod m, from 2^(64n) mod m).
+    mulChains<2, V, L>(sq, sq, factor, pair);
+    mulChains<2, V, L>(one, one, factor, pair);
+    for (std::size_t c = 0; c < 2; c++)
+        for (std::size_t w = 0; w < entries; w++) store(s.acc[c][w], one[c]);
+
+    const std::size_t windows = (kDigitBits * digits + W - 1) / W;
+    for (std::size_t j = 0; j < windows; j++) {
+        const Word window[2] = {exponentBits(e[0], digits, W * j, W), exponentBits(e[1], digits, W * j, W)};
+        Lanes<V> a[2];
+        selectPair(a, s.acc, window);
+        // s^2 for both, beside A_p[w] * s_p, then beside A_q[w] * s_q (the
+        // s of before the squarings both times).
+        const Lanes<V> sQ = sq[1];
+        {
+            Lanes<V> x[3] = {sq[0], sq[1], a[0]};
+            const Lanes<V> y[3] = {sq[0], sq[1], sq[0]};
+            mulChains<3, V, L>(x, x, y, withP);
+            sq[0] = x[0];
+            sq[1] = x[1];
+            a[0] = x[2];
+        }
+        {
+            Lanes<V> x[3] = {sq[0], sq[1], a[1]};
+            const Lanes<V> y[3] = {sq[0], sq[1], sQ};
+            mulChains<3, V, L>(x, x, y, withQ);
+            sq[0] = x[0];
+            sq[1] = x[1];
+            a[1] = x[2];
+        }
+        replacePair(s.acc, window, a);
+    }
+    // With B running from A[2^W - 1] down: B = B * A[d], then R = R * B.
+    Lanes<V> b[2] = {load(s.acc[0][entries - 1]), load(s.acc[1][entries - 1])}, r[2] = {b[0], b[1]};
+    for (std::size_t d = entries - 2; d >= 1; d--) {
+        const Lanes<V> ad[2] = {load(s.acc[0][d]), load(s.acc[1][d])};
+        mulChains<2, V, L>(b, b, ad, pair);
+        mulChains<2, V, L>(r, r, b, pair);
+    }
+    // Back to the engine's form (below 1.5m; the caller subtracts m once).
+    const Lanes<V> outOf[2] = {load(s.outOfForm[0]), load(s.outOfForm[1])};
+    mulChains<2, V, L>(r, r, outOf, pair);
+    store(s.x[0], r[0]);
+    store(s.x[1], r[1]);
+}
+
+// rightToLeftBits = 0: the fixed window; else the right-to-left method
+// with windows of that many bits.
+template <std::size_t V, std::size_t L, unsigned rightToLeftBits>
 void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
                       Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
-    std::conditional_t<rightToLeft, PairForms<V>, PairState<V>> s;
+    std::conditional_t<rightToLeftBits != 0, RightToLeftState<V, rightToLeftBits>, PairState<V>> s;
     setUp(s, 0, modP, xP);
     setUp(s, 1, modQ, xQ);
     const MontModulus* const mods[2] = {&modP, &modQ};
     const NN_DIGIT* const e[2] = {eP, eQ};
-    if constexpr (rightToLeft)
-        modExpPairRightToLeft<V, L>(s, mods, e, digits);
+    if constexpr (rightToLeftBits != 0)
+        modExpPairRightToLeft<V, L, rightToLeftBits>(s, mods, e, digits);
     else
         modExpPair<V, L>(s, mods, e, digits);
 
@@ -262,15 +299,15 @@ void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const
     // schedules each product whole.
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 5:
-            return modExpPairDigits<1, digits52For(5), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 6:
-            return modExpPairDigits<1, digits52For(6), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 7:
-            return modExpPairDigits<2, digits52For(7), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(7), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 8:
-            return modExpPairDigits<2, digits52For(8), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(8), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
         default:
             return;
     }
@@ -280,11 +317,11 @@ void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT
                                Word* xQ, const NN_DIGIT* eQ, std::size_t digits) noexcept {
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 5:
-            return modExpPairDigits<1, digits52For(5), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 6:
-            return modExpPairDigits<1, digits52For(6), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
         default:
             return;
     }

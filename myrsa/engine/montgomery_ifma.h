@@ -45,9 +45,9 @@ constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
                     const NN_DIGIT* eQ, std::size_t digits) noexcept;
 
-// The same by the right-to-left method, 2 bits at a time, with four chains
-// of products in one loop (see montgomery_ifma.cpp): faster where one
-// product is short. Takes moduli of 4 to 6 words.
+// The same by the right-to-left method, 2 bits at a time, with three
+// chains of products in one loop (see montgomery_ifma.cpp): faster where
+// one product is short. Takes moduli of 4 to 6 words.
 constexpr bool ifmaRightToLeftCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 4 && n <= 6; }
 void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
                                Word* xQ, const NN_DIGIT* eQ, std::size_t digits) noexcept;
