@@ -196,22 +196,21 @@ template <std::size_t V, std::size_t L, unsigned W>
 CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V, W>& s, const MontModulus* const (&mods)[2],
                                                const NN_DIGIT* const (&e)[2], std::size_t digits) {
     static_assert(W == 2, "two squarings per window, one beside each prime's accumulator");
-    constexpr std::size_t entries = std::size_t{1} << W;
-    ModulusLanes<V> pair[2], withP[3], withQ[3];
-    Lanes<V> sq[2], one[2], factor[2];
-    for (std::size_t c = 0; c < 2; c++) {
-        pair[c] = withP[c] = withQ[c] = modulusLanes(s.m[c], mods[c]->m0inv);
-        sq[c] = load(s.x[c]);
-        one[c] = load(s.outOfForm[c]);
-        factor[c] = load(s.intoForm[c]);
-    }
+    ModulusLanes<V> pair[2], withP[3], withQ[3], both[4];
+    for (std::size_t c = 0; c < 2; c++)
+        pair[c] = withP[c] = withQ[c] = both[c] = both[c + 2] = modulusLanes(s.m[c], mods[c]->m0inv);
     withP[2] = pair[0];
     withQ[2] = pair[1];
     // Into this form: the values, and 1 (as R mod m, from 2^(64n) mod m).
-    mulChains<2, V, L>(sq, sq, factor, pair);
-    mulChains<2, V, L>(one, one, factor, pair);
+    Lanes<V> four[4] = {load(s.x[0]), load(s.x[1]), load(s.outOfForm[0]), load(s.outOfForm[1])};
+    {
+        const Lanes<V> into[4] = {load(s.intoForm[0]), load(s.intoForm[1]), load(s.intoForm[0]),
+                                  load(s.intoForm[1])};
+        mulChains<4, V, L>(four, four, into, both);
+    }
+    Lanes<V> sq[2] = {four[0], four[1]};
     for (std::size_t c = 0; c < 2; c++)
-        for (std::size_t w = 0; w < entries; w++) store(s.acc[c][w], one[c]);
+        for (auto& a : s.acc[c]) store(a, four[c + 2]);
 
     const std::size_t windows = (kDigitBits * digits + W - 1) / W;
     for (std::size_t j = 0; j < windows; j++) {
@@ -239,13 +238,17 @@ CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V, W>& s, const 
         }
         replacePair(s.acc, window, a);
     }
-    // With B running from A[2^W - 1] down: B = B * A[d], then R = R * B.
-    Lanes<V> b[2] = {load(s.acc[0][entries - 1]), load(s.acc[1][entries - 1])}, r[2] = {b[0], b[1]};
-    for (std::size_t d = entries - 2; d >= 1; d--) {
-        const Lanes<V> ad[2] = {load(s.acc[0][d]), load(s.acc[1][d])};
-        mulChains<2, V, L>(b, b, ad, pair);
-        mulChains<2, V, L>(r, r, b, pair);
+    // A[1] * A[2]^2 * A[3]^3 = (A[2] * A[3])^2 * (A[1] * A[3]).
+    for (std::size_t c = 0; c < 2; c++) four[c] = load(s.acc[c][2]), four[c + 2] = load(s.acc[c][1]);
+    {
+        const Lanes<V> third[4] = {load(s.acc[0][3]), load(s.acc[1][3]), load(s.acc[0][3]),
+                                   load(s.acc[1][3])};
+        mulChains<4, V, L>(four, four, third, both);
     }
+    Lanes<V> r[2] = {four[0], four[1]};
+    const Lanes<V> other[2] = {four[2], four[3]};
+    mulChains<2, V, L>(r, r, r, pair);
+    mulChains<2, V, L>(r, r, other, pair);
     // Back to the engine's form (below 1.5m; the caller subtracts m once).
     const Lanes<V> outOf[2] = {load(s.outOfForm[0]), load(s.outOfForm[1])};
     mulChains<2, V, L>(r, r, outOf, pair);
