@@ -172,9 +172,9 @@ constexpr unsigned kRightToLeftBits = 2;
 
 // The right-to-left method's state: per prime an accumulator for every
 // window value.
-template <std::size_t V, unsigned W>
+template <std::size_t V>
 struct RightToLeftState : PairForms<V> {
-    Digits<V> acc[2][std::size_t{1} << W];
+    Digits<V> acc[2][std::size_t{1} << kRightToLeftBits];
 };
 
 // The same two exponentiations right to left, W = 2 bits at a time: per
@@ -192,9 +192,10 @@ struct RightToLeftState : PairForms<V> {
 // step of three products against 110 for two); for longer ones the
 // multipliers are the limit and the fixed window is faster. The
 // accumulators are read and written whole, under masks, at every window.
-template <std::size_t V, std::size_t L, unsigned W>
-CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V, W>& s, const MontModulus* const (&mods)[2],
+template <std::size_t V, std::size_t L>
+CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V>& s, const MontModulus* const (&mods)[2],
                                                const NN_DIGIT* const (&e)[2], std::size_t digits) {
+    constexpr unsigned W = kRightToLeftBits;
     static_assert(W == 2, "two squarings per window, one beside each prime's accumulator");
     ModulusLanes<V> pair[2], withP[3], withQ[3], both[4];
     for (std::size_t c = 0; c < 2; c++)
@@ -256,18 +257,17 @@ CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V, W>& s, const 
     store(s.x[1], r[1]);
 }
 
-// rightToLeftBits = 0: the fixed window; else the right-to-left method
-// with windows of that many bits.
-template <std::size_t V, std::size_t L, unsigned rightToLeftBits>
+// The fixed window, or the right-to-left method.
+template <std::size_t V, std::size_t L, bool rightToLeft>
 void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
                       Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
-    std::conditional_t<rightToLeftBits != 0, RightToLeftState<V, rightToLeftBits>, PairState<V>> s;
+    std::conditional_t<rightToLeft, RightToLeftState<V>, PairState<V>> s;
     setUp(s, 0, modP, xP);
     setUp(s, 1, modQ, xQ);
     const MontModulus* const mods[2] = {&modP, &modQ};
     const NN_DIGIT* const e[2] = {eP, eQ};
-    if constexpr (rightToLeftBits != 0)
-        modExpPairRightToLeft<V, L, rightToLeftBits>(s, mods, e, digits);
+    if constexpr (rightToLeft)
+        modExpPairRightToLeft<V, L>(s, mods, e, digits);
     else
         modExpPair<V, L>(s, mods, e, digits);
 
@@ -302,15 +302,15 @@ void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const
     // schedules each product whole.
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), false>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 5:
-            return modExpPairDigits<1, digits52For(5), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), false>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 6:
-            return modExpPairDigits<1, digits52For(6), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), false>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 7:
-            return modExpPairDigits<2, digits52For(7), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(7), false>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 8:
-            return modExpPairDigits<2, digits52For(8), 0>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(8), false>(modP, xP, eP, modQ, xQ, eQ, digits);
         default:
             return;
     }
@@ -320,11 +320,11 @@ void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT
                                Word* xQ, const NN_DIGIT* eQ, std::size_t digits) noexcept {
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), true>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 5:
-            return modExpPairDigits<1, digits52For(5), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), true>(modP, xP, eP, modQ, xQ, eQ, digits);
         case 6:
-            return modExpPairDigits<1, digits52For(6), kRightToLeftBits>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), true>(modP, xP, eP, modQ, xQ, eQ, digits);
         default:
             return;
     }
