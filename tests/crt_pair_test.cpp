@@ -90,10 +90,20 @@ void expectEveryPathAgrees(const Side& p, const Side& q, std::size_t n, const st
     for (PairPath path :
          {PairPath::oneAfterTheOther, PairPath::interleaved, PairPath::ifma, PairPath::ifmaRightToLeft}) {
         if (!pairPathRuns(path, n)) continue;
-        Words xP = wordsOf(montgomeryForm(p.x, p.m, n), n), xQ = wordsOf(montgomeryForm(q.x, q.m, n), n);
-        modExpSecretPair(path, modP, xP.data(), p.e.data(), modQ, xQ.data(), q.e.data(), digits);
-        EXPECT_EQ(xP, expectP) << what << ", path " << static_cast<int>(path) << ", modulus P " << p.m.hex();
-        EXPECT_EQ(xQ, expectQ) << what << ", path " << static_cast<int>(path) << ", modulus Q " << q.m.hex();
+        // The IFMA paths also with the moduli's constants prepared once, as
+        // a key object holds them.
+        IfmaPairConstants constants[2];
+        const bool ifma = path == PairPath::ifma || path == PairPath::ifmaRightToLeft;
+        if (ifma) prepareIfmaPairConstants(constants[0], modP), prepareIfmaPairConstants(constants[1], modQ);
+        for (const IfmaPairConstants* given :
+             {static_cast<IfmaPairConstants*>(nullptr), ifma ? constants : nullptr}) {
+            Words xP = wordsOf(montgomeryForm(p.x, p.m, n), n), xQ = wordsOf(montgomeryForm(q.x, q.m, n), n);
+            modExpSecretPair(path, modP, xP.data(), p.e.data(), modQ, xQ.data(), q.e.data(), digits, given);
+            EXPECT_EQ(xP, expectP) << what << ", path " << static_cast<int>(path) << ", modulus P "
+                                   << p.m.hex();
+            EXPECT_EQ(xQ, expectQ) << what << ", path " << static_cast<int>(path) << ", modulus Q "
+                                   << q.m.hex();
+        }
     }
 }
 

@@ -482,7 +482,7 @@ private:
     // constants, the decoded fields), made once when the key is made and
     // used by every operation; secret, wiped with the record. Plain bytes,
     // so that copies cannot fail.
-    alignas(16) unsigned char prepared_[2432];
+    alignas(16) unsigned char prepared_[3136];
 };
 
 // ---------------------------------------------------------------------------

@@ -25,12 +25,13 @@ bool pairPathRuns(PairPath path, std::size_t n) noexcept {
 }
 
 void modExpSecretPair(PairPath path, const MontModulus& modP, Word* xP, const NN_DIGIT* eP,
-                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits,
+                      const IfmaPairConstants* ifmaConstants) {
     switch (path) {
         case PairPath::ifma:
-            return modExpPairIfma(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairIfma(modP, xP, eP, modQ, xQ, eQ, digits, ifmaConstants);
         case PairPath::ifmaRightToLeft:
-            return modExpPairIfmaRightToLeft(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairIfmaRightToLeft(modP, xP, eP, modQ, xQ, eQ, digits, ifmaConstants);
         case PairPath::interleaved:
             return modExpSecretInterleaved(modP, xP, eP, modQ, xQ, eQ, digits);
         case PairPath::oneAfterTheOther:

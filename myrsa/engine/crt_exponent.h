@@ -16,6 +16,8 @@
 
 namespace corvane::engine {
 
+struct IfmaPairConstants;
+
 enum class PairPath { oneAfterTheOther, interleaved, ifma, ifmaRightToLeft };
 
 // The path for moduli of n words on this CPU (as capped by CORVANE_CPU).
@@ -27,9 +29,12 @@ bool pairPathRuns(PairPath path, std::size_t n) noexcept;
 // xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, residues in Montgomery
 // form below their moduli, both moduli of the same word count, exponents of
 // `digits` digits, by `path` (which must run: pairPathRuns). Constant time
-// as modExpSecret.
+// as modExpSecret. `ifmaConstants`, when given, are both moduli's
+// constants for the IFMA paths (prepareIfmaPairConstants), P's first; the
+// other paths ignore them.
 void modExpSecretPair(PairPath path, const MontModulus& modP, Word* xP, const NN_DIGIT* eP,
-                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits);
+                      const MontModulus& modQ, Word* xQ, const NN_DIGIT* eQ, std::size_t digits,
+                      const IfmaPairConstants* ifmaConstants = nullptr);
 
 }  // namespace corvane::engine
 

@@ -75,21 +75,22 @@ struct PairState : PairForms<V> {
     Digits<V> table[2][kEntries];
 };
 
+// Chain c's constants from the key's copy, or computed here when there is
+// none, and its value.
 template <std::size_t V>
-void setUp(PairForms<V>& s, std::size_t c, const MontModulus& mod, const Word* x) {
-    const std::size_t n = mod.n, digits = digits52For(n);
-    toDigits(s.m[c], mod.m, n);
-    toDigits(s.outOfForm[c], mod.one, n);
-    toDigits(s.x[c], x, n);
-    // 2^(104L - 64n) = 2^(64n) doubled 104L - 128n times (never negative:
-    // 52L >= 64n + 2), modulo m, by masked additions.
-    Word power[kMaxWords], scratch[kMaxWords];
-    for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
-    for (std::size_t k = 0; k < 2 * kDigit52Bits * digits - 2 * kWordBits * n; k++)
-        modAdd(power, power, power, mod.m, scratch, n);
-    toDigits(s.intoForm[c], power, n);
-    secure_zero_object(power);
-    secure_zero_object(scratch);
+void setUp(PairForms<V>& s, std::size_t c, const MontModulus& mod, const Word* x,
+           const IfmaPairConstants* cached) {
+    static_assert(8 * V <= IfmaPairConstants::kDigits);
+    IfmaPairConstants computed;
+    if (cached == nullptr) prepareIfmaPairConstants(computed, mod);
+    const IfmaPairConstants& k = cached != nullptr ? *cached : computed;
+    for (std::size_t j = 0; j < 8 * V; j++) {
+        s.m[c].d[j] = k.m[j];
+        s.intoForm[c].d[j] = k.intoForm[j];
+        s.outOfForm[c].d[j] = k.outOfForm[j];
+    }
+    toDigits(s.x[c], x, mod.n);
+    if (cached == nullptr) secure_zero_object(computed);
 }
 
 template <std::size_t V, std::size_t L>
@@ -260,10 +261,10 @@ CORVANE_IFMA_TARGET void modExpPairRightToLeft(RightToLeftState<V>& s, const Mon
 // The fixed window, or the right-to-left method.
 template <std::size_t V, std::size_t L, bool rightToLeft>
 void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
-                      Word* xQ, const NN_DIGIT* eQ, std::size_t digits) {
+                      Word* xQ, const NN_DIGIT* eQ, std::size_t digits, const IfmaPairConstants* constants) {
     std::conditional_t<rightToLeft, RightToLeftState<V>, PairState<V>> s;
-    setUp(s, 0, modP, xP);
-    setUp(s, 1, modQ, xQ);
+    setUp(s, 0, modP, xP, constants);
+    setUp(s, 1, modQ, xQ, constants != nullptr ? constants + 1 : nullptr);
     const MontModulus* const mods[2] = {&modP, &modQ};
     const NN_DIGIT* const e[2] = {eP, eQ};
     if constexpr (rightToLeft)
@@ -285,6 +286,23 @@ void modExpPairDigits(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, con
 
 }  // namespace
 
+void prepareIfmaPairConstants(IfmaPairConstants& c, const MontModulus& mod) noexcept {
+    const std::size_t n = mod.n, digits = digits52For(n);
+    // 2^(104L - 64n) = 2^(64n) doubled 104L - 128n times (never negative:
+    // 52L >= 64n + 2), modulo m, by masked additions.
+    Word power[kMaxWords], scratch[kMaxWords];
+    for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
+    for (std::size_t k = 0; k < 2 * kDigit52Bits * digits - 2 * kWordBits * n; k++)
+        modAdd(power, power, power, mod.m, scratch, n);
+    for (std::size_t j = 0; j < IfmaPairConstants::kDigits; j++) {
+        c.m[j] = digit52Of(mod.m, n, j);
+        c.intoForm[j] = digit52Of(power, n, j);
+        c.outOfForm[j] = digit52Of(mod.one, n, j);
+    }
+    secure_zero_object(power);
+    secure_zero_object(scratch);
+}
+
 void normaliseDigitsIfma(std::uint64_t* digits, std::size_t vectors) noexcept {
     if (vectors == 1) normaliseStored<1>(digits);
     if (vectors == 2) normaliseStored<2>(digits);
@@ -297,34 +315,35 @@ bool ifmaAvailable() noexcept {
 }
 
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
-                    const NN_DIGIT* eQ, std::size_t digits) noexcept {
+                    const NN_DIGIT* eQ, std::size_t digits, const IfmaPairConstants* constants) noexcept {
     // Digit counts fixed at compile time, so that the compiler unrolls and
     // schedules each product whole.
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), false>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 5:
-            return modExpPairDigits<1, digits52For(5), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), false>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 6:
-            return modExpPairDigits<1, digits52For(6), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), false>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 7:
-            return modExpPairDigits<2, digits52For(7), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(7), false>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 8:
-            return modExpPairDigits<2, digits52For(8), false>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<2, digits52For(8), false>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         default:
             return;
     }
 }
 
 void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
-                               Word* xQ, const NN_DIGIT* eQ, std::size_t digits) noexcept {
+                               Word* xQ, const NN_DIGIT* eQ, std::size_t digits,
+                               const IfmaPairConstants* constants) noexcept {
     switch (modP.n) {
         case 4:
-            return modExpPairDigits<1, digits52For(4), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(4), true>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 5:
-            return modExpPairDigits<1, digits52For(5), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(5), true>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         case 6:
-            return modExpPairDigits<1, digits52For(6), true>(modP, xP, eP, modQ, xQ, eQ, digits);
+            return modExpPairDigits<1, digits52For(6), true>(modP, xP, eP, modQ, xQ, eQ, digits, constants);
         default:
             return;
     }
@@ -334,11 +353,13 @@ void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT
 
 bool ifmaAvailable() noexcept { return false; }
 
+void prepareIfmaPairConstants(IfmaPairConstants&, const MontModulus&) noexcept {}
+
 void modExpPairIfma(const MontModulus&, Word*, const NN_DIGIT*, const MontModulus&, Word*, const NN_DIGIT*,
-                    std::size_t) noexcept {}
+                    std::size_t, const IfmaPairConstants*) noexcept {}
 
 void modExpPairIfmaRightToLeft(const MontModulus&, Word*, const NN_DIGIT*, const MontModulus&, Word*,
-                               const NN_DIGIT*, std::size_t) noexcept {}
+                               const NN_DIGIT*, std::size_t, const IfmaPairConstants*) noexcept {}
 
 void normaliseDigitsIfma(std::uint64_t*, std::size_t) noexcept {}
 

@@ -35,22 +35,42 @@ bool ifmaAvailable() noexcept;
 // Whether modExpPairIfma takes moduli of n words.
 constexpr bool ifmaCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 4 && n <= 8; }
 
+// A prime's constants in the pair kernels' 52-bit digits (16 digits hold
+// the 10 of an 8-word prime): its digits, the factor that carries a
+// residue of the engine's Montgomery form into the kernels' form, and the
+// factor that carries it back. They depend on the modulus only, so a key
+// object computes them once and keeps them (wiped with the key); without
+// them the kernels compute them on every call. Secret where the prime is.
+struct IfmaPairConstants {
+    static constexpr std::size_t kDigits = 16;
+    std::uint64_t m[kDigits];
+    std::uint64_t intoForm[kDigits];   // 2^(104L - 64n) mod m, L = the digit count
+    std::uint64_t outOfForm[kDigits];  // 2^(64n) mod m
+};
+
+// Fills c for mod, a modulus of n words with ifmaCovers(n). Time and memory
+// accesses depend on n only.
+void prepareIfmaPairConstants(IfmaPairConstants& c, const MontModulus& mod) noexcept;
+
 // xP = xP^eP modulo modP and xQ = xQ^eQ modulo modQ, residues in the
 // engine's Montgomery form (below the modulus, as modExpSecret takes and
 // gives them), exponents of `digits` digits by a constant-time fixed window
 // (4 bits wide here), with the same results as modExpSecret. Both moduli
 // have the same word count n, ifmaCovers(n), and ifmaAvailable() is true.
 // The sequence of instructions and memory addresses depends on n and
-// digits only.
+// digits only. `constants`, when given, holds both moduli's
+// prepareIfmaPairConstants, P's first.
 void modExpPairIfma(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ, Word* xQ,
-                    const NN_DIGIT* eQ, std::size_t digits) noexcept;
+                    const NN_DIGIT* eQ, std::size_t digits,
+                    const IfmaPairConstants* constants = nullptr) noexcept;
 
 // The same by the right-to-left method, 2 bits at a time, with three
 // chains of products in one loop (see montgomery_ifma.cpp): faster where
 // one product is short. Takes moduli of 4 to 6 words.
 constexpr bool ifmaRightToLeftCovers(std::size_t n) { return CORVANE_ENGINE_HAS_IFMA && n >= 4 && n <= 6; }
 void modExpPairIfmaRightToLeft(const MontModulus& modP, Word* xP, const NN_DIGIT* eP, const MontModulus& modQ,
-                               Word* xQ, const NN_DIGIT* eQ, std::size_t digits) noexcept;
+                               Word* xQ, const NN_DIGIT* eQ, std::size_t digits,
+                               const IfmaPairConstants* constants = nullptr) noexcept;
 
 // The carry normalisation each product of the IFMA kernels (this one and
 // the public exponentiation's) ends with, on 8 * vectors digits (vectors

@@ -132,6 +132,11 @@ void preparePrivateKey(PreparedPrivateKey& key, const NN_DIGIT* n, const NN_DIGI
     }
     setupSecretModulus(key.modP, key.p, words, shape.pBits);
     setupSecretModulus(key.modQ, key.q, words, shape.qBits);
+    if (ifmaCovers(words) && ifmaAvailable()) {
+        prepareIfmaPairConstants(key.ifmaPair[0], key.modP);
+        prepareIfmaPairConstants(key.ifmaPair[1], key.modQ);
+        key.ifmaPairReady = ~static_cast<Word>(0);
+    }
 }
 
 namespace {
@@ -252,7 +257,7 @@ void rsaPrivateCrtPrepared(const PreparedPrivateKey& key, NN_DIGIT* t, Word& con
     CrtHalves halves;
     crtBases(key, halves, c);
     modExpSecretPair(fastestPairPath(key.words), key.modP, halves.mP, key.dP, key.modQ, halves.mQ, key.dQ,
-                     key.primeDigits);
+                     key.primeDigits, key.ifmaPairReady != 0 ? key.ifmaPair : nullptr);
     crtRecombine(key, t, consistent, halves);
     secure_zero_object(halves);
 }

@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "engine/montgomery.h"
+#include "engine/montgomery_ifma.h"
 #include "engine/word.h"
 
 namespace corvane::engine {
@@ -41,6 +42,10 @@ struct PreparedPrivateKey {
     Word qInv[kMaxWords];  // only its k low digits, as the documented step reads it
     NN_DIGIT dP[MAX_NN_DIGITS], dQ[MAX_NN_DIGITS];
     MontModulus modP, modQ;
+    // The primes' constants for the IFMA kernels, where they run on this
+    // CPU (ifmaPairReady all ones); else unset.
+    Word ifmaPairReady;
+    IfmaPairConstants ifmaPair[2];
     PreparedPublicKey publicKey;
 };
 
