@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/montgomery_ifma.h"
 #include "engine/word.h"
 #include "openssl_key_files.h"
 #include "test_support.h"
@@ -41,7 +42,7 @@ struct Needle {
     unsigned char bytes[1024];
     std::size_t size;
 };
-constexpr int kNeedles = 7;
+constexpr int kNeedles = 8;
 Needle g_needles[kNeedles];
 std::atomic<bool> g_armed{false};
 std::atomic<int> g_hits[kNeedles];
@@ -195,10 +196,24 @@ TEST(KeyHeapScan, NoFreedBlockHoldsTheKeyOrThePassphrase) {
     setNeedle(5, "the passphrase as UTF-16", wide.data(), wide.size());
     // The key objects keep p as the arithmetic's words: its low word, as
     // this host holds it.
-    corvane::engine::Word pLow = 0;
-    for (std::size_t i = 0; i < sizeof pLow; i++)
-        pLow |= static_cast<corvane::engine::Word>(key.prime[0][MAX_RSA_PRIME_LEN - 1 - i]) << (8 * i);
+    const auto pWord = [&](std::size_t w) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < 8; i++)
+            word |= std::uint64_t{key.prime[0][MAX_RSA_PRIME_LEN - 1 - 8 * w - i]} << (8 * i);
+        return word;
+    };
+    const corvane::engine::Word pLow = static_cast<corvane::engine::Word>(pWord(0));
     setNeedle(6, "p as the arithmetic's words", &pLow, sizeof pLow);
+    // And its two lowest 52-bit digits, as the key objects keep them for the
+    // IFMA kernels where those run; a live key object holds them.
+    const std::uint64_t digitMask = (std::uint64_t{1} << 52) - 1;
+    const std::uint64_t pDigits[2] = {pWord(0) & digitMask,
+                                      ((pWord(0) >> 52) | (pWord(1) << 12)) & digitMask};
+    setNeedle(7, "p as the IFMA kernels' digits", pDigits, sizeof pDigits);
+    if (corvane::engine::ifmaAvailable()) {
+        const v1::RsaPrivateKey live = v1::RsaPrivateKey::fromRecord(key);
+        ASSERT_NE(memmem(&live, sizeof live, pDigits, sizeof pDigits), nullptr);
+    }
 
     // The scan itself: a copy freed by operator delete and one freed by
     // libcrypto are each found.
