@@ -52,48 +52,24 @@ void setupPublicModulus(MontModulus& mod, const Word* m, std::size_t n);
 // only.
 void setupSecretModulus(MontModulus& mod, const Word* m, std::size_t n, std::size_t mBits);
 
-// The arithmetic of one modulus for residues of N words (N = 0: mod.n words,
-// any count), by the portable kernels. Elements are plain word arrays;
-// results may alias operands. A backend lives for one run of products (an
-// exponentiation, a conversion) and wipes the scratch of its products when
-// it goes.
+// What every backend for N-word residues (N = 0: mod.n words, any count)
+// does without products: sizes, loads, the form of 1 and the constant-time
+// table read. Holds no scratch, so a backend built on it costs nothing more
+// to set up than its own products' scratch.
 template <std::size_t N>
-class MontBackend {
+class ResidueAccess {
 public:
     static constexpr std::size_t kCapacity = N == 0 ? kMaxWords : N;
     using Element = std::array<Word, kCapacity>;
 
-    explicit MontBackend(const MontModulus& mod)
+    explicit ResidueAccess(const MontModulus& mod)
         : mod_(mod), avx512Select_(avx512SelectAvailable()), avx2Select_(avx2SelectAvailable()) {}
-    MontBackend(const MontBackend&) = delete;
-    MontBackend& operator=(const MontBackend&) = delete;
-    ~MontBackend() { secure_zero_object(scratch_); }
+    ResidueAccess(const ResidueAccess&) = delete;
+    ResidueAccess& operator=(const ResidueAccess&) = delete;
 
     std::size_t size() const { return N == 0 ? mod_.n : N; }
     const MontModulus& modulus() const { return mod_; }
-
-    void mul(Element& r, const Element& a, const Element& b) const {
-        MontKernel<N>::mul(r.data(), a.data(), b.data(), mod_.m, mod_.m0inv, mod_.n, scratch_.data());
-    }
-    void sqr(Element& r, const Element& a) const {
-        MontKernel<N>::sqr(r.data(), a.data(), mod_.m, mod_.m0inv, mod_.n, scratch_.data());
-    }
     void one(Element& r) const { load(r, mod_.one); }
-
-    // r = the Montgomery form of x, for any x below R (not only below m).
-    void toMont(Element& r, const Word* x) const {
-        Element t, rr;
-        load(t, x);
-        load(rr, mod_.rr);
-        mul(r, t, rr);
-    }
-    // x (size() words) = the plain value of a.
-    void fromMont(Word* x, const Element& a) const {
-        Element unit{}, t;
-        unit[0] = 1;
-        mul(t, a, unit);
-        for (std::size_t i = 0; i < size(); i++) x[i] = t[i];
-    }
 
     // out = table[index] for a table of `count` entries, reading every entry.
     void select(Element& out, const Element* table, std::size_t count, Word index) const {
@@ -110,9 +86,52 @@ public:
         for (std::size_t i = size(); i < kCapacity; i++) r[i] = 0;
     }
 
-private:
+protected:
     const MontModulus& mod_;
+
+private:
     const bool avx512Select_, avx2Select_;
+};
+
+// The arithmetic of one modulus for residues of N words (N = 0: mod.n words,
+// any count), by the portable kernels. Elements are plain word arrays;
+// results may alias operands. A backend lives for one run of products (an
+// exponentiation, a conversion) and wipes the scratch of its products when
+// it goes.
+template <std::size_t N>
+class MontBackend : public ResidueAccess<N> {
+public:
+    using typename ResidueAccess<N>::Element;
+    using ResidueAccess<N>::load;
+    using ResidueAccess<N>::size;
+
+    explicit MontBackend(const MontModulus& mod) : ResidueAccess<N>(mod) {}
+    ~MontBackend() { secure_zero_object(scratch_); }
+
+    void mul(Element& r, const Element& a, const Element& b) const {
+        MontKernel<N>::mul(r.data(), a.data(), b.data(), this->mod_.m, this->mod_.m0inv, this->mod_.n,
+                           scratch_.data());
+    }
+    void sqr(Element& r, const Element& a) const {
+        MontKernel<N>::sqr(r.data(), a.data(), this->mod_.m, this->mod_.m0inv, this->mod_.n, scratch_.data());
+    }
+
+    // r = the Montgomery form of x, for any x below R (not only below m).
+    void toMont(Element& r, const Word* x) const {
+        Element t, rr;
+        load(t, x);
+        load(rr, this->mod_.rr);
+        mul(r, t, rr);
+    }
+    // x (size() words) = the plain value of a.
+    void fromMont(Word* x, const Element& a) const {
+        Element unit{}, t;
+        unit[0] = 1;
+        mul(t, a, unit);
+        for (std::size_t i = 0; i < size(); i++) x[i] = t[i];
+    }
+
+private:
     mutable std::array<Word, MontKernel<N>::kScratchWords> scratch_{};
 };
 

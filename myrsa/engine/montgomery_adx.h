@@ -51,45 +51,24 @@ void montSqrAdx(Word* r, const Word* a, const MontModulus& mod, Word* scratch) n
 
 // A backend (see montgomery.h) whose products run on the ADX kernels.
 template <std::size_t N>
-class AdxBackend {
+class AdxBackend : public ResidueAccess<N> {
 public:
     static_assert(adxKernelsCover(N));
-    using Element = typename MontBackend<N>::Element;
+    using typename ResidueAccess<N>::Element;
 
-    explicit AdxBackend(const MontModulus& mod) : portable_(mod), mod_(mod) {
+    explicit AdxBackend(const MontModulus& mod) : ResidueAccess<N>(mod) {
         prepareAdx<N>(scratch_.data(), mod);
     }
-    AdxBackend(const AdxBackend&) = delete;
-    AdxBackend& operator=(const AdxBackend&) = delete;
     ~AdxBackend() { secure_zero_object(scratch_); }
 
-    std::size_t size() const { return N; }
-    const MontModulus& modulus() const { return mod_; }
     void mul(Element& r, const Element& a, const Element& b) const {
-        montMulAdx<N>(r.data(), a.data(), b.data(), mod_, scratch_.data());
+        montMulAdx<N>(r.data(), a.data(), b.data(), this->mod_, scratch_.data());
     }
-    void sqr(Element& r, const Element& a) const { montSqrAdx<N>(r.data(), a.data(), mod_, scratch_.data()); }
-    void one(Element& r) const { portable_.one(r); }
-    void toMont(Element& r, const Word* x) const {
-        Element t, rr;
-        load(t, x);
-        load(rr, mod_.rr);
-        mul(r, t, rr);
+    void sqr(Element& r, const Element& a) const {
+        montSqrAdx<N>(r.data(), a.data(), this->mod_, scratch_.data());
     }
-    void fromMont(Word* x, const Element& a) const {
-        Element unit{}, t;
-        unit[0] = 1;
-        mul(t, a, unit);
-        for (std::size_t i = 0; i < N; i++) x[i] = t[i];
-    }
-    void select(Element& out, const Element* table, std::size_t count, Word index) const {
-        portable_.select(out, table, count, index);
-    }
-    void load(Element& r, const Word* x) const { portable_.load(r, x); }
 
 private:
-    MontBackend<N> portable_;
-    const MontModulus& mod_;
     mutable std::array<Word, adxScratchWords(N)> scratch_{};
 };
 
