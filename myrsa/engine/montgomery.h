@@ -103,7 +103,6 @@ class MontBackend : public ResidueAccess<N> {
 public:
     using typename ResidueAccess<N>::Element;
     using ResidueAccess<N>::load;
-    using ResidueAccess<N>::size;
 
     explicit MontBackend(const MontModulus& mod) : ResidueAccess<N>(mod) {}
     ~MontBackend() { secure_zero_object(scratch_); }
@@ -122,13 +121,6 @@ public:
         load(t, x);
         load(rr, this->mod_.rr);
         mul(r, t, rr);
-    }
-    // x (size() words) = the plain value of a.
-    void fromMont(Word* x, const Element& a) const {
-        Element unit{}, t;
-        unit[0] = 1;
-        mul(t, a, unit);
-        for (std::size_t i = 0; i < size(); i++) x[i] = t[i];
     }
 
 private:
