@@ -370,12 +370,15 @@ private:
 // what exactly is wrong where the reader says. Each is a value: copies are
 // independent, and every copy wipes its record when it goes.
 
-// One item of a batch operation: its result, or the error that item alone
-// met (one bad item never spoils the others; bytes is then empty).
-struct RsaBatchResult {
+// One item of a batch operation (RSA, triple DES, envelopes): its result,
+// or the error that item alone met (one bad item never spoils the others;
+// bytes is then empty).
+struct BatchResult {
     std::vector<std::uint8_t> bytes;
     std::error_code error;
 };
+// The name the RSA batches first gave it.
+using RsaBatchResult = BatchResult;
 
 class CORVANE_EXPORT RsaPublicKey {
 public:
