@@ -1,6 +1,29 @@
 # Shared by the scripts that time a tool command beside a peer program on a
-# file of lines (tool_rsa_lines.sh, tool_envelope_lines.sh): sourced, with
-# $dir a scratch folder, $repetitions and $lines set.
+# file of lines (tool_rsa_lines.sh, tool_envelope_lines.sh): sourced from
+# the repository's root, with $build (the build tree) and $peer (the peer
+# program's target name) set.
+#
+# prepare_run: sets $tool and $peer to the built programs (or stops, saying
+# what to build), checks GNU time, and makes the scratch folder $dir (gone
+# at exit) with an RSA key of $bits bits, $dir/key.pem and $dir/public.pem.
+prepare_run() {
+    tool="$build/tools/corvane/corvane"
+    local target="$peer"
+    peer="$build/bench/$target"
+    for program in "$tool" "$peer"; do
+        [ -x "$program" ] || {
+            echo "build $program first (cmake --build $build --target corvane $target)" >&2
+            exit 2
+        }
+    done
+    [ -x /usr/bin/time ] || { echo "GNU time is missing: scripts/install-deps installs it" >&2; exit 2; }
+    dir=$(mktemp -d)
+    trap 'rm -rf "$dir"' EXIT
+    openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"$bits" -out "$dir/key.pem" 2> /dev/null
+    openssl pkey -in "$dir/key.pem" -pubout -out "$dir/public.pem"
+}
+
+# With $dir, $repetitions and $lines set:
 #
 # measure CMD...: runs the command REPETITIONS times under GNU time, output
 # to /dev/null, and sets median (wall seconds), cpu_median (user + system

@@ -18,25 +18,11 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "support/openssl_lines.h"
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "openssl_envelope_lines: %s\n", what);
-    std::exit(1);
-}
+using openssl_lines::decodeField;
 
-// The bytes of one field of Base64 (EVP_DecodeBlock counts the padding as
-// zero bytes); -1 for text it refuses.
-int decodeField(const char* text, std::size_t length, std::vector<unsigned char>& out) {
-    if (length % 4 != 0) return -1;
-    out.resize(length / 4 * 3 + 3);
-    int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text), static_cast<int>(length));
-    if (n < 0) return -1;
-    for (std::size_t i = length; i > 0 && text[i - 1] == '='; --i) --n;
-    return n;
-}
-
-}  // namespace
+[[noreturn]] void fail(const char* what) { openssl_lines::fail("openssl_envelope_lines", what); }
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -20,20 +20,9 @@ lines="${CORVANE_BENCH_LINES:-1000000}"
 bits="${CORVANE_BENCH_BITS:-1024}"
 payload="${CORVANE_BENCH_PAYLOAD:-256}"
 repetitions="${REPETITIONS:-3}"
-tool="$build/tools/corvane/corvane"
-peer="$build/bench/openssl_envelope_lines"
-for program in "$tool" "$peer"; do
-    [ -x "$program" ] || {
-        echo "build $program first (cmake --build $build --target corvane openssl_envelope_lines)" >&2
-        exit 2
-    }
-done
-[ -x /usr/bin/time ] || { echo "GNU time is missing: scripts/install-deps installs it" >&2; exit 2; }
-
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"$bits" -out "$dir/key.pem" 2> /dev/null
-openssl pkey -in "$dir/key.pem" -pubout -out "$dir/public.pem"
+peer=openssl_envelope_lines
+source bench/lines_measure.sh
+prepare_run
 # Messages one byte short of the payload: PKCS #7 adds one byte.
 size=$((payload - 1))
 head -c "$((lines * size))" /dev/urandom | base64 -w "$((size / 3 * 4))" > "$dir/messages.b64"
@@ -47,7 +36,6 @@ cmp "$dir/messages.b64" <("$peer" "$dir/key.pem" "$dir/envelopes.txt") ||
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-), $(nproc) processors, CORVANE_CPU=${CORVANE_CPU:-unset}"
 echo "$lines envelopes, $bits-bit key, $payload-byte payloads; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-source bench/lines_measure.sh
 measure "$peer" "$dir/key.pem" "$dir/envelopes.txt"; theirs=$median; theirs_cpu=$cpu_median
 row "openssl_envelope_lines (EVP, one process)" "$median" "$cpu_median" "$peak"
 for jobs in 1 2; do

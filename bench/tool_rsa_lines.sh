@@ -19,20 +19,9 @@ build="${BUILD_DIR:-build/default}"
 lines="${CORVANE_BENCH_LINES:-100000}"
 bits="${CORVANE_BENCH_BITS:-1024}"
 repetitions="${REPETITIONS:-3}"
-tool="$build/tools/corvane/corvane"
-peer="$build/bench/openssl_rsa_lines"
-for program in "$tool" "$peer"; do
-    [ -x "$program" ] || {
-        echo "build $program first (cmake --build $build --target corvane openssl_rsa_lines)" >&2
-        exit 2
-    }
-done
-[ -x /usr/bin/time ] || { echo "GNU time is missing: scripts/install-deps installs it" >&2; exit 2; }
-
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"$bits" -out "$dir/key.pem" 2> /dev/null
-openssl pkey -in "$dir/key.pem" -pubout -out "$dir/public.pem"
+peer=openssl_rsa_lines
+source bench/lines_measure.sh
+prepare_run
 # 33 bytes are 44 Base64 characters without padding: one message per line.
 head -c "$((lines * 33))" /dev/urandom | base64 -w 44 > "$dir/messages.b64"
 "$tool" rsa encrypt --pubkey "$dir/public.pem" --lines "$dir/messages.b64" > "$dir/blocks.b64"
@@ -44,7 +33,6 @@ cmp "$dir/messages.b64" <("${openssl_cmd[@]}") || { echo "openssl's messages dif
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-), CORVANE_CPU=${CORVANE_CPU:-unset}"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-source bench/lines_measure.sh
 measure "${corvane_cmd[@]}"; ours=$median; ours_cpu=$cpu_median; ours_peak=$peak
 measure "${openssl_cmd[@]}"; theirs=$median; theirs_cpu=$cpu_median; theirs_peak=$peak
 row "corvane rsa decrypt --lines" "$ours" "$ours_cpu" "$ours_peak"

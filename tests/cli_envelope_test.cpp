@@ -21,19 +21,6 @@ namespace v1 = corvane::v1;
 
 class CliEnvelope : public ToolKeySuite<1024> {};
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(text.substr(at, end - at));
-    return lines;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 // The two fields of an envelope line, decoded.
 std::pair<std::string, std::string> fieldsOf(const std::string& line) {
     const std::size_t space = line.find(' ');
