@@ -352,9 +352,10 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
                 // zeros: it reached further than the operation did.
                 ASSERT_LT(depth, kScanBytes - 4096) << where;
                 const auto deepest = stack.begin() + static_cast<long>(kScanBytes - depth) + 512;
-                if (op.endsWithScrub)
+                if (op.endsWithScrub) {
                     EXPECT_TRUE(std::all_of(deepest, deepest + 256, [](unsigned char b) { return b == 0; }))
                         << where << ": the operation went deeper than the scrub";
+                }
                 EXPECT_EQ(total, 0u) << where << ":" << detail;
             }
         }
