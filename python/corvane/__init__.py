@@ -12,6 +12,7 @@ These algorithms are kept for interoperability with legacy peers; they are
 not recommended for new designs.
 """
 
+from ._envelope import Envelope
 from ._errors import Error, ErrorCode
 from ._corvane import (
     DES3_DEFAULT_ITERATIONS as DES3_DEFAULT_ITERATIONS,
@@ -42,6 +43,7 @@ __all__ = [
     "Base64Encoder",
     "Des3Decryptor",
     "Des3Encryptor",
+    "Envelope",
     "Error",
     "ErrorCode",
     "Md5",
