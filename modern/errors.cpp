@@ -85,6 +85,8 @@ const char* errorMeaning(std::int32_t code) noexcept {
             return "the key belongs to another algorithm than RSA";
         case ErrorCode::notPrivateKey:
             return "a public key or a certificate was given where a private key is wanted";
+        case ErrorCode::envelopeRefused:
+            return "the envelope does not open under this key (a wrong key, or a damaged or forged envelope)";
     }
     return "unknown Corvane error code";
 }

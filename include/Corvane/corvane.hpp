@@ -441,6 +441,24 @@ private:
     alignas(16) unsigned char prepared_[768];
 };
 
+// How a private-key decryption answers a block that is not a well-formed
+// type-2 block.
+enum class RsaRejection : unsigned char {
+    // With ErrorCode::badData. Whoever sees that answer for blocks of their
+    // choosing holds a padding oracle, through which Bleichenbacher's attack
+    // decrypts any captured block: only for callers that never let the
+    // outcome reach the sender of the block.
+    report,
+    // With a substitute message: a length and bytes derived from the block
+    // and a secret of the key (the private exponent), the same every time
+    // for the same block, which no one without the key can tell from a real
+    // message. The derivation is the published one ("implicit rejection",
+    // draft-irtf-cfrg-rsa-guidance): byte for byte what OpenSSL 3.2 and
+    // later return for the same key and block. What a service facing
+    // clients should use, unless it can use decryptKey.
+    implicit,
+};
+
 class CORVANE_EXPORT RsaPrivateKey {
 public:
     static RsaPrivateKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
@@ -473,6 +491,31 @@ public:
     // block), badLength for an input longer than blockSize().
     std::vector<std::uint8_t> decrypt(ByteView block) const;
     std::vector<std::uint8_t> decrypt(ByteView block, std::error_code& error) const noexcept;
+    // The same with the rejection chosen. With RsaRejection::implicit the
+    // only errors are for what anyone can see: badLength for an input longer
+    // than blockSize(), badData for one whose value is not below the
+    // modulus. No branch or memory index depends on whether the block was
+    // well formed; the length of the result is public, and does not tell.
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection) const;
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection,
+                                      std::error_code& error) const noexcept;
+
+    // A symmetric key of keySize bytes wrapped in a type-2 block, unwrapped
+    // without ever telling whether the block was well formed: exactly
+    // keySize bytes, the block's message when it is a well-formed type-2
+    // block whose message has keySize bytes, and otherwise a substitute
+    // derived from the block and a secret of the key (as for
+    // RsaRejection::implicit), the same every time for the same block and
+    // unpredictable without the key. A wrong key then fails where it is
+    // used (a payload that does not decrypt), and a sender learns nothing
+    // about the padding: no branch, memory index or early exit depends on
+    // it. Errors only for what anyone can see: badLength for a block that is
+    // not blockSize() bytes, invalidInput for a keySize of 0 or above
+    // maxMessageSize(), badData for a block whose value is not below the
+    // modulus. The result is a secret: wipe it when done.
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize) const;
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize,
+                                         std::error_code& error) const noexcept;
 
     // One type-1 block (0xFF filler) over the message, which is signed as
     // given: to make a PKCS #1 v1.5 signature, pass the DigestInfo
@@ -485,15 +528,19 @@ public:
     // outcome and timing do not depend on the other items' contents.
     std::vector<RsaBatchResult> decryptBatch(std::span<const ByteView> blocks) const;
     std::vector<RsaBatchResult> signBatch(std::span<const ByteView> messages) const;
+    // decrypt() with a rejection, and decryptKey(), likewise.
+    std::vector<RsaBatchResult> decryptBatch(std::span<const ByteView> blocks, RsaRejection rejection) const;
+    std::vector<RsaBatchResult> decryptKeyBatch(std::span<const ByteView> blocks, std::size_t keySize) const;
 
 private:
     RsaPrivateKey() noexcept;
-    void prepare() noexcept;  // sets up prepared_ from record_
+    void prepare();  // sets up prepared_ from record_
     R_RSA_PRIVATE_KEY record_;
     // The arithmetic's set-up of the key (both primes' and n's Montgomery
-    // constants, the decoded fields), made once when the key is made and
-    // used by every operation; secret, wiped with the record. Plain bytes,
-    // so that copies cannot fail.
+    // constants, the decoded fields) and the secret that keys implicit
+    // rejection, made once when the key is made and used by every
+    // operation; secret, wiped with the record. Plain bytes, so that copies
+    // cannot fail.
     alignas(16) unsigned char prepared_[3136];
 };
 
@@ -705,6 +752,91 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data
                                                                    unsigned iterations,
                                                                    std::string_view digest,
                                                                    std::error_code& error) noexcept;
+
+// ---------------------------------------------------------------------------
+// Envelopes: the legacy scheme's message to a server. The client makes a
+// random 24-byte triple-DES key, wraps it in a type-2 block under the
+// server's RSA public key, and encrypts its payload under that key in CBC
+// mode with the key's first 8 bytes as IV and PKCS #7 padding (the
+// QVSimpleRSA and QVDes3 path with no IV).
+//
+// Opening refuses with ErrorCode::envelopeRefused and one message, whatever
+// went wrong: a wrapped key of the wrong length or value, one whose block is
+// malformed, a payload that does not decrypt. The wrapped key goes through
+// RsaPrivateKey::decryptKey, so a malformed block gives a substitute key
+// instead of an error, and the payload then fails to decrypt under it like
+// a payload under a wrong key: the time of a refusal depends on the
+// payload's length, which the sender knows, and not on the step that
+// failed. (Refusals for the lengths of the two parts, or for a wrapped key
+// whose value is not below the modulus, come at once: anyone can see those.)
+//
+// The format has no integrity check. About one payload in 256 under a wrong
+// or substitute key still ends in valid padding and opens as garbage; and a
+// service that tells its clients why a request failed, or that answers a
+// request whose payload opened differently from one that did not, gives its
+// senders a padding oracle on the payload itself (CBC padding oracle). Answer
+// every failure the same way, check the plaintext's own structure, and use an
+// authenticated format where the peers allow.
+
+struct Envelope {
+    std::vector<std::uint8_t> wrappedKey;  // the RSA block, blockSize() bytes
+    std::vector<std::uint8_t> payload;     // the triple-DES ciphertext
+};
+
+struct EnvelopeView {
+    ByteView wrappedKey;
+    ByteView payload;
+};
+
+// The key a new envelope is sealed under.
+enum class EnvelopeKey : unsigned char {
+    // 24 bytes from the operating system's entropy source.
+    random,
+    // 24 upper-case hexadecimal characters (0-9, A-F) from the operating
+    // system's entropy source, for peers that handle the key as text, as
+    // QVDes3::createRandomDes3Key makes it. Weaker: the text carries 96
+    // bits, and triple DES ignores the lowest bit of every key byte, which
+    // merges pairs of these characters ("0" and "1", "2" and "3", "B" and
+    // "C", ...): 75 bits of key. (The legacy platform's own random key is
+    // weaker still: a window of the MD5 digest of the current date text,
+    // which anyone who knows roughly when the message was made can guess;
+    // this library's class draws from the operating system instead.)
+    hexText,
+};
+
+// The plaintext of the envelope. ErrorCode::envelopeRefused for every
+// failure; outOfMemory where an allocation fails. The plaintext is the
+// caller's; every intermediate buffer (the unwrapped key, the decrypted
+// blocks) is wiped.
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload);
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, std::error_code& error) noexcept;
+
+// A new envelope of the message: a new key of the form asked for, wrapped
+// under the public key with filler from the pool, and the message encrypted
+// under it. The payload is the message's length rounded up to the next
+// multiple of 8 above it. What QV_RSAPrivateDecrypt with QVDes3 (no IV)
+// opens, and openEnvelope. ErrorCode::badLength for a key too small to wrap
+// 24 bytes (below 280 bits), notSeeded for a pool that wants seed bytes,
+// std::errc::io_error when the entropy source fails.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool,
+                                     EnvelopeKey form = EnvelopeKey::random);
+// The same with a pool seeded for the call.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
+                                     EnvelopeKey form = EnvelopeKey::random);
+
+// openEnvelope on many envelopes under one key, the wrapped keys unwrapped
+// together on the RSA batch lanes: per item its plaintext or
+// envelopeRefused, in the order given. An item's outcome and time do not
+// depend on the other items' contents.
+CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
+                                                      std::span<const EnvelopeView> envelopes);
+
+// sealEnvelope on each message, drawing from one pool; the envelopes in the
+// order given. Fails as sealEnvelope does (for all or none).
+CORVANE_EXPORT std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages,
+                                                   RandomPool& pool, EnvelopeKey form = EnvelopeKey::random);
 
 }  // namespace corvane::v1
 

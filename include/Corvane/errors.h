@@ -6,7 +6,8 @@
 //  - the classes' error cells and setPublicKey's result (0, -2 to -6);
 //  - the statuses of the RSA and random-pool functions (0x0401, 0x0406,
 //    0x0408, as QV_STATUS_* in <Corvane/rsa.h>);
-//  - the key loaders of <Corvane/keys.h> (0x0501 and up).
+//  - the key loaders of <Corvane/keys.h> (0x0501 and up);
+//  - the envelopes of <Corvane/corvane.hpp> (0x0601).
 // So an int32_t that a legacy call wrote converts without translation:
 //
 //   std::int32_t err = 0;
@@ -62,6 +63,9 @@ enum class ErrorCode : std::int32_t {
     pemDamaged = 0x050C,       // truncated or damaged PEM armour or Base64
     keyOtherAlgorithm = 0x050D,  // a key of another algorithm (EC, DSA, Ed25519, ...)
     notPrivateKey = 0x050E,      // a public key or a certificate where a private key is wanted
+
+    // The envelopes of <Corvane/corvane.hpp>.
+    envelopeRefused = 0x0601,  // the envelope does not open under this key: one answer for every cause
 };
 
 // The category of every ErrorCode; its name is "corvane".
