@@ -1,5 +1,5 @@
 """Corvane for Python: the library's MD5, Base64, hexadecimal, triple DES and
-RSA PKCS #1 v1.5 calls, byte for byte those of the C++ library.
+RSA PKCS #1 v1.5 and envelope calls, byte for byte those of the C++ library.
 
 Inputs are any bytes-like objects (bytes, bytearray, memoryview, NumPy byte
 arrays), read in place without a copy; results are bytes (str for PEM and
@@ -34,6 +34,10 @@ from ._corvane import (
     hex_decode as hex_decode,
     hex_encode as hex_encode,
     md5 as md5,
+    open_envelope as open_envelope,
+    open_envelopes as open_envelopes,
+    seal_envelope as seal_envelope,
+    seal_envelopes as seal_envelopes,
 )
 
 __all__ = [
@@ -59,4 +63,8 @@ __all__ = [
     "hex_decode",
     "hex_encode",
     "md5",
+    "open_envelope",
+    "open_envelopes",
+    "seal_envelope",
+    "seal_envelopes",
 ]

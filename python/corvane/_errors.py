@@ -5,7 +5,8 @@ import enum
 
 class ErrorCode(enum.IntEnum):
     """The library's error codes, under the integer values its C++ and legacy
-    calls use (the classes' error cells, the RSA statuses, the key readers)."""
+    calls use (the classes' error cells, the RSA statuses, the key readers, the
+    envelopes)."""
 
     INVALID_INPUT = -2
     OUT_OF_MEMORY = -3
@@ -29,6 +30,7 @@ class ErrorCode(enum.IntEnum):
     PEM_DAMAGED = 0x050C
     KEY_OTHER_ALGORITHM = 0x050D
     NOT_PRIVATE_KEY = 0x050E
+    ENVELOPE_REFUSED = 0x0601
 
 
 class Error(ValueError):

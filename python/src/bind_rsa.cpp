@@ -13,6 +13,9 @@ namespace corvane::python {
 namespace {
 
 RsaKeyFormat formatOf(bool pkcs1) { return pkcs1 ? RsaKeyFormat::pkcs1 : RsaKeyFormat::standard; }
+cv::RsaRejection rejectionOf(bool implicit) {
+    return implicit ? cv::RsaRejection::implicit : cv::RsaRejection::report;
+}
 
 // The readers run with the GIL released: an encrypted key's derivation and
 // the private key's checks take milliseconds.
@@ -40,13 +43,14 @@ py::bytes blockOperation(const Key& key, cv::ByteView input, Operation operation
     return toBytes(result);
 }
 
-template <typename Key, typename Operation>
-py::list batch(const Key& key, py::handle items, Operation operation) {
+// A batch call on the items' views, with the GIL released.
+template <typename Operation>
+py::list batch(py::handle items, Operation operation) {
     HeldBuffers held(items);
     std::vector<cv::BatchResult> results;
     {
         py::gil_scoped_release released;
-        results = (key.*operation)(held.views());
+        results = operation(held.views());
     }
     return batchResults(results);
 }
@@ -117,9 +121,8 @@ void bindRsa(py::module_& module) {
         .def(
             "encrypt_batch",
             [](const cv::RsaPublicKey& self, py::handle messages) {
-                return batch(self, messages,
-                             static_cast<std::vector<cv::BatchResult> (cv::RsaPublicKey::*)(
-                                 std::span<const cv::ByteView>) const>(&cv::RsaPublicKey::encryptBatch));
+                return batch(messages,
+                             [&](std::span<const cv::ByteView> views) { return self.encryptBatch(views); });
             },
             py::arg("messages"), "encrypt() of each message: per item the block, or the corvane.Error it met.")
         .def(py::pickle([](const cv::RsaPublicKey& self) { return toBytes(self.toDer()); },
@@ -151,14 +154,33 @@ void bindRsa(py::module_& module) {
             "The same as DER bytes (a passphrase suits the standard format only). A secret.")
         .def(
             "decrypt",
-            [](const cv::RsaPrivateKey& self, cv::ByteView block) {
-                return blockOperation(self, block,
-                                      static_cast<std::vector<std::uint8_t> (cv::RsaPrivateKey::*)(cv::ByteView) const>(
-                                          &cv::RsaPrivateKey::decrypt));
+            [](const cv::RsaPrivateKey& self, cv::ByteView block, bool implicitRejection) {
+                std::vector<std::uint8_t> message;
+                {
+                    py::gil_scoped_release released;
+                    message = self.decrypt(block, rejectionOf(implicitRejection));
+                }
+                return toBytes(message);
             },
-            py::arg("block"),
-            "The message of a type-2 block. corvane.Error: BAD_DATA for a block that is not one, BAD_LENGTH for "
-            "one longer than block_size.")
+            py::arg("block"), py::kw_only(), py::arg("implicit_rejection") = false,
+            "The message of a type-2 block. corvane.Error: BAD_DATA for a block that is not one (with "
+            "implicit_rejection=True: a substitute message instead, derived from the block and the key, as "
+            "OpenSSL 3.2 and later give it; what a service facing clients should use), BAD_LENGTH for one "
+            "longer than block_size.")
+        .def(
+            "decrypt_key",
+            [](const cv::RsaPrivateKey& self, cv::ByteView block, std::size_t keySize) {
+                std::vector<std::uint8_t> key;
+                {
+                    py::gil_scoped_release released;
+                    key = self.decryptKey(block, keySize);
+                }
+                return toBytes(key);
+            },
+            py::arg("block"), py::arg("key_size"),
+            "Exactly key_size bytes: the message of a well-formed block of that length, otherwise a substitute "
+            "no one without the key can tell from it; never an error for the padding. corvane.Error only for "
+            "what anyone can see: BAD_LENGTH (the block's length), BAD_DATA (its value), INVALID_INPUT (the size).")
         .def(
             "sign",
             [](const cv::RsaPrivateKey& self, cv::ByteView message) {
@@ -167,14 +189,27 @@ void bindRsa(py::module_& module) {
             py::arg("message"), "One type-1 block over the message, signed as given.")
         .def(
             "decrypt_batch",
-            [](const cv::RsaPrivateKey& self, py::handle blocks) {
-                return batch(self, blocks, &cv::RsaPrivateKey::decryptBatch);
+            [](const cv::RsaPrivateKey& self, py::handle blocks, bool implicitRejection) {
+                return batch(blocks, [&](std::span<const cv::ByteView> views) {
+                    return self.decryptBatch(views, rejectionOf(implicitRejection));
+                });
             },
-            py::arg("blocks"), "decrypt() of each block: per item the message, or the corvane.Error it met.")
+            py::arg("blocks"), py::kw_only(), py::arg("implicit_rejection") = false,
+            "decrypt() of each block: per item the message, or the corvane.Error it met.")
+        .def(
+            "decrypt_key_batch",
+            [](const cv::RsaPrivateKey& self, py::handle blocks, std::size_t keySize) {
+                return batch(blocks, [&](std::span<const cv::ByteView> views) {
+                    return self.decryptKeyBatch(views, keySize);
+                });
+            },
+            py::arg("blocks"), py::arg("key_size"),
+            "decrypt_key() of each block: per item the key, or the corvane.Error it met.")
         .def(
             "sign_batch",
             [](const cv::RsaPrivateKey& self, py::handle messages) {
-                return batch(self, messages, &cv::RsaPrivateKey::signBatch);
+                return batch(messages,
+                             [&](std::span<const cv::ByteView> views) { return self.signBatch(views); });
             },
             py::arg("messages"), "sign() of each message: per item the block, or the corvane.Error it met.")
         .def("__reduce_ex__", [](const cv::RsaPrivateKey&, py::handle) -> py::object {

@@ -159,6 +159,7 @@ void bindDigest(py::module_& module);
 void bindCoding(py::module_& module);
 void bindDes3(py::module_& module);
 void bindRsa(py::module_& module);
+void bindEnvelopes(py::module_& module);
 
 }  // namespace corvane::python
 

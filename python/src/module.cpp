@@ -5,10 +5,11 @@
 
 PYBIND11_MODULE(_corvane, module) {
     using namespace corvane::python;
-    module.doc() = "Corvane's modern layer: MD5, Base64, hexadecimal, triple DES, RSA PKCS #1 v1.5.";
+    module.doc() = "Corvane's modern layer: MD5, Base64, hexadecimal, triple DES, RSA PKCS #1 v1.5, envelopes.";
     registerErrors(module);
     bindDigest(module);
     bindCoding(module);
     bindDes3(module);
     bindRsa(module);
+    bindEnvelopes(module);
 }
