@@ -24,17 +24,25 @@ cv::ByteView ivOf(py::handle iv, cv::ByteView key, HeldBuffer& held) {
     return held.view();
 }
 
-template <typename Size, typename Run>
-py::bytes oneShot(cv::ByteView data, cv::ByteView key, py::handle iv, Size sizeFor, Run run) {
-    HeldBuffer heldIv;
-    const cv::ByteView ivBytes = ivOf(iv, key, heldIv);
-    OutputBytes out(sizeFor(data.size()));
-    std::size_t written = 0;
-    {
-        GilReleasedIf released(data.size() > kReleaseGilAbove);
-        written = run(data, key, ivBytes, out.span<std::uint8_t>());
-    }
-    return out.finish(written);
+// des3_encrypt or des3_decrypt: the library's span form, writing into the
+// bytes object it returns.
+template <std::size_t (*sizeFor)(std::size_t) noexcept,
+          std::size_t (*run)(cv::ByteView, cv::ByteView, cv::ByteView, std::span<std::uint8_t>)>
+void bindOneShot(py::module_& module, const char* name, const char* doc) {
+    module.def(
+        name,
+        [](cv::ByteView data, cv::ByteView key, py::handle iv) {
+            HeldBuffer heldIv;
+            const cv::ByteView ivBytes = ivOf(iv, key, heldIv);
+            OutputBytes out(sizeFor(data.size()));
+            std::size_t written = 0;
+            {
+                GilReleasedIf released(data.size() > kReleaseGilAbove);
+                written = run(data, key, ivBytes, out.span<std::uint8_t>());
+            }
+            return out.finish(written);
+        },
+        py::arg("data"), py::arg("key"), py::arg("iv"), doc);
 }
 
 template <typename Cipher>
@@ -66,26 +74,12 @@ void bindDes3(py::module_& module) {
     py::class_<KeyAsIv>(module, "_KeyAsIv").def("__repr__", [](const KeyAsIv&) { return "corvane.KEY_AS_IV"; });
     module.attr("KEY_AS_IV") = KeyAsIv{};
 
-    module.def(
-        "des3_encrypt",
-        [](cv::ByteView data, cv::ByteView key, py::handle iv) {
-            return oneShot(data, key, iv, &cv::des3EncryptedSize,
-                           [](cv::ByteView d, cv::ByteView k, cv::ByteView i, std::span<std::uint8_t> out) {
-                               return cv::des3Encrypt(d, k, i, out);
-                           });
-        },
-        py::arg("data"), py::arg("key"), py::arg("iv"),
+    bindOneShot<&cv::des3EncryptedSize, &cv::des3Encrypt>(
+        module, "des3_encrypt",
         "Three-key triple DES in CBC mode with PKCS #7 padding. The key is 1 to 24 bytes (a shorter one "
         "extended with zeros), the IV its first 8 bytes likewise, or corvane.KEY_AS_IV for the legacy rule.");
-    module.def(
-        "des3_decrypt",
-        [](cv::ByteView data, cv::ByteView key, py::handle iv) {
-            return oneShot(data, key, iv, &cv::des3DecryptedCapacity,
-                           [](cv::ByteView d, cv::ByteView k, cv::ByteView i, std::span<std::uint8_t> out) {
-                               return cv::des3Decrypt(d, k, i, out);
-                           });
-        },
-        py::arg("data"), py::arg("key"), py::arg("iv"),
+    bindOneShot<&cv::des3DecryptedCapacity, &cv::des3Decrypt>(
+        module, "des3_decrypt",
         "The plaintext; corvane.Error (DECRYPTION_REFUSED) for data that is not whole blocks or not "
         "correctly padded (a wrong key, most often).");
     module.def(
