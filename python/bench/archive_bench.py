@@ -31,6 +31,8 @@ import corvane.dask
 
 REFUSED = "error: envelope refused\n"
 CHUNK = 10_000
+# Several partitions per worker, so that two workers share the work evenly.
+PARTITION_SIZE = 2 << 20
 
 # ---- the cryptography + multiprocessing script ----------------------------------
 
@@ -85,7 +87,8 @@ def peer_job(path, key_path, output, processes):
 
 def corvane_job(path, key_path, output, client):
     started = time.perf_counter()
-    summary = corvane.dask.open_archive([path], output, corvane.dask.PrivateKeySource(key_path), client=client)
+    summary = corvane.dask.open_archive([path], output, corvane.dask.PrivateKeySource(key_path), client=client,
+                                        partition_size=PARTITION_SIZE)
     elapsed = time.perf_counter() - started
     assert summary.refused == 0
     return elapsed

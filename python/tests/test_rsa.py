@@ -130,9 +130,18 @@ def test_batches_release_the_gil(keys):
 
     # The control: hashlib, which releases the GIL, shows whether this
     # process can have two CPUs at the moment (not while other processes
-    # keep one busy).
+    # keep one busy). Our ratio counts against us only between two controls
+    # that had two CPUs; a few tries, as other processes come and go.
     data = os.urandom(8 << 20)
-    control = two_over_one(lambda: hashlib.sha256(data).digest())
-    if control > 1.6:
-        pytest.skip(f"the machine gives this process one CPU now (two hashlib threads took {control:.2f}x one's time)")
-    assert two_over_one(work) < 1.6
+    controls = [two_over_one(lambda: hashlib.sha256(data).digest())]
+    failures = []
+    for _ in range(5):
+        ratio = two_over_one(work)
+        if ratio < 1.6:
+            return
+        controls.append(two_over_one(lambda: hashlib.sha256(data).digest()))
+        if max(controls[-2:]) < 1.6:
+            failures.append(round(ratio, 2))
+    if not failures:
+        pytest.skip(f"the machine did not give this process two CPUs (hashlib's ratios {controls})")
+    pytest.fail(f"two threads took 1.6x one thread's time or more ({failures}; hashlib's ratios {controls})")
