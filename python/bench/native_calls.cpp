@@ -7,6 +7,7 @@
 #include <Corvane/corvane.hpp>
 #include <chrono>
 #include <string_view>
+#include <vector>
 
 namespace py = pybind11;
 namespace cv = corvane::v1;
@@ -19,4 +20,12 @@ PYBIND11_MODULE(_corvane_bench, module) {
         for (std::size_t i = 0; i < calls; ++i) key.decrypt(bytes);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     });
+    module.def("open_envelopes_seconds",
+               [](const cv::RsaPrivateKey& key, const py::bytes& wrapped, const py::bytes& payload, std::size_t count) {
+                   const cv::EnvelopeView envelope{std::string_view(wrapped), std::string_view(payload)};
+                   const std::vector<cv::EnvelopeView> envelopes(count, envelope);
+                   const auto started = std::chrono::steady_clock::now();
+                   cv::openEnvelopes(key, envelopes);
+                   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+               });
 }
