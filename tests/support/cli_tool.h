@@ -33,6 +33,11 @@ inline std::string randomText(Rng& rng, std::size_t n) { return text(rng.bytes(n
 // The arguments joined by blanks, for messages.
 std::string describe(const std::vector<std::string>& args);
 
+// The lines of text, each without its line feed; and lines joined, each
+// with its line feed (the tool's --lines output).
+std::vector<std::string> linesOf(const std::string& text);
+std::string joined(const std::vector<std::string>& lines);
+
 // A failure as users see it: the status, nothing written on standard
 // output, and exactly one line on standard error, "corvane: ...", that
 // holds fragment.

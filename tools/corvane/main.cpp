@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
-        if (name == "rsa" || name == "des3") {
+        if (name == "rsa" || name == "des3" || name == "envelope") {
             // These commands may read private keys, passphrases or
             // triple-DES keys.
             if (!cryptoBlocksWiped) corvane::tool::failure("cannot make libcrypto wipe its memory");
