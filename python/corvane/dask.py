@@ -5,8 +5,10 @@ envelopes, a wrapped key and a payload as two Base64 fields separated by a
 space or a tab (as ``corvane envelope open --lines`` reads them), and writes
 each plaintext in Base64; sealing reads Base64 messages and writes envelopes;
 re-encrypting opens each envelope under one private key and seals the
-plaintext under another public key. A record that does not open (or a line
-that is not a record) gives ``error: envelope refused`` in its place.
+plaintext under another public key. As with the tool, an envelope that does
+not open gives ``error: envelope refused`` in its place, and a line that is
+not a record ``error: not an envelope: ...`` (opening) or ``error: not
+valid Base64`` (sealing).
 
 The files are cut into partitions of a dask.bag, and each partition is
 worked on by one task, with the library's batch calls. Output goes to
@@ -35,6 +37,7 @@ import contextlib
 import dataclasses
 import glob
 import os
+import re
 import sys
 import tempfile
 import threading
@@ -45,6 +48,9 @@ import dask.bag
 import corvane
 
 REFUSED = "error: envelope refused"
+NOT_AN_ENVELOPE = "error: not an envelope: two Base64 fields separated by a space or tab"
+NOT_BASE64 = "error: not valid Base64"
+_ENVELOPE_LINE = re.compile(r"([^ \t]+)[ \t]+([^ \t]+)")
 DEFAULT_PARTITION_SIZE = 8 << 20
 
 
@@ -61,10 +67,12 @@ class PrivateKeySource:
 
 @dataclasses.dataclass(frozen=True)
 class Summary:
-    """What a job did: records read, records refused, output files written."""
+    """What a job did: lines read, envelopes refused, lines that were not
+    records, output files written."""
 
     records: int
     refused: int
+    invalid: int
     files: int
 
 
@@ -115,14 +123,27 @@ def _load_key(kind: str, source: Union[PrivateKeySource, str]):
         return _keys[(kind, source)]
 
 
-def _envelope_of(line: str) -> Optional[Tuple[bytes, bytes]]:
-    fields = line.split()
-    if len(fields) != 2:
+def _decoded(field: str) -> Optional[bytes]:
+    """The bytes of padded standard Base64, as the tool reads it (a NUL,
+    which would end the text, is refused)."""
+    if "\0" in field:
         return None
     try:
-        return (corvane.base64_decode(fields[0], padded=False), corvane.base64_decode(fields[1], padded=False))
+        return corvane.base64_decode(field)
     except corvane.Error:
         return None
+
+
+def _envelope_of(line: str) -> Optional[Tuple[bytes, bytes]]:
+    """The wrapped key and the payload of an envelope line, as the tool reads
+    it: two Base64 fields separated by spaces or tabs; None for another line."""
+    fields = _ENVELOPE_LINE.fullmatch(line.rstrip("\r\n"))
+    if fields is None:
+        return None
+    wrapped, payload = _decoded(fields[1]), _decoded(fields[2])
+    if not wrapped or payload is None:
+        return None
+    return wrapped, payload
 
 
 def _envelope_line(envelope) -> str:
@@ -138,29 +159,24 @@ def _opened(job: _Job, lines: Sequence[str]) -> List[Union[bytes, corvane.Error,
     return [next(opened) if e is not None else None for e in envelopes]
 
 
-def _sealed_lines(job: _Job, messages: List[Optional[bytes]]) -> List[str]:
-    present = [m for m in messages if m is not None]
+def _sealed_lines(job: _Job, messages: List[Union[bytes, str]]) -> List[str]:
+    """Per message its envelope line; an error line (str) stays as it is."""
+    present = [m for m in messages if isinstance(m, bytes)]
     sealed = iter(corvane.seal_envelopes(_load_key("public", job.public_key), present, hex_key=job.hex_key))
-    return [_envelope_line(next(sealed)) if m is not None else REFUSED + "\n" for m in messages]
+    return [_envelope_line(next(sealed)) if isinstance(m, bytes) else m for m in messages]
 
 
-def _record_lines(job: _Job, lines: Sequence[str]) -> Tuple[List[str], int]:
-    """The output lines of one partition, and how many records were refused."""
+def _record_lines(job: _Job, lines: Sequence[str]) -> List[str]:
+    """The output lines of one partition."""
     if job.operation == "seal":
-        messages = []
-        for line in lines:
-            try:
-                messages.append(corvane.base64_decode(line.strip(), padded=False))  # "" is the empty message
-            except corvane.Error:
-                messages.append(None)
-        out = _sealed_lines(job, messages)
-    else:
-        opened = [p if isinstance(p, bytes) else None for p in _opened(job, lines)]
-        if job.operation == "open":
-            out = [corvane.base64_encode(p).decode() + "\n" if p is not None else REFUSED + "\n" for p in opened]
-        else:
-            out = _sealed_lines(job, opened)
-    return out, sum(1 for line in out if line == REFUSED + "\n")
+        # Whitespace alone is the empty message, as the tool reads it.
+        messages = [_decoded(line.strip()) if line.strip() else b"" for line in lines]
+        return _sealed_lines(job, [m if m is not None else NOT_BASE64 + "\n" for m in messages])
+    opened = [p if isinstance(p, bytes) else (NOT_AN_ENVELOPE if p is None else REFUSED) + "\n"
+              for p in _opened(job, lines)]
+    if job.operation == "open":
+        return [corvane.base64_encode(p).decode() + "\n" if isinstance(p, bytes) else p for p in opened]
+    return _sealed_lines(job, opened)
 
 
 def write_atomically(path: str, lines: Iterable[str]) -> None:
@@ -184,17 +200,18 @@ def _partition_path(output_dir: str, index: int) -> str:
     return os.path.join(output_dir, f"part-{index:05d}.txt")
 
 
-def _run_partition(lines: Sequence[str], index: Sequence[int], job: _Job) -> List[Tuple[int, int]]:
-    out, refused = _record_lines(job, list(lines))
+def _run_partition(lines: Sequence[str], index: Sequence[int], job: _Job) -> List[Tuple[int, int, int]]:
+    out = _record_lines(job, list(lines))
     write_atomically(_partition_path(job.output_dir, index[0]), out)
-    return [(len(out), refused)]
+    refused = out.count(REFUSED + "\n")
+    return [(len(out), refused, sum(line.startswith("error: ") for line in out) - refused)]
 
 
 # ---- on the client ------------------------------------------------------------
 
 
 def plan(job: _Job, inputs: Sequence[str], partition_size: int = DEFAULT_PARTITION_SIZE) -> dask.bag.Bag:
-    """The job as a bag of one (records, refused) pair per partition."""
+    """The job as a bag of one (records, refused, invalid) triple per partition."""
     lines = dask.bag.read_text(list(inputs), blocksize=partition_size, encoding="latin-1")
     indices = dask.bag.from_sequence(range(lines.npartitions), npartitions=lines.npartitions)
     return lines.map_partitions(_run_partition, indices, job=job)
@@ -229,7 +246,7 @@ def _run(job: _Job, inputs, client, workers, partition_size, progress) -> Summar
     for leftover in glob.glob(os.path.join(job.output_dir, ".part-*.tmp")):
         with contextlib.suppress(OSError):
             os.unlink(leftover)
-    return Summary(records=sum(c[0] for c in counts), refused=sum(c[1] for c in counts), files=len(counts))
+    return Summary(*(sum(c[i] for c in counts) for i in range(3)), files=len(counts))
 
 
 @contextlib.contextmanager
@@ -301,8 +318,8 @@ def _arguments(argv):
 
 def main(argv=None) -> int:
     """Runs a job from the command line: 0 when every record went through, 1
-    when some were refused (counted at the end), 2 for a job that could not
-    run."""
+    when some were refused or were not records (counted at the end), 2 for a
+    job that could not run."""
     args = _arguments(argv)
     key = None
     if args.action != "seal":
@@ -330,8 +347,9 @@ def main(argv=None) -> int:
         except (OSError, ValueError, RuntimeError) as error:
             print(f"corvane.dask: {error}", file=sys.stderr)
             return 2
-    print(f"{summary.records} records, {summary.refused} refused, {summary.files} files", file=sys.stderr)
-    return 1 if summary.refused else 0
+    print(f"{summary.records} lines, {summary.refused} refused, {summary.invalid} not records, {summary.files} files",
+          file=sys.stderr)
+    return 1 if summary.refused or summary.invalid else 0
 
 
 if __name__ == "__main__":
