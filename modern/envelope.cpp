@@ -9,7 +9,6 @@
 #include <new>
 #include <string>
 
-#include "entropy.h"
 #include "modern_support.h"
 #include "secure_zero.h"
 
@@ -66,14 +65,9 @@ void takeKey(EnvelopeKeyBytes& key, std::vector<std::uint8_t>& unwrapped) noexce
     secure_zero(unwrapped.data(), unwrapped.size());
 }
 
-void newKey(EnvelopeKeyBytes& key, EnvelopeKey form) {
-    if (form == EnvelopeKey::hexText) {
-        std::vector<std::uint8_t> text = des3RandomKey();
-        takeKey(key, text);
-        return;
-    }
-    if (!os_entropy(key.bytes.data(), key.bytes.size()))
-        corvane::detail::throwError(std::make_error_code(std::errc::io_error));
+void newKey(EnvelopeKeyBytes& key, Des3KeyForm form) {
+    std::vector<std::uint8_t> made = des3RandomKey(form);
+    takeKey(key, made);
 }
 
 }  // namespace
@@ -133,7 +127,7 @@ std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const
     return results;
 }
 
-Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, EnvelopeKey form) {
+Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form) {
     if (key.maxMessageSize() < kEnvelopeKeySize)
         corvane::detail::throwError(ErrorCode::badLength,
                                     "a " + std::to_string(key.bits()) +
@@ -146,13 +140,13 @@ Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& poo
     return envelope;
 }
 
-Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, EnvelopeKey form) {
+Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, Des3KeyForm form) {
     RandomPool pool;
     return sealEnvelope(key, message, pool, form);
 }
 
 std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages, RandomPool& pool,
-                                    EnvelopeKey form) {
+                                    Des3KeyForm form) {
     std::vector<Envelope> envelopes;
     envelopes.reserve(messages.size());
     for (const ByteView& message : messages) envelopes.push_back(sealEnvelope(key, message, pool, form));

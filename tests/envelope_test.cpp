@@ -100,7 +100,7 @@ TEST(Envelope, OpensWhatLegacyClientsAndOpenSslMake) {
 // then QVDes3 with no IV) and OpenSSL open, with either form of key.
 TEST(Envelope, SealedEnvelopesOpenEverywhere) {
     cv::RandomPool pool;
-    for (cv::EnvelopeKey form : {cv::EnvelopeKey::random, cv::EnvelopeKey::hexText}) {
+    for (cv::Des3KeyForm form : {cv::Des3KeyForm::bytes, cv::Des3KeyForm::hexText}) {
         for (std::size_t length : {0, 13, 256}) {
             const Bytes message = Rng(length + 1).bytes(length);
             const cv::Envelope e = cv::sealEnvelope(privateKey(1024).publicKey(), message, pool, form);
@@ -114,7 +114,7 @@ TEST(Envelope, SealedEnvelopesOpenEverywhere) {
                       0);
             key.resize(keyLen);
             ASSERT_EQ(key.size(), 24u);
-            if (form == cv::EnvelopeKey::hexText) {
+            if (form == cv::Des3KeyForm::hexText) {
                 EXPECT_EQ(key.end(), std::find_if(key.begin(), key.end(), [](std::uint8_t c) {
                               return !std::isxdigit(c) || std::islower(c);
                           }));

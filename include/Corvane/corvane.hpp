@@ -661,10 +661,27 @@ private:
     detail::Des3StreamState state_;
 };
 
-// A new 24-byte key of upper-case hexadecimal characters (96 bits of
-// entropy), as QVDes3::createRandomDes3Key makes it; std::errc::io_error
-// when the entropy source fails.
+// The two forms of a new triple-DES key.
+enum class Des3KeyForm : unsigned char {
+    // 24 bytes from the operating system's entropy source: full strength.
+    bytes,
+    // 24 upper-case hexadecimal characters (0-9, A-F) from the operating
+    // system's entropy source, as QVDes3::createRandomDes3Key makes it, for
+    // peers that handle the key as text. Weaker: the text carries 96 bits,
+    // and triple DES ignores the lowest bit of every key byte, which merges
+    // pairs of these characters ("0" and "1", "2" and "3", "B" and "C",
+    // ...): 75 bits of key. (The legacy platform's own random key is weaker
+    // still: a window of the MD5 digest of the current date text, which
+    // anyone who knows roughly when the message was made can guess; this
+    // library's class draws from the operating system instead.)
+    hexText,
+};
+
+// A new 24-byte key of the form asked for; std::errc::io_error when the
+// entropy source fails. Without a form, the legacy text key
+// (Des3KeyForm::hexText), as QVDes3::createRandomDes3Key makes it.
 CORVANE_EXPORT std::vector<std::uint8_t> des3RandomKey();
+CORVANE_EXPORT std::vector<std::uint8_t> des3RandomKey(Des3KeyForm form);
 
 // ---------------------------------------------------------------------------
 // Triple DES under a passphrase, in the format of
@@ -788,21 +805,6 @@ struct EnvelopeView {
     ByteView payload;
 };
 
-// The key a new envelope is sealed under.
-enum class EnvelopeKey : unsigned char {
-    // 24 bytes from the operating system's entropy source.
-    random,
-    // 24 upper-case hexadecimal characters (0-9, A-F) from the operating
-    // system's entropy source, for peers that handle the key as text, as
-    // QVDes3::createRandomDes3Key makes it. Weaker: the text carries 96
-    // bits, and triple DES ignores the lowest bit of every key byte, which
-    // merges pairs of these characters ("0" and "1", "2" and "3", "B" and
-    // "C", ...): 75 bits of key. (The legacy platform's own random key is
-    // weaker still: a window of the MD5 digest of the current date text,
-    // which anyone who knows roughly when the message was made can guess;
-    // this library's class draws from the operating system instead.)
-    hexText,
-};
 
 // The plaintext of the envelope. ErrorCode::envelopeRefused for every
 // failure; outOfMemory where an allocation fails. The plaintext is the
@@ -813,7 +815,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, 
 CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
                                                       ByteView payload, std::error_code& error) noexcept;
 
-// A new envelope of the message: a new key of the form asked for, wrapped
+// A new envelope of the message: a new key of the form asked for (full
+// strength unless a peer needs Des3KeyForm::hexText), wrapped
 // under the public key with filler from the pool, and the message encrypted
 // under it. The payload is the message's length rounded up to the next
 // multiple of 8 above it. What QV_RSAPrivateDecrypt with QVDes3 (no IV)
@@ -821,10 +824,10 @@ CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, 
 // 24 bytes (below 280 bits), notSeeded for a pool that wants seed bytes,
 // std::errc::io_error when the entropy source fails.
 CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool,
-                                     EnvelopeKey form = EnvelopeKey::random);
+                                     Des3KeyForm form = Des3KeyForm::bytes);
 // The same with a pool seeded for the call.
 CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
-                                     EnvelopeKey form = EnvelopeKey::random);
+                                     Des3KeyForm form = Des3KeyForm::bytes);
 
 // openEnvelope on many envelopes under one key, the wrapped keys unwrapped
 // together on the RSA batch lanes: per item its plaintext or
@@ -836,7 +839,7 @@ CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
 // sealEnvelope on each message, drawing from one pool; the envelopes in the
 // order given. Fails as sealEnvelope does (for all or none).
 CORVANE_EXPORT std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages,
-                                                   RandomPool& pool, EnvelopeKey form = EnvelopeKey::random);
+                                                   RandomPool& pool, Des3KeyForm form = Des3KeyForm::bytes);
 
 }  // namespace corvane::v1
 

@@ -213,7 +213,7 @@ int runOpen(const Args& args) {
     return kExitOk;
 }
 
-bool sealLines(const std::vector<std::string>& files, const v1::RsaPublicKey& key, v1::EnvelopeKey form,
+bool sealLines(const std::vector<std::string>& files, const v1::RsaPublicKey& key, v1::Des3KeyForm form,
                std::size_t jobs) {
     // One pool per worker: a pool is for one thread at a time, and seeding
     // one per group would cost more than the group's encryptions.
@@ -264,7 +264,7 @@ int runSeal(const Args& args) {
     const v1::RsaPublicKey key = v1::RsaPublicKey::fromRecord(record);
     if (key.maxMessageSize() < 24)
         failure("a " + std::to_string(key.bits()) + "-bit key cannot wrap a 24-byte triple-DES key");
-    const v1::EnvelopeKey form = hexKey ? v1::EnvelopeKey::hexText : v1::EnvelopeKey::random;
+    const v1::Des3KeyForm form = hexKey ? v1::Des3KeyForm::hexText : v1::Des3KeyForm::bytes;
     if (common.lines) return sealLines(options.positional(), key, form, jobs) ? kExitOk : kExitFailure;
     Bytes message = readInput(options.positional(), kInputLimit);
     v1::RandomPool pool;
