@@ -83,9 +83,11 @@ void bindDes3(py::module_& module) {
         "The plaintext; corvane.Error (DECRYPTION_REFUSED) for data that is not whole blocks or not "
         "correctly padded (a wrong key, most often).");
     module.def(
-        "des3_random_key", [] { return toBytes(cv::des3RandomKey()); },
-        "A new 24-byte key of upper-case hexadecimal characters (96 bits of entropy), as the legacy class "
-        "makes it.");
+        "des3_random_key",
+        [](bool hexKey) { return toBytes(cv::des3RandomKey(hexKey ? cv::Des3KeyForm::hexText : cv::Des3KeyForm::bytes)); },
+        py::kw_only(), py::arg("hex_key") = true,
+        "A new 24-byte key from the operating system's entropy source: 24 upper-case hexadecimal characters "
+        "(75 bits of key), as the legacy class makes it, or with hex_key=False 24 full-entropy bytes.");
 
     bindStream<cv::Des3Encryptor>(module, "Des3Encryptor",
                                   "Triple-DES encryption of a message given in pieces; the joined output is "

@@ -11,7 +11,7 @@ namespace {
 // corvane.Envelope, the named pair (wrapped_key, payload).
 py::object* envelopeType = nullptr;
 
-cv::EnvelopeKey keyFormOf(bool hexKey) { return hexKey ? cv::EnvelopeKey::hexText : cv::EnvelopeKey::random; }
+cv::Des3KeyForm keyFormOf(bool hexKey) { return hexKey ? cv::Des3KeyForm::hexText : cv::Des3KeyForm::bytes; }
 
 py::object toEnvelope(cv::Envelope& envelope) {
     return (*envelopeType)(toBytes(envelope.wrappedKey), toBytes(envelope.payload));

@@ -58,6 +58,7 @@ def test_des3_refusals():
         decryptor.finish()
     key = corvane.des3_random_key()
     assert len(key) == 24 and all(c in b"0123456789ABCDEF" for c in key)
+    assert len(corvane.des3_random_key(hex_key=False)) == 24
 
 
 @pytest.mark.parametrize("passphrase", ["secret", "pässwörd", b"bytes", bytearray(b"mutable"), ""])
