@@ -132,16 +132,19 @@ def test_batches_release_the_gil(keys):
 
     # The control: hashlib, which releases the GIL, shows whether this
     # process can have two CPUs at the moment (not while other processes
-    # keep one busy); a few tries, as they come and go.
+    # keep one busy). Ours counts against us only between two controls that
+    # had them, and only twice over; a few tries, as other processes come
+    # and go.
     data = os.urandom(8 << 20)
+    controls = [parallelism(lambda: hashlib.sha256(data).digest())]
     tries = []
     for _ in range(5):
         ours = parallelism(work)
         if ours > 1.5:
             return  # two threads in about 1.3x one thread's time at most
-        control = parallelism(lambda: hashlib.sha256(data).digest())
-        if control > 1.5:
-            tries.append((round(ours, 2), round(control, 2)))
-    if not tries:
-        pytest.skip("the machine did not give this process two CPUs at any try")
-    pytest.fail(f"two threads did not run at once (CPU over wall time, ours and hashlib's): {tries}")
+        controls.append(parallelism(lambda: hashlib.sha256(data).digest()))
+        if min(controls[-2:]) > 1.5:
+            tries.append((round(ours, 2), controls[-2:]))
+    if len(tries) < 2:
+        pytest.skip(f"the machine did not give this process two CPUs long enough (hashlib: {controls}, ours: {tries})")
+    pytest.fail(f"two threads did not run at once (CPU over wall time, ours and hashlib's around it): {tries}")
