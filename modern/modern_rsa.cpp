@@ -223,6 +223,12 @@ std::string RsaPublicKey::toPem(RsaKeyFormat format) const {
     return pem;
 }
 
+std::vector<std::uint8_t> RsaPublicKey::toDer(RsaKeyFormat format) const {
+    std::vector<std::uint8_t> der;
+    corvane::detail::throwIfError(rsaPublicKeyToDer(record_, der, format));
+    return der;
+}
+
 std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message) const {
     RandomPool pool;
     return encrypt(message, pool);
@@ -324,6 +330,12 @@ std::string RsaPrivateKey::toPem(RsaKeyFormat format, std::string_view passphras
     std::string pem;
     corvane::detail::throwIfError(rsaPrivateKeyToPem(record_, pem, format, passphrase));
     return pem;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::toDer(RsaKeyFormat format, std::string_view passphrase) const {
+    std::vector<std::uint8_t> der;
+    corvane::detail::throwIfError(rsaPrivateKeyToDer(record_, der, format, passphrase));
+    return der;
 }
 
 std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, std::error_code& error) const noexcept {

@@ -141,6 +141,9 @@ public:
     // The digest of everything hashed since construction or the last
     // finish/reset; the object then starts over with an empty message.
     Digest finish() noexcept;
+    // The digest of everything hashed so far, leaving the object as it is
+    // (more bytes may follow), as a hashlib object's digest() does.
+    Digest digest() const noexcept;
     // Drops what was hashed so far.
     void reset() noexcept;
 
@@ -405,6 +408,8 @@ public:
 
     RsaHexKey toHex() const;
     std::string toPem(RsaKeyFormat format = RsaKeyFormat::standard) const;
+    // The same structures as DER bytes (see rsaPublicKeyToDer).
+    std::vector<std::uint8_t> toDer(RsaKeyFormat format = RsaKeyFormat::standard) const;
 
     // One type-2 block (random non-zero filler). The first form seeds a fresh
     // pool for the call, as QVSimpleRSA does; the second draws from the
@@ -476,6 +481,10 @@ public:
     // PKCS #8 or PKCS #1 PEM, encrypted with AES-256-CBC under a non-empty
     // passphrase (see rsaPrivateKeyToPem). A secret: wipe it when done.
     std::string toPem(RsaKeyFormat format = RsaKeyFormat::standard, std::string_view passphrase = {}) const;
+    // The same as DER bytes; a passphrase suits the standard format only
+    // (see rsaPrivateKeyToDer). A secret too.
+    std::vector<std::uint8_t> toDer(RsaKeyFormat format = RsaKeyFormat::standard,
+                                    std::string_view passphrase = {}) const;
 
     // The message of a type-2 block that RsaPublicKey::encrypt made.
     // ErrorCode::badData for a block that is not one (wrong key, damaged
