@@ -38,7 +38,13 @@ const char kRsaHelp[] =
     "is --key FILE, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for an encrypted\n"
     "key, is --passphrase-file FILE or --passphrase-env NAME, never the command\n"
     "line itself; without either, it is asked on the terminal. A passphrase holds\n"
-    "1 to 1024 bytes. Keys are read and checked before any input. Public keys\n"
+    "1 to 1024 bytes. An encrypted key whose passphrase derivation runs more than\n"
+    "1000000 iterations is refused before the passphrase is asked for (a key\n"
+    "file can ask for minutes of CPU); --max-iterations N sets another limit.\n"
+    "Once an encrypted key is decrypted, whatever is wrong with it gets one\n"
+    "message, \"the passphrase is wrong or the key file is damaged\", so that\n"
+    "nobody learns anything from altered copies; damage that shows before\n"
+    "decryption is named. Keys are read and checked before any input. Public keys\n"
     "that protect nothing are refused: an exponent of 0 or 1, an even exponent,\n"
     "an even modulus. Key files above 1 MiB and inputs above 64 KiB are refused.\n"
     "\n"
@@ -233,7 +239,8 @@ void loadPublicKey(const Options& options, const PublicKeyOptions& key, R_RSA_PU
         refuseHexKeyThatProtectsNothing(modulus, exponent);
         rsaPublicKeyFromHexTexts(modulus, exponent, record);
     } else {
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
+                                    key.passphrase.readOptions(options));
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
     }
@@ -300,7 +307,8 @@ int runEncrypt(const Args& args) {
         block.assign(encrypted->span().begin(), encrypted->span().end());
     } else {
         R_RSA_PUBLIC_KEY record;
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
+                                    key.passphrase.readOptions(options));
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
         readMessage(options, messageText, blockLengthOf(record.bits), message);
@@ -377,7 +385,8 @@ int runPrivate(const Args& args, bool sign) {
         R_RSA_PRIVATE_KEY record;
         ~WipedKey() { secure_zero_object(record); }
     } key;
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
+    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
+                                passphraseOptions.readOptions(options));
     loadRsaPrivateKey(*keyPath, key.record, passphrase);
     std::size_t blockLength = blockLengthOf(key.record.bits);
 

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -58,14 +57,7 @@ struct WipedText {
 };
 
 unsigned keyBits(const Options& options, const std::optional<std::string>& text) {
-    if (!text) return kDefaultBits;
-    unsigned bits = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), bits);
-    if (text->empty() || ec != std::errc() || end != text->data() + text->size() || bits < kSmallestBits ||
-        bits > MAX_RSA_MODULUS_BITS)
-        options.fail("--bits takes " + std::to_string(kSmallestBits) + " to " +
-                     std::to_string(MAX_RSA_MODULUS_BITS));
-    return bits;
+    return static_cast<unsigned>(options.count(text, "--bits", kSmallestBits, MAX_RSA_MODULUS_BITS, kDefaultBits));
 }
 
 // A new key from OpenSSL, read into the record by the library's reader so
@@ -252,7 +244,8 @@ int runRsaKey(const Args& args) {
     const bool der = output.check(options);
     const std::string& path = options.positional().front();
 
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
+    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
+                                passphraseOptions.readOptions(options));
     if (output.isPrivate)
         writePrivateKey(options, path, output, der, passphrase);
     else
@@ -270,7 +263,7 @@ int runRsaKeygen(const Args& args) {
         .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)")
         .flag({"--pass-prompt"}, prompt,
               "encrypt the key under a passphrase asked on the terminal (twice, to confirm)");
-    passphraseOptions.declare(options);
+    passphraseOptions.declare(options, false);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
     unsigned bits = keyBits(options, bitsText);
