@@ -227,6 +227,76 @@ TEST_F(CliSecrets, KeygenLeavesAKeyFileOrNothing) {
     }
 }
 
+// -o FILE takes the result only when the command succeeds: a wrong key, a
+// cut ciphertext, a damaged block, a wrong passphrase or one bad line leave
+// FILE as it was and nothing beside it (the output goes out in 4 KiB pieces,
+// so a failure comes after some of it); success replaces FILE, mode 0600.
+// Each command's help says what standard output gets instead.
+TEST_F(CliSecrets, OutputFilesAreWholeOrUntouched) {
+    OpensslKeyFiles& k = key(512);
+    TempDir in;
+    Rng rng(0x0f1e);
+    const std::string plain = randomText(rng, 100000), message = "a message for the file";
+    const std::string desKey = "00112233445566778899aabbccddeeff0011223344556677", iv = "0011223344556677";
+    const std::vector<std::string> des3 = {"des3", "decrypt", "--raw", "--iv-hex", iv, "--key-hex"};
+    const RunResult sealed = corvane({"des3", "encrypt", "--raw", "--key-hex", desKey, "--iv-hex", iv,
+                                      in.write("plain", plain)});
+    const RunResult block = corvane({"rsa", "encrypt", "--raw", "--pubkey", k.path(KeyForm::publicSpkiPem),
+                                     "--message", message});
+    ASSERT_EQ(sealed.exitStatus + block.exitStatus, 0);
+    const std::string sealedFile = in.write("sealed", sealed.out), blockFile = in.write("block", block.out);
+    const std::string wrongPassphrase = in.write("wrong", "not it\n");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string result;  // empty for a failure
+    };
+    const std::vector<Case> cases = {
+        {"des3 decrypt, wrong key", des3 + Args{std::string(48, 'f'), sealedFile}, ""},
+        {"des3 decrypt, cut ciphertext",
+         des3 + Args{desKey, in.write("cut", sealed.out.substr(0, sealed.out.size() - 3))}, ""},
+        {"des3 decrypt", des3 + Args{desKey, sealedFile}, plain},
+        {"rsa decrypt, damaged block",
+         {"rsa", "decrypt", "--raw", "--key", k.path(KeyForm::privatePkcs8Pem),
+          in.write("damaged", std::string(64, '\x01'))},
+         ""},
+        {"rsa decrypt", {"rsa", "decrypt", "--raw", "--key", k.path(KeyForm::privatePkcs8Pem), blockFile}, message},
+        {"rsa key --private, wrong passphrase",
+         {"rsa", "key", "--private", "--passphrase-file", wrongPassphrase, k.path(KeyForm::encryptedPkcs8Pem)},
+         ""},
+        {"rsa sign --lines, a bad line",
+         {"rsa", "sign", "--lines", "--key", k.path(KeyForm::privatePkcs8Pem), in.write("lines", "aGk=\n!!\n")},
+         ""},
+    };
+    ScopedEnvironment environment;
+    environment.set("CORVANE_TOOL_CHUNK_SIZE", "4096");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir out;
+        const std::string file = out.write("result", "kept");
+        std::vector<std::string> args = c.args;
+        args.insert(args.end() - 1, {"-o", file});
+        const RunResult r = corvane(args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"result"});
+        if (c.result.empty()) {
+            EXPECT_EQ(r.exitStatus, 1);
+            EXPECT_EQ(readTextFile(file), "kept");
+            continue;
+        }
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(readTextFile(file), c.result);
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+    for (const Args& command : {Args{"des3", "encrypt"}, Args{"des3", "decrypt"}, Args{"rsa", "decrypt"},
+                                Args{"rsa", "sign"}, Args{"rsa", "key"}})
+        EXPECT_NE(corvane(command + Args{"--help"}).out.find("may come after part of it has been written"),
+                  std::string::npos)
+            << describe(command);
+}
+
 // A passphrase that is empty or longer than the key readers take is named
 // as such, for reading an encrypted key and for making one; an unencrypted
 // key is read whatever passphrase comes with it.

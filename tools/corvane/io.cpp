@@ -55,6 +55,9 @@ Bytes readInput(const std::vector<std::string>& files, std::size_t limit) {
 namespace {
 
 bool g_writeFailed = false;
+std::FILE* g_output = nullptr;  // null: standard output
+
+std::FILE* output() { return g_output != nullptr ? g_output : stdout; }
 
 [[noreturn]] void writeFailed(int cause) {
     g_writeFailed = true;
@@ -66,7 +69,7 @@ bool g_writeFailed = false;
 void writeBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.empty() || g_writeFailed) return;
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) writeFailed(errno);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), output()) != bytes.size()) writeFailed(errno);
 }
 
 void writeText(const std::string& text) {
@@ -76,9 +79,15 @@ void writeText(const std::string& text) {
 void flushOutput() {
     if (g_writeFailed) return;
     errno = 0;
-    if (std::fflush(stdout) != 0) writeFailed(errno);
+    if (std::fflush(output()) != 0) writeFailed(errno);
     // An earlier write through printf may have failed with the buffer since emptied.
-    if (std::ferror(stdout)) writeFailed(0);
+    if (std::ferror(output())) writeFailed(0);
+}
+
+std::FILE* redirectOutput(std::FILE* stream) {
+    std::FILE* previous = output();
+    g_output = stream;
+    return previous;
 }
 
 void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }
