@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "decrypted_key.h"
+#include "engine/stack_scrub.h"
 #include "key_checks.h"
 #include "key_crypt.h"
 #include "key_der.h"
@@ -230,9 +231,11 @@ Verdict certificateValues(const Object& object, SecretBuffer& spki, PublicValues
     return {};
 }
 
-// Runs one read: the record starts and, on failure, ends all zero.
+// Runs one read: the record starts and, on failure, ends all zero; the
+// stack the read used is cleared (stack_scrub.h).
 template <typename Record, typename Read>
 KeyStatus runRead(Record& key, Read read) noexcept {
+    engine::ScrubStackOnReturn scrub;
     KeyStatus status;
     secure_zero_object(key);
     try {

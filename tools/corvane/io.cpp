@@ -1,5 +1,7 @@
 #include "io.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -59,6 +61,11 @@ std::FILE* g_output = nullptr;  // null: standard output
 
 std::FILE* output() { return g_output != nullptr ? g_output : stdout; }
 
+// The standard streams' buffers, in static storage so that they outlive
+// every write, even the C library's last flush as the process ends.
+unsigned char g_inputBuffer[BUFSIZ];
+unsigned char g_outputBuffer[BUFSIZ];
+
 [[noreturn]] void writeFailed(int cause) {
     g_writeFailed = true;
     failure(std::string("write error: ") + (cause != 0 ? std::strerror(cause) : "output failed"));
@@ -88,6 +95,21 @@ std::FILE* redirectOutput(std::FILE* stream) {
     std::FILE* previous = output();
     g_output = stream;
     return previous;
+}
+
+void useWipedStandardBuffers() {
+    std::setvbuf(stdin, reinterpret_cast<char*>(g_inputBuffer), _IOFBF, sizeof g_inputBuffer);
+    // Line buffering on a terminal, as the C library would choose.
+    std::setvbuf(stdout, reinterpret_cast<char*>(g_outputBuffer), ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF,
+                 sizeof g_outputBuffer);
+}
+
+void wipeStandardBuffers() {
+    // What is still buffered goes out first; a failure was reported already
+    // or is reported by the caller's own flush.
+    std::fflush(stdout);
+    secure_zero(g_outputBuffer, sizeof g_outputBuffer);
+    secure_zero(g_inputBuffer, sizeof g_inputBuffer);
 }
 
 void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }

@@ -42,6 +42,14 @@ void flushOutput();
 // null); returns the stream it went to before.
 std::FILE* redirectOutput(std::FILE* stream);
 
+// Gives standard input and output buffers of the tool's own, which
+// wipeStandardBuffers clears: the C library's would keep the last key read
+// from standard input, or the last decrypted message written, in memory
+// until the process ends. Call before the first read or write; main does,
+// and wipes them as the process ends.
+void useWipedStandardBuffers();
+void wipeStandardBuffers();
+
 // Prints "corvane: <message>" on standard error.
 void printError(const std::string& message);
 
