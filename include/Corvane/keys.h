@@ -123,9 +123,11 @@ struct KeyEncryption {
 };
 
 // The iteration limit of KeyReadOptions unless the caller sets another: above
-// what any common writer uses (OpenSSL writes 2048, PKCS #12 tools 2000 to
+// what common writers use (OpenSSL writes 2048, PKCS #12 tools 2000 to
 // 10,000, guidance for PBKDF2-HMAC-SHA256 asks 600,000), and about 0.3 s of
-// PBKDF2 on a current core, 1 s for the PKCS #12 scheme's three passes.
+// one core for PBKDF2-HMAC-SHA256 or the PKCS #12 derivation (twice that
+// when a passphrase that is not ASCII is read both ways). A file above it is
+// refused in microseconds.
 inline constexpr std::uint32_t kDefaultMaxKeyIterations = 1'000'000;
 
 // How a reader treats an encrypted private key.
