@@ -266,7 +266,7 @@ TEST(KeyOracle, EveryAlteredCopyGivesTheSameOutcome) {
 }
 
 // The tool gives one message and one status for copies of every finding.
-TEST(KeyOracle, TheToolSaysTheSameOfEveryAlteredCopy) {
+TEST(CliKeyOracle, TheToolSaysTheSameOfEveryAlteredCopy) {
     REQUIRE_TOOL();
     TempDir dir;
     const std::string passphraseFile = dir.write("passphrase", kPassphrase);
