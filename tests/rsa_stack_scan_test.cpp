@@ -361,7 +361,7 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftByTheKeyWritersAndReaders) {
                         }});
         for (const auto& [name, run] : runs) {
             bool ok = false;
-            const Bytes stack = dead_stack::after([&] { ok = run(); });
+            const Bytes stack = dead_stack::after([&ok, &run = run] { ok = run(); });
             ASSERT_TRUE(ok) << name;
             unsigned total = 0;
             std::string detail;
