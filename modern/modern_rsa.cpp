@@ -179,16 +179,18 @@ void RsaPublicKey::prepare() noexcept {
     rsa_blocks::prepare(*new (prepared_) PreparedPublicKey, record_);
 }
 
-RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                       const KeyReadOptions& options) {
     RsaPublicKey key;
-    throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase));
+    throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase, options));
     key.prepare();
     return key;
 }
 
-RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                    const KeyReadOptions& options) {
     RsaPublicKey key;
-    throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase), path);
+    throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase, options), path);
     key.prepare();
     return key;
 }
@@ -290,16 +292,18 @@ void RsaPrivateKey::prepare() {
     corvane::detail::throwIfError(error);
 }
 
-RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                         const KeyReadOptions& options) {
     RsaPrivateKey key;
-    throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase));
+    throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase, options));
     key.prepare();
     return key;
 }
 
-RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                      const KeyReadOptions& options) {
     RsaPrivateKey key;
-    throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase), path);
+    throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase, options), path);
     key.prepare();
     return key;
 }

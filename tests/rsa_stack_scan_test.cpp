@@ -11,6 +11,7 @@
 // Runs on whichever tier CORVANE_CPU selects (CI runs it on each). Under
 // AddressSanitizer or ThreadSanitizer locals live in the sanitizer's own
 // frames, not on this stack, so the scan would prove nothing: it skips.
+#include <Corvane/keys.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
 #include <gmp.h>
@@ -20,6 +21,7 @@
 
 #include <Corvane/corvane.hpp>
 
+#include <Corvane/corvane.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -363,3 +365,81 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
 }
 
 }  // namespace
+
+// The key writers, in every form, plain and encrypted, and the reader that
+// takes their output back: after each returns, no 16-byte window of d, a
+// prime, a prime exponent or the coefficient (as the DER holds them, and in
+// the limb forms) lies on the stack it used.
+TEST(RsaStackScan, NothingKeyDerivedIsLeftByTheKeyWritersAndReaders) {
+#ifdef CORVANE_STACK_SCAN_SKIPPED
+    GTEST_SKIP() << "built with a sanitizer that moves locals off the stack; the scan would prove nothing";
+#endif
+    using corvane::RsaKeyFormat;
+    const char* tier = std::getenv("CORVANE_CPU");
+    for (unsigned bits : {512u, 1024u}) {
+        const R_RSA_PRIVATE_KEY& priv = cachedRsaKey(bits).privateKey;
+        const corvane::v1::RsaPrivateKey object = corvane::v1::RsaPrivateKey::fromRecord(priv);
+        std::vector<Secret> secrets = {{"d", mpzOfBytes(priv.privateExponent, MAX_RSA_MODULUS_LEN), bits}};
+        for (const auto& [name, field] : {std::pair{"p", priv.prime[0]},
+                                          {"q", priv.prime[1]},
+                                          {"dP", priv.primeExponent[0]},
+                                          {"dQ", priv.primeExponent[1]},
+                                          {"qInv", priv.coefficient}})
+            secrets.push_back({name, mpzOfBytes(field, MAX_RSA_PRIME_LEN), bits});
+        // Each run wipes what it got back, so that only what the library left
+        // remains. The writers run alone first in each form: the first call of
+        // a library function that a lazily bound program makes saves the
+        // vector registers on the stack, which only their own scrub clears.
+        std::vector<std::pair<std::string, std::function<bool()>>> runs;
+        for (RsaKeyFormat format : {RsaKeyFormat::standard, RsaKeyFormat::pkcs1})
+            for (const std::string passphrase : {"", "stack scan"}) {
+                const std::string form = std::string(format == RsaKeyFormat::pkcs1 ? "PKCS #1" : "PKCS #8") +
+                                         (passphrase.empty() ? "" : ", encrypted");
+                runs.push_back({"modern toPem, " + form, [&, format, passphrase] {
+                                    std::string pem = object.toPem(format, passphrase);
+                                    corvane::secure_zero(pem.data(), pem.size());
+                                    return true;
+                                }});
+                if (format == RsaKeyFormat::standard || passphrase.empty())
+                    runs.push_back({"DER writer, " + form, [&, format, passphrase] {
+                                        std::vector<std::uint8_t> der;
+                                        const bool ok =
+                                            !corvane::rsaPrivateKeyToDer(priv, der, format, passphrase);
+                                        corvane::secure_zero(der.data(), der.size());
+                                        return ok;
+                                    }});
+                runs.push_back({"PEM writer and reader, " + form, [&, format, passphrase] {
+                                    std::string pem;
+                                    R_RSA_PRIVATE_KEY read;
+                                    const bool ok =
+                                        !corvane::rsaPrivateKeyToPem(priv, pem, format, passphrase) &&
+                                        corvane::loadRsaPrivateKey(pem, read, passphrase);
+                                    corvane::secure_zero(pem.data(), pem.size());
+                                    corvane::secure_zero_object(read);
+                                    return ok;
+                                }});
+            }
+        runs.push_back({"text", [&] {
+                            std::string text;
+                            const bool ok = !corvane::rsaPrivateKeyToText(priv, text);
+                            corvane::secure_zero(text.data(), text.size());
+                            return ok;
+                        }});
+        for (const auto& [name, run] : runs) {
+            bool ok = false;
+            const Bytes stack = dead_stack::after([&ok, &run = run] { ok = run(); });
+            ASSERT_TRUE(ok) << name;
+            unsigned total = 0;
+            std::string detail;
+            for (const auto& [secret, count] : hitsIn(stack, secrets)) {
+                total += count;
+                detail += " " + secret + ": " + std::to_string(count) + ";";
+            }
+            std::printf("[tier %s] %s, %u bits: stack used %zu bytes, %u hits%s\n",
+                        tier && *tier ? tier : "default", name.c_str(), bits, depthWritten(stack), total,
+                        detail.c_str());
+            ASSERT_LT(depthWritten(stack), kScanBytes - 4096) << name;
+            EXPECT_EQ(total, 0u) << name << ", " << bits << " bits:" << detail;
+        }
+    }
+}

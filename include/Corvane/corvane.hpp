@@ -369,8 +369,11 @@ private:
 // Kept for interoperability: not recommended for new designs.
 //
 // Keys come from the readers of <Corvane/keys.h> (which name the accepted
-// forms) and throw Error with their ErrorCode, what() naming the file and
-// what exactly is wrong where the reader says. Each is a value: copies are
+// forms, and say what an encrypted key's refusals tell: one answer for
+// everything found once it is decrypted, wrongPassphrase) and throw Error
+// with their ErrorCode, what() naming the file and what exactly is wrong
+// where the reader says. options sets the iteration limit of an encrypted
+// key (KeyReadOptions; 1,000,000 unless set). Each is a value: copies are
 // independent, and every copy wipes its record when it goes.
 
 // One item of a batch operation (RSA, triple DES, envelopes): its result,
@@ -385,8 +388,10 @@ using RsaBatchResult = BatchResult;
 
 class CORVANE_EXPORT RsaPublicKey {
 public:
-    static RsaPublicKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
-    static RsaPublicKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {});
+    static RsaPublicKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {},
+                                    const KeyReadOptions& options = {});
+    static RsaPublicKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
+                                 const KeyReadOptions& options = {});
     // The texts QVSimpleRSA::setPublicKey takes (see rsaPublicKeyFromHex).
     static RsaPublicKey fromHex(std::string_view modulus, std::string_view exponent);
     // A copy of a record; its bits must lie in 1..1024 (keyTooLarge above,
@@ -461,8 +466,10 @@ enum class RsaRejection : unsigned char {
 
 class CORVANE_EXPORT RsaPrivateKey {
 public:
-    static RsaPrivateKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
-    static RsaPrivateKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {});
+    static RsaPrivateKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {},
+                                     const KeyReadOptions& options = {});
+    static RsaPrivateKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
+                                  const KeyReadOptions& options = {});
     // A copy of a CRT record; its bits must lie in 1..1024.
     static RsaPrivateKey fromRecord(const R_RSA_PRIVATE_KEY& record);
 

@@ -21,6 +21,13 @@ extern const char* const kTool;
     if (::corvane::test::kTool == nullptr) \
     GTEST_SKIP() << "the corvane tool is not built (CORVANE_BUILD_TOOLS=OFF)"
 
+// A command line, and two of them joined.
+using Args = std::vector<std::string>;
+inline Args operator+(Args a, const Args& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Runs the tool with the arguments and standard input.
 RunResult corvane(std::vector<std::string> args, const std::string& in = {});
 
