@@ -259,7 +259,7 @@ std::vector<std::string> privateNumbers(const std::string& keyFile, const std::s
 // The tool's memory as it ends holds nothing of a private key (its secret
 // numbers, big- or little-endian) nor of a private result it wrote (the key
 // written out, the decrypted message: the output buffer is wiped): rsa
-// keygen, rsa key --private in every form, rsa decrypt.
+// keygen, rsa key --private in every form, rsa decrypt, envelope open.
 TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
     REQUIRE_SCANNER();
     OpensslKeyFiles& k = key(512);
@@ -269,6 +269,8 @@ TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
     const RunResult sealed = corvane(
         {"rsa", "encrypt", "--raw", "--pubkey", k.path(KeyForm::publicSpkiPem), "--message", message});
     const std::string block = dir.write("block", sealed.out);
+    const std::string envelope = dir.write(
+        "envelope", corvane({"envelope", "seal", "--pubkey", k.path(KeyForm::publicSpkiPem)}, message).out);
     const std::string plain = k.path(KeyForm::privatePkcs8Pem),
                       encrypted = k.path(KeyForm::encryptedPkcs1Pem);
     struct Run {
@@ -293,6 +295,12 @@ TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
          "",
          plain},
         {{"rsa", "decrypt", "--raw", "--key", "-", block}, readTextFile(plain), plain},
+        {{"envelope", "open", "--key", plain, envelope}, "", plain},
+        {{"envelope", "open", "--key", encrypted, "--passphrase-file", passphraseFile, envelope}, "", plain},
+        {{"envelope", "open", "--key", encrypted, "--passphrase-file", passphraseFile, "--lines", "--jobs", "2",
+          envelope},
+         "",
+         plain},
     };
     for (const Args& form :
          {Args{}, Args{"--pkcs1"}, Args{"--outform", "der"}, Args{"--pkcs1", "--outform", "der"},

@@ -118,8 +118,10 @@ bool writeGroup(Slot& slot, const std::string& command, const std::string& input
                        group.errors[i]);
             continue;
         }
-        group.outputs[i].push_back('\n');
+        // Written as it stands: adding the line feed could move the text
+        // and leave the old copy unwiped.
         writeText(group.outputs[i]);
+        writeText("\n");
     }
     group.wipe();
     return allGood;
