@@ -394,6 +394,10 @@ TEST_F(CliSecrets, OutputFilesAreWholeOrUntouched) {
                                      "--message", message});
     ASSERT_EQ(sealed.exitStatus + block.exitStatus, 0);
     const std::string sealedFile = in.write("sealed", sealed.out), blockFile = in.write("block", block.out);
+    // An envelope whose payload is a block of zeros: it is refused.
+    const RunResult envelope = corvane({"envelope", "seal", "--pubkey", k.path(KeyForm::publicSpkiPem)}, message);
+    const std::string envelopeFile =
+        in.write("envelope", envelope.out.substr(0, envelope.out.find(' ')) + " AAAAAAAAAAA=\n");
     const std::string wrongPassphrase = in.write("wrong", "not it\n");
     struct Case {
         const char* name;
@@ -413,6 +417,15 @@ TEST_F(CliSecrets, OutputFilesAreWholeOrUntouched) {
         {"rsa key --private, wrong passphrase",
          {"rsa", "key", "--private", "--passphrase-file", wrongPassphrase, k.path(KeyForm::encryptedPkcs8Pem)},
          ""},
+        {"envelope open, refused", {"envelope", "open", "--key", k.path(KeyForm::privatePkcs8Pem), envelopeFile},
+         ""},
+        {"envelope open --lines, one refused",
+         {"envelope", "open", "--lines", "--key", k.path(KeyForm::privatePkcs8Pem),
+          in.write("envelopes", envelope.out + "AAAA AAAAAAAAAAA=\n")},
+         ""},
+        {"envelope open --lines", {"envelope", "open", "--lines", "--key", k.path(KeyForm::privatePkcs8Pem),
+                                   in.write("good", envelope.out)},
+         "YSBtZXNzYWdlIGZvciB0aGUgZmlsZQ==\n"},
         {"rsa sign --lines, a bad line",
          {"rsa", "sign", "--lines", "--key", k.path(KeyForm::privatePkcs8Pem), in.write("lines", "aGk=\n!!\n")},
          ""},
@@ -440,7 +453,7 @@ TEST_F(CliSecrets, OutputFilesAreWholeOrUntouched) {
         EXPECT_EQ(info.st_mode & 0777, 0600u);
     }
     for (const Args& command : {Args{"des3", "encrypt"}, Args{"des3", "decrypt"}, Args{"rsa", "decrypt"},
-                                Args{"rsa", "sign"}, Args{"rsa", "key"}})
+                                Args{"rsa", "sign"}, Args{"rsa", "key"}, Args{"envelope", "open"}})
         EXPECT_NE(corvane(command + Args{"--help"}).out.find("may come after part of it has been written"),
                   std::string::npos)
             << describe(command);

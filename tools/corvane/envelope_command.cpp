@@ -14,6 +14,7 @@
 #include "io.h"
 #include "line_reader.h"
 #include "options.h"
+#include "output_file.h"
 #include "ordered_groups.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
@@ -60,7 +61,7 @@ const std::string kOpenHelp = std::string(
     "--passphrase-env; without either, it is asked on the terminal.\n"
     "With --lines each line is an envelope, and each plaintext is written in\n"
     "Base64 on a line of its own; a refused envelope gives \"error: envelope\n"
-    "refused\".\n") + kLinesHelp;
+    "refused\".\n") + kLinesHelp + "\n" + kOutputHelp;
 
 const std::string kSealHelp = std::string(
     "usage: corvane envelope seal --pubkey FILE [PASSPHRASE] [--hex-key] [--lines [--jobs N]] [FILE]\n"
@@ -136,9 +137,9 @@ struct CommonOptions {
     }
 };
 
-bool openLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& key, std::size_t jobs) {
+int openLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& key, std::size_t jobs) {
     LineReader reader(files.empty() ? "-" : files.front(), kLineLimit);
-    return runOrderedGroups(
+    const bool allGood = runOrderedGroups(
         reader, kGroupSize, jobs,
         [&](LineGroup& group, std::size_t) {
             std::vector<v1::Envelope> envelopes(group.lines.size());
@@ -167,7 +168,10 @@ bool openLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& k
             }
         },
         "envelope open");
+    return allGood ? kExitOk : kExitFailure;
 }
+
+int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key);
 
 int runOpen(const Args& args) {
     std::optional<std::string> keyPath;
@@ -176,6 +180,8 @@ int runOpen(const Args& args) {
     options.value("--key", keyPath,
                   {"the private key, PKCS #8 or PKCS #1, PEM or DER, plain or encrypted", "FILE"});
     common.declare(options);
+    std::optional<std::string> output;
+    declareOutput(options, output);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(common.lines ? 1 : 2);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
@@ -188,11 +194,14 @@ int runOpen(const Args& args) {
         R_RSA_PRIVATE_KEY record;
         ~WipedKey() { secure_zero_object(record); }
     } record;
-    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment);
+    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment,
+                                common.passphrase.readOptions(options));
     loadRsaPrivateKey(*keyPath, record.record, passphrase);
     const v1::RsaPrivateKey key = v1::RsaPrivateKey::fromRecord(record.record);
-    if (common.lines) return openLines(files, key, jobs) ? kExitOk : kExitFailure;
+    return runWithOutput(output, [&] { return common.lines ? openLines(files, key, jobs) : openOne(files, key); });
+}
 
+int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key) {
     v1::Envelope envelope;
     if (files.size() == 2) {
         envelope.wrappedKey = readInput({files[0]}, kInputLimit);
@@ -258,7 +267,8 @@ int runSeal(const Args& args) {
         options.fail("the key and the input cannot both come from standard input");
 
     R_RSA_PUBLIC_KEY record;
-    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment);
+    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment,
+                                common.passphrase.readOptions(options));
     loadRsaPublicKey(*keyPath, record, passphrase);
     refuseKeyThatProtectsNothing(record, inputName(*keyPath));
     const v1::RsaPublicKey key = v1::RsaPublicKey::fromRecord(record);
