@@ -520,6 +520,14 @@ public:
                                                  const KeyReadOptions& options, ErrorInfo& error) noexcept;
     // A copy of a CRT record; its bits must lie in 1..1024.
     static RsaPrivateKey fromRecord(const R_RSA_PRIVATE_KEY& record);
+    // A new key of `bits` bits (512 to 1024, invalidInput otherwise) and
+    // public exponent 65537. Its primes come from the pool (notSeeded while
+    // it wants seed bytes): random odd starting points, the first prime
+    // above each by libcrypto's test (BN_check_prime), so the same seed
+    // gives the same key. The pool's 128-bit state bounds the key's
+    // unpredictability, more than the ~80 bits a 1024-bit modulus offers;
+    // seed it from the operating system (RandomPool() does).
+    static RsaPrivateKey generate(unsigned bits, RandomPool& pool);
 
     RsaPrivateKey(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
