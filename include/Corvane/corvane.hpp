@@ -40,8 +40,11 @@
 // <openssl/md5.h>, nor the global triple-DES operation names of
 // <Corvane/QVDes3.h>, so it may share a translation unit with either.
 //
-// Threads: no shared state; a key object may be used by several threads at
-// once (its operations only read it), an Md5 or RandomPool by one at a time.
+// Threads: the layer keeps no shared state, and every function may run on
+// several threads at once. A key object (RsaPublicKey, RsaPrivateKey) may
+// be used by several threads at once: its operations only read it. Objects
+// that change as they work (Md5, RandomPool, the Base64 and triple-DES
+// streams) are for one thread at a time; give each thread its own.
 #ifndef CORVANE_CORVANE_HPP
 #define CORVANE_CORVANE_HPP
 
