@@ -121,7 +121,7 @@ std::uint8_t selectByte(Word mask, std::uint8_t a, std::uint8_t b) noexcept {
 // masked to the bit length of k - 10, that lies below k - 10; 0 when none
 // does (a chance of 2^-128).
 Word syntheticLength(const std::uint8_t* lengths, std::size_t k) noexcept {
-    const Word limit = k - 10;
+    const Word limit = static_cast<Word>(k - 10);  // k is at most 128
     Word mask = limit;
     for (unsigned shift : {1u, 2u, 4u, 8u}) mask |= mask >> shift;
     Word length = 0;
@@ -198,11 +198,11 @@ std::error_code implicitMessage(const std::uint8_t* em, std::size_t k, const std
     Word separator = 0, found = 0;
     for (std::size_t i = 2; i < k; i++) {
         const Word isSeparator = ct::isZero(em[i]);
-        separator = ct::select(isSeparator & ~found, i, separator);
+        separator = ct::select(isSeparator & ~found, static_cast<Word>(i), separator);
         found |= isSeparator;
     }
     good &= ~ct::less(separator, 10);
-    Word start = ct::select(good, separator + 1, k - synthetic);
+    Word start = ct::select(good, separator + 1, static_cast<Word>(k) - synthetic);
     // The length is the caller's to know, and it does not tell a message
     // from a substitute: from here on it may decide the loop.
     engine::declassify(&start, sizeof start);
