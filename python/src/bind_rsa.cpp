@@ -130,6 +130,16 @@ void bindRsa(py::module_& module) {
                                              "when read. Not picklable: load it where it is used.");
     bindKeyCommon(privateKey, "RsaPrivateKey");
     privateKey
+        .def_static(
+            "generate",
+            [](unsigned bits) {
+                py::gil_scoped_release released;
+                cv::RandomPool pool;
+                return cv::RsaPrivateKey::generate(bits, pool);
+            },
+            py::arg("bits") = 1024,
+            "A new key of bits bits (512 to 1024) and public exponent 65537, its primes from a random pool "
+            "seeded from the operating system.")
         .def("public_key", &cv::RsaPrivateKey::publicKey, "The public half.")
         .def(
             "to_pem",

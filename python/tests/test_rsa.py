@@ -89,6 +89,17 @@ def test_errors_carry_code_and_detail(keys, tmp_path):
     assert pickle.loads(pickle.dumps(refused.value)).code == refused.value.code
 
 
+def test_generated_keys_are_keys_cryptography_takes():
+    private = corvane.RsaPrivateKey.generate(768)
+    assert private.bits == 768
+    theirs = serialization.load_pem_private_key(private.to_pem().encode(), None)
+    assert theirs.key_size == 768 and theirs.private_numbers().public_numbers.e == 65537
+    assert private.decrypt(theirs.public_key().encrypt(b"both ways", padding.PKCS1v15())) == b"both ways"
+    with pytest.raises(corvane.Error) as refused:
+        corvane.RsaPrivateKey.generate(2048)
+    assert refused.value.code == corvane.ErrorCode.INVALID_INPUT
+
+
 def test_private_keys_are_not_picklable_and_public_keys_are(keys):
     private = corvane.RsaPrivateKey.from_pem(keys[512].pem)
     with pytest.raises(TypeError, match="not picklable"):
