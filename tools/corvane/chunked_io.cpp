@@ -173,6 +173,31 @@ void StdoutSink::finish() {
     waitForWriter(lock);
 }
 
+HeadCheck::~HeadCheck() { secure_zero(head_.data(), head_.size()); }
+
+void HeadCheck::write(std::span<const std::uint8_t> bytes) {
+    if (!released_) {
+        const std::size_t take = std::min(bytes.size(), length_ - head_.size());
+        head_.insert(head_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (head_.size() < length_) return;
+        release(false);
+    }
+    out_.write(bytes);
+}
+
+void HeadCheck::finish() {
+    if (!released_) release(true);
+    out_.finish();
+}
+
+void HeadCheck::release(bool whole) {
+    released_ = true;
+    judge(head_, whole);
+    out_.write(head_);
+    secure_zero(head_.data(), head_.size());
+}
+
 CountingReader::CountingReader(std::FILE* file, std::string name, bool progress)
     : file_(file), name_(std::move(name)), progress_(progress) {
     struct stat info {};

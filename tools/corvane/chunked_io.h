@@ -67,6 +67,31 @@ private:
     std::thread writer_;
 };
 
+// A stage that holds back the first bytes that pass (all of a shorter
+// input) and has judge() look at them before anything goes on: the check
+// of an input's or an output's form, made before a byte is written. What
+// follows them passes unchecked. The held bytes are wiped.
+class HeadCheck : public ByteSink {
+public:
+    HeadCheck(std::size_t length, ByteSink& out) : length_(length), out_(out) {}
+    ~HeadCheck() override;
+    void write(std::span<const std::uint8_t> bytes) override;
+    void finish() override;
+
+protected:
+    // Throws (a ToolError) to refuse; whole says that the input ended
+    // within those bytes.
+    virtual void judge(std::span<const std::uint8_t> head, bool whole) = 0;
+
+private:
+    void release(bool whole);
+
+    std::size_t length_;
+    ByteSink& out_;
+    Bytes head_;
+    bool released_ = false;
+};
+
 // The end of a chain that keeps everything, for short texts coded in one
 // piece (an RSA block and its Base64).
 class MemorySink final : public ByteSink {
