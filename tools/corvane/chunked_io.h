@@ -108,10 +108,12 @@ private:
 
 // A stream read in pieces that counts the bytes it hands out and, when
 // asked, shows the progress on standard error: bytes done, of how many when
-// the input is a regular file, the rate and the time left. The line is
-// redrawn in place (a carriage return before it) at most four times a
-// second; finish() writes the final line, with its line feed. The file
-// stays the caller's.
+// the input is a regular file, the rate and the time left. On a terminal
+// the line is redrawn in place (a carriage return before it) at most four
+// times a second; elsewhere (a log file, a pipe) a plain line is written at
+// most every five seconds, so that no carriage return reaches a log.
+// finish() writes the final line, with its line feed. The file stays the
+// caller's.
 class CountingReader {
 public:
     CountingReader(std::FILE* file, std::string name, bool progress);
@@ -134,11 +136,15 @@ private:
     std::FILE* file_;
     std::string name_;
     bool progress_;
+    bool inPlace_;  // standard error is a terminal
     std::optional<std::uint64_t> total_;
     std::uint64_t count_ = 0;
     std::chrono::steady_clock::time_point start_, lastDraw_;
     std::size_t drawnWidth_ = 0;  // of the line now on the terminal, 0 for none
 };
+
+// The description of --progress, for the commands that take it.
+extern const char kProgressHelp[];
 
 // The size of the pieces read: 1 MiB. The environment variable
 // CORVANE_TOOL_CHUNK_SIZE (a byte count, 1 or more) sets another size; it
