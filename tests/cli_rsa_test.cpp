@@ -214,7 +214,7 @@ TEST_F(CliRsaKeys, PassphraseProtectedKeysFromAFileOrAVariable) {
             corvane({"rsa", "decrypt", "--key", keyFile, "--passphrase-env", "CORVANE_TEST_WRONG"}, "AAAA"),
             1, keyFile + ": the passphrase is wrong or the key file is damaged", "wrong passphrase");
         expectFailure(corvane({"rsa", "decrypt", "--key", keyFile}, "AAAA"), 1,
-                      "give its passphrase with --passphrase-file FILE or --passphrase-env NAME",
+                      "give its passphrase with --passin-file FILE or --passin-env NAME",
                       "no terminal");
     }
     expectFailure(corvane({"rsa", "decrypt", "--key", k.path(KeyForm::encryptedPkcs8Pem), "--passphrase-file",

@@ -241,7 +241,7 @@ std::vector<OptionDoc> optionDocs(CLI::App& app) {
 void addTopLevelOptions(CLI::App& app, bool& help, bool& version) {
     app.set_help_flag();
     app.add_flag("-h,--help", help, "this text");
-    app.add_flag("--version", version, "the tool's version and the library's");
+    app.add_flag("--version", version, "the tool's version");
 }
 
 ToolDoc describeTool() {

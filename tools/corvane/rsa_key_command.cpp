@@ -17,6 +17,7 @@
 #include "passphrase_options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -26,26 +27,27 @@ namespace {
 const std::string kKeyHelp =
     std::string(
         "usage: corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
-        "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] [-o FILE] FILE\n"
+        "                       [--pkcs1 | --pkcs8] [PASSPHRASE] [NEW-PASSPHRASE] [-o FILE] FILE\n"
         "Prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"), or\n"
-        "with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
-        "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
-        "sets the shell variables modulus and exponent). The private key's larger\n"
-        "prime is always prime1, whatever order FILE has them in.\n"
-        "NEW-PASSPHRASE encrypts the private key written: --pass-out-file,\n"
-        "--pass-out-env or --pass-out-prompt (asked twice); it needs --private. An\n"
-        "encrypted PKCS #1 key exists only as PEM. PASSPHRASE, for an encrypted FILE,\n"
-        "is --passphrase-file or --passphrase-env; without either, it is asked on the\n"
-        "terminal.\n") +
+        "with --hex as the two lines modulus=HEX and exponent=HEX, the texts that\n"
+        "--modulus and --exponent take (eval \"$(corvane rsa key --hex k.pem)\" sets\n"
+        "the shell variables modulus and exponent). The private key's larger prime\n"
+        "is always prime1, whatever order FILE has them in.\n"
+        "PASSPHRASE, for an encrypted FILE, is --passin-file or --passin-env; without\n"
+        "either, it is asked on the terminal. NEW-PASSPHRASE encrypts the private key\n"
+        "written: --passout-file, --passout-env or --passout-prompt (asked twice); it\n"
+        "needs --private. An encrypted PKCS #1 key exists only as PEM. DER is binary\n"
+        "(see -o).\n") +
     kOutputHelp;
 
 const char kKeygenHelp[] =
-    "usage: corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE | --pass-prompt]\n"
+    "usage: corvane rsa keygen [--bits N] --out FILE [--force] [NEW-PASSPHRASE]\n"
     "A new key pair from OpenSSL's generator, public exponent 65537. The private\n"
-    "key goes to FILE, encrypted (AES-256-CBC) under PASSPHRASE when one is given\n"
-    "(--passphrase-file or --passphrase-env) or typed at --pass-prompt; the\n"
-    "public key is printed as PEM. The key file takes its name only once it is\n"
-    "complete on the disk and the public key is written; a failure leaves none.\n";
+    "key goes to FILE, encrypted (AES-256-CBC) under NEW-PASSPHRASE when one is\n"
+    "given: --passout-file FILE, --passout-env NAME or --passout-prompt (asked\n"
+    "twice); the public key is printed as PEM. The key file takes its name only\n"
+    "once it is complete on the disk and the public key is written; a failure\n"
+    "leaves none.\n";
 
 constexpr unsigned kSmallestBits = 512;
 constexpr unsigned kDefaultBits = 1024;
@@ -80,7 +82,9 @@ void generateKey(unsigned bits, R_RSA_PRIVATE_KEY& key) {
 struct KeyOutput {
     bool hex = false, text = false, isPrivate = false, pkcs1 = false, pkcs8 = false;
     std::optional<std::string> outform;
-    PassphraseChoice passOut{"--pass-out", "the passphrase that encrypts the private key written (AES-256-CBC)"};
+    PassphraseChoice passOut{"--passout",
+                             "the passphrase that encrypts the private key written (AES-256-CBC)",
+                             {{"--pass-out-file"}, {"--pass-out-env"}, {"--pass-out-prompt"}}};
 
     void declare(Options& options) {
         options.flag({"--hex"}, hex, "the public key as the two lines modulus=HEX and exponent=HEX")
@@ -102,9 +106,7 @@ struct KeyOutput {
             options.fail("--text prints the key's fields instead of the key; it takes no format option");
         if (pkcs1 && pkcs8) options.fail("give either --pkcs1 or --pkcs8, not both");
         if (passOut.given() && !isPrivate)
-            options.fail(
-                "--pass-out-file, --pass-out-env and --pass-out-prompt encrypt a private key: give "
-                "--private");
+            options.fail("--passout-file, --passout-env and --passout-prompt encrypt a private key: give --private");
         if (outform && *outform != "pem" && *outform != "der") options.fail("--outform takes pem or der");
         const bool der = outform && *outform == "der";
         if (der && pkcs1 && passOut.given())
@@ -181,10 +183,10 @@ int runRsaKey(const Args& args) {
     options.allowAtMostPositional(1);
     if (options.positional().empty()) options.fail("a key file is needed: corvane rsa key [OPTIONS] FILE");
     const bool der = output.check(options);
+    checkBinaryOutput(outputFile, der, "leave out --outform der for PEM, the default");
     const std::string& path = options.positional().front();
 
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
-                                passphraseOptions.readOptions(options));
+    PassphraseSource passphrase = passphraseOptions.source(options);
     return runWithOutput(outputFile, [&] {
         if (output.isPrivate)
             writePrivateKey(options, path, output, der, passphrase);
@@ -196,37 +198,32 @@ int runRsaKey(const Args& args) {
 
 int runRsaKeygen(const Args& args) {
     std::optional<std::string> bitsText, out;
-    bool force = false, prompt = false;
-    PassphraseOptions passphraseOptions;
+    bool force = false;
+    PassphraseChoice passOut{"--passout", "the passphrase that encrypts the new key (AES-256-CBC)",
+                             {{"--passphrase-file"}, {"--passphrase-env"}, {"--pass-prompt"}}};
     Options options("rsa keygen", kKeygenHelp);
     options.value("--bits", bitsText, {"the key's size, 512 to 1024 (default 1024)", "N", {"512", "768", "1024"}})
         .value("--out", out, {"the private key, PKCS #8 PEM, created with mode 0600", "FILE"})
-        .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)")
-        .flag({"--pass-prompt"}, prompt,
-              "encrypt the key under a passphrase asked on the terminal (twice, to confirm)");
-    passphraseOptions.declare(options, false);
+        .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)");
+    passOut.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
     unsigned bits = keyBits(options, bitsText);
     if (!out)
         options.fail("the private key needs a file: --out FILE (it is never written to standard output)");
     if (*out == "-") options.fail("--out needs a file; the private key is never written to standard output");
-    if (prompt && (passphraseOptions.file || passphraseOptions.environment))
-        options.fail("give one of --passphrase-file, --passphrase-env or --pass-prompt, not more");
-    // A file, a variable or, when asked, the terminal encrypts the new key;
-    // an unencrypted key is the default.
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
-    if (passphrase.given()) refuseUnusablePassphrase(passphrase.text().size());
+    passOut.refuseTwoForms(options);
     // Refused before the work of making a key; checked again when the file
     // takes its name.
     struct stat existing {};
     if (!force && ::lstat(out->c_str(), &existing) == 0) failure(*out + " exists; give --force to replace it");
-    std::optional<SecretBytes> typed;
-    if (prompt) typed = promptForPassphrase("Passphrase for the new key " + *out + ": ", true);
+    // A file, a variable or the terminal encrypts the new key; an
+    // unencrypted key is the default.
+    const std::optional<SecretBytes> passphrase =
+        passOut.read(options, "Passphrase for the new key " + *out + ": ", true);
     const std::string_view newPassphrase =
-        typed ? std::string_view(reinterpret_cast<const char*>(typed->bytes().data()), typed->size())
-        : passphrase.given() ? passphrase.text()
-                             : std::string_view();
+        passphrase ? std::string_view(reinterpret_cast<const char*>(passphrase->bytes().data()), passphrase->size())
+                   : std::string_view();
 
     struct WipedKey {
         R_RSA_PRIVATE_KEY record;
