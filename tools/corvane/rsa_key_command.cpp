@@ -1,11 +1,12 @@
 // corvane rsa key and rsa keygen: a key's public half as PEM or as the
-// hexadecimal texts QVSimpleRSA takes, and new key pairs from OpenSSL's
-// generator written through the library's key writers.
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
+// hexadecimal texts --modulus and --exponent take, and new key pairs from
+// the library's generator written through the library's key writers.
+#include <sys/random.h>
 #include <sys/stat.h>
 
+#include <Corvane/corvane.hpp>
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -42,12 +43,13 @@ const std::string kKeyHelp =
 
 const char kKeygenHelp[] =
     "usage: corvane rsa keygen [--bits N] --out FILE [--force] [NEW-PASSPHRASE]\n"
-    "A new key pair from OpenSSL's generator, public exponent 65537. The private\n"
-    "key goes to FILE, encrypted (AES-256-CBC) under NEW-PASSPHRASE when one is\n"
-    "given: --passout-file FILE, --passout-env NAME or --passout-prompt (asked\n"
-    "twice); the public key is printed as PEM. The key file takes its name only\n"
-    "once it is complete on the disk and the public key is written; a failure\n"
-    "leaves none.\n";
+    "A new key pair, public exponent 65537, its primes drawn from a random pool\n"
+    "seeded by the system's random source. The private key goes to FILE,\n"
+    "encrypted (AES-256-CBC) under NEW-PASSPHRASE when one is given:\n"
+    "--passout-file FILE, --passout-env NAME or --passout-prompt (asked twice);\n"
+    "the public key is printed as PEM. The key file takes its name only once it\n"
+    "is complete on the disk and the public key is written; a failure leaves\n"
+    "none.\n";
 
 constexpr unsigned kSmallestBits = 512;
 constexpr unsigned kDefaultBits = 1024;
@@ -63,19 +65,39 @@ unsigned keyBits(const Options& options, const std::optional<std::string>& text)
         options.count(text, "--bits", kSmallestBits, MAX_RSA_MODULUS_BITS, kDefaultBits));
 }
 
-// A new key from OpenSSL, read into the record by the library's reader so
-// that it is checked, and ordered, as every key the tool reads.
-void generateKey(unsigned bits, R_RSA_PRIVATE_KEY& key) {
-    EVP_PKEY* generated = EVP_RSA_gen(bits);
-    if (generated == nullptr) failure("key generation failed (OpenSSL's generator refused)");
-    unsigned char* der = nullptr;
-    int length = i2d_PrivateKey(generated, &der);
-    EVP_PKEY_free(generated);
-    if (length <= 0) failure("key generation failed (the key could not be encoded)");
-    KeyStatus status =
-        corvane::loadRsaPrivateKey(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)), key);
-    OPENSSL_clear_free(der, static_cast<std::size_t>(length));
-    if (!status) failure("key generation failed: " + status.error.message());
+// The seed of keygen's random pool: 256 bytes, what a pool takes before it
+// gives output, all from the operating system's entropy source.
+constexpr std::size_t kPoolSeedBytes = 256;
+
+// A random pool seeded from getrandom(2) alone, so that the key's primes
+// owe nothing to the clock.
+v1::RandomPool seededPool() {
+    std::array<std::uint8_t, kPoolSeedBytes> seed{};
+    struct WipeSeed {
+        std::array<std::uint8_t, kPoolSeedBytes>& bytes;
+        ~WipeSeed() { secure_zero(bytes.data(), bytes.size()); }
+    } wipeSeed{seed};
+    for (std::size_t filled = 0; filled < seed.size();) {
+        const ssize_t n = ::getrandom(seed.data() + filled, seed.size() - filled, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failure("key generation failed: the system's random source cannot be read");
+        filled += static_cast<std::size_t>(n);
+    }
+    v1::RandomPool pool = v1::RandomPool::fromSeed(seed);
+    if (pool.bytesNeeded() != 0) failure("key generation failed: the random pool wants more seed");
+    return pool;
+}
+
+// A new key from the library's generator (primes drawn from a pool that
+// the system's random source seeds), with the larger prime first, as in
+// every key the tool reads.
+v1::RsaPrivateKey generateKey(unsigned bits) {
+    v1::RandomPool pool = seededPool();
+    try {
+        return v1::RsaPrivateKey::generate(bits, pool);
+    } catch (const v1::Error& e) {
+        failure(std::string("key generation failed: ") + e.what());
+    }
 }
 
 // What rsa key writes, from its options.
@@ -225,21 +247,14 @@ int runRsaKeygen(const Args& args) {
         passphrase ? std::string_view(reinterpret_cast<const char*>(passphrase->bytes().data()), passphrase->size())
                    : std::string_view();
 
-    struct WipedKey {
-        R_RSA_PRIVATE_KEY record;
-        ~WipedKey() { secure_zero_object(record); }
-    } key;
-    generateKey(bits, key.record);
+    // The key object wipes its record when it goes.
+    const v1::RsaPrivateKey key = generateKey(bits);
     WipedText privatePem;
     if (std::error_code error =
-            rsaPrivateKeyToPem(key.record, privatePem.text, RsaKeyFormat::standard, newPassphrase))
+            rsaPrivateKeyToPem(key.record(), privatePem.text, RsaKeyFormat::standard, newPassphrase))
         failure("the new key could not be written: " + error.message());
-    R_RSA_PUBLIC_KEY publicKey{};
-    publicKey.bits = key.record.bits;
-    std::memcpy(publicKey.modulus, key.record.modulus, sizeof publicKey.modulus);
-    std::memcpy(publicKey.exponent, key.record.publicExponent, sizeof publicKey.exponent);
     std::string publicPem;
-    if (std::error_code error = rsaPublicKeyToPem(publicKey, publicPem))
+    if (std::error_code error = rsaPublicKeyToPem(key.publicKey().record(), publicPem))
         failure("the new key could not be written: " + error.message());
 
     // The key file takes its name only when everything else has worked: the
