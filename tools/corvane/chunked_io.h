@@ -73,7 +73,9 @@ private:
 // follows them passes unchecked. The held bytes are wiped.
 class HeadCheck : public ByteSink {
 public:
-    HeadCheck(std::size_t length, ByteSink& out) : length_(length), out_(out) {}
+    // The room is taken at once: a growing buffer would leave copies of the
+    // bytes (a plaintext, for some checks) in freed memory.
+    HeadCheck(std::size_t length, ByteSink& out) : length_(length), out_(out) { head_.reserve(length); }
     ~HeadCheck() override;
     void write(std::span<const std::uint8_t> bytes) override;
     void finish() override;
