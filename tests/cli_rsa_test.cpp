@@ -146,6 +146,7 @@ TEST_F(CliRsaKeys, KeygenKeysWorkInBothToolsAndFilesAreKept) {
         EXPECT_NE(description.find("(" + std::to_string(expectedBits) + " bit, 2 primes)"),
                   std::string::npos);
         EXPECT_NE(description.find("publicExponent: 65537"), std::string::npos);
+        EXPECT_EQ(oracle({"openssl", "rsa", "-in", keyFile, "-check", "-noout"}), "RSA key ok\n");
         const std::string publicFile = write("made.pub", made.out);
         EXPECT_EQ(made.out, oracle({"openssl", "pkey", "-in", keyFile, "-pubout"}));
 
@@ -157,6 +158,11 @@ TEST_F(CliRsaKeys, KeygenKeysWorkInBothToolsAndFilesAreKept) {
         std::string signature = corvane({"rsa", "sign", "--key", keyFile, "--raw", "--message", "mine"}).out;
         EXPECT_EQ(opensslRecover(publicFile, write("signature", signature)), "mine");
     }
+
+    // The pool is seeded from the system's entropy, not the clock: keys made
+    // within the same second differ.
+    const std::string first = corvane({"rsa", "keygen", "--bits", "512", "--out", file("twin1")}).out;
+    EXPECT_NE(first, corvane({"rsa", "keygen", "--bits", "512", "--out", file("twin2")}).out);
 
     // An existing file is kept, unless --force replaces it (mode 0600 again).
     const std::string existing = write("existing.pem", "precious");
@@ -214,7 +220,7 @@ TEST_F(CliRsaKeys, PassphraseProtectedKeysFromAFileOrAVariable) {
             corvane({"rsa", "decrypt", "--key", keyFile, "--passphrase-env", "CORVANE_TEST_WRONG"}, "AAAA"),
             1, keyFile + ": the passphrase is wrong or the key file is damaged", "wrong passphrase");
         expectFailure(corvane({"rsa", "decrypt", "--key", keyFile}, "AAAA"), 1,
-                      "give its passphrase with --passphrase-file FILE or --passphrase-env NAME",
+                      "give its passphrase with --passin-file FILE or --passin-env NAME",
                       "no terminal");
     }
     expectFailure(corvane({"rsa", "decrypt", "--key", k.path(KeyForm::encryptedPkcs8Pem), "--passphrase-file",

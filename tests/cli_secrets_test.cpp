@@ -96,7 +96,8 @@ constexpr const char* kScanner = nullptr;
 // one of the needles (hexadecimal, comma-separated). keepCryptoAllocator
 // stops the tool from installing libcrypto's wiping allocator.
 long freedBlocksHolding(const std::string& needles, const std::vector<std::string>& args,
-                        const std::string& in, bool keepCryptoAllocator, const TempDir& dir) {
+                        const std::string& in, bool keepCryptoAllocator, const TempDir& dir,
+                        bool onTerminal = false) {
     const std::string countFile = dir.file("count");
     std::remove(countFile.c_str());
     ScopedEnvironment environment;
@@ -104,7 +105,8 @@ long freedBlocksHolding(const std::string& needles, const std::vector<std::strin
     environment.set("FREE_SCAN_NEEDLES", needles);
     environment.set("FREE_SCAN_OUT", countFile);
     if (keepCryptoAllocator) environment.set("FREE_SCAN_KEEP_CRYPTO_ALLOCATOR", "1");
-    RunResult r = corvane(args, in);
+    RunResult r = onTerminal ? runOnTerminal(std::vector<std::string>{kTool} + args, in, TerminalStream::output)
+                             : corvane(args, in);
     EXPECT_EQ(r.exitStatus, 0) << describe(args) << "\n" << r.err;
     std::string count = readTextFile(countFile);
     return count.empty() ? -1 : std::stol(count);
@@ -132,6 +134,12 @@ TEST_F(CliSecrets, NoFreedBlockHoldsAPrimeOrThePassphrase) {
     ASSERT_EQ(sealed.exitStatus, 0) << sealed.err;
     RunResult passSealed = corvane({"des3", "encrypt", "--pass-file", passphraseFile, block});
     ASSERT_EQ(passSealed.exitStatus, 0) << passSealed.err;
+    // A text plaintext longer than what is held back to be checked before it
+    // reaches a terminal.
+    std::string notes;
+    while (notes.size() < 6000) notes += "note " + std::to_string(notes.size()) + " of the plaintext\n";
+    const std::string notesSealed = corvane({"des3", "encrypt", "--key-hex", desKey, "--iv-hex", "0011223344556677"},
+                                            notes).out;
     const std::string withPassphrase[] = {"--passphrase-file", passphraseFile};
     auto plus = [&](std::vector<std::string> args) {
         args.insert(args.end(), std::begin(withPassphrase), std::end(withPassphrase));
@@ -141,6 +149,7 @@ TEST_F(CliSecrets, NoFreedBlockHoldsAPrimeOrThePassphrase) {
         std::string needles;
         std::vector<std::string> args;
         std::string in;
+        bool onTerminal = false;
     };
     const std::vector<Run> runs = {
         {prime, {"rsa", "sign", "--key", k.path(KeyForm::privatePkcs8Pem), "--message", "hi"}, ""},
@@ -167,12 +176,19 @@ TEST_F(CliSecrets, NoFreedBlockHoldsAPrimeOrThePassphrase) {
          ""},
         {passphrase, {"des3", "encrypt", "--pass-file", passphraseFile, block}, ""},
         {passphrase, {"des3", "decrypt", "--pass-file", passphraseFile}, passSealed.out},
+        {hexOf(notes.substr(1000, 32)) + "," + desKey,
+         {"des3", "decrypt", "--key-hex-file", desKeyFile, "--iv-hex", "0011223344556677"},
+         notesSealed,
+         true},
     };
     long unwipedHits = 0;
     for (const Run& run : runs) {
         SCOPED_TRACE(describe(run.args));
-        long wiped = freedBlocksHolding(run.needles, run.args, run.in, false, dir);
-        long unwiped = freedBlocksHolding(run.needles, run.args, run.in, true, dir);
+        // Small pieces make the held-back plaintext arrive in many writes.
+        ScopedEnvironment pieces;
+        if (run.onTerminal) pieces.set("CORVANE_TOOL_CHUNK_SIZE", "100");
+        long wiped = freedBlocksHolding(run.needles, run.args, run.in, false, dir, run.onTerminal);
+        long unwiped = freedBlocksHolding(run.needles, run.args, run.in, true, dir, run.onTerminal);
         std::cout << "[ heap scan ] " << describe(run.args) << ": " << unwiped
                   << " blocks without the wiping allocator, " << wiped << " with it\n";
         EXPECT_EQ(wiped, 0);

@@ -497,19 +497,26 @@ TEST(CliStreams, ProgressEndsWithAFinalLineAndLeavesTheOutputAlone) {
     }
 }
 
-// A slow input is shown while it is read: the line is redrawn in place
-// before the final one.
-TEST(CliStreams, ProgressIsRedrawnWhileASlowInputIsRead) {
+// A slow input is shown while it is read: on a terminal the line is
+// redrawn in place before the final one; elsewhere (a log) every line is a
+// plain line, and none is drawn over another.
+TEST(CliStreams, ProgressIsRedrawnOnlyOnATerminal) {
     REQUIRE_TOOL();
     ScopedEnvironment environment;
     environment.set("CORVANE_TOOL_CHUNK_SIZE", "1000");
-    RunResult r = runProgram(
-        {"sh", "-c", "(head -c 1000 /dev/zero; sleep 0.6; head -c 1000 /dev/zero) | \"$0\" base64 --progress",
-         kTool});
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(2664, 'A') + "AAA=\n");
-    EXPECT_GE(std::count(r.err.begin(), r.err.end(), '\r'), 2) << r.err;
-    EXPECT_NE(r.err.find("\rstandard input: 2000 bytes in "), std::string::npos) << r.err;
+    const std::vector<std::string> slowInput = {
+        "sh", "-c", "(head -c 1000 /dev/zero; sleep 0.6; head -c 1000 /dev/zero) | \"$0\" base64 --progress", kTool};
+    RunResult shown = runOnTerminal(slowInput, "", TerminalStream::error);
+    EXPECT_EQ(shown.exitStatus, 0) << shown.err;
+    EXPECT_EQ(shown.out, std::string(2664, 'A') + "AAA=\n");
+    EXPECT_GE(std::count(shown.err.begin(), shown.err.end(), '\r'), 2) << shown.err;
+    EXPECT_NE(shown.err.find("\rstandard input: 2000 bytes in "), std::string::npos) << shown.err;
+
+    RunResult logged = runProgram(slowInput);
+    EXPECT_EQ(logged.exitStatus, 0) << logged.err;
+    EXPECT_EQ(logged.out, shown.out);
+    EXPECT_EQ(logged.err.find('\r'), std::string::npos) << logged.err;
+    EXPECT_EQ(logged.err.rfind("standard input: 2000 bytes in ", 0), 0u) << logged.err;
 }
 
 }  // namespace

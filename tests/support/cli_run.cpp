@@ -1,7 +1,9 @@
 #include "cli_run.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +88,48 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& st
         result.exitStatus = 128 + WTERMSIG(status);
     if (stdoutPath.empty()) result.out = slurp(outPath);
     result.err = slurp(errPath);
+    return result;
+}
+
+RunResult runOnTerminal(const std::vector<std::string>& argv, const std::string& stdinData,
+                        TerminalStream stream) {
+    if (argv.empty()) throw std::invalid_argument("runOnTerminal needs a program");
+    TempDir io;
+    const std::string inPath = io.write("stdin", stdinData);
+    const std::string otherPath = io.file("other");
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    termios raw{};
+    cfmakeraw(&raw);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty: " + std::string(std::strerror(errno)));
+    if (pid == 0) {
+        // The terminal holds every stream: two are put back.
+        const int in = open(inPath.c_str(), O_RDONLY);
+        const int other = open(otherPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || other < 0 || dup2(in, 0) < 0 || dup2(other, stream == TerminalStream::output ? 2 : 1) < 0)
+            _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    // Read until the terminal is closed by the program's end (EIO).
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(terminal);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) throw std::runtime_error("waitpid: " + std::string(std::strerror(errno)));
+    RunResult result;
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    (stream == TerminalStream::output ? result.out : result.err) = shown;
+    (stream == TerminalStream::output ? result.err : result.out) = slurp(otherPath);
     return result;
 }
 

@@ -42,6 +42,17 @@ private:
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& stdinData = {},
                      const std::string& stdoutPath = {});
 
+// The standard stream that runOnTerminal gives a terminal.
+enum class TerminalStream { output, error };
+
+// Runs the program as runProgram does, but with a pseudo-terminal as its
+// controlling terminal and as standard output or standard error; the
+// RunResult field of that stream holds what reached the terminal, byte for
+// byte (the terminal does not turn line feeds into carriage return and line
+// feed). Nothing is typed on it.
+RunResult runOnTerminal(const std::vector<std::string>& argv, const std::string& stdinData,
+                        TerminalStream stream);
+
 }  // namespace corvane::test
 
 #endif

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "options.h"
+#include "suggestions.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -33,9 +34,12 @@ int runAction(const char* command, std::span<const Action> actions, const char* 
         std::fputs(text.c_str(), stdout);
         return kExitOk;
     }
-    for (const Action& action : actions)
+    std::vector<std::string> names;
+    for (const Action& action : actions) {
         if (name == action.name) return action.run(Args(args.begin() + 1, args.end()));
-    usageError("unknown action " + name + seeHelp);
+        names.push_back(action.name);
+    }
+    usageError("unknown action " + name + didYouMean(name, names) + seeHelp);
 }
 
 }  // namespace corvane::tool

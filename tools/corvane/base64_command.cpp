@@ -56,7 +56,7 @@ int runBase64(const Args& args) {
         .flag({"--no-padding"}, noPadding,
               "with --web-safe: leave out the \"=\" padding when encoding (web-safe decoding accepts text with "
               "or without it; the standard alphabet is always padded)")
-        .flag({"--progress"}, progress, "show the reading's progress on standard error");
+        .flag({"--progress"}, progress, kProgressHelp);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     if (noPadding && !webSafe)

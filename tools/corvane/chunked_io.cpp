@@ -1,6 +1,7 @@
 #include "chunked_io.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -94,10 +95,16 @@ std::string clockTime(double seconds) {
     return text;
 }
 
-// Redraws are this far apart at least.
+// Redraws on a terminal, and plain lines elsewhere, are this far apart at
+// least.
 constexpr std::chrono::milliseconds kRedrawInterval{250};
+constexpr std::chrono::milliseconds kPlainLineInterval{5000};
 
 }  // namespace
+
+const char kProgressHelp[] =
+    "show the reading's progress on standard error (bytes, rate, time left): redrawn in place on a terminal, "
+    "a plain line every five seconds elsewhere";
 
 StdoutSink::StdoutSink() {
     filling_.reserve(chunkSize());
@@ -173,8 +180,33 @@ void StdoutSink::finish() {
     waitForWriter(lock);
 }
 
+HeadCheck::~HeadCheck() { secure_zero(head_.data(), head_.size()); }
+
+void HeadCheck::write(std::span<const std::uint8_t> bytes) {
+    if (!released_) {
+        const std::size_t take = std::min(bytes.size(), length_ - head_.size());
+        head_.insert(head_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (head_.size() < length_) return;
+        release(false);
+    }
+    out_.write(bytes);
+}
+
+void HeadCheck::finish() {
+    if (!released_) release(true);
+    out_.finish();
+}
+
+void HeadCheck::release(bool whole) {
+    released_ = true;
+    judge(head_, whole);
+    out_.write(head_);
+    secure_zero(head_.data(), head_.size());
+}
+
 CountingReader::CountingReader(std::FILE* file, std::string name, bool progress)
-    : file_(file), name_(std::move(name)), progress_(progress) {
+    : file_(file), name_(std::move(name)), progress_(progress), inPlace_(::isatty(STDERR_FILENO) == 1) {
     struct stat info {};
     if (progress_ && ::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode))
         total_ = static_cast<std::uint64_t>(info.st_size);
@@ -188,7 +220,8 @@ CountingReader::~CountingReader() {
 std::size_t CountingReader::read(std::span<std::uint8_t> buffer) {
     std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file_);
     count_ += n;
-    if (progress_ && std::chrono::steady_clock::now() - lastDraw_ >= kRedrawInterval) draw(false);
+    if (progress_ && std::chrono::steady_clock::now() - lastDraw_ >= (inPlace_ ? kRedrawInterval : kPlainLineInterval))
+        draw(false);
     return n;
 }
 
@@ -218,6 +251,11 @@ void CountingReader::draw(bool final) {
     if (rate > 0) line += ", " + humanSize(rate) + "/s";
     if (!final && total_ && *total_ >= count_ && rate > 0)
         line += ", " + clockTime(static_cast<double>(*total_ - count_) / rate) + " left";
+    if (!inPlace_) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+        return;
+    }
     // Blanks over what is left of a longer earlier line.
     std::size_t width = line.size();
     if (width < drawnWidth_) line.append(drawnWidth_ - width, ' ');

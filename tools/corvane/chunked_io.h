@@ -67,6 +67,33 @@ private:
     std::thread writer_;
 };
 
+// A stage that holds back the first bytes that pass (all of a shorter
+// input) and has judge() look at them before anything goes on: the check
+// of an input's or an output's form, made before a byte is written. What
+// follows them passes unchecked. The held bytes are wiped.
+class HeadCheck : public ByteSink {
+public:
+    // The room is taken at once: a growing buffer would leave copies of the
+    // bytes (a plaintext, for some checks) in freed memory.
+    HeadCheck(std::size_t length, ByteSink& out) : length_(length), out_(out) { head_.reserve(length); }
+    ~HeadCheck() override;
+    void write(std::span<const std::uint8_t> bytes) override;
+    void finish() override;
+
+protected:
+    // Throws (a ToolError) to refuse; whole says that the input ended
+    // within those bytes.
+    virtual void judge(std::span<const std::uint8_t> head, bool whole) = 0;
+
+private:
+    void release(bool whole);
+
+    std::size_t length_;
+    ByteSink& out_;
+    Bytes head_;
+    bool released_ = false;
+};
+
 // The end of a chain that keeps everything, for short texts coded in one
 // piece (an RSA block and its Base64).
 class MemorySink final : public ByteSink {
@@ -83,10 +110,12 @@ private:
 
 // A stream read in pieces that counts the bytes it hands out and, when
 // asked, shows the progress on standard error: bytes done, of how many when
-// the input is a regular file, the rate and the time left. The line is
-// redrawn in place (a carriage return before it) at most four times a
-// second; finish() writes the final line, with its line feed. The file
-// stays the caller's.
+// the input is a regular file, the rate and the time left. On a terminal
+// the line is redrawn in place (a carriage return before it) at most four
+// times a second; elsewhere (a log file, a pipe) a plain line is written at
+// most every five seconds, so that no carriage return reaches a log.
+// finish() writes the final line, with its line feed. The file stays the
+// caller's.
 class CountingReader {
 public:
     CountingReader(std::FILE* file, std::string name, bool progress);
@@ -109,11 +138,15 @@ private:
     std::FILE* file_;
     std::string name_;
     bool progress_;
+    bool inPlace_;  // standard error is a terminal
     std::optional<std::uint64_t> total_;
     std::uint64_t count_ = 0;
     std::chrono::steady_clock::time_point start_, lastDraw_;
     std::size_t drawnWidth_ = 0;  // of the line now on the terminal, 0 for none
 };
+
+// The description of --progress, for the commands that take it.
+extern const char kProgressHelp[];
 
 // The size of the pieces read: 1 MiB. The environment variable
 // CORVANE_TOOL_CHUNK_SIZE (a byte count, 1 or more) sets another size; it

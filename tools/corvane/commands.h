@@ -23,8 +23,7 @@ int runDes3(const Args& args);
 int runEnvelope(const Args& args);
 int runDemo(const Args& args);
 int runVersion(const Args& args);
-// corvane --version: "corvane <the tool's version>", then the library's
-// version number and string on one line.
+// corvane --version: "corvane <the tool's version>".
 int runToolVersion();
 
 }  // namespace corvane::tool

@@ -30,9 +30,9 @@ const char kHelp[] =
     "usage: corvane demo\n"
     "Runs the library's typical request end to end on a built-in 512-bit\n"
     "DEMONSTRATION key pair (published, so it protects nothing; never use it\n"
-    "for real data): sets the public key on a QVSimpleRSA object as hexadecimal\n"
-    "text, encrypts a message, shows the block in Base64, decrypts it with the\n"
-    "private key, then shows triple-DES and Base64 round trips.\n"
+    "for real data): sets the public key from its hexadecimal texts, encrypts a\n"
+    "message, shows the block in Base64, decrypts it with the private key, then\n"
+    "shows triple-DES and Base64 round trips.\n"
     "Exit status: 0 when every round trip matched, 1 otherwise.\n";
 
 constexpr std::string_view kMessage = "Meet me at the old mill at noon.";
@@ -65,7 +65,7 @@ bool rsaRoundTrip() {
     Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
     if (!rsa) failure("out of memory");
     std::int32_t status = rsa->setPublicKey(hex.modulus.c_str(), hex.exponent.c_str());
-    std::printf("  setPublicKey -> %d\n", static_cast<int>(status));
+    std::printf("  public key set from its hexadecimal texts (status %d)\n", static_cast<int>(status));
     if (status != 0) {
         secure_zero_object(key);
         return report("public key accepted", false);
@@ -77,7 +77,7 @@ bool rsaRoundTrip() {
     std::printf("  message:   \"%s\" (%zu bytes)\n", message.c_str(), message.size());
     if (!block) {
         secure_zero_object(key);
-        std::printf("  createEncryptData failed, error %d\n", static_cast<int>(error));
+        std::printf("  encryption failed, error %d\n", static_cast<int>(error));
         return report("encryption", false);
     }
     std::printf("  encrypted: %zu bytes, Base64:\n    %s\n", static_cast<std::size_t>(block->length()),
@@ -95,7 +95,7 @@ bool rsaRoundTrip() {
         std::printf("  decrypted: \"%.*s\"\n", static_cast<int>(recoveredLen),
                     reinterpret_cast<const char*>(recovered));
     else
-        std::printf("  QV_RSAPrivateDecrypt failed with status 0x%04x\n",
+        std::printf("  decryption failed with status 0x%04x\n",
                     static_cast<unsigned>(decryptStatus));
     secure_zero(recovered, sizeof recovered);
     return report("RSA encrypt, then decrypt", ok);
@@ -106,7 +106,7 @@ bool des3RoundTrip() {
     Ref<NSData> key = QVDes3::createRandomDes3Key();
     Ref<NSData> plain = make_ref<NSData>(kMessage.data(), kMessage.size());
     if (!key || !plain) failure("out of memory");
-    std::printf("  key:       %s (from createRandomDes3Key)\n", text(key->span()).c_str());
+    std::printf("  key:       %s (a new random key, as 24 hexadecimal characters)\n", text(key->span()).c_str());
     std::int32_t error = 0;
     Ref<NSData> sealed = QVDes3::createDes3EncryptData(plain.get(), key.get(), nullptr, &error);
     if (!sealed) {

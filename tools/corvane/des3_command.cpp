@@ -14,6 +14,7 @@
 #include "options.h"
 #include "output_file.h"
 #include "secrets.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -38,7 +39,7 @@ const char kHelp[] =
 // What encrypt and decrypt share, after their usage lines.
 const char kCipherHelp[] =
     "Input of any size is coded in pieces, in bounded memory; the output is\n"
-    "that of QVDes3 on the whole input at once. FILE is standard input for none\n"
+    "that of coding the whole input at once. FILE is standard input for none\n"
     "or \"-\".\n"
     "\n"
     "KEY is one of the --key forms: 1 to 24 bytes, a shorter key extended with\n"
@@ -46,14 +47,14 @@ const char kCipherHelp[] =
     "with zero bytes; without one, the key's first 8 bytes serve as the IV. Key\n"
     "and IV files larger than 4096 bytes are refused.\n"
     "\n"
-    "PASSPHRASE takes the place of KEY and IV: --pass-file, --pass-env or\n"
-    "--pass-prompt (asked twice to encrypt), never the command line itself. The\n"
+    "PASSPHRASE takes the place of KEY and IV: --passin-file, --passin-env or\n"
+    "--passin-prompt (asked twice to encrypt), never the command line itself. The\n"
     "format is that of openssl enc -des-ede3-cbc -pbkdf2 [-iter N] [-md NAME]:\n"
     "\"Salted__\", a random 8-byte salt, then the ciphertext under the key and IV\n"
     "derived from passphrase and salt. With --raw the bytes are those openssl\n"
     "writes; without, their Base64 on one line, as openssl enc -a -A writes.\n"
     "--iter takes 1 to 2147483647. A carriage return before the line feed of a\n"
-    "--pass-file is dropped (openssl -pass file: keeps it). A wrong passphrase,\n"
+    "--passin-file is dropped (openssl -pass file: keeps it). A wrong passphrase,\n"
     "--iter or --md fails at the end, as damaged data does; as with openssl,\n"
     "about one wrong passphrase in 256 passes the padding check and gives\n"
     "garbage.\n";
@@ -63,7 +64,7 @@ const std::string kEncryptHelp =
         "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
         "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
         "Writes the ciphertext of FILE in Base64 on one line, or as bytes with\n"
-        "--raw.\n") +
+        "--raw (see -o).\n") +
     kCipherHelp + "\n" + kOutputHelp;
 
 const std::string kDecryptHelp =
@@ -71,7 +72,9 @@ const std::string kDecryptHelp =
         "usage: corvane des3 decrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
         "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
         "Reads Base64 (whitespace skipped), or bytes with --raw, and writes the\n"
-        "plaintext's bytes.\n") +
+        "plaintext's bytes; a plaintext that does not start as text (its first 4096\n"
+        "bytes) is not written to a terminal (see -o). Base64 text given to --raw is\n"
+        "refused before anything is written.\n") +
     kCipherHelp + "\n" + kOutputHelp;
 
 const char kKeygenHelp[] =
@@ -156,24 +159,26 @@ int runCipher(const Args& args, bool encrypt) {
     Options options(encrypt ? "des3 encrypt" : "des3 decrypt", encrypt ? kEncryptHelp : kDecryptHelp);
     keyOptions.declare(options);
     ivOptions.declare(options);
-    options.flag({"--raw"}, raw, "the ciphertext as bytes rather than Base64")
+    options.flag({"--raw"}, raw,
+                 encrypt ? "write the ciphertext as bytes rather than Base64"
+                         : "read the ciphertext as bytes rather than Base64")
         .flag({"--quiet", "-q"}, quiet,
               "no warning when no IV is given or the key is shorter than 24 bytes (openssl enc takes neither: "
               "it refuses a missing IV, and a 16-byte key is two-key triple-DES to it)")
-        .flag({"--progress"}, progress, "show the reading's progress on standard error");
+        .flag({"--progress"}, progress, kProgressHelp);
     std::optional<std::string> output;
     declareOutput(options, output);
     Des3PassphraseOptions passphraseOptions;
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
+    if (encrypt) checkBinaryOutput(output, raw, "leave out --raw for Base64, the default");
     if (passphraseOptions.given()) {
         if (keyOptions.given() || ivOptions.given())
-            options.fail(
-                "give either a passphrase (--pass-file, --pass-env, --pass-prompt) or a key and IV, not "
-                "both");
+            options.fail("give either a passphrase (" + passphraseOptions.passphrase.names() +
+                         ") or a key and IV, not both");
         return runWithOutput(output, [&] {
-            return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress);
+            return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress, output);
         });
     }
     std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);
@@ -199,10 +204,9 @@ int runCipher(const Args& args, bool encrypt) {
             Des3Stage cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
             pumpInput(options.positional(), cipher, progress);
         } else {
-            Des3Stage cipher(false, key->span(), ivBytes, out);
-            Base64DecodeStage text(Base64Family::standard, false,
-                                   "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
-            pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
+            TerminalTextCheck plaintext(output, "", out);
+            Des3Stage cipher(false, key->span(), ivBytes, plaintext);
+            pumpCiphertext(options.positional(), raw, cipher, progress);
         }
         return kExitOk;
     });

@@ -7,6 +7,7 @@
 #include "base64_stream.h"
 #include "chunked_io.h"
 #include "des3_stream.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -101,7 +102,7 @@ private:
 }  // namespace
 
 int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt,
-                          bool raw, bool progress) {
+                          bool raw, bool progress, const std::optional<std::string>& output) {
     const unsigned iterations = iterationsOf(options, settings.iterations);
     const std::string digest = digestOf(options, settings.digest);
     std::optional<SecretBytes> passphrase = settings.passphrase.read(
@@ -123,10 +124,9 @@ int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& s
         Des3Stage cipher(true, key.key(), key.iv(), sealed);
         pumpInput(options.positional(), cipher, progress);
     } else {
-        SaltedDecryption cipher(*passphrase, iterations, digest, out);
-        Base64DecodeStage text(Base64Family::standard, false,
-                               "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
-        pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
+        TerminalTextCheck plaintext(output, "", out);
+        SaltedDecryption cipher(*passphrase, iterations, digest, plaintext);
+        pumpCiphertext(options.positional(), raw, cipher, progress);
     }
     return kExitOk;
 }

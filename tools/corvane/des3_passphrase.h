@@ -12,9 +12,10 @@
 
 namespace corvane::tool {
 
-// --pass-file FILE | --pass-env NAME | --pass-prompt, --iter N, --md NAME.
+// --passin-file FILE | --passin-env NAME | --passin-prompt, --iter N,
+// --md NAME.
 struct Des3PassphraseOptions {
-    PassphraseChoice passphrase{"--pass"};
+    PassphraseChoice passphrase{"--passin", "the passphrase", {{"--pass-file"}, {"--pass-env"}, {"--pass-prompt"}}};
     std::optional<std::string> iterations, digest;
 
     void declare(Options& options) {
@@ -30,9 +31,9 @@ struct Des3PassphraseOptions {
 // Runs the cipher: encryption writes the header, a new random salt, and the
 // ciphertext (Base64 on one line, or bytes with raw); decryption reads them
 // back. The same exit statuses as with a key; input that does not start
-// with the header fails.
+// with the header fails. output is -o's FILE, for the terminal check.
 int runDes3WithPassphrase(const Options& options, const Des3PassphraseOptions& settings, bool encrypt,
-                          bool raw, bool progress);
+                          bool raw, bool progress, const std::optional<std::string>& output);
 
 }  // namespace corvane::tool
 

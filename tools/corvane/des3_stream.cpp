@@ -3,6 +3,8 @@
 #include <string>
 
 #include "../../platform/secure_zero.h"
+#include "base64_stream.h"
+#include "text_forms.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -67,6 +69,16 @@ void Des3Stage::finish() {
         secure_zero(last, sizeof last);
     }
     out_.finish();
+}
+
+void pumpCiphertext(const std::vector<std::string>& files, bool raw, ByteSink& cipher, bool progress) {
+    if (raw) {
+        RawInputCheck bytes(kBlock, cipher);
+        return pumpInput(files, bytes, progress);
+    }
+    Base64DecodeStage text(Base64Family::standard, false, "input is not valid Base64 (use --raw for binary ciphertext)",
+                           cipher);
+    pumpInput(files, text, progress);
 }
 
 }  // namespace corvane::tool

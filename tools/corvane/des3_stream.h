@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "chunked_io.h"
 
@@ -37,6 +39,11 @@ private:
     Bytes buffer_;
     std::uint64_t total_ = 0;
 };
+
+// des3 decrypt's input (FILE, or standard input for none or "-") read into
+// cipher: Base64 text, or bytes with raw, as which Base64 text is refused
+// before anything is passed on (RawInputCheck). progress as for pumpInput.
+void pumpCiphertext(const std::vector<std::string>& files, bool raw, ByteSink& cipher, bool progress);
 
 }  // namespace corvane::tool
 

@@ -18,6 +18,7 @@
 #include "ordered_groups.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -57,8 +58,9 @@ const std::string kOpenHelp = std::string(
     "The plaintext of an envelope under the private key. With two files, their\n"
     "bytes are the wrapped key and the payload; otherwise FILE (or standard\n"
     "input) holds one envelope line, as seal writes it. The plaintext is written\n"
-    "as bytes. PASSPHRASE, for an encrypted key, is --passphrase-file or\n"
-    "--passphrase-env; without either, it is asked on the terminal.\n"
+    "as bytes; one that is not text is not written to a terminal (see -o).\n"
+    "PASSPHRASE, for an encrypted key file, is --passin-file or --passin-env;\n"
+    "without either, it is asked on the terminal.\n"
     "With --lines each line is an envelope, and each plaintext is written in\n"
     "Base64 on a line of its own; a refused envelope gives \"error: envelope\n"
     "refused\".\n") + kLinesHelp + "\n" + kOutputHelp;
@@ -66,8 +68,9 @@ const std::string kOpenHelp = std::string(
 const std::string kSealHelp = std::string(
     "usage: corvane envelope seal --pubkey FILE [PASSPHRASE] [--hex-key] [--lines [--jobs N]] [FILE]\n"
     "A new envelope of the bytes of FILE (or standard input) under the public\n"
-    "key (a \"PUBLIC KEY\", \"RSA PUBLIC KEY\", certificate or private key file),\n"
-    "written as one line of two Base64 fields. Each envelope has a new key of 24\n"
+    "key (a \"PUBLIC KEY\", \"RSA PUBLIC KEY\", certificate or private key file;\n"
+    "PASSPHRASE as for open, for an encrypted one), written as one line of two\n"
+    "Base64 fields. Each envelope has a new key of 24\n"
     "bytes from the system's random source; with --hex-key, of 24 upper-case\n"
     "hexadecimal characters, for peers that handle the key as text (75 bits of\n"
     "key rather than 168).\n"
@@ -171,7 +174,8 @@ int openLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& ke
     return allGood ? kExitOk : kExitFailure;
 }
 
-int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key);
+int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key,
+            const std::optional<std::string>& output);
 
 int runOpen(const Args& args) {
     std::optional<std::string> keyPath;
@@ -194,14 +198,15 @@ int runOpen(const Args& args) {
         R_RSA_PRIVATE_KEY record;
         ~WipedKey() { secure_zero_object(record); }
     } record;
-    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment,
-                                common.passphrase.readOptions(options));
+    PassphraseSource passphrase = common.passphrase.source(options);
     loadRsaPrivateKey(*keyPath, record.record, passphrase);
     const v1::RsaPrivateKey key = v1::RsaPrivateKey::fromRecord(record.record);
-    return runWithOutput(output, [&] { return common.lines ? openLines(files, key, jobs) : openOne(files, key); });
+    return runWithOutput(output,
+                         [&] { return common.lines ? openLines(files, key, jobs) : openOne(files, key, output); });
 }
 
-int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key) {
+int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key,
+            const std::optional<std::string>& output) {
     v1::Envelope envelope;
     if (files.size() == 2) {
         envelope.wrappedKey = readInput({files[0]}, kInputLimit);
@@ -217,8 +222,12 @@ int openOne(const std::vector<std::string>& files, const v1::RsaPrivateKey& key)
     std::error_code error;
     std::vector<std::uint8_t> plaintext = v1::openEnvelope(key, envelope.wrappedKey, envelope.payload, error);
     if (error) failure(error == ErrorCode::outOfMemory ? "out of memory" : "envelope refused");
+    struct WipeOnReturn {
+        std::vector<std::uint8_t>& bytes;
+        ~WipeOnReturn() { wipe(bytes); }
+    } wipeOnReturn{plaintext};
+    checkMessageOutput(output, plaintext, "--lines writes it in Base64");
     writeBytes(plaintext);
-    wipe(plaintext);
     return kExitOk;
 }
 
@@ -267,8 +276,7 @@ int runSeal(const Args& args) {
         options.fail("the key and the input cannot both come from standard input");
 
     R_RSA_PUBLIC_KEY record;
-    PassphraseSource passphrase(common.passphrase.file, common.passphrase.environment,
-                                common.passphrase.readOptions(options));
+    PassphraseSource passphrase = common.passphrase.source(options);
     loadRsaPublicKey(*keyPath, record, passphrase);
     refuseKeyThatProtectsNothing(record, inputName(*keyPath));
     const v1::RsaPublicKey key = v1::RsaPublicKey::fromRecord(record);

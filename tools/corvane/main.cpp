@@ -15,6 +15,7 @@
 #include "memory_protection.h"
 #include "option_list.h"
 #include "standard_streams.h"
+#include "suggestions.h"
 #include "tool_error.h"
 
 namespace {
@@ -124,13 +125,18 @@ int main(int argc, char** argv) {
         return finish("", corvane::tool::kExitOk);
     }
     if (name.size() > 1 && name[0] == '-') {
-        corvane::tool::printError("unknown option " + name + " (see corvane --help)");
+        corvane::tool::printError("unknown option " + name +
+                                  corvane::tool::didYouMean(name, {"-h", "--help", "--version"}) +
+                                  " (see corvane --help)");
         return corvane::tool::kExitUsage;
     }
     auto commands = corvane::tool::toolCommands();
     auto it = std::find_if(commands.begin(), commands.end(), [&](const auto& c) { return name == c.name; });
     if (it == commands.end()) {
-        corvane::tool::printError("unknown command " + name + " (see corvane --help)");
+        std::vector<std::string> names = {"help"};
+        for (const auto& command : commands) names.push_back(command.name);
+        corvane::tool::printError("unknown command " + name + corvane::tool::didYouMean(name, names) +
+                                  " (see corvane --help)");
         return corvane::tool::kExitUsage;
     }
     // The tool reports every failure itself, in one line; the classes' own

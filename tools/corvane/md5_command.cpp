@@ -21,11 +21,13 @@ namespace corvane::tool {
 namespace {
 
 const char kHelp[] =
-    "usage: corvane md5 [--tag] [-z] [--progress] [FILE...]\n"
+    "usage: corvane md5 [-b | -t] [--tag] [-z] [--progress] [FILE...]\n"
     "       corvane md5 -c [--quiet | --status | -w] [--strict] [--ignore-missing]\n"
     "                      [--progress] [LIST...]\n"
     "Prints the MD5 digest of each FILE (standard input for none or \"-\") in\n"
     "the md5sum format. MD5 is kept for interoperability, not security.\n"
+    "-b and -t are taken as md5sum takes them: every file is read as bytes, and\n"
+    "-b marks the name with \"*\" (\"<digest> *<name>\").\n"
     "\n"
     "With -c, lines may be in the form md5sum writes, the BSD form\n"
     "\"MD5 (name) = digest\" or openssl's \"MD5(name)= digest\"; each LIST is\n"
@@ -77,7 +79,7 @@ std::pair<std::string, bool> md5sumName(const std::string& name) {
 }
 
 int runMd5(const Args& args) {
-    bool check = false, tag = false, zero = false;
+    bool check = false, tag = false, zero = false, binary = false, text = false;
     Md5CheckOptions checking;
     Options options("md5", kHelp);
     options
@@ -86,15 +88,15 @@ int runMd5(const Args& args) {
               "for each, warnings at the end")
         .flag({"--quiet"}, checking.quiet, "with -c: print only the failures")
         .flag({"--status"}, checking.status, "with -c: print nothing; the exit status tells")
+        .flag({"--binary", "-b"}, binary, "mark each name as read in binary mode: a \"*\" before it")
+        .flag({"--text", "-t"}, text, "mark each name as read in text mode, the default: a blank before it")
         .flag({"--tag"}, tag, "write BSD-style lines, \"MD5 (name) = digest\"")
         .flag({"--zero", "-z"}, zero,
               "end each line with a NUL byte instead of a line feed, and write names as they are (no escaping)")
         .flag({"--warn", "-w"}, checking.warn, "with -c: warn about each improperly formatted line")
         .flag({"--strict"}, checking.strict, "with -c: improperly formatted lines are a failure")
         .flag({"--ignore-missing"}, checking.ignoreMissing, "with -c: pass over listed files that do not exist")
-        .flag({"--progress"}, checking.progress,
-              "show the progress of reading each file on standard error (bytes, rate, time left), redrawn in "
-              "place");
+        .flag({"--progress"}, checking.progress, kProgressHelp);
     if (!options.parse(args)) return kExitOk;
     if (!check) {
         for (const auto& [given, name] : {std::pair{checking.quiet, "--quiet"},
@@ -105,6 +107,11 @@ int runMd5(const Args& args) {
             if (given) options.fail(std::string(name) + " goes with -c");
     }
     if (check && tag) options.fail("--tag is meaningless when checking digests");
+    if (check && (binary || text))
+        options.fail("the --binary and --text options are meaningless when verifying checksums");
+    // md5sum lets the last of the two win; here they are refused together.
+    if (binary && text) options.fail("give either --binary or --text, not both");
+    if (tag && text) options.fail("--tag does not support --text mode");
     if (check && zero) options.fail("--zero is not supported when checking digests");
     // md5sum lets the last of these win; here they are refused together.
     if (int(checking.quiet) + int(checking.status) + int(checking.warn) > 1)
@@ -127,7 +134,8 @@ int runMd5(const Args& args) {
         // With -z the line end cannot occur in a name, which is written as it is.
         auto [shown, escaped] = zero ? std::pair{name, false} : md5sumName(name);
         std::string line = escaped ? "\\" : "";
-        line += tag ? "MD5 (" + shown + ") = " + v1::hexEncode(*digest) : v1::hexEncode(*digest) + "  " + shown;
+        line += tag ? "MD5 (" + shown + ") = " + v1::hexEncode(*digest)
+                    : v1::hexEncode(*digest) + (binary ? " *" : "  ") + shown;
         writeText(line + lineEnd);
     }
     return exitStatus;

@@ -8,6 +8,7 @@
 
 #include "command_table.h"
 #include "option_list.h"
+#include "suggestions.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -30,11 +31,11 @@ std::string displayName(const std::vector<std::string>& names) {
     return longName != names.end() ? *longName : names.front();
 }
 
-// "--wrap" and "--wrap=5" name --wrap.
-bool spells(const std::vector<std::string>& names, const std::string& spelled) {
+// The name of names that "--wrap" or "--wrap=5" spells, or null.
+const std::string* spelledName(const std::vector<std::string>& names, const std::string& spelled) {
     for (const std::string& name : names)
-        if (spelled == name || spelled.rfind(name + "=", 0) == 0) return true;
-    return false;
+        if (spelled == name || spelled.rfind(name + "=", 0) == 0) return &name;
+    return nullptr;
 }
 
 CLI::App* describedTree = nullptr;
@@ -95,6 +96,11 @@ Options& Options::value(std::vector<std::string> names, std::optional<std::strin
     return *this;
 }
 
+Options& Options::alias(std::vector<std::string> hidden) {
+    declared_.back().aliases = std::move(hidden);
+    return *this;
+}
+
 void Options::describeInto(CLI::App* tree) { describedTree = tree; }
 
 CLI::App* Options::describing() { return describedTree; }
@@ -107,23 +113,26 @@ void Options::fail(const std::string& message) const {
     usageError(message + " (see corvane " + command_ + " --help)");
 }
 
-std::vector<CLI::Option*> Options::define(CLI::App& app) const {
+std::vector<Options::Defined> Options::define(CLI::App& app) const {
     app.description(help_);
     app.set_help_flag("-h,--help", "this text");
-    std::vector<CLI::Option*> options;
-    for (const Declared& d : declared_) {
-        if (d.flagTarget != nullptr) {
-            options.push_back(app.add_flag(cliNames(d.names), d.help.help)->disable_flag_override());
-            continue;
-        }
+    std::vector<Defined> options;
+    auto add = [&](const Declared& d, const std::vector<std::string>& names) -> CLI::Option* {
+        if (d.flagTarget != nullptr) return app.add_flag(cliNames(names), d.help.help)->disable_flag_override();
         // Every occurrence is kept, so that a repeated option can be
         // refused by name instead of CLI11 taking the last silently.
-        CLI::Option* option = app.add_option(cliNames(d.names), d.help.help)
+        CLI::Option* option = app.add_option(cliNames(names), d.help.help)
                                   ->expected(1)
                                   ->type_name(d.help.valueName)
                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         if (!d.help.suggested.empty()) option->check(suggestedValues(d.help.suggested));
-        options.push_back(option);
+        return option;
+    };
+    for (const Declared& d : declared_) {
+        // Aliases are an option of their own in no group, which CLI11 and
+        // optionDocs leave out of every listing.
+        CLI::Option* hidden = d.aliases.empty() ? nullptr : add(d, d.aliases)->group("");
+        options.push_back({add(d, d.names), hidden});
     }
     return options;
 }
@@ -134,10 +143,23 @@ std::string Options::mismatchMessage(const std::string& spelled) const {
     std::string name = spelled;
     if (name.size() > 2 && name[0] == '-' && name[1] != '-' && name.find('=') == std::string::npos)
         name = "-" + name.substr(name.size() - 1);
-    for (const Declared& d : declared_)
-        if (spells(d.names, name))
-            return "option " + displayName(d.names) + (d.flagTarget ? " takes no value" : " needs a value");
+    for (const Declared& d : declared_) {
+        // An old spelling is named as it was typed.
+        const std::string* alias = spelledName(d.aliases, name);
+        if (alias == nullptr && spelledName(d.names, name) == nullptr) continue;
+        return "option " + (alias != nullptr ? *alias : displayName(d.names)) +
+               (d.flagTarget ? " takes no value" : " needs a value");
+    }
     return "malformed option " + spelled;
+}
+
+std::string Options::unknownOptionMessage(const std::string& spelled) const {
+    std::vector<Spelling> spellings = {{"-h", "-h"}, {"--help", "--help"}};
+    for (const Declared& d : declared_) {
+        for (const std::string& name : d.names) spellings.push_back({name, name});
+        for (const std::string& alias : d.aliases) spellings.push_back({alias, displayName(d.names)});
+    }
+    return "unknown option " + spelled + didYouMean(spelled, spellings);
 }
 
 bool Options::parse(const Args& args) {
@@ -146,7 +168,7 @@ bool Options::parse(const Args& args) {
         return false;
     }
     CLI::App app("", "corvane " + command_);
-    const std::vector<CLI::Option*> options = define(app);
+    const std::vector<Defined> options = define(app);
     // Unknown options are collected and reported below in the tool's words.
     app.allow_extras(true);
     positional_.clear();
@@ -173,14 +195,17 @@ bool Options::parse(const Args& args) {
     // order; anything else left over is an option nobody declared.
     for (const std::string& extra : app.remaining()) {
         if (extra == "--") continue;
-        if (extra.size() > 1 && extra[0] == '-') fail("unknown option " + extra);
+        if (extra.size() > 1 && extra[0] == '-') fail(unknownOptionMessage(extra));
         positional_.push_back(extra);
     }
     for (std::size_t i = 0; i < declared_.size(); ++i) {
         const Declared& d = declared_[i];
-        if (options[i]->count() > 1) fail("option " + displayName(d.names) + " given twice");
-        if (d.flagTarget != nullptr) *d.flagTarget = options[i]->count() == 1;
-        if (d.valueTarget != nullptr && options[i]->count() == 1) *d.valueTarget = options[i]->results().front();
+        const auto [shown, hidden] = options[i];
+        const std::size_t count = shown->count() + (hidden != nullptr ? hidden->count() : 0);
+        if (count > 1) fail("option " + displayName(d.names) + " given twice");
+        if (d.flagTarget != nullptr) *d.flagTarget = count == 1;
+        if (d.valueTarget != nullptr && count == 1)
+            *d.valueTarget = (shown->count() == 1 ? shown : hidden)->results().front();
     }
     return true;
 }
@@ -198,7 +223,9 @@ CLI::Validator suggestedValues(const std::vector<std::string>& words) {
 
 std::vector<OptionDoc> optionDocs(CLI::App& app) {
     std::vector<OptionDoc> docs;
-    for (CLI::Option* option : app.get_options([](const CLI::Option* o) { return o->nonpositional(); })) {
+    // Old spellings (Options::alias) are in no group and stay unlisted.
+    for (CLI::Option* option :
+         app.get_options([](const CLI::Option* o) { return o->nonpositional() && !o->get_group().empty(); })) {
         OptionDoc doc;
         for (const std::string& name : option->get_snames()) doc.spellings.push_back("-" + name);
         for (const std::string& name : option->get_lnames()) doc.spellings.push_back("--" + name);
@@ -214,7 +241,7 @@ std::vector<OptionDoc> optionDocs(CLI::App& app) {
 void addTopLevelOptions(CLI::App& app, bool& help, bool& version) {
     app.set_help_flag();
     app.add_flag("-h,--help", help, "this text");
-    app.add_flag("--version", version, "the tool's version and the library's");
+    app.add_flag("--version", version, "the tool's version");
 }
 
 ToolDoc describeTool() {

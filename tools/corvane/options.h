@@ -4,7 +4,8 @@
 // ("--raw", "-d"). "--" ends the options; "-" alone is a positional argument
 // (standard input). --help and -h print the command's help text and make
 // parse() return false. Unknown options, missing values and repeated options
-// are usage errors (ToolError with exit status 2) in the tool's own words.
+// are usage errors (ToolError with exit status 2) in the tool's own words,
+// an unknown option with the spellings it may be a slip for.
 //
 // The declarations are the one list of the tool's options: --help, the
 // manual page and the bash completion are all made from them (describeInto).
@@ -48,6 +49,10 @@ public:
     Options& value(const char* name, std::optional<std::string>& target, ValueHelp help = {}) {
         return value(std::vector<std::string>{name}, target, std::move(help));
     }
+    // Old spellings of the option declared last, still taken but never shown
+    // (help, manual page and completion name only the current ones); given
+    // together with the current one, it counts as given twice.
+    Options& alias(std::vector<std::string> hidden);
 
     // Reads args; false when the help text was printed (or the options
     // were only described, see describeInto).
@@ -83,14 +88,22 @@ private:
         bool* flagTarget;
         std::optional<std::string>* valueTarget;
         ValueHelp help;
+        std::vector<std::string> aliases = {};
+    };
+    // The CLI11 options of one declaration: its own, and its aliases' (null
+    // without aliases).
+    struct Defined {
+        CLI::Option* shown;
+        CLI::Option* hidden;
     };
 
-    // Adds the declared options to app, in the order of declaration;
-    // returns their CLI11 options in that order.
-    std::vector<CLI::Option*> define(CLI::App& app) const;
+    // Adds the declared options to app, in the order of declaration.
+    std::vector<Defined> define(CLI::App& app) const;
     // The message of an option that CLI11 found without its value, or with
     // one it does not take; spelled is the argument as given.
     std::string mismatchMessage(const std::string& spelled) const;
+    // "unknown option X", with the nearest spellings this command takes.
+    std::string unknownOptionMessage(const std::string& spelled) const;
 
     std::string command_;
     std::string help_;

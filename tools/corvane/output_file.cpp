@@ -19,7 +19,8 @@ const char kOutputHelp[] =
     "With -o FILE the result is written beside FILE and takes its name (mode\n"
     "0600) only when the command succeeds; on a failure FILE is left as it was.\n"
     "Without -o the result goes to standard output as it is made, so a failure\n"
-    "(exit status 1) may come after part of it has been written.\n";
+    "(exit status 1) may come after part of it has been written. Binary output\n"
+    "is not written to a terminal unless -o - asks for it there.\n";
 
 PendingFile::PendingFile(const std::string& path) : path_(path), temporary_(path + ".XXXXXX") {
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
@@ -100,7 +101,8 @@ void OutputFile::commit() {
 void declareOutput(Options& options, std::optional<std::string>& output) {
     options.value(
         {"--output", "-o"}, output,
-        {"write the result to FILE, which takes its name only when the command succeeds (see --help)",
+        {"write the result to FILE, which takes its name only when the command succeeds (see --help); - is "
+         "standard output, even a terminal",
          "FILE"});
 }
 

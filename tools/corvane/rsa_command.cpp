@@ -1,6 +1,7 @@
 // corvane rsa encrypt | decrypt | sign | recover | key | keygen: PKCS #1
 // v1.5 blocks of both types through QVSimpleRSA and the block operations,
 // with keys read by the library's key readers (moduli up to 1024 bits).
+// User texts name options and formats, never the classes underneath.
 #include <Corvane/QVSimpleRSA.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
@@ -19,28 +20,31 @@
 #include "rsa_commands.h"
 #include "rsa_keys.h"
 #include "rsa_lines.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
 
 const char kRsaHelp[] =
-    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex]\n"
+    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex] [-o FILE]\n"
     "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [-o FILE] [FILE]\n"
     "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
     "                        [-o FILE]\n"
-    "       corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
+    "       corvane rsa recover PUBLIC-KEY [--raw] [--hex] [-o FILE] [FILE]\n"
     "       corvane rsa encrypt PUBLIC-KEY --lines [--hex] [FILE]\n"
     "       corvane rsa decrypt|sign --key FILE [PASSPHRASE] --lines [--hex] [-o FILE] [FILE]\n"
     "       corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
-    "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] [-o FILE] FILE\n"
-    "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
+    "                       [--pkcs1 | --pkcs8] [PASSPHRASE] [NEW-PASSPHRASE] [-o FILE] FILE\n"
+    "       corvane rsa keygen [--bits N] --out FILE [--force] [NEW-PASSPHRASE]\n"
     "RSA with PKCS #1 v1.5 blocks and keys of up to 1024 bits.\n"
     "\n"
     "PUBLIC-KEY is --pubkey FILE or --modulus HEX --exponent HEX. A private key\n"
     "is --key FILE, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for an encrypted\n"
-    "key, is --passphrase-file FILE or --passphrase-env NAME, never the command\n"
-    "line itself; without either, it is asked on the terminal. A passphrase holds\n"
-    "1 to 1024 bytes. An encrypted key whose passphrase derivation runs more than\n"
+    "key file, is --passin-file FILE or --passin-env NAME, never the command line\n"
+    "itself; without either, it is asked on the terminal (--passin-prompt).\n"
+    "NEW-PASSPHRASE, for a key written encrypted, is --passout-file FILE,\n"
+    "--passout-env NAME or --passout-prompt. A passphrase holds 1 to 1024\n"
+    "bytes. An encrypted key whose passphrase derivation runs more than\n"
     "1000000 iterations is refused before the passphrase is asked for (a key\n"
     "file can ask for minutes of CPU); --max-iterations N sets another limit.\n"
     "Once an encrypted key is decrypted, whatever is wrong with it gets one\n"
@@ -63,33 +67,37 @@ const char kRsaHelp[] =
 
 namespace {
 
-const char kEncryptHelp[] =
-    "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex] [--lines]\n"
-    "A block of type 2 (random filler) under the public key. The message is TEXT,\n"
-    "or the bytes of FILE (standard input for none or \"-\"), at most the key's\n"
-    "length in bytes less 11. The block is written in Base64 on one line, as\n"
-    "bytes with --raw, or in lower-case hexadecimal with --hex. With\n"
-    "--modulus/--exponent (a modulus of 512 to 1024 bits: 128 to 256 digits) it\n"
-    "goes through QVSimpleRSA. PUBLIC-KEY is --pubkey FILE or --modulus HEX\n"
-    "--exponent HEX; keys that protect nothing are refused (see corvane rsa --help).\n"
-    "With --lines each line is a message (Base64, so that any bytes fit; an empty\n"
-    "line is the empty message) and the key is taken at its true size, not through\n"
-    "QVSimpleRSA.\n"
-    "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
-    "in Base64, and one line out per line in, in order: the result in Base64, or\n"
-    "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
-    "place and a message naming its line number on standard error; the other\n"
-    "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
-    "library's batch calls, so memory stays bounded. A carriage return before a\n"
-    "line feed is dropped; lines above 4096 bytes are bad.\n";
+const std::string kEncryptHelp =
+    std::string(
+        "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex] [--lines]\n"
+        "                           [-o FILE]\n"
+        "A block of type 2 (random filler) under the public key. The message is TEXT,\n"
+        "or the bytes of FILE (standard input for none or \"-\"), at most the key's\n"
+        "length in bytes less 11. The block is written in Base64 on one line, as\n"
+        "bytes with --raw, or in lower-case hexadecimal with --hex. PUBLIC-KEY is\n"
+        "--pubkey FILE or --modulus HEX --exponent HEX (a modulus of 512 to 1024\n"
+        "bits: 128 to 256 digits); keys that protect nothing are refused (see\n"
+        "corvane rsa --help).\n"
+        "With --lines each line is a message (Base64, so that any bytes fit; an empty\n"
+        "line is the empty message), and a --modulus key is taken at its true size,\n"
+        "as key files are.\n"
+        "With --lines, one item per line of FILE (standard input for none or \"-\"),\n"
+        "in Base64, and one line out per line in, in order: the result in Base64, or\n"
+        "in hexadecimal with --hex. A bad line gives the line \"error: WHAT\" in its\n"
+        "place and a message naming its line number on standard error; the other\n"
+        "lines go on, and the exit status is 1. Lines go 64 at a time to the\n"
+        "library's batch calls, so memory stays bounded. A carriage return before a\n"
+        "line feed is dropped; lines above 4096 bytes are bad.\n") +
+    kOutputHelp;
 
 const std::string kDecryptHelp =
     std::string(
         "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [--lines] [-o FILE] [FILE]\n"
         "Takes the message out of one block made by encrypt, read in Base64\n"
         "(whitespace skipped), or as bytes with --raw, from FILE or standard input,\n"
-        "and writes it (with --hex in lower-case hexadecimal on one line).\n"
-        "PASSPHRASE, for an encrypted key, is --passphrase-file or --passphrase-env;\n"
+        "and writes it (with --hex in lower-case hexadecimal on one line); a\n"
+        "message that is not text is not written to a terminal (see -o).\n"
+        "PASSPHRASE, for an encrypted key file, is --passin-file or --passin-env;\n"
         "without either, it is asked on the terminal.\n"
         "With --lines each line is a block (an empty line is a bad line) and each\n"
         "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
@@ -108,11 +116,13 @@ const std::string kSignHelp =
         "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n") +
     kOutputHelp;
 
-const char kRecoverHelp[] =
-    "usage: corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
-    "Takes the message back out of a block made by sign, as openssl pkeyutl\n"
-    "-verifyrecover does; input and output as for decrypt. A block that is not a\n"
-    "signature under the key fails. PUBLIC-KEY as for encrypt.\n";
+const std::string kRecoverHelp =
+    std::string(
+        "usage: corvane rsa recover PUBLIC-KEY [--raw] [--hex] [-o FILE] [FILE]\n"
+        "Takes the message back out of a block made by sign, as openssl pkeyutl\n"
+        "-verifyrecover does; input and output as for decrypt. A block that is not a\n"
+        "signature under the key fails. PUBLIC-KEY as for encrypt.\n") +
+    kOutputHelp;
 
 // QVSimpleRSA records moduli of up to 64 bytes as 512 bits: 64-byte blocks.
 constexpr std::size_t kSimpleRsaBlockLength = 64;
@@ -135,9 +145,7 @@ struct PublicKeyOptions {
     void declare(Options& options) {
         options
             .value("--modulus", modulus,
-                   {"the public key's modulus in hexadecimal, the text QVSimpleRSA::setPublicKey takes (rsa "
-                    "key --hex prints it)",
-                    "HEX"})
+                   {"the public key's modulus in hexadecimal (rsa key --hex prints it)", "HEX"})
             .value("--exponent", exponent, {"the public key's exponent in hexadecimal; goes with --modulus", "HEX"})
             .value("--pubkey", pubkey,
                    {"an RSA public key file, PEM or DER: \"PUBLIC KEY\", \"RSA PUBLIC KEY\", an X.509 "
@@ -197,6 +205,8 @@ Bytes readBlock(const Options& options, bool raw, std::size_t blockLength, const
     Bytes input = readInput(options.positional(), kInputLimit);
     Bytes block;
     if (raw) {
+        if (input.size() != blockLength && base64Decode(input, Base64Family::standard))
+            failure("the input is Base64 text, and --raw reads a block's bytes: leave out --raw");
         block = std::move(input);
     } else {
         auto decoded = base64Decode(input, Base64Family::standard);
@@ -209,6 +219,10 @@ Bytes readBlock(const Options& options, bool raw, std::size_t blockLength, const
     return block;
 }
 
+// What gives text instead of a binary block or message.
+const char kLeaveOutRaw[] = "leave out --raw for Base64, the default";
+const char kGiveHex[] = "the message is not text: give --hex for hexadecimal";
+
 void writeBlock(const Bytes& block, bool raw, bool hex) {
     if (hex)
         writeText(v1::hexEncode(block) + "\n");
@@ -220,8 +234,11 @@ void writeBlock(const Bytes& block, bool raw, bool hex) {
 
 // The message of decrypt and recover: its bytes, or with --hex their
 // hexadecimal text on one line (wiped once written, as the bytes are).
-void writeMessage(std::span<const std::uint8_t> message, bool hex) {
-    if (!hex) return writeBytes(message);
+void writeMessage(const std::optional<std::string>& output, std::span<const std::uint8_t> message, bool hex) {
+    if (!hex) {
+        checkMessageOutput(output, message, kGiveHex);
+        return writeBytes(message);
+    }
     std::string text = v1::hexEncode(message) + "\n";
     writeText(text);
     secure_zero(text.data(), text.size());
@@ -246,8 +263,7 @@ void loadPublicKey(const Options& options, const PublicKeyOptions& key, R_RSA_PU
         refuseHexKeyThatProtectsNothing(modulus, exponent);
         rsaPublicKeyFromHexTexts(modulus, exponent, record);
     } else {
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
-                                    key.passphrase.readOptions(options));
+        PassphraseSource passphrase = key.passphrase.source(options);
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
     }
@@ -272,9 +288,12 @@ int runEncrypt(const Args& args) {
         .flag({"--raw"}, raw, "write the block as bytes rather than Base64")
         .flag({"--hex"}, hex, "write the block in lower-case hexadecimal on one line")
         .flag({"--lines"}, lines, "one message per line, in Base64; one block per line out (see --help)");
+    std::optional<std::string> output;
+    declareOutput(options, output);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     refuseTwoOutputFormats(options, raw, hex);
+    checkBinaryOutput(output, raw, kLeaveOutRaw);
     checkLinesOptions(options, lines, raw, messageText.has_value());
     key.check(options);
     if (key.pubkey)
@@ -282,7 +301,9 @@ int runEncrypt(const Args& args) {
     if (lines) {
         R_RSA_PUBLIC_KEY record;
         loadPublicKey(options, key, record);
-        return encryptLines(options.positional(), v1::RsaPublicKey::fromRecord(record), hex);
+        return runWithOutput(output, [&] {
+            return encryptLines(options.positional(), v1::RsaPublicKey::fromRecord(record), hex);
+        });
     }
 
     WipedBytes message;
@@ -306,7 +327,7 @@ int runEncrypt(const Args& args) {
         Ref<QVSimpleRSA> rsa = make_ref<QVSimpleRSA>();
         if (!rsa) failure("out of memory");
         if (std::int32_t status = rsa->setPublicKey(modulus.c_str(), exponent.c_str()); status != 0)
-            failure("QVSimpleRSA refused the key (status " + std::to_string(status) + ")");
+            failure(status == -3 ? "out of memory" : "--modulus/--exponent: the key was refused");
         std::int32_t error = 0;
         Ref<NSData> encrypted = rsa->createEncryptData(
             message.bytes.data(), static_cast<std::int64_t>(message.bytes.size()), &error);
@@ -314,8 +335,7 @@ int runEncrypt(const Args& args) {
         block.assign(encrypted->span().begin(), encrypted->span().end());
     } else {
         R_RSA_PUBLIC_KEY record;
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
-                                    key.passphrase.readOptions(options));
+        PassphraseSource passphrase = key.passphrase.source(options);
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
         readMessage(options, messageText, blockLengthOf(record.bits), message);
@@ -331,8 +351,10 @@ int runEncrypt(const Args& args) {
         if (status != 0) failure("RSA encryption failed (status " + statusText(status) + ")");
         block.resize(blockLen);
     }
-    writeBlock(block, raw, hex);
-    return kExitOk;
+    return runWithOutput(output, [&] {
+        writeBlock(block, raw, hex);
+        return kExitOk;
+    });
 }
 
 int runRecover(const Args& args) {
@@ -343,6 +365,8 @@ int runRecover(const Args& args) {
     key.declare(options);
     options.flag({"--raw"}, raw, "read the block as bytes rather than Base64")
         .flag({"--hex"}, hex, "write the message in lower-case hexadecimal on one line");
+    std::optional<std::string> output;
+    declareOutput(options, output);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     key.check(options);
@@ -358,8 +382,10 @@ int runRecover(const Args& args) {
     std::int32_t status = QV_RSAPublicDecrypt(message.bytes.data(), &messageLen, block.data(),
                                               static_cast<std::uint32_t>(block.size()), &record);
     if (status != 0) failure("recovery failed: not a signature under this key, or a damaged block");
-    writeMessage(std::span(message.bytes).first(messageLen), hex);
-    return kExitOk;
+    return runWithOutput(output, [&] {
+        writeMessage(output, std::span(message.bytes).first(messageLen), hex);
+        return kExitOk;
+    });
 }
 
 // decrypt and sign: the operations of the private key.
@@ -387,6 +413,7 @@ int runPrivate(const Args& args, bool sign) {
     options.allowAtMostPositional(messageText ? 0 : 1);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
     if (sign) refuseTwoOutputFormats(options, raw, hex);
+    if (sign) checkBinaryOutput(output, raw, kLeaveOutRaw);
     checkLinesOptions(options, lines, raw, messageText.has_value());
     refuseTwoReadersOfStandardInput(options, *keyPath, !messageText && readsStandardInput(options));
 
@@ -394,8 +421,7 @@ int runPrivate(const Args& args, bool sign) {
         R_RSA_PRIVATE_KEY record;
         ~WipedKey() { secure_zero_object(record); }
     } key;
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
-                                passphraseOptions.readOptions(options));
+    PassphraseSource passphrase = passphraseOptions.source(options);
     loadRsaPrivateKey(*keyPath, key.record, passphrase);
     std::size_t blockLength = blockLengthOf(key.record.bits);
 
@@ -431,7 +457,7 @@ int runPrivate(const Args& args, bool sign) {
         std::int32_t status = QV_RSAPrivateDecrypt(message.bytes.data(), &messageLen, block.data(),
                                                    static_cast<std::uint32_t>(block.size()), &key.record);
         if (status != 0) failure("decryption failed: wrong key or damaged block");
-        writeMessage(std::span(message.bytes).first(messageLen), hex);
+        writeMessage(output, std::span(message.bytes).first(messageLen), hex);
         return kExitOk;
     });
 }

@@ -10,21 +10,12 @@
 
 #include "commands.h"
 #include "options.h"
+#include "passphrase_options.h"
 
 namespace corvane::tool {
 
 // The help text of corvane rsa.
 extern const char kRsaHelp[];
-
-// --passphrase-file FILE and --passphrase-env NAME and, for the commands
-// that read keys, --max-iterations N.
-struct PassphraseOptions {
-    std::optional<std::string> file, environment, maxIterations;
-    void declare(Options& options, bool readsKeys = true);
-    // The iteration limit for reading encrypted keys: --max-iterations, or
-    // the library's default; a usage error for anything but 1 to 4294967295.
-    KeyReadOptions readOptions(const Options& options) const;
-};
 
 // corvane rsa key [--hex] FILE
 int runRsaKey(const Args& args);

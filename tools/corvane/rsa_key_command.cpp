@@ -1,11 +1,12 @@
 // corvane rsa key and rsa keygen: a key's public half as PEM or as the
-// hexadecimal texts QVSimpleRSA takes, and new key pairs from OpenSSL's
-// generator written through the library's key writers.
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
+// hexadecimal texts --modulus and --exponent take, and new key pairs from
+// the library's generator written through the library's key writers.
+#include <sys/random.h>
 #include <sys/stat.h>
 
+#include <Corvane/corvane.hpp>
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,6 +18,7 @@
 #include "passphrase_options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
+#include "terminal_output.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -26,26 +28,28 @@ namespace {
 const std::string kKeyHelp =
     std::string(
         "usage: corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
-        "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] [-o FILE] FILE\n"
+        "                       [--pkcs1 | --pkcs8] [PASSPHRASE] [NEW-PASSPHRASE] [-o FILE] FILE\n"
         "Prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"), or\n"
-        "with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
-        "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
-        "sets the shell variables modulus and exponent). The private key's larger\n"
-        "prime is always prime1, whatever order FILE has them in.\n"
-        "NEW-PASSPHRASE encrypts the private key written: --pass-out-file,\n"
-        "--pass-out-env or --pass-out-prompt (asked twice); it needs --private. An\n"
-        "encrypted PKCS #1 key exists only as PEM. PASSPHRASE, for an encrypted FILE,\n"
-        "is --passphrase-file or --passphrase-env; without either, it is asked on the\n"
-        "terminal.\n") +
+        "with --hex as the two lines modulus=HEX and exponent=HEX, the texts that\n"
+        "--modulus and --exponent take (eval \"$(corvane rsa key --hex k.pem)\" sets\n"
+        "the shell variables modulus and exponent). The private key's larger prime\n"
+        "is always prime1, whatever order FILE has them in.\n"
+        "PASSPHRASE, for an encrypted FILE, is --passin-file or --passin-env; without\n"
+        "either, it is asked on the terminal. NEW-PASSPHRASE encrypts the private key\n"
+        "written: --passout-file, --passout-env or --passout-prompt (asked twice); it\n"
+        "needs --private. An encrypted PKCS #1 key exists only as PEM. DER is binary\n"
+        "(see -o).\n") +
     kOutputHelp;
 
 const char kKeygenHelp[] =
-    "usage: corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE | --pass-prompt]\n"
-    "A new key pair from OpenSSL's generator, public exponent 65537. The private\n"
-    "key goes to FILE, encrypted (AES-256-CBC) under PASSPHRASE when one is given\n"
-    "(--passphrase-file or --passphrase-env) or typed at --pass-prompt; the\n"
-    "public key is printed as PEM. The key file takes its name only once it is\n"
-    "complete on the disk and the public key is written; a failure leaves none.\n";
+    "usage: corvane rsa keygen [--bits N] --out FILE [--force] [NEW-PASSPHRASE]\n"
+    "A new key pair, public exponent 65537, its primes drawn from a random pool\n"
+    "seeded by the system's random source. The private key goes to FILE,\n"
+    "encrypted (AES-256-CBC) under NEW-PASSPHRASE when one is given:\n"
+    "--passout-file FILE, --passout-env NAME or --passout-prompt (asked twice);\n"
+    "the public key is printed as PEM. The key file takes its name only once it\n"
+    "is complete on the disk and the public key is written; a failure leaves\n"
+    "none.\n";
 
 constexpr unsigned kSmallestBits = 512;
 constexpr unsigned kDefaultBits = 1024;
@@ -61,26 +65,48 @@ unsigned keyBits(const Options& options, const std::optional<std::string>& text)
         options.count(text, "--bits", kSmallestBits, MAX_RSA_MODULUS_BITS, kDefaultBits));
 }
 
-// A new key from OpenSSL, read into the record by the library's reader so
-// that it is checked, and ordered, as every key the tool reads.
-void generateKey(unsigned bits, R_RSA_PRIVATE_KEY& key) {
-    EVP_PKEY* generated = EVP_RSA_gen(bits);
-    if (generated == nullptr) failure("key generation failed (OpenSSL's generator refused)");
-    unsigned char* der = nullptr;
-    int length = i2d_PrivateKey(generated, &der);
-    EVP_PKEY_free(generated);
-    if (length <= 0) failure("key generation failed (the key could not be encoded)");
-    KeyStatus status =
-        corvane::loadRsaPrivateKey(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)), key);
-    OPENSSL_clear_free(der, static_cast<std::size_t>(length));
-    if (!status) failure("key generation failed: " + status.error.message());
+// The seed of keygen's random pool: 256 bytes, what a pool takes before it
+// gives output, all from the operating system's entropy source.
+constexpr std::size_t kPoolSeedBytes = 256;
+
+// A random pool seeded from getrandom(2) alone, so that the key's primes
+// owe nothing to the clock.
+v1::RandomPool seededPool() {
+    std::array<std::uint8_t, kPoolSeedBytes> seed{};
+    struct WipeSeed {
+        std::array<std::uint8_t, kPoolSeedBytes>& bytes;
+        ~WipeSeed() { secure_zero(bytes.data(), bytes.size()); }
+    } wipeSeed{seed};
+    for (std::size_t filled = 0; filled < seed.size();) {
+        const ssize_t n = ::getrandom(seed.data() + filled, seed.size() - filled, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) failure("key generation failed: the system's random source cannot be read");
+        filled += static_cast<std::size_t>(n);
+    }
+    v1::RandomPool pool = v1::RandomPool::fromSeed(seed);
+    if (pool.bytesNeeded() != 0) failure("key generation failed: the random pool wants more seed");
+    return pool;
+}
+
+// A new key from the library's generator (primes drawn from a pool that
+// the system's random source seeds), with the larger prime first, as in
+// every key the tool reads.
+v1::RsaPrivateKey generateKey(unsigned bits) {
+    v1::RandomPool pool = seededPool();
+    try {
+        return v1::RsaPrivateKey::generate(bits, pool);
+    } catch (const v1::Error& e) {
+        failure(std::string("key generation failed: ") + e.what());
+    }
 }
 
 // What rsa key writes, from its options.
 struct KeyOutput {
     bool hex = false, text = false, isPrivate = false, pkcs1 = false, pkcs8 = false;
     std::optional<std::string> outform;
-    PassphraseChoice passOut{"--pass-out", "the passphrase that encrypts the private key written (AES-256-CBC)"};
+    PassphraseChoice passOut{"--passout",
+                             "the passphrase that encrypts the private key written (AES-256-CBC)",
+                             {{"--pass-out-file"}, {"--pass-out-env"}, {"--pass-out-prompt"}}};
 
     void declare(Options& options) {
         options.flag({"--hex"}, hex, "the public key as the two lines modulus=HEX and exponent=HEX")
@@ -102,9 +128,7 @@ struct KeyOutput {
             options.fail("--text prints the key's fields instead of the key; it takes no format option");
         if (pkcs1 && pkcs8) options.fail("give either --pkcs1 or --pkcs8, not both");
         if (passOut.given() && !isPrivate)
-            options.fail(
-                "--pass-out-file, --pass-out-env and --pass-out-prompt encrypt a private key: give "
-                "--private");
+            options.fail("--passout-file, --passout-env and --passout-prompt encrypt a private key: give --private");
         if (outform && *outform != "pem" && *outform != "der") options.fail("--outform takes pem or der");
         const bool der = outform && *outform == "der";
         if (der && pkcs1 && passOut.given())
@@ -181,10 +205,10 @@ int runRsaKey(const Args& args) {
     options.allowAtMostPositional(1);
     if (options.positional().empty()) options.fail("a key file is needed: corvane rsa key [OPTIONS] FILE");
     const bool der = output.check(options);
+    checkBinaryOutput(outputFile, der, "leave out --outform der for PEM, the default");
     const std::string& path = options.positional().front();
 
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
-                                passphraseOptions.readOptions(options));
+    PassphraseSource passphrase = passphraseOptions.source(options);
     return runWithOutput(outputFile, [&] {
         if (output.isPrivate)
             writePrivateKey(options, path, output, der, passphrase);
@@ -196,53 +220,41 @@ int runRsaKey(const Args& args) {
 
 int runRsaKeygen(const Args& args) {
     std::optional<std::string> bitsText, out;
-    bool force = false, prompt = false;
-    PassphraseOptions passphraseOptions;
+    bool force = false;
+    PassphraseChoice passOut{"--passout", "the passphrase that encrypts the new key (AES-256-CBC)",
+                             {{"--passphrase-file"}, {"--passphrase-env"}, {"--pass-prompt"}}};
     Options options("rsa keygen", kKeygenHelp);
     options.value("--bits", bitsText, {"the key's size, 512 to 1024 (default 1024)", "N", {"512", "768", "1024"}})
         .value("--out", out, {"the private key, PKCS #8 PEM, created with mode 0600", "FILE"})
-        .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)")
-        .flag({"--pass-prompt"}, prompt,
-              "encrypt the key under a passphrase asked on the terminal (twice, to confirm)");
-    passphraseOptions.declare(options, false);
+        .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)");
+    passOut.declare(options);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
     unsigned bits = keyBits(options, bitsText);
     if (!out)
         options.fail("the private key needs a file: --out FILE (it is never written to standard output)");
     if (*out == "-") options.fail("--out needs a file; the private key is never written to standard output");
-    if (prompt && (passphraseOptions.file || passphraseOptions.environment))
-        options.fail("give one of --passphrase-file, --passphrase-env or --pass-prompt, not more");
-    // A file, a variable or, when asked, the terminal encrypts the new key;
-    // an unencrypted key is the default.
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
-    if (passphrase.given()) refuseUnusablePassphrase(passphrase.text().size());
+    passOut.refuseTwoForms(options);
     // Refused before the work of making a key; checked again when the file
     // takes its name.
     struct stat existing {};
     if (!force && ::lstat(out->c_str(), &existing) == 0) failure(*out + " exists; give --force to replace it");
-    std::optional<SecretBytes> typed;
-    if (prompt) typed = promptForPassphrase("Passphrase for the new key " + *out + ": ", true);
+    // A file, a variable or the terminal encrypts the new key; an
+    // unencrypted key is the default.
+    const std::optional<SecretBytes> passphrase =
+        passOut.read(options, "Passphrase for the new key " + *out + ": ", true);
     const std::string_view newPassphrase =
-        typed ? std::string_view(reinterpret_cast<const char*>(typed->bytes().data()), typed->size())
-        : passphrase.given() ? passphrase.text()
-                             : std::string_view();
+        passphrase ? std::string_view(reinterpret_cast<const char*>(passphrase->bytes().data()), passphrase->size())
+                   : std::string_view();
 
-    struct WipedKey {
-        R_RSA_PRIVATE_KEY record;
-        ~WipedKey() { secure_zero_object(record); }
-    } key;
-    generateKey(bits, key.record);
+    // The key object wipes its record when it goes.
+    const v1::RsaPrivateKey key = generateKey(bits);
     WipedText privatePem;
     if (std::error_code error =
-            rsaPrivateKeyToPem(key.record, privatePem.text, RsaKeyFormat::standard, newPassphrase))
+            rsaPrivateKeyToPem(key.record(), privatePem.text, RsaKeyFormat::standard, newPassphrase))
         failure("the new key could not be written: " + error.message());
-    R_RSA_PUBLIC_KEY publicKey{};
-    publicKey.bits = key.record.bits;
-    std::memcpy(publicKey.modulus, key.record.modulus, sizeof publicKey.modulus);
-    std::memcpy(publicKey.exponent, key.record.publicExponent, sizeof publicKey.exponent);
     std::string publicPem;
-    if (std::error_code error = rsaPublicKeyToPem(publicKey, publicPem))
+    if (std::error_code error = rsaPublicKeyToPem(key.publicKey().record(), publicPem))
         failure("the new key could not be written: " + error.message());
 
     // The key file takes its name only when everything else has worked: the

@@ -7,7 +7,6 @@
 
 #include "../../platform/secure_zero.h"
 #include "io.h"
-#include "rsa_commands.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -46,8 +45,8 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
                                         : ": not an RSA public key (PEM or DER)"));
         case ErrorCode::keyEncrypted:
             failure(source +
-                    ": the private key is encrypted; give its passphrase with --passphrase-file FILE or "
-                    "--passphrase-env NAME (or run on a terminal to be asked)");
+                    ": the private key is encrypted; give its passphrase with --passin-file FILE or "
+                    "--passin-env NAME (or run on a terminal to be asked)");
         case ErrorCode::wrongPassphrase:
             // The one answer for everything found once the key is decrypted.
             failure(source + ": the passphrase is wrong or the key file is damaged");
@@ -121,28 +120,6 @@ bool isZero(std::span<const std::uint8_t> number) {
 }
 
 }  // namespace
-
-void PassphraseOptions::declare(Options& options, bool readsKeys) {
-    options
-        .value("--passphrase-file", file,
-               {"the passphrase of an encrypted key: the first line of FILE", "FILE"})
-        .value("--passphrase-env", environment,
-               {"the passphrase of an encrypted key: the environment variable's value", "NAME"});
-    if (readsKeys)
-        options.value(
-            "--max-iterations", maxIterations,
-            {"refuse an encrypted key whose passphrase derivation runs more than N iterations, before "
-             "asking for the passphrase (default " +
-                 std::to_string(kDefaultMaxKeyIterations) + ")",
-             "N"});
-}
-
-KeyReadOptions PassphraseOptions::readOptions(const Options& options) const {
-    KeyReadOptions read;
-    read.maxIterations = static_cast<std::uint32_t>(
-        options.count(maxIterations, "--max-iterations", 1, UINT32_MAX, kDefaultMaxKeyIterations));
-    return read;
-}
 
 void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const PassphraseSource& passphrase) {
     KeyPassphrase answer = passphrase.forKey(path);

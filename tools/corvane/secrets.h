@@ -61,8 +61,8 @@ std::optional<SecretBytes> secretFromHex(std::span<const std::uint8_t> text, std
 std::optional<SecretBytes> secretFromHexDigits(std::string_view text, std::string& problem,
                                                std::size_t offset = 0);
 
-// The passphrase options of the commands that read private keys:
-// --passphrase-file FILE (its first line) or --passphrase-env NAME. With
+// The passphrase of the key files that commands read: --passin-file FILE
+// (its first line) or --passin-env NAME (see passphrase_options.h). With
 // neither, the passphrase is asked on the terminal, and only when a key
 // turns out to be encrypted; with no terminal the key is refused.
 class PassphraseSource {

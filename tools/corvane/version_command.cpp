@@ -1,5 +1,5 @@
-// corvane version: the library's two version symbols; corvane --version:
-// the tool's version and the library's.
+// corvane version: the library's version number and string; corvane
+// --version: the tool's version alone, on one line, as tools print it.
 #include <Corvane/CorvaneVersion.h>
 
 #include <charconv>
@@ -16,9 +16,9 @@ namespace {
 
 const char kHelp[] =
     "usage: corvane version\n"
-    "Prints the library's version number (CorvaneVersionNumber) and the text of\n"
-    "its version string (CorvaneVersionString, without the \"@(#)\" marker and\n"
-    "the line end it carries).\n";
+    "Prints the version number of the library the tool runs with, then the text\n"
+    "of its version string (without the \"@(#)\" marker and the line end it\n"
+    "carries). corvane --version prints the tool's own version.\n";
 
 // Shortest form that reads back as the same double, always with a fraction
 // ("1.0", not "1").
@@ -42,8 +42,7 @@ std::string versionText() {
 }  // namespace
 
 int runToolVersion() {
-    writeText(std::string("corvane ") + CORVANE_TOOL_VERSION + "\nCorvane " +
-              formatVersionNumber(CorvaneVersionNumber) + " (" + versionText() + ")\n");
+    writeText(std::string("corvane ") + CORVANE_TOOL_VERSION + "\n");
     return kExitOk;
 }
 
