@@ -1,0 +1,184 @@
+// Round keys made straight from the key's bits, for both engines: each
+// round key is a fixed gather of key bits (PC-1, the rotations and PC-2
+// folded together at compile time, des_tables.h), done here with constant
+// rotations and masks on plain words, or with vpshufb and vpmovmskb 32 bits
+// at a time where AVX2 is compiled in. No branch and no address depends on
+// the key. Included by the kernel files; everything is file-local.
+#ifndef CORVANE_DES_KEY_GATHER_H
+#define CORVANE_DES_KEY_GATHER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "des3_engine.h"
+#include "des_short.h"
+#include "des_short_tables.h"
+#include "secure_zero.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+namespace corvane::des {
+namespace {
+
+inline std::uint64_t loadLittleEndian(const std::uint8_t* p) {
+    std::uint64_t v = 0;
+    for (unsigned i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return v;
+}
+
+inline std::uint64_t rotateLeft(std::uint64_t v, unsigned r) { return r == 0 ? v : (v << r) | (v >> (64 - r)); }
+
+// The gather of a RotateNet, every rotation and mask a constant of the code.
+template <const short_tables::RotateNet& N, std::size_t... I>
+inline std::uint64_t applyRotateNet(std::uint64_t s0, std::uint64_t s1, std::index_sequence<I...>) {
+    return (std::uint64_t{0} ^ ... ^ (rotateLeft(N.terms[I].source == 0 ? s0 : s1, N.terms[I].rotation) & N.terms[I].mask));
+}
+template <const short_tables::RotateNet& N>
+inline std::uint64_t applyRotateNet(std::uint64_t s0, std::uint64_t s1 = 0) {
+    return applyRotateNet<N>(s0, s1, std::make_index_sequence<N.count>{});
+}
+
+// Orders the round keys of the three DES keys (one[k][r]: key k + 1, round
+// r) as a triple-DES of the direction uses them.
+inline void orderRounds(const std::uint64_t (&one)[3][16], Direction direction, std::uint64_t (&rounds)[48]) {
+    for (unsigned r = 0; r < 16; ++r) {
+        if (direction == Direction::decrypt) {
+            rounds[r] = one[2][15 - r];
+            rounds[16 + r] = one[1][r];
+            rounds[32 + r] = one[0][15 - r];
+        } else {
+            rounds[r] = one[0][r];
+            rounds[16 + r] = one[1][15 - r];
+            rounds[32 + r] = one[2][r];
+        }
+    }
+}
+
+// ---- on plain words ----------------------------------------------------------
+
+template <const ShortLayout& L, unsigned R>
+struct LayoutRoundNet {
+    static constexpr short_tables::RotateNet net = short_tables::rotateNet(short_tables::roundKey(L, R));
+};
+template <unsigned R>
+struct StandardRoundNet {
+    static constexpr short_tables::RotateNet net = short_tables::rotateNet(short_tables::roundKeyStandard(R));
+};
+
+// The 16 round keys of one DES key, in layout L (or in the standard order
+// when Standard).
+template <const ShortLayout* L, std::size_t... R>
+inline void roundsByRotation(std::uint64_t key, std::uint64_t (&out)[16], std::index_sequence<R...>) {
+    if constexpr (L == nullptr)
+        ((out[R] = applyRotateNet<StandardRoundNet<R>::net>(key)), ...);
+    else
+        ((out[R] = applyRotateNet<LayoutRoundNet<*L, R>::net>(key)), ...);
+}
+
+template <const ShortLayout* L>
+inline void scheduleByRotation(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
+    for (unsigned k = 0; k < 3; ++k) {
+        std::uint64_t word = loadLittleEndian(key + 8 * k);
+        roundsByRotation<L>(word, one[k], std::make_index_sequence<16>{});
+        secure_zero(&word, sizeof word);
+    }
+}
+
+// A short kernel's schedule in layout L, on plain words.
+template <const ShortLayout& L>
+inline void shortScheduleByRotation(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
+    std::uint64_t one[3][16];
+    scheduleByRotation<&L>(key, one);
+    orderRounds(one, direction, out.rounds);
+    secure_zero(one, sizeof one);
+}
+
+// The bitsliced engine's masks from round keys in the standard order.
+inline void masksFromRounds(const std::uint64_t (&rounds)[48], Des3DecryptSchedule& schedule) {
+    for (unsigned r = 0; r < 48; ++r)
+        for (unsigned j = 0; j < 48; ++j) schedule.masks[r][j] = std::uint64_t{0} - ((rounds[r] >> j) & 1u);
+}
+
+inline void bitslicedScheduleByRotation(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
+    std::uint64_t one[3][16], rounds[48];
+    scheduleByRotation<nullptr>(key, one);
+    orderRounds(one, Direction::decrypt, rounds);
+    masksFromRounds(rounds, schedule);
+    secure_zero(one, sizeof one);
+    secure_zero(rounds, sizeof rounds);
+}
+
+#if defined(__AVX2__)
+// ---- with AVX2 ---------------------------------------------------------------
+
+template <const ShortLayout* L>
+struct MoveMaskRounds {
+    static constexpr short_tables::MoveMaskGather gather(unsigned r) {
+        return short_tables::moveMaskGather(L == nullptr ? short_tables::roundKeyStandard(r)
+                                                         : short_tables::roundKey(*L, r));
+    }
+    alignas(32) static constexpr short_tables::MoveMaskGather rounds[16] = {
+        gather(0), gather(1), gather(2),  gather(3),  gather(4),  gather(5),  gather(6),  gather(7),
+        gather(8), gather(9), gather(10), gather(11), gather(12), gather(13), gather(14), gather(15)};
+};
+
+// 32 key bits at once: each byte picks the key byte that holds its bit,
+// keeps that bit, and vpmovmskb collects whether it was set.
+inline std::uint32_t moveMaskHalf(__m256i key, const std::uint8_t* index, const std::uint8_t* bit) {
+    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(bit));
+    const __m256i picked = _mm256_shuffle_epi8(key, _mm256_load_si256(reinterpret_cast<const __m256i*>(index)));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(picked, b), b)));
+}
+
+template <const ShortLayout* L>
+inline void scheduleByMoveMask(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
+    for (unsigned k = 0; k < 3; ++k) {
+        // The 8 key bytes in every quarter of the vector, so that vpshufb
+        // finds them within each 128-bit lane.
+        __m256i word = _mm256_set1_epi64x(static_cast<long long>(loadLittleEndian(key + 8 * k)));
+        for (unsigned r = 0; r < 16; ++r) {
+            const short_tables::MoveMaskGather& g = MoveMaskRounds<L>::rounds[r];
+            one[k][r] = moveMaskHalf(word, g.index[0], g.bit[0]) |
+                        static_cast<std::uint64_t>(moveMaskHalf(word, g.index[1], g.bit[1])) << 32;
+        }
+        word = _mm256_setzero_si256();
+    }
+}
+
+template <const ShortLayout& L>
+inline void shortScheduleByMoveMask(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
+    std::uint64_t one[3][16];
+    scheduleByMoveMask<&L>(key, one);
+    orderRounds(one, direction, out.rounds);
+    secure_zero(one, sizeof one);
+}
+
+// The masks four at a time: each lane keeps one bit of the round key and
+// compares it with that bit.
+inline void bitslicedScheduleByMoveMask(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
+    std::uint64_t one[3][16], rounds[48];
+    scheduleByMoveMask<nullptr>(key, one);
+    orderRounds(one, Direction::decrypt, rounds);
+    for (unsigned r = 0; r < 48; ++r) {
+        const __m256i word = _mm256_set1_epi64x(static_cast<long long>(rounds[r]));
+        for (unsigned j = 0; j < 48; j += 4) {
+            const __m256i bits = _mm256_set_epi64x(static_cast<long long>(std::uint64_t{8} << j),
+                                                   static_cast<long long>(std::uint64_t{4} << j),
+                                                   static_cast<long long>(std::uint64_t{2} << j),
+                                                   static_cast<long long>(std::uint64_t{1} << j));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(&schedule.masks[r][j]),
+                                _mm256_cmpeq_epi64(_mm256_and_si256(word, bits), bits));
+        }
+    }
+    secure_zero(one, sizeof one);
+    secure_zero(rounds, sizeof rounds);
+}
+#endif  // __AVX2__
+
+}  // namespace
+}  // namespace corvane::des
+
+#endif  // CORVANE_DES_KEY_GATHER_H
