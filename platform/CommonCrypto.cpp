@@ -11,7 +11,6 @@
 #include <openssl/evp.h>
 
 #include <climits>
-#include <memory>
 
 #include "des/des3_engine.h"
 #include "engine/declassify.h"
@@ -83,10 +82,25 @@ const EVP_CIPHER* tripleDesCipher(bool ecb) {
     return ecb ? ecbCipher : cbc;
 }
 
-struct CipherContextFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
+// The context CCCrypt encrypts with: one per thread, made on its first
+// encryption and kept, so that a call allocates none; freed when the thread
+// ends. Each message resets it (see ResetAfterMessage).
+EVP_CIPHER_CTX* threadCipherContext() {
+    thread_local struct Holder {
+        EVP_CIPHER_CTX* ctx = nullptr;
+        ~Holder() { EVP_CIPHER_CTX_free(ctx); }
+    } holder;
+    if (holder.ctx == nullptr) holder.ctx = EVP_CIPHER_CTX_new();
+    return holder.ctx;
+}
+
+// Resets the context when the message ends, on every path: libcrypto frees
+// the cipher's state, key schedule and chaining value wiped, so nothing of
+// the message outlives the call.
+struct ResetAfterMessage {
+    EVP_CIPHER_CTX* ctx;
+    ~ResetAfterMessage() { EVP_CIPHER_CTX_reset(ctx); }
 };
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
 // libcrypto reports its failures (no memory, bad padding) on a per-thread
 // error queue too, where they would stay until the thread ends or the
@@ -159,11 +173,11 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
     }
 
     ErrorQueueScope errors;
-    CipherContext ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return report(kCCMemoryFailure, 0);
-    if (EVP_CipherInit_ex(ctx.get(), tripleDesCipher(ecb), nullptr,
-                          static_cast<const unsigned char*>(key), chaining, encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0) != 1)
+    EVP_CIPHER_CTX* ctx = threadCipherContext();
+    if (ctx == nullptr) return report(kCCMemoryFailure, 0);
+    const ResetAfterMessage reset{ctx};
+    if (EVP_CipherInit_ex(ctx, tripleDesCipher(ecb), nullptr, static_cast<const unsigned char*>(key), chaining, 1) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx, padding ? 1 : 0) != 1)
         return report(kCCMemoryFailure, 0);
 
     auto* out = static_cast<unsigned char*>(dataOut);
@@ -173,12 +187,12 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
     for (std::size_t done = 0; ok && done < dataInLength;) {
         const std::size_t piece = dataInLength - done < kMaxPiece ? dataInLength - done : kMaxPiece;
         int moved = 0;
-        ok = EVP_CipherUpdate(ctx.get(), out + written, &moved, in + done, static_cast<int>(piece)) == 1;
+        ok = EVP_CipherUpdate(ctx, out + written, &moved, in + done, static_cast<int>(piece)) == 1;
         done += piece;
         if (ok) written += static_cast<std::size_t>(moved);
     }
     int last = 0;
-    ok = ok && EVP_CipherFinal_ex(ctx.get(), out + written, &last) == 1;
+    ok = ok && EVP_CipherFinal_ex(ctx, out + written, &last) == 1;
     if (!ok) {
         // Encryption does not fail here once the sizes are checked; should
         // libcrypto fail anyway, no partial output stays behind.
