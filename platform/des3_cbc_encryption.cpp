@@ -7,7 +7,53 @@
 #include "CommonCrypto.h"
 #include "secure_zero.h"
 
-#if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
+#if defined(CORVANE_HAVE_LIBCRYPTO_DES) && !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
+
+// libcrypto's DES functions: the key schedule and the chain kept here.
+#include "libcrypto_des.h"
+
+namespace corvane {
+
+namespace {
+struct State {
+    libcrypto_des::Key schedule;
+    std::uint8_t chain[kCCBlockSize3DES];
+};
+}  // namespace
+
+Des3CbcEncryption::~Des3CbcEncryption() {
+    if (context_ == nullptr) return;
+    secure_zero(context_, sizeof(State));
+    delete static_cast<State*>(context_);
+}
+
+bool Des3CbcEncryption::start(const std::uint8_t* key, const std::uint8_t* iv) noexcept {
+    if (context_ == nullptr) context_ = new (std::nothrow) State;
+    if (context_ == nullptr) return false;
+    libcrypto_des::setKey(static_cast<State*>(context_)->schedule, key);
+    return restart(iv);
+}
+
+bool Des3CbcEncryption::restart(const std::uint8_t* iv) noexcept {
+    if (context_ == nullptr) return false;
+    std::memcpy(static_cast<State*>(context_)->chain, iv, kCCBlockSize3DES);
+    return true;
+}
+
+bool Des3CbcEncryption::encrypt(const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept {
+    auto* state = static_cast<State*>(context_);
+    if (state == nullptr) {
+        secure_zero(out, length);
+        return false;
+    }
+    libcrypto_des::encryptCbc(state->schedule, state->chain, in, out, length);
+    return true;
+}
+
+}  // namespace corvane
+
+#elif defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
+
 
 // Apple's CommonCrypto: each call is one CCCrypt on the key and the chain
 // kept here.
