@@ -122,6 +122,9 @@ std::vector<BatchResult> runBatch(std::span<const Des3BatchItem> items, bool dec
         }
         kernel.jobs(direction, slice.jobs.get(), slice.count);
         des::scrub_batch_stack();
+        // The plaintext copied into the results went through the C
+        // library's copies, in vector registers.
+        des::des_clear_vector_registers();
         if (decrypting)
             for (std::size_t j = 0; j < slice.count; ++j) finishDecryption(results[sliceStart[j]]);
         start = next;

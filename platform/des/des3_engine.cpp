@@ -89,13 +89,26 @@ const ShortKernel& des_short_kernel(DesPath path) noexcept {
 
 std::size_t des_short_limit(DesPath path) noexcept {
     // Blocks at which a bitsliced pass (its masks included) costs what the
-    // short kernel spends on that many, measured with bench/des3_bench on
-    // an AMD EPYC (Zen 5): AVX-512 about 230, AVX2 about 40, portable about
-    // 13. A path whose short kernel is a narrower one's takes that one's.
+    // short kernel spends on that many, measured with bench/des3_bench
+    // (decrypt-short, decrypt-bitsliced) on an AMD EPYC (Zen 5): AVX-512
+    // about 230, AVX2 about 32, portable about 16. A path whose short kernel
+    // is a narrower one's takes that one's.
     const ShortKernel& kernel = des_short_kernel(path);
     if (&kernel == &kShortAvx512) return 224;
-    if (&kernel == &kShortAvx2) return 40;
-    return 13;
+    if (&kernel == &kShortAvx2) return 32;
+    return 16;
+}
+
+void des_clear_vector_registers() noexcept {
+    // The hardware's features, not the capped ones: the registers exist
+    // whatever path runs.
+    static void (*const clear)() = [] {
+        const CpuFeatures hardware = detect_cpu_features();
+        if (hardware.avx512f && kShortAvx512.clearRegisters != nullptr) return kShortAvx512.clearRegisters;
+        if (hardware.avx2 && kShortAvx2.clearRegisters != nullptr) return kShortAvx2.clearRegisters;
+        return static_cast<void (*)()>(nullptr);
+    }();
+    if (clear != nullptr) clear();
 }
 
 // ---- stack scrubbing -------------------------------------------------------------
@@ -190,7 +203,7 @@ const Des3DecryptSchedule& Des3Decryption::bitslicedSchedule() noexcept {
         kernel.decrypt(schedule, iv, staged, out, blocks, last);
     } else {
         kernel.decrypt(schedule, iv, head, out, 1, nullptr);
-        kernel.decrypt(schedule, head, in, out + 8, blocks - 1, last);
+        kernel.decrypt(schedule, iv != nullptr ? head : nullptr, in, out + 8, blocks - 1, last);
     }
 }
 
@@ -251,7 +264,8 @@ const Des3DecryptSchedule& Des3Decryption::bitslicedSchedule() noexcept {
 
 // Either engine, then the stack below scrubbed: everything the call did
 // (schedules built, kernels, the C library's first-call binding saving
-// registers) happened below this frame.
+// registers) happened below this frame; then the vector registers cleared,
+// which the C library's copies of the output filled again.
 void Des3Decryption::run(const std::uint8_t* iv, const std::uint8_t* head, const std::uint8_t* in,
                          std::uint8_t* out, std::size_t blocks, std::uint8_t* last) noexcept {
     if (blocks == 0) return;
@@ -262,6 +276,7 @@ void Des3Decryption::run(const std::uint8_t* iv, const std::uint8_t* head, const
         runBitsliced(iv, head, in, out, blocks, last);
         scrub<kBitslicedScrubBytes>();
     }
+    des_clear_vector_registers();
 }
 
 void Des3Decryption::decrypt(const std::uint8_t* iv, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,

@@ -143,6 +143,14 @@ private:
 void scrub_short_stack() noexcept;  // a schedule and a short kernel's decrypt or encrypt
 void scrub_batch_stack() noexcept;  // ShortKernel::jobs, with its lanes' state
 
+// Zeroes every vector register the CPU has (whatever CORVANE_CPU allows):
+// the C library's own copies use them too (memcpy moves plaintext through
+// the AVX-512 registers on a CPU that has them, even when this library runs
+// its AVX2 path), and its lazy binding of a function called for the first
+// time saves them all to the stack. Entry points that handled plaintext
+// call it before they return; Des3Decryption does.
+void des_clear_vector_registers() noexcept;
+
 // One message on one path (a Des3Decryption that lives for the call).
 void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
                   const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,

@@ -68,6 +68,9 @@ struct ShortKernel {
     // lanes of several vectors side by side: CBC chains advance together.
     // The order and timing depend on the jobs' lengths alone.
     void (*jobs)(Direction direction, LaneJob* jobs, std::size_t count);
+    // Zeroes every vector register this instruction set has (null for the
+    // portable kernel): see des_clear_vector_registers.
+    void (*clearRegisters)();
 };
 
 // The kernels, one per instruction set, each in its own file. A kernel's

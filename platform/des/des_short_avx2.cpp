@@ -152,7 +152,7 @@ void jobsAvx2(Direction direction, LaneJob* jobs, std::size_t count) {
 
 }  // namespace
 
-const ShortKernel kShortAvx2 = {scheduleAvx2, decryptAvx2, encryptAvx2, jobsAvx2};
+const ShortKernel kShortAvx2 = {scheduleAvx2, decryptAvx2, encryptAvx2, jobsAvx2, clearVectorRegisters};
 
 }  // namespace corvane::des
 

@@ -191,7 +191,7 @@ void jobsAvx512(Direction direction, LaneJob* jobs, std::size_t count) {
 
 }  // namespace
 
-const ShortKernel kShortAvx512 = {scheduleAvx512, decryptAvx512, encryptAvx512, jobsAvx512};
+const ShortKernel kShortAvx512 = {scheduleAvx512, decryptAvx512, encryptAvx512, jobsAvx512, clearVectorRegisters};
 
 }  // namespace corvane::des
 

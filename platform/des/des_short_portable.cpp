@@ -88,6 +88,6 @@ void schedulePortable(const std::uint8_t* key, Direction direction, ShortSchedul
 
 }  // namespace
 
-const ShortKernel kShortPortable = {schedulePortable, Kernel::decrypt, Kernel::encrypt, Kernel::jobs};
+const ShortKernel kShortPortable = {schedulePortable, Kernel::decrypt, Kernel::encrypt, Kernel::jobs, nullptr};
 
 }  // namespace corvane::des
