@@ -199,7 +199,7 @@ const Des3DecryptSchedule& Des3Decryption::bitslicedSchedule() noexcept {
     std::uint8_t staged[8 * 256];
     if (blocks <= 256) {
         std::memcpy(staged, head, 8);
-        std::memcpy(staged + 8, in, 8 * (blocks - 1));
+        if (blocks > 1) std::memcpy(staged + 8, in, 8 * (blocks - 1));
         kernel.decrypt(schedule, iv, staged, out, blocks, last);
     } else {
         kernel.decrypt(schedule, iv, head, out, 1, nullptr);

@@ -57,32 +57,35 @@ inline void orderRounds(const std::uint64_t (&one)[3][16], Direction direction, 
     }
 }
 
+// The order of a round key's bits: spread over a kernel's layout, or the
+// standard order (bit j of the result is round-key bit j + 1) for the
+// bitsliced engine's masks.
+template <const ShortLayout& L>
+struct InLayout {
+    static constexpr short_tables::BitMap map(unsigned round) { return short_tables::roundKey(L, round); }
+};
+struct InStandardOrder {
+    static constexpr short_tables::BitMap map(unsigned round) { return short_tables::roundKeyStandard(round); }
+};
+
 // ---- on plain words ----------------------------------------------------------
 
-template <const ShortLayout& L, unsigned R>
-struct LayoutRoundNet {
-    static constexpr short_tables::RotateNet net = short_tables::rotateNet(short_tables::roundKey(L, R));
-};
-template <unsigned R>
-struct StandardRoundNet {
-    static constexpr short_tables::RotateNet net = short_tables::rotateNet(short_tables::roundKeyStandard(R));
+template <class Order, unsigned R>
+struct RoundNet {
+    static constexpr short_tables::RotateNet net = short_tables::rotateNet(Order::map(R));
 };
 
-// The 16 round keys of one DES key, in layout L (or in the standard order
-// when Standard).
-template <const ShortLayout* L, std::size_t... R>
+// The 16 round keys of one DES key in the given order.
+template <class Order, std::size_t... R>
 inline void roundsByRotation(std::uint64_t key, std::uint64_t (&out)[16], std::index_sequence<R...>) {
-    if constexpr (L == nullptr)
-        ((out[R] = applyRotateNet<StandardRoundNet<R>::net>(key)), ...);
-    else
-        ((out[R] = applyRotateNet<LayoutRoundNet<*L, R>::net>(key)), ...);
+    ((out[R] = applyRotateNet<RoundNet<Order, R>::net>(key)), ...);
 }
 
-template <const ShortLayout* L>
+template <class Order>
 inline void scheduleByRotation(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
     for (unsigned k = 0; k < 3; ++k) {
         std::uint64_t word = loadLittleEndian(key + 8 * k);
-        roundsByRotation<L>(word, one[k], std::make_index_sequence<16>{});
+        roundsByRotation<Order>(word, one[k], std::make_index_sequence<16>{});
         secure_zero(&word, sizeof word);
     }
 }
@@ -91,7 +94,7 @@ inline void scheduleByRotation(const std::uint8_t* key, std::uint64_t (&one)[3][
 template <const ShortLayout& L>
 inline void shortScheduleByRotation(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
     std::uint64_t one[3][16];
-    scheduleByRotation<&L>(key, one);
+    scheduleByRotation<InLayout<L>>(key, one);
     orderRounds(one, direction, out.rounds);
     secure_zero(one, sizeof one);
 }
@@ -104,7 +107,7 @@ inline void masksFromRounds(const std::uint64_t (&rounds)[48], Des3DecryptSchedu
 
 inline void bitslicedScheduleByRotation(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
     std::uint64_t one[3][16], rounds[48];
-    scheduleByRotation<nullptr>(key, one);
+    scheduleByRotation<InStandardOrder>(key, one);
     orderRounds(one, Direction::decrypt, rounds);
     masksFromRounds(rounds, schedule);
     secure_zero(one, sizeof one);
@@ -114,11 +117,10 @@ inline void bitslicedScheduleByRotation(const std::uint8_t* key, Des3DecryptSche
 #if defined(__AVX2__)
 // ---- with AVX2 ---------------------------------------------------------------
 
-template <const ShortLayout* L>
+template <class Order>
 struct MoveMaskRounds {
     static constexpr short_tables::MoveMaskGather gather(unsigned r) {
-        return short_tables::moveMaskGather(L == nullptr ? short_tables::roundKeyStandard(r)
-                                                         : short_tables::roundKey(*L, r));
+        return short_tables::moveMaskGather(Order::map(r));
     }
     alignas(32) static constexpr short_tables::MoveMaskGather rounds[16] = {
         gather(0), gather(1), gather(2),  gather(3),  gather(4),  gather(5),  gather(6),  gather(7),
@@ -133,14 +135,14 @@ inline std::uint32_t moveMaskHalf(__m256i key, const std::uint8_t* index, const 
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(picked, b), b)));
 }
 
-template <const ShortLayout* L>
+template <class Order>
 inline void scheduleByMoveMask(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
     for (unsigned k = 0; k < 3; ++k) {
         // The 8 key bytes in every quarter of the vector, so that vpshufb
         // finds them within each 128-bit lane.
         __m256i word = _mm256_set1_epi64x(static_cast<long long>(loadLittleEndian(key + 8 * k)));
         for (unsigned r = 0; r < 16; ++r) {
-            const short_tables::MoveMaskGather& g = MoveMaskRounds<L>::rounds[r];
+            const short_tables::MoveMaskGather& g = MoveMaskRounds<Order>::rounds[r];
             one[k][r] = moveMaskHalf(word, g.index[0], g.bit[0]) |
                         static_cast<std::uint64_t>(moveMaskHalf(word, g.index[1], g.bit[1])) << 32;
         }
@@ -151,7 +153,7 @@ inline void scheduleByMoveMask(const std::uint8_t* key, std::uint64_t (&one)[3][
 template <const ShortLayout& L>
 inline void shortScheduleByMoveMask(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
     std::uint64_t one[3][16];
-    scheduleByMoveMask<&L>(key, one);
+    scheduleByMoveMask<InLayout<L>>(key, one);
     orderRounds(one, direction, out.rounds);
     secure_zero(one, sizeof one);
 }
@@ -160,7 +162,7 @@ inline void shortScheduleByMoveMask(const std::uint8_t* key, Direction direction
 // compares it with that bit.
 inline void bitslicedScheduleByMoveMask(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
     std::uint64_t one[3][16], rounds[48];
-    scheduleByMoveMask<nullptr>(key, one);
+    scheduleByMoveMask<InStandardOrder>(key, one);
     orderRounds(one, Direction::decrypt, rounds);
     for (unsigned r = 0; r < 48; ++r) {
         const __m256i word = _mm256_set1_epi64x(static_cast<long long>(rounds[r]));

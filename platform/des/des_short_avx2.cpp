@@ -32,12 +32,12 @@ static_assert(std::endian::native == std::endian::little);
 template <const short_tables::ShuffleNet& N, std::size_t I>
 struct ShuffleIndex32 {
     static constexpr std::array<std::uint8_t, 32> make() {
-        std::array<std::uint8_t, 32> bytes{};
+        std::array<std::uint8_t, 32> index{};
         for (unsigned i = 0; i < 32; ++i) {
             const std::uint8_t b = N.terms[I].bytes[i % 8];
-            bytes[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
+            index[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
         }
-        return bytes;
+        return index;
     }
     alignas(32) static constexpr std::array<std::uint8_t, 32> bytes = make();
 };

@@ -29,12 +29,12 @@ static_assert(std::endian::native == std::endian::little);
 template <const short_tables::ShuffleNet& N, std::size_t I>
 struct ShuffleIndex64 {
     static constexpr std::array<std::uint8_t, 64> make() {
-        std::array<std::uint8_t, 64> bytes{};
+        std::array<std::uint8_t, 64> index{};
         for (unsigned i = 0; i < 64; ++i) {
             const std::uint8_t b = N.terms[I].bytes[i % 8];
-            bytes[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
+            index[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
         }
-        return bytes;
+        return index;
     }
     alignas(64) static constexpr std::array<std::uint8_t, 64> bytes = make();
 };

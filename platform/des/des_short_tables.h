@@ -182,47 +182,51 @@ constexpr ShuffleNet shuffleNet(const BitMap& map) {
     for (unsigned p = 0; p < 64; ++p)
         if (map.from[p] >= 0) missing |= std::uint64_t{1} << p;
     while (missing != 0) {
-        ShuffleTerm best{};
-        unsigned bestBits = 0;
-        for (unsigned source = 0; source < 2; ++source) {
+        // count[source][shift + 7][destination byte][source byte]: missing
+        // bits each choice would move.
+        unsigned count[2][15][8][8] = {};
+        for (unsigned p = 0; p < 64; ++p) {
+            if (((missing >> p) & 1u) == 0) continue;
+            const auto f = static_cast<unsigned>(map.from[p]);
+            const int shift = static_cast<int>(p % 8) - static_cast<int>(f % 8);
+            ++count[f / 64][shift + 7][p / 8][(f % 64) / 8];
+        }
+        unsigned bestSource = 0, bestBits = 0;
+        int bestShift = 0;
+        for (unsigned source = 0; source < 2; ++source)
             for (int shift = -7; shift <= 7; ++shift) {
-                ShuffleTerm term{source, shift, {}, 0};
                 unsigned bits = 0;
                 for (unsigned d = 0; d < 8; ++d) {
-                    term.bytes[d] = 0x80;
-                    std::uint64_t chosen = 0;
-                    unsigned chosenBits = 0;
-                    for (unsigned s = 0; s < 8; ++s) {
-                        std::uint64_t served = 0;
-                        unsigned count = 0;
-                        for (unsigned b = 0; b < 8; ++b) {
-                            const unsigned p = 8 * d + b;
-                            const int from = map.from[p];
-                            if (((missing >> p) & 1u) == 0 || from < 0) continue;
-                            const unsigned f = static_cast<unsigned>(from);
-                            if (f / 64 != source || (f % 64) / 8 != s) continue;
-                            if (static_cast<int>(b) - static_cast<int>(f % 8) != shift) continue;
-                            served |= std::uint64_t{1} << p;
-                            ++count;
-                        }
-                        if (count > chosenBits) {
-                            chosenBits = count;
-                            chosen = served;
-                            term.bytes[d] = static_cast<std::uint8_t>(s);
-                        }
-                    }
-                    term.mask |= chosen;
-                    bits += chosenBits;
+                    unsigned most = 0;
+                    for (unsigned b = 0; b < 8; ++b) most = count[source][shift + 7][d][b] > most ? count[source][shift + 7][d][b] : most;
+                    bits += most;
                 }
                 if (bits > bestBits) {
                     bestBits = bits;
-                    best = term;
+                    bestSource = source;
+                    bestShift = shift;
                 }
             }
+        ShuffleTerm term{bestSource, bestShift, {}, 0};
+        for (unsigned d = 0; d < 8; ++d) {
+            term.bytes[d] = 0x80;
+            unsigned most = 0;
+            for (unsigned b = 0; b < 8; ++b)
+                if (count[bestSource][bestShift + 7][d][b] > most) {
+                    most = count[bestSource][bestShift + 7][d][b];
+                    term.bytes[d] = static_cast<std::uint8_t>(b);
+                }
+        }
+        for (unsigned p = 0; p < 64; ++p) {
+            if (((missing >> p) & 1u) == 0) continue;
+            const auto f = static_cast<unsigned>(map.from[p]);
+            if (f / 64 == bestSource && static_cast<int>(p % 8) - static_cast<int>(f % 8) == bestShift &&
+                term.bytes[p / 8] == (f % 64) / 8)
+                term.mask |= std::uint64_t{1} << p;
         }
         if (net.count == 32) throw "a gather that needs more than 32 shuffle terms";
-        net.terms[net.count++] = best;
-        missing &= ~best.mask;
+        net.terms[net.count++] = term;
+        missing &= ~term.mask;
     }
     return net;
 }
@@ -243,8 +247,8 @@ constexpr MoveMaskGather moveMaskGather(const BitMap& map) {
     for (unsigned half = 0; half < 2; ++half) {
         for (unsigned b = 0; b < 32; ++b) {
             const int from = map.from[32 * half + b];
-            g.index[half][b] = from < 0 ? 0x80 : static_cast<std::uint8_t>(from / 8);
-            g.bit[half][b] = from < 0 ? 0xFF : static_cast<std::uint8_t>(1u << (from % 8));
+            g.index[half][b] = static_cast<std::uint8_t>(from < 0 ? 0x80 : from / 8);
+            g.bit[half][b] = static_cast<std::uint8_t>(from < 0 ? 0xFFu : 1u << (from % 8));
         }
     }
     return g;
