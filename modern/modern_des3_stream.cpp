@@ -100,6 +100,15 @@ Des3DecryptStream* makeDecryptStream(ByteView key, const ByteView* iv) {
     return state;
 }
 
+// Moving an object's state: this one's own, if any, wiped and freed first;
+// the other is left holding none.
+template <typename State>
+void takeOver(State*& mine, State*& theirs) noexcept {
+    if (&mine == &theirs) return;
+    delete mine;
+    mine = std::exchange(theirs, nullptr);
+}
+
 // A moved-from object holds no key.
 template <typename State>
 State& stateOf(State* state) {
@@ -145,10 +154,7 @@ Des3Encryptor::~Des3Encryptor() { delete state_; }
 
 Des3Encryptor::Des3Encryptor(Des3Encryptor&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
 Des3Encryptor& Des3Encryptor::operator=(Des3Encryptor&& other) noexcept {
-    if (this != &other) {
-        delete state_;
-        state_ = std::exchange(other.state_, nullptr);
-    }
+    takeOver(state_, other.state_);
     return *this;
 }
 
@@ -216,10 +222,7 @@ Des3Decryptor::~Des3Decryptor() { delete state_; }
 
 Des3Decryptor::Des3Decryptor(Des3Decryptor&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
 Des3Decryptor& Des3Decryptor::operator=(Des3Decryptor&& other) noexcept {
-    if (this != &other) {
-        delete state_;
-        state_ = std::exchange(other.state_, nullptr);
-    }
+    takeOver(state_, other.state_);
     return *this;
 }
 

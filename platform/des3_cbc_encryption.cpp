@@ -7,61 +7,29 @@
 #include "CommonCrypto.h"
 #include "secure_zero.h"
 
-#if defined(CORVANE_HAVE_LIBCRYPTO_DES) && !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
+#if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
+#define CORVANE_APPLE_COMMONCRYPTO 1
+#else
+#define CORVANE_APPLE_COMMONCRYPTO 0
+#endif
 
-// libcrypto's DES functions: the key schedule and the chain kept here.
+#if defined(CORVANE_HAVE_LIBCRYPTO_DES) || CORVANE_APPLE_COMMONCRYPTO
+
+// The key's set-up and the chain kept here: libcrypto's DES key schedules,
+// or on Apple the key itself for one CCCrypt a call.
+#if !CORVANE_APPLE_COMMONCRYPTO
 #include "libcrypto_des.h"
+#endif
 
 namespace corvane {
 
 namespace {
 struct State {
-    libcrypto_des::Key schedule;
-    std::uint8_t chain[kCCBlockSize3DES];
-};
-}  // namespace
-
-Des3CbcEncryption::~Des3CbcEncryption() {
-    if (context_ == nullptr) return;
-    secure_zero(context_, sizeof(State));
-    delete static_cast<State*>(context_);
-}
-
-bool Des3CbcEncryption::start(const std::uint8_t* key, const std::uint8_t* iv) noexcept {
-    if (context_ == nullptr) context_ = new (std::nothrow) State;
-    if (context_ == nullptr) return false;
-    libcrypto_des::setKey(static_cast<State*>(context_)->schedule, key);
-    return restart(iv);
-}
-
-bool Des3CbcEncryption::restart(const std::uint8_t* iv) noexcept {
-    if (context_ == nullptr) return false;
-    std::memcpy(static_cast<State*>(context_)->chain, iv, kCCBlockSize3DES);
-    return true;
-}
-
-bool Des3CbcEncryption::encrypt(const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept {
-    auto* state = static_cast<State*>(context_);
-    if (state == nullptr) {
-        secure_zero(out, length);
-        return false;
-    }
-    libcrypto_des::encryptCbc(state->schedule, state->chain, in, out, length);
-    return true;
-}
-
-}  // namespace corvane
-
-#elif defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
-
-
-// Apple's CommonCrypto: each call is one CCCrypt on the key and the chain
-// kept here.
-namespace corvane {
-
-namespace {
-struct State {
+#if CORVANE_APPLE_COMMONCRYPTO
     std::uint8_t key[kCCKeySize3DES];
+#else
+    libcrypto_des::Key schedule;
+#endif
     std::uint8_t chain[kCCBlockSize3DES];
 };
 }  // namespace
@@ -75,7 +43,11 @@ Des3CbcEncryption::~Des3CbcEncryption() {
 bool Des3CbcEncryption::start(const std::uint8_t* key, const std::uint8_t* iv) noexcept {
     if (context_ == nullptr) context_ = new (std::nothrow) State;
     if (context_ == nullptr) return false;
+#if CORVANE_APPLE_COMMONCRYPTO
     std::memcpy(static_cast<State*>(context_)->key, key, kCCKeySize3DES);
+#else
+    libcrypto_des::setKey(static_cast<State*>(context_)->schedule, key);
+#endif
     return restart(iv);
 }
 
@@ -88,14 +60,17 @@ bool Des3CbcEncryption::restart(const std::uint8_t* iv) noexcept {
 bool Des3CbcEncryption::encrypt(const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept {
     if (length == 0) return true;
     auto* state = static_cast<State*>(context_);
+    bool ok = state != nullptr;
+#if CORVANE_APPLE_COMMONCRYPTO
     std::size_t moved = 0;
-    if (state == nullptr || CCCrypt(kCCEncrypt, kCCAlgorithm3DES, 0, state->key, kCCKeySize3DES, state->chain, in,
-                                    length, out, length, &moved) != kCCSuccess) {
-        secure_zero(out, length);
-        return false;
-    }
-    std::memcpy(state->chain, out + length - kCCBlockSize3DES, kCCBlockSize3DES);
-    return true;
+    ok = ok && CCCrypt(kCCEncrypt, kCCAlgorithm3DES, 0, state->key, kCCKeySize3DES, state->chain, in, length, out,
+                       length, &moved) == kCCSuccess;
+    if (ok) std::memcpy(state->chain, out + length - kCCBlockSize3DES, kCCBlockSize3DES);
+#else
+    if (ok) libcrypto_des::encryptCbc(state->schedule, state->chain, in, out, length);
+#endif
+    if (!ok) secure_zero(out, length);
+    return ok;
 }
 
 }  // namespace corvane

@@ -176,7 +176,13 @@ const ShortSchedule& Des3Decryption::shortSchedule() noexcept {
 
 const Des3DecryptSchedule& Des3Decryption::bitslicedSchedule() noexcept {
     if (!haveBitsliced_) {
-        des_path_kernel(path_).schedule(key_, bitsliced_);
+        // The masks are the same for every kernel; the AVX2 file's builder
+        // is the fastest (about 0.25 us here; the AVX-512 file's build of the
+        // same code takes 1.7 us), and the AVX-512 path implies AVX2.
+        const ScheduleMaker make = path_ != DesPath::portable && kKernelAvx2.schedule != nullptr
+                                       ? kKernelAvx2.schedule
+                                       : des_path_kernel(path_).schedule;
+        make(key_, bitsliced_);
         haveBitsliced_ = true;
     }
     return bitsliced_;

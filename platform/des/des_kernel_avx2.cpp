@@ -40,7 +40,7 @@ void passAvx2(const Des3DecryptSchedule& ks, const std::uint8_t* chain, const st
 }
 
 void scheduleAvx2(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
-    bitslicedScheduleByMoveMask(key, schedule);
+    bitslicedSchedule<ByMoveMask>(key, schedule);
     clearVectorRegisters();
 }
 

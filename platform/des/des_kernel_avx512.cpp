@@ -44,7 +44,7 @@ void passAvx512(const Des3DecryptSchedule& ks, const std::uint8_t* chain, const 
 }
 
 void scheduleAvx512(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
-    bitslicedScheduleByMoveMask(key, schedule);
+    bitslicedSchedule<ByMoveMask>(key, schedule);
     clearVectorRegisters();
 }
 

@@ -36,6 +36,6 @@ void passPortable(const Des3DecryptSchedule& ks, const std::uint8_t* chain, cons
 
 }  // namespace
 
-const DesKernel kKernelPortable = {passPortable, BitslicedDes3<PortableOps>::evalSbox, bitslicedScheduleByRotation};
+const DesKernel kKernelPortable = {passPortable, BitslicedDes3<PortableOps>::evalSbox, bitslicedSchedule<ByRotation>};
 
 }  // namespace corvane::des

@@ -68,6 +68,10 @@ struct InStandardOrder {
     static constexpr short_tables::BitMap map(unsigned round) { return short_tables::roundKeyStandard(round); }
 };
 
+// Two ways to gather: By::rounds<Order>(key, one) makes the 16 round keys
+// of each of the three DES keys in the order given; By::masks widens the
+// 48 round keys of a decryption (standard order) into the bitsliced masks.
+
 // ---- on plain words ----------------------------------------------------------
 
 template <class Order, unsigned R>
@@ -75,44 +79,24 @@ struct RoundNet {
     static constexpr short_tables::RotateNet net = short_tables::rotateNet(Order::map(R));
 };
 
-// The 16 round keys of one DES key in the given order.
-template <class Order, std::size_t... R>
-inline void roundsByRotation(std::uint64_t key, std::uint64_t (&out)[16], std::index_sequence<R...>) {
-    ((out[R] = applyRotateNet<RoundNet<Order, R>::net>(key)), ...);
-}
-
-template <class Order>
-inline void scheduleByRotation(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
-    for (unsigned k = 0; k < 3; ++k) {
-        std::uint64_t word = loadLittleEndian(key + 8 * k);
-        roundsByRotation<Order>(word, one[k], std::make_index_sequence<16>{});
-        secure_zero(&word, sizeof word);
+struct ByRotation {
+    template <class Order, std::size_t... R>
+    static void sixteen(std::uint64_t key, std::uint64_t (&out)[16], std::index_sequence<R...>) {
+        ((out[R] = applyRotateNet<RoundNet<Order, R>::net>(key)), ...);
     }
-}
-
-// A short kernel's schedule in layout L, on plain words.
-template <const ShortLayout& L>
-inline void shortScheduleByRotation(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
-    std::uint64_t one[3][16];
-    scheduleByRotation<InLayout<L>>(key, one);
-    orderRounds(one, direction, out.rounds);
-    secure_zero(one, sizeof one);
-}
-
-// The bitsliced engine's masks from round keys in the standard order.
-inline void masksFromRounds(const std::uint64_t (&rounds)[48], Des3DecryptSchedule& schedule) {
-    for (unsigned r = 0; r < 48; ++r)
-        for (unsigned j = 0; j < 48; ++j) schedule.masks[r][j] = std::uint64_t{0} - ((rounds[r] >> j) & 1u);
-}
-
-inline void bitslicedScheduleByRotation(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
-    std::uint64_t one[3][16], rounds[48];
-    scheduleByRotation<InStandardOrder>(key, one);
-    orderRounds(one, Direction::decrypt, rounds);
-    masksFromRounds(rounds, schedule);
-    secure_zero(one, sizeof one);
-    secure_zero(rounds, sizeof rounds);
-}
+    template <class Order>
+    static void rounds(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
+        for (unsigned k = 0; k < 3; ++k) {
+            std::uint64_t word = loadLittleEndian(key + 8 * k);
+            sixteen<Order>(word, one[k], std::make_index_sequence<16>{});
+            secure_zero(&word, sizeof word);
+        }
+    }
+    static void masks(const std::uint64_t (&rounds)[48], Des3DecryptSchedule& schedule) {
+        for (unsigned r = 0; r < 48; ++r)
+            for (unsigned j = 0; j < 48; ++j) schedule.masks[r][j] = std::uint64_t{0} - ((rounds[r] >> j) & 1u);
+    }
+};
 
 #if defined(__AVX2__)
 // ---- with AVX2 ---------------------------------------------------------------
@@ -127,58 +111,65 @@ struct MoveMaskRounds {
         gather(8), gather(9), gather(10), gather(11), gather(12), gather(13), gather(14), gather(15)};
 };
 
-// 32 key bits at once: each byte picks the key byte that holds its bit,
-// keeps that bit, and vpmovmskb collects whether it was set.
-inline std::uint32_t moveMaskHalf(__m256i key, const std::uint8_t* index, const std::uint8_t* bit) {
-    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(bit));
-    const __m256i picked = _mm256_shuffle_epi8(key, _mm256_load_si256(reinterpret_cast<const __m256i*>(index)));
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(picked, b), b)));
-}
-
-template <class Order>
-inline void scheduleByMoveMask(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
-    for (unsigned k = 0; k < 3; ++k) {
-        // The 8 key bytes in every quarter of the vector, so that vpshufb
-        // finds them within each 128-bit lane.
-        __m256i word = _mm256_set1_epi64x(static_cast<long long>(loadLittleEndian(key + 8 * k)));
-        for (unsigned r = 0; r < 16; ++r) {
-            const short_tables::MoveMaskGather& g = MoveMaskRounds<Order>::rounds[r];
-            one[k][r] = moveMaskHalf(word, g.index[0], g.bit[0]) |
-                        static_cast<std::uint64_t>(moveMaskHalf(word, g.index[1], g.bit[1])) << 32;
-        }
-        word = _mm256_setzero_si256();
+struct ByMoveMask {
+    // 32 key bits at once: each byte picks the key byte that holds its bit,
+    // keeps that bit, and vpmovmskb collects whether it was set.
+    static std::uint32_t half(__m256i key, const std::uint8_t* index, const std::uint8_t* bit) {
+        const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(bit));
+        const __m256i picked = _mm256_shuffle_epi8(key, _mm256_load_si256(reinterpret_cast<const __m256i*>(index)));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(picked, b), b)));
     }
-}
+    template <class Order>
+    static void rounds(const std::uint8_t* key, std::uint64_t (&one)[3][16]) {
+        for (unsigned k = 0; k < 3; ++k) {
+            // The 8 key bytes in every quarter of the vector, so that vpshufb
+            // finds them within each 128-bit lane.
+            __m256i word = _mm256_set1_epi64x(static_cast<long long>(loadLittleEndian(key + 8 * k)));
+            for (unsigned r = 0; r < 16; ++r) {
+                const short_tables::MoveMaskGather& g = MoveMaskRounds<Order>::rounds[r];
+                one[k][r] = half(word, g.index[0], g.bit[0]) |
+                            static_cast<std::uint64_t>(half(word, g.index[1], g.bit[1])) << 32;
+            }
+            word = _mm256_setzero_si256();
+        }
+    }
+    // Four masks at a time: each lane keeps one bit of the round key and
+    // compares it with that bit.
+    static void masks(const std::uint64_t (&rounds)[48], Des3DecryptSchedule& schedule) {
+        for (unsigned r = 0; r < 48; ++r) {
+            const __m256i word = _mm256_set1_epi64x(static_cast<long long>(rounds[r]));
+            for (unsigned j = 0; j < 48; j += 4) {
+                const __m256i bits = _mm256_set_epi64x(static_cast<long long>(std::uint64_t{8} << j),
+                                                       static_cast<long long>(std::uint64_t{4} << j),
+                                                       static_cast<long long>(std::uint64_t{2} << j),
+                                                       static_cast<long long>(std::uint64_t{1} << j));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(&schedule.masks[r][j]),
+                                    _mm256_cmpeq_epi64(_mm256_and_si256(word, bits), bits));
+            }
+        }
+    }
+};
+#endif  // __AVX2__
 
-template <const ShortLayout& L>
-inline void shortScheduleByMoveMask(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
+// A short kernel's schedule in layout L.
+template <class By, const ShortLayout& L>
+inline void shortSchedule(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
     std::uint64_t one[3][16];
-    scheduleByMoveMask<InLayout<L>>(key, one);
+    By::template rounds<InLayout<L>>(key, one);
     orderRounds(one, direction, out.rounds);
     secure_zero(one, sizeof one);
 }
 
-// The masks four at a time: each lane keeps one bit of the round key and
-// compares it with that bit.
-inline void bitslicedScheduleByMoveMask(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
+// The bitsliced engine's masks.
+template <class By>
+inline void bitslicedSchedule(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
     std::uint64_t one[3][16], rounds[48];
-    scheduleByMoveMask<InStandardOrder>(key, one);
+    By::template rounds<InStandardOrder>(key, one);
     orderRounds(one, Direction::decrypt, rounds);
-    for (unsigned r = 0; r < 48; ++r) {
-        const __m256i word = _mm256_set1_epi64x(static_cast<long long>(rounds[r]));
-        for (unsigned j = 0; j < 48; j += 4) {
-            const __m256i bits = _mm256_set_epi64x(static_cast<long long>(std::uint64_t{8} << j),
-                                                   static_cast<long long>(std::uint64_t{4} << j),
-                                                   static_cast<long long>(std::uint64_t{2} << j),
-                                                   static_cast<long long>(std::uint64_t{1} << j));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(&schedule.masks[r][j]),
-                                _mm256_cmpeq_epi64(_mm256_and_si256(word, bits), bits));
-        }
-    }
+    By::masks(rounds, schedule);
     secure_zero(one, sizeof one);
     secure_zero(rounds, sizeof rounds);
 }
-#endif  // __AVX2__
 
 }  // namespace
 }  // namespace corvane::des

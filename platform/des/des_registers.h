@@ -15,6 +15,13 @@
 namespace corvane::des {
 namespace {
 
+// Whether this file's build has vector registers to clear.
+#if defined(__AVX__)
+inline constexpr bool kClearsRegisters = true;
+#else
+inline constexpr bool kClearsRegisters = false;
+#endif
+
 inline void clearVectorRegisters() {
 #if defined(__AVX__)
     _mm256_zeroall();

@@ -18,7 +18,6 @@
 #include <utility>
 
 #include "des_key_gather.h"
-#include "des_registers.h"
 #include "des_short_kernel.h"
 #include "des_short_tables.h"
 
@@ -26,21 +25,6 @@ namespace corvane::des {
 namespace {
 
 static_assert(std::endian::native == std::endian::little);
-
-// The shuffle indices of a ShuffleNet term for both qwords of a 128-bit lane
-// (vpshufb indexes within the lane), repeated over the vector.
-template <const short_tables::ShuffleNet& N, std::size_t I>
-struct ShuffleIndex32 {
-    static constexpr std::array<std::uint8_t, 32> make() {
-        std::array<std::uint8_t, 32> index{};
-        for (unsigned i = 0; i < 32; ++i) {
-            const std::uint8_t b = N.terms[I].bytes[i % 8];
-            index[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
-        }
-        return index;
-    }
-    alignas(32) static constexpr std::array<std::uint8_t, 32> bytes = make();
-};
 
 struct Avx2ShortOps {
     using V = __m256i;
@@ -111,7 +95,7 @@ struct Avx2ShortOps {
         return (_mm256_setzero_si256() | ... |
                 (shift<N.terms[I].shift>(_mm256_shuffle_epi8(
                      N.terms[I].source == 0 ? s0 : s1,
-                     _mm256_load_si256(reinterpret_cast<const __m256i*>(ShuffleIndex32<N, I>::bytes.data())))) &
+                     _mm256_load_si256(reinterpret_cast<const __m256i*>(short_tables::ShuffleIndex<N, I, 32>::bytes.data())))) &
                  broadcast(N.terms[I].mask)));
     }
     template <const short_tables::ShuffleNet& N>
@@ -126,33 +110,13 @@ struct Avx2ShortOps {
     static V fromHalves(V first, V second) { return gather<kToBlock>(first, second); }
 };
 
-using Kernel = ShortDes3<Avx2ShortOps>;
-
 void scheduleAvx2(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
-    shortScheduleByMoveMask<kLayoutShuffle>(key, direction, out);
-    clearVectorRegisters();
-}
-
-void decryptAvx2(const ShortSchedule& schedule, const std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
-                 std::size_t blocks, std::uint8_t* last) {
-    Kernel::decrypt(schedule, chain, in, out, blocks, last);
-    clearVectorRegisters();
-}
-
-void encryptAvx2(const ShortSchedule& schedule, std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
-                 std::size_t blocks) {
-    Kernel::encrypt(schedule, chain, in, out, blocks);
-    clearVectorRegisters();
-}
-
-void jobsAvx2(Direction direction, LaneJob* jobs, std::size_t count) {
-    Kernel::jobs(direction, jobs, count);
-    clearVectorRegisters();
+    shortSchedule<ByMoveMask, kLayoutShuffle>(key, direction, out);
 }
 
 }  // namespace
 
-const ShortKernel kShortAvx2 = {scheduleAvx2, decryptAvx2, encryptAvx2, jobsAvx2, clearVectorRegisters};
+const ShortKernel kShortAvx2 = ShortEntryPoints<Avx2ShortOps, scheduleAvx2>::kernel();
 
 }  // namespace corvane::des
 

@@ -17,7 +17,6 @@
 #include <utility>
 
 #include "des_key_gather.h"
-#include "des_registers.h"
 #include "des_short_kernel.h"
 #include "des_short_tables.h"
 
@@ -26,24 +25,13 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little);
 
-template <const short_tables::ShuffleNet& N, std::size_t I>
-struct ShuffleIndex64 {
-    static constexpr std::array<std::uint8_t, 64> make() {
-        std::array<std::uint8_t, 64> index{};
-        for (unsigned i = 0; i < 64; ++i) {
-            const std::uint8_t b = N.terms[I].bytes[i % 8];
-            index[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
-        }
-        return index;
-    }
-    alignas(64) static constexpr std::array<std::uint8_t, 64> bytes = make();
-};
-
 struct Avx512ShortOps {
     using V = __m512i;
     using U = unsigned long long __attribute__((vector_size(64)));
     static constexpr std::size_t kLanes = 8;
     static constexpr std::size_t kGroup = 4;
+    // chainRound computes lanes 0 and 1 (its routing runs on 128 bits).
+    static constexpr std::size_t kChainLanes = 2;
 
     static constexpr const ShortLayout& kLayout = kLayoutVbmi;
     alignas(64) static constexpr auto kTables = short_tables::vbmiTables(kLayout);
@@ -143,7 +131,7 @@ struct Avx512ShortOps {
     template <const short_tables::ShuffleNet& N, std::size_t I>
     static V term(V acc, V s0, V s1) {
         const V picked = _mm512_shuffle_epi8(N.terms[I].source == 0 ? s0 : s1,
-                                             _mm512_load_si512(ShuffleIndex64<N, I>::bytes.data()));
+                                             _mm512_load_si512(short_tables::ShuffleIndex<N, I, 64>::bytes.data()));
         return _mm512_ternarylogic_epi64(acc, shift<N.terms[I].shift>(picked), broadcast(N.terms[I].mask), 0xF8);
     }
     template <const short_tables::ShuffleNet& N, std::size_t... I>
@@ -164,34 +152,14 @@ struct Avx512ShortOps {
     static V fromHalves(V first, V second) { return gather<kToBlock>(first, second); }
 };
 
-using Kernel = ShortDes3<Avx512ShortOps>;
-
 void scheduleAvx512(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
-    shortScheduleByMoveMask<kLayoutVbmi>(key, direction, out);
+    shortSchedule<ByMoveMask, kLayoutVbmi>(key, direction, out);
     for (std::uint64_t& round : out.rounds) round |= Avx512ShortOps::kSecondTable;
-    clearVectorRegisters();
-}
-
-void decryptAvx512(const ShortSchedule& schedule, const std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
-                 std::size_t blocks, std::uint8_t* last) {
-    Kernel::decrypt(schedule, chain, in, out, blocks, last);
-    clearVectorRegisters();
-}
-
-void encryptAvx512(const ShortSchedule& schedule, std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
-                 std::size_t blocks) {
-    Kernel::encrypt(schedule, chain, in, out, blocks);
-    clearVectorRegisters();
-}
-
-void jobsAvx512(Direction direction, LaneJob* jobs, std::size_t count) {
-    Kernel::jobs(direction, jobs, count);
-    clearVectorRegisters();
 }
 
 }  // namespace
 
-const ShortKernel kShortAvx512 = {scheduleAvx512, decryptAvx512, encryptAvx512, jobsAvx512, clearVectorRegisters};
+const ShortKernel kShortAvx512 = ShortEntryPoints<Avx512ShortOps, scheduleAvx512>::kernel();
 
 }  // namespace corvane::des
 

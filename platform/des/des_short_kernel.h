@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "des_registers.h"
 #include "des_short.h"
 #include "secure_zero.h"
 
@@ -147,8 +148,41 @@ struct ShortDes3 {
 
     // Blocks under one schedule, all independent of each other: decryption
     // (CBC when carry is not null) or ECB encryption.
+    // The lanes the single chain's round computes (0 where the kernel has
+    // no round of its own for it).
+    static constexpr std::size_t kChainLanes = [] {
+        if constexpr (requires { Ops::kChainLanes; })
+            return Ops::kChainLanes;
+        else
+            return std::size_t{0};
+    }();
+
+    // A message of no more blocks than that, on the chain's round, which
+    // answers sooner.
+    static void fewBlocks(const ShortSchedule& ks, std::uint8_t* carry, const std::uint8_t* in, std::uint8_t* out,
+                          std::size_t blocks, std::uint8_t* last) {
+        V l, r, prev = {};
+        Ops::toHalves(loadBlocks(in, blocks, 0), l, r);
+        if (carry != nullptr) {
+            prev = previousBlocks(carry, in, blocks, 0);
+            std::memcpy(carry, in + 8 * (blocks - 1), 8);
+        }
+        chainRounds(l, r, ks);
+        V o = Ops::fromHalves(r, l);
+        if (carry != nullptr) o = o ^ prev;
+        storeBlocks(out, blocks, 0, o, last);
+        secure_zero(&l, sizeof l);
+        secure_zero(&r, sizeof r);
+    }
+
     static void parallel(const ShortSchedule& ks, std::uint8_t* carry, const std::uint8_t* in, std::uint8_t* out,
                          std::size_t blocks, std::uint8_t* last) {
+        if constexpr (kChainLanes > 0) {
+            if (blocks >= 1 && blocks <= kChainLanes) {
+                fewBlocks(ks, carry, in, out, blocks, last);
+                return;
+            }
+        }
         const auto key = [&ks](unsigned round, std::size_t) { return Ops::broadcast(ks.rounds[round]); };
         std::size_t done = 0;
         while (done < blocks) {
@@ -272,6 +306,34 @@ struct ShortDes3 {
             secure_zero(r, sizeof r);
         }
         secure_zero(&lanes, sizeof lanes);
+    }
+};
+
+// The kernel as a ShortKernel: each entry point clears the vector registers
+// on its way out (des_registers.h), after the schedule built by Schedule.
+template <class Ops, void (*Schedule)(const std::uint8_t*, Direction, ShortSchedule&)>
+struct ShortEntryPoints {
+    using Kernel = ShortDes3<Ops>;
+    static void schedule(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
+        Schedule(key, direction, out);
+        clearVectorRegisters();
+    }
+    static void decrypt(const ShortSchedule& ks, const std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
+                        std::size_t blocks, std::uint8_t* last) {
+        Kernel::decrypt(ks, chain, in, out, blocks, last);
+        clearVectorRegisters();
+    }
+    static void encrypt(const ShortSchedule& ks, std::uint8_t* chain, const std::uint8_t* in, std::uint8_t* out,
+                        std::size_t blocks) {
+        Kernel::encrypt(ks, chain, in, out, blocks);
+        clearVectorRegisters();
+    }
+    static void jobs(Direction direction, LaneJob* list, std::size_t count) {
+        Kernel::jobs(direction, list, count);
+        clearVectorRegisters();
+    }
+    static constexpr ShortKernel kernel() {
+        return {schedule, decrypt, encrypt, jobs, kClearsRegisters ? clearVectorRegisters : nullptr};
     }
 };
 

@@ -80,14 +80,12 @@ struct PortableShortOps {
     static V fromHalves(V first, V second) { return applyRotateNet<kToBlock>(first, second); }
 };
 
-using Kernel = ShortDes3<PortableShortOps>;
-
 void schedulePortable(const std::uint8_t* key, Direction direction, ShortSchedule& out) {
-    shortScheduleByRotation<kLayoutPortable>(key, direction, out);
+    shortSchedule<ByRotation, kLayoutPortable>(key, direction, out);
 }
 
 }  // namespace
 
-const ShortKernel kShortPortable = {schedulePortable, Kernel::decrypt, Kernel::encrypt, Kernel::jobs, nullptr};
+const ShortKernel kShortPortable = ShortEntryPoints<PortableShortOps, schedulePortable>::kernel();
 
 }  // namespace corvane::des

@@ -82,15 +82,20 @@ constexpr BitMap emptyMap() {
     return map;
 }
 
+// A map whose destination is every S-box input of the layout, each taking
+// source(j, t) for input t of box j.
+template <class Source>
+constexpr BitMap onInputs(const ShortLayout& layout, Source source) {
+    BitMap map = emptyMap();
+    for (unsigned j = 0; j < 8; ++j)
+        for (unsigned t = 0; t < 6; ++t) map.from[inputBit(layout, j, t)] = static_cast<std::int16_t>(source(j, t));
+    return map;
+}
+
 // A block (8 bytes loaded little-endian into a lane) to the expanded form of
 // its left (half 0) or right (half 1) half after the initial permutation.
 constexpr BitMap blockToHalf(const ShortLayout& layout, unsigned half) {
-    BitMap map = emptyMap();
-    for (unsigned j = 0; j < 8; ++j)
-        for (unsigned t = 0; t < 6; ++t)
-            map.from[inputBit(layout, j, t)] =
-                static_cast<std::int16_t>(loadedBit(kIp[32 * half + kE[6 * j + t] - 1u]));
-    return map;
+    return onInputs(layout, [half](unsigned j, unsigned t) { return loadedBit(kIp[32 * half + kE[6 * j + t] - 1u]); });
 }
 
 // Two expanded halves (sources 0 and 1: the preoutput's first and second
@@ -112,12 +117,7 @@ constexpr BitMap halvesToBlock(const ShortLayout& layout) {
 // One 8-byte key (loaded little-endian into a lane) to the key of round r
 // (0..15) of its DES, laid out over the S-boxes' inputs.
 constexpr BitMap roundKey(const ShortLayout& layout, unsigned round) {
-    BitMap map = emptyMap();
-    for (unsigned j = 0; j < 8; ++j)
-        for (unsigned t = 0; t < 6; ++t)
-            map.from[inputBit(layout, j, t)] =
-                static_cast<std::int16_t>(loadedBit(kRoundKeyBits[round][6 * j + t]));
-    return map;
+    return onInputs(layout, [round](unsigned j, unsigned t) { return loadedBit(kRoundKeyBits[round][6 * j + t]); });
 }
 
 // The same round key in the standard order of its 48 bits (bit j of the
@@ -230,6 +230,22 @@ constexpr ShuffleNet shuffleNet(const BitMap& map) {
     }
     return net;
 }
+
+// The vpshufb indices of term I of net N over a vector of Width bytes: the
+// term's byte moves for both 64-bit lanes of every 128-bit lane (vpshufb
+// indexes within the 128-bit lane), 0x80 where nothing moves.
+template <const ShuffleNet& N, std::size_t I, std::size_t Width>
+struct ShuffleIndex {
+    static constexpr std::array<std::uint8_t, Width> make() {
+        std::array<std::uint8_t, Width> index{};
+        for (unsigned i = 0; i < Width; ++i) {
+            const std::uint8_t b = N.terms[I].bytes[i % 8];
+            index[i] = b == 0x80 ? std::uint8_t{0x80} : static_cast<std::uint8_t>(b + 8 * ((i / 8) % 2));
+        }
+        return index;
+    }
+    alignas(64) static constexpr std::array<std::uint8_t, Width> bytes = make();
+};
 
 // ---- the round-key gather of the AVX2 and AVX-512 kernels ------------------
 
