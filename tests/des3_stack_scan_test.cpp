@@ -96,6 +96,19 @@ TEST(Des3StackScan, NoKeyOrPlaintextLeftByBatchesOrStreams) {
         secrets.insert(secrets.end(), plains.begin(), plains.end());
         EXPECT_EQ(hits(stack, secrets), 0u) << "batch, decrypt " << decrypt;
     }
+    // Encryption through libcrypto's DES, one-shot and streamed.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        Bytes sealedAgain(plains[i].size() + 8);
+        const Bytes stack = dead_stack::after([&] {
+            std::size_t moved = 0;
+            (void)CCCrypt(kCCEncrypt, kCCAlgorithm3DES, kCCOptionPKCS7Padding, keys[i].data(), 24, ivs[i].data(),
+                          plains[i].data(), plains[i].size(), sealedAgain.data(), sealedAgain.size(), &moved);
+            cv::Des3Encryptor encryptor(keys[i], ivs[i]);
+            (void)encryptor.update(plains[i]);
+            (void)encryptor.finish();
+        });
+        EXPECT_EQ(hits(stack, {keys[i], plains[i]}), 0u) << "encryption of " << plains[i].size() << " bytes";
+    }
     // A stream fed pieces small and large: the short kernel and bitsliced
     // passes, the held block in front.
     Bytes out;
