@@ -27,6 +27,7 @@
 
 #include <Corvane/corvane.hpp>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <span>
@@ -169,38 +170,48 @@ void freshPoolModern(benchmark::State& state) {
 }
 
 // A 1024-bit private key as PKCS #8 PEM from OpenSSL.
-const std::string& privatePem1024() {
-    static const std::string pem = [] {
+// One 1024-bit key as PEM, plain or (PBES2 as OpenSSL writes it: PBKDF2
+// with HMAC-SHA256, 2048 iterations, AES-256-CBC) under kBenchPassphrase.
+constexpr const char* kBenchPassphrase = "bench";
+const std::string& privatePem1024(bool encrypted = false) {
+    static const std::array<std::string, 2> pems = [] {
         EVP_PKEY* pkey = EVP_RSA_gen(1024);
-        BIO* bio = BIO_new(BIO_s_mem());
-        if (pkey == nullptr || bio == nullptr ||
-            PEM_write_bio_PrivateKey(bio, pkey, nullptr, nullptr, 0, nullptr, nullptr) != 1)
-            std::abort();
-        char* text = nullptr;
-        long length = BIO_get_mem_data(bio, &text);
-        std::string copy(text, static_cast<std::size_t>(length));
-        BIO_free(bio);
+        std::string out[2];
+        for (int i = 0; i < 2; i++) {
+            BIO* bio = BIO_new(BIO_s_mem());
+            const EVP_CIPHER* cipher = i == 1 ? EVP_aes_256_cbc() : nullptr;
+            if (pkey == nullptr || bio == nullptr ||
+                PEM_write_bio_PrivateKey(bio, pkey, cipher, nullptr, 0, nullptr,
+                                         const_cast<char*>(kBenchPassphrase)) != 1)
+                std::abort();
+            char* text = nullptr;
+            long length = BIO_get_mem_data(bio, &text);
+            out[i].assign(text, static_cast<std::size_t>(length));
+            BIO_free(bio);
+        }
         EVP_PKEY_free(pkey);
-        return copy;
+        return std::array<std::string, 2>{out[0], out[1]};
     }();
-    return pem;
+    return pems[encrypted ? 1 : 0];
 }
 
 // Loading a private key with every consistency check (the primes' tests
-// dominate), beside OpenSSL's own load of the same PEM, which checks nothing.
+// dominate), beside OpenSSL's own load of the same PEM, which checks nothing;
+// range(0) 1 for the encrypted key (the derivation and the decryption added).
 void keyLoadCorvane(benchmark::State& state) {
+    const bool encrypted = state.range(0) != 0;
     R_RSA_PRIVATE_KEY key;
     for (auto _ : state) {
-        if (!corvane::loadRsaPrivateKey(privatePem1024(), key)) std::abort();
+        if (!corvane::loadRsaPrivateKey(privatePem1024(encrypted), key, kBenchPassphrase)) std::abort();
         benchmark::DoNotOptimize(key);
     }
 }
 
 void keyLoadOpenssl(benchmark::State& state) {
-    const std::string& pem = privatePem1024();
+    const std::string& pem = privatePem1024(state.range(0) != 0);
     for (auto _ : state) {
         BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-        EVP_PKEY* pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+        EVP_PKEY* pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(kBenchPassphrase));
         if (pkey == nullptr) std::abort();
         benchmark::DoNotOptimize(pkey);
         EVP_PKEY_free(pkey);
@@ -360,8 +371,10 @@ BENCHMARK(encryptLegacy)->Name("rsa-encrypt/1024/corvane");
 BENCHMARK(encryptModern)->Name("rsa-encrypt/1024/modern");
 BENCHMARK(freshPoolLegacy)->Name("rsa-encrypt-fresh-pool/1024/corvane");
 BENCHMARK(freshPoolModern)->Name("rsa-encrypt-fresh-pool/1024/modern");
-BENCHMARK(keyLoadCorvane)->Name("key-load/1024/corvane")->Unit(benchmark::kMillisecond);
-BENCHMARK(keyLoadOpenssl)->Name("key-load/1024/openssl")->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLoadCorvane)->Name("key-load/1024/corvane")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLoadOpenssl)->Name("key-load/1024/openssl")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLoadCorvane)->Name("key-load-encrypted/1024/corvane")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLoadOpenssl)->Name("key-load-encrypted/1024/openssl")->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(encodeOneShot)->Name("base64-encode-stream/1MiB/corvane");
 BENCHMARK(encodeStream)->Name("base64-encode-stream/1MiB/stream");
 BENCHMARK(encodeOneShotWarm)->Name("base64-encode-stream-warm/1MiB/corvane");

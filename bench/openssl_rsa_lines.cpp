@@ -17,24 +17,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "support/openssl_lines.h"
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "openssl_rsa_lines: %s\n", what);
-    std::exit(1);
-}
-
-// The bytes of one line of Base64 (EVP_DecodeBlock counts the padding as
-// zero bytes); -1 for text it refuses.
-int decodeLine(const char* text, std::size_t length, unsigned char* out) {
-    if (length % 4 != 0) return -1;
-    int n = EVP_DecodeBlock(out, reinterpret_cast<const unsigned char*>(text), static_cast<int>(length));
-    if (n < 0) return -1;
-    for (std::size_t i = length; i > 0 && text[i - 1] == '='; --i) --n;
-    return n;
-}
-
-}  // namespace
+[[noreturn]] void fail(const char* what) { openssl_lines::fail("openssl_rsa_lines", what); }
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -54,7 +39,7 @@ int main(int argc, char** argv) {
     if (in == nullptr) fail("cannot open the blocks");
 
     const std::size_t keySize = static_cast<std::size_t>(EVP_PKEY_get_size(key));
-    std::vector<unsigned char> block(4096), message(keySize);
+    std::vector<unsigned char> block, message(keySize);
     std::vector<char> text(4 * keySize / 3 + 8);
     char* line = nullptr;
     std::size_t capacity = 0;
@@ -64,7 +49,7 @@ int main(int argc, char** argv) {
         std::size_t length = static_cast<std::size_t>(read);
         while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
         std::size_t messageLength = message.size();
-        int blockLength = length <= block.size() / 4 * 3 ? decodeLine(line, length, block.data()) : -1;
+        int blockLength = openssl_lines::decodeField(line, length, block);
         if (blockLength < 0 || EVP_PKEY_decrypt(ctx, message.data(), &messageLength, block.data(),
                                                 static_cast<std::size_t>(blockLength)) != 1) {
             std::fputs("error: decryption failed\n", stdout);

@@ -19,20 +19,9 @@ build="${BUILD_DIR:-build/default}"
 lines="${CORVANE_BENCH_LINES:-100000}"
 bits="${CORVANE_BENCH_BITS:-1024}"
 repetitions="${REPETITIONS:-3}"
-tool="$build/tools/corvane/corvane"
-peer="$build/bench/openssl_rsa_lines"
-for program in "$tool" "$peer"; do
-    [ -x "$program" ] || {
-        echo "build $program first (cmake --build $build --target corvane openssl_rsa_lines)" >&2
-        exit 2
-    }
-done
-[ -x /usr/bin/time ] || { echo "GNU time is missing: scripts/install-deps installs it" >&2; exit 2; }
-
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:"$bits" -out "$dir/key.pem" 2> /dev/null
-openssl pkey -in "$dir/key.pem" -pubout -out "$dir/public.pem"
+peer=openssl_rsa_lines
+source bench/lines_measure.sh
+prepare_run
 # 33 bytes are 44 Base64 characters without padding: one message per line.
 head -c "$((lines * 33))" /dev/urandom | base64 -w 44 > "$dir/messages.b64"
 "$tool" rsa encrypt --pubkey "$dir/public.pem" --lines "$dir/messages.b64" > "$dir/blocks.b64"
@@ -44,21 +33,8 @@ cmp "$dir/messages.b64" <("${openssl_cmd[@]}") || { echo "openssl's messages dif
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-), CORVANE_CPU=${CORVANE_CPU:-unset}"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-# Median wall seconds and the last run's peak resident memory of a command.
-measure() {
-    local times=() cpu=() i
-    for ((i = 0; i < repetitions; i++)); do
-        /usr/bin/time -v -o "$dir/time" "$@" > /dev/null
-        times+=("$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, p, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + p[k]; print s}' "$dir/time")")
-        cpu+=("$(awk -F': ' '/(User|System) time \(seconds\)/ {s += $2} END {print s}' "$dir/time")")
-    done
-    median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')
-    cpu_median=$(printf '%s\n' "${cpu[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')
-    peak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$dir/time")
-}
 measure "${corvane_cmd[@]}"; ours=$median; ours_cpu=$cpu_median; ours_peak=$peak
 measure "${openssl_cmd[@]}"; theirs=$median; theirs_cpu=$cpu_median; theirs_peak=$peak
-row() { awk -v name="$1" -v s="$2" -v c="$3" -v n="$lines" -v peak="$4" 'BEGIN {printf "  %-38s %7.2f s %7.2f us/block, cpu %7.2f s %7.2f us/block %7d KiB peak\n", name, s, s * 1e6 / n, c, c * 1e6 / n, peak}'; }
 row "corvane rsa decrypt --lines" "$ours" "$ours_cpu" "$ours_peak"
 row "openssl_rsa_lines (EVP_PKEY_decrypt)" "$theirs" "$theirs_cpu" "$theirs_peak"
 awk -v a="$theirs" -v b="$ours" 'BEGIN {printf "ratio tool rsa decrypt --lines %d x %d-bit corvane vs openssl %6.2fx\n", '"$lines"', '"$bits"', a / b}'

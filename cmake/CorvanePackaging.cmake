@@ -4,6 +4,7 @@
 #   libcorvane-dev  development  headers, libcorvane.so, CMake and pkg-config files
 #   corvane         tool         the command-line tool and whatever it installs
 #                                beside it (manual page, completion)
+#   python3-corvane python       the Python package corvane, for Debian's python3
 #
 # `cmake --workflow --preset package` configures a build for /usr (so that
 # GNUInstallDirs chooses the multiarch library directory), builds it and runs
@@ -30,6 +31,9 @@ set(CPACK_COMPONENTS_ALL runtime development)
 if(CORVANE_BUILD_TOOLS)
   list(APPEND CPACK_COMPONENTS_ALL tool)
 endif()
+if(TARGET corvane_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${CORVANE_PACKAGE_RELEASE})
@@ -45,7 +49,9 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libcorvane${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # A shlibs file, so that packages built against the library depend on it
-# (only the runtime package holds a shared object).
+# (only the runtime package holds a shared library; CPack warns that the
+# Python package's extension module has no SONAME, which such modules never
+# have, and rightly leaves it out of that package's shlibs file).
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
@@ -79,6 +85,27 @@ set(CPACK_COMPONENT_TOOL_DESCRIPTION
 The corvane command digests files with MD5, encodes and decodes Base64 in
 the standard and web-safe alphabets, encrypts and decrypts RSA PKCS #1 v1.5
 blocks and triple-DES data, interoperating byte for byte with legacy peers.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-corvane)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
+# The compiled module suits the one Python version it was built for.
+if(CORVANE_PYTHON_VERSION MATCHES "^([0-9]+)\\.([0-9]+)$")
+  math(EXPR next_minor "${CMAKE_MATCH_2} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${CORVANE_PYTHON_VERSION}), python3 (<< ${CMAKE_MATCH_1}.${next_minor})")
+endif()
+# corvane.dask runs its jobs on Dask; the rest of the package needs neither.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-dask, python3-distributed")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "legacy-compatible cryptography library - Python 3 package
+Corvane interoperates byte for byte with peers that speak legacy formats:
+MD5, RSA PKCS #1 v1.5 block operations, triple DES and Base64.
+
+This package contains the Python module corvane over the library (hashlib-
+style MD5, Base64, hexadecimal, triple DES, RSA keys, batches and
+envelopes) and corvane.dask, which opens, seals and re-encrypts archives of
+envelopes on a Dask cluster.")
 
 # Every Debian package carries its copyright file and changelog in
 # /usr/share/doc/<package>/, and lintian overrides, each with the reason, in

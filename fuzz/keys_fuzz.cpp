@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to every key reader of <Corvane/keys.h> and the
 // modern layer, with no passphrase, a passphrase text or a passphrase
-// callback. A refusal must leave the record all zero; an accepted key must
-// pass the modern types' checks (which include every consistency check)
-// and come back unchanged from each writer and the reader again.
+// callback. A refusal must leave the record all zero, and a refusal after
+// decryption must be the one answer (wrongPassphrase, no detail, no size);
+// the callback is asked only for counts within the iteration limit, which
+// is low here so that a file cannot slow the run; an accepted key must pass
+// the modern types' checks (which include every consistency check) and come
+// back unchanged from each writer and the reader again.
 //
 // Input: one control byte, then the encoded key. Control bits 0-1 choose
 // the passphrase (none, text, callback; 3 is a callback that declines),
@@ -24,6 +27,11 @@ namespace {
 using namespace corvane;
 
 constexpr const char* kPassphrase = "fuzz";
+constexpr std::uint32_t kIterationLimit = 4096;
+
+void require(bool condition) {
+    if (!condition) std::abort();
+}
 
 template <typename Record>
 bool allZero(const Record& r) {
@@ -33,9 +41,6 @@ bool allZero(const Record& r) {
     return true;
 }
 
-void require(bool condition) {
-    if (!condition) std::abort();
-}
 
 KeyPassphrase passphraseOf(std::uint8_t control) {
     switch (control & 3) {
@@ -44,7 +49,8 @@ KeyPassphrase passphraseOf(std::uint8_t control) {
         case 1:
             return KeyPassphrase(kPassphrase);
         case 2:
-            return KeyPassphrase([](std::span<char> buffer) {
+            return KeyPassphrase([](std::span<char> buffer, const KeyEncryption& encryption) {
+                require(encryption.iterations >= 1 && encryption.iterations <= kIterationLimit);
                 std::size_t n = std::strlen(kPassphrase);
                 std::memcpy(buffer.data(), kPassphrase, n);
                 return n;
@@ -96,18 +102,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> encoded(data + 1, size - 1);
     const KeyPassphrase passphrase = passphraseOf(control);
 
+    KeyReadOptions options;
+    options.maxIterations = kIterationLimit;
     R_RSA_PRIVATE_KEY privateKey;
     std::memset(&privateKey, 0x5A, sizeof privateKey);
-    KeyStatus status = loadRsaPrivateKey(encoded, privateKey, passphrase);
+    KeyStatus status = loadRsaPrivateKey(encoded, privateKey, passphrase, options);
     if (status) {
         checkPrivateRoundTrip(privateKey, (control & 4) != 0);
     } else {
         require(allZero(privateKey));
     }
+    if (status.error == ErrorCode::wrongPassphrase) require(status.detail == nullptr && status.modulusBits == 0);
 
     R_RSA_PUBLIC_KEY publicKey;
     std::memset(&publicKey, 0x5A, sizeof publicKey);
-    KeyStatus publicStatus = loadRsaPublicKey(encoded, publicKey, passphrase);
+    KeyStatus publicStatus = loadRsaPublicKey(encoded, publicKey, passphrase, options);
     if (publicStatus) {
         checkPublicRoundTrip(publicKey);
     } else {
@@ -116,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The modern layer reads through the same functions and throws instead.
     try {
-        (void)v1::RsaPrivateKey::fromEncoded(v1::ByteView(encoded.data(), encoded.size()), passphrase);
+        (void)v1::RsaPrivateKey::fromEncoded(v1::ByteView(encoded.data(), encoded.size()), passphrase, options);
         require(static_cast<bool>(status));
     } catch (const v1::Error&) {
         require(!status);

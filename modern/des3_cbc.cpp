@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "modern_support.h"
+#include "pkcs7_padding.h"
 
 namespace corvane::detail {
 
@@ -33,19 +34,7 @@ void des3IvArea(const std::uint8_t keyArea[kDes3Key], const v1::ByteView* iv,
 }
 
 std::size_t des3PaddingLength(const std::uint8_t block[kDes3Block]) noexcept {
-    const std::uint32_t pad = block[kDes3Block - 1];
-    // bad collects, without branches on the bytes, a non-zero bit for a
-    // padding length outside 1..8 or a padding byte that differs from it.
-    std::uint32_t bad = ((pad - 1u) >> 3) & 0x1Fu;  // non-zero for 0 and 9..255
-    for (std::uint32_t i = 0; i < kDes3Block; ++i) {
-        const std::uint32_t position = static_cast<std::uint32_t>(kDes3Block) - i;  // 8 .. 1
-        // outside is 1 when position > pad (the subtraction wraps), else 0.
-        const std::uint32_t outside = (pad - position) >> 31;
-        bad |= (0u - (outside ^ 1u)) & (block[i] ^ pad);
-    }
-    // keep is 1 when bad is zero (bad stays below 256).
-    const std::uint32_t keep = ((bad - 1u) >> 8) & 1u;
-    return pad & (0u - keep);
+    return pkcs7PaddingLength(block, kDes3Block);
 }
 
 void des3PadBlock(const std::uint8_t* rest, std::size_t count, std::uint8_t block[kDes3Block]) noexcept {

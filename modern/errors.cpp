@@ -64,7 +64,7 @@ const char* errorMeaning(std::int32_t code) noexcept {
         case ErrorCode::keyEncrypted:
             return "the private key is encrypted and no passphrase was given";
         case ErrorCode::wrongPassphrase:
-            return "the passphrase does not decrypt the private key";
+            return "the passphrase is wrong or the key file is damaged";
         case ErrorCode::keyIncomplete:
             return "the RSA key lacks its modulus, an exponent or a CRT value";
         case ErrorCode::multiPrimeKey:
@@ -77,14 +77,21 @@ const char* errorMeaning(std::int32_t code) noexcept {
         case ErrorCode::keyInconsistent:
             return "the values of the RSA private key do not fit together";
         case ErrorCode::keyMalformed:
-            return "the key's DER encoding breaks the rules (negative or non-minimal INTEGER, indefinite or "
-                   "non-minimal length, bytes after the object, or an unknown version)";
+            // The readers' detail names the rule; a list here would repeat it.
+            return "the key's DER encoding breaks the rules";
         case ErrorCode::pemDamaged:
             return "the PEM armour or its Base64 text is truncated or damaged";
         case ErrorCode::keyOtherAlgorithm:
             return "the key belongs to another algorithm than RSA";
         case ErrorCode::notPrivateKey:
             return "a public key or a certificate was given where a private key is wanted";
+        case ErrorCode::keyTooCostly:
+            return "the key's passphrase derivation runs more iterations than the limit allows";
+        case ErrorCode::keyDamaged:
+            return "the key file is damaged (its DER is shorter than its header says, or its encrypted part "
+                   "is empty or not whole cipher blocks)";
+        case ErrorCode::envelopeRefused:
+            return "the envelope does not open under this key (a wrong key, or a damaged or forged envelope)";
     }
     return "unknown Corvane error code";
 }

@@ -27,7 +27,8 @@ BnPtr secretNumber(std::span<const std::uint8_t> bytes) noexcept {
 }
 
 // Miller-Rabin with random bases: 1 probably prime, 0 composite, -1 failure.
-// w is odd and above 1.
+// w is odd and above 1. Every round and every squaring runs whatever an
+// earlier one found, so the time does not tell where a composite showed.
 int probablyPrime(const BIGNUM* w, BN_CTX* ctx) noexcept {
     if (BN_is_word(w, 3)) return 1;
     BN_CTX_start(ctx);
@@ -44,32 +45,37 @@ int probablyPrime(const BIGNUM* w, BN_CTX* ctx) noexcept {
         while (!BN_is_bit_set(w1, a)) a++;
         if (BN_rshift(m, w1, a)) {
             BN_set_flags(m, BN_FLG_CONSTTIME);
-            result = 1;
-            for (int round = 0; round < kPrimeTestRounds && result == 1; round++) {
+            bool composite = false, failed = false;
+            for (int round = 0; round < kPrimeTestRounds && !failed; round++) {
                 // b in [2, w - 2].
-                if (!BN_priv_rand_range_ex(b, range, 0, ctx) || !BN_add_word(b, 2) ||
-                    !BN_mod_exp_mont_consttime(z, b, m, w, ctx, mont.get())) {
-                    result = -1;
-                    break;
+                failed = !BN_priv_rand_range_ex(b, range, 0, ctx) || !BN_add_word(b, 2) ||
+                         !BN_mod_exp_mont_consttime(z, b, m, w, ctx, mont.get());
+                // The round passes when z is 1 or w - 1, or becomes w - 1
+                // before it becomes 1.
+                bool passed = BN_is_one(z) || BN_cmp(z, w1) == 0;
+                bool settled = passed;
+                for (int j = 1; j < a && !failed; j++) {
+                    failed = !BN_mod_sqr(z, z, w, ctx);
+                    const bool minusOne = BN_cmp(z, w1) == 0;
+                    passed = passed || (!settled && minusOne);
+                    settled = settled || minusOne || BN_is_one(z);
                 }
-                if (BN_is_one(z) || BN_cmp(z, w1) == 0) continue;
-                result = 0;
-                for (int j = 1; j < a; j++) {
-                    if (!BN_mod_sqr(z, z, w, ctx)) {
-                        result = -1;
-                        break;
-                    }
-                    if (BN_cmp(z, w1) == 0) {
-                        result = 1;
-                        break;
-                    }
-                    if (BN_is_one(z)) break;
-                }
+                composite = composite || !passed;
             }
+            result = failed ? -1 : composite ? 0 : 1;
         }
     }
     BN_CTX_end(ctx);
     return result;
+}
+
+// The number the primality test runs on: w itself when it is odd, else w + 1,
+// so that a prime that is even (and already refused) costs the test as a
+// true one does. w above 1.
+const BIGNUM* oddForTest(const BIGNUM* w, BIGNUM* scratch) noexcept {
+    if (BN_is_odd(w)) return w;
+    if (BN_copy(scratch, w) == nullptr || !BN_set_bit(scratch, 0)) return nullptr;
+    return scratch;
 }
 
 }  // namespace
@@ -110,47 +116,68 @@ ErrorCode checkPrivateRecord(const R_RSA_PRIVATE_KEY& key, const char** detail) 
 }
 
 ErrorCode checkPrivateKey(const R_RSA_PRIVATE_KEY& key, const char** detail) noexcept {
-    if (ErrorCode e = checkPrivateRecord(key, detail); e != ErrorCode::ok) return e;
-    auto inconsistent = [detail](const char* why) { return refuse(ErrorCode::keyInconsistent, why, detail); };
-    if (key.bits != significantBits(key.modulus)) return inconsistent("bits is not the modulus's bit count");
-    if ((key.prime[0][MAX_RSA_PRIME_LEN - 1] & 1) == 0) return inconsistent("p is even");
-    if ((key.prime[1][MAX_RSA_PRIME_LEN - 1] & 1) == 0) return inconsistent("q is even");
+    // Every check runs whatever an earlier one found, and the first failure
+    // in this order is the answer: the time a refusal takes does not tell
+    // which check failed, which matters for a key that came out of a
+    // decryption (an altered copy's values may be anything).
+    ErrorCode code = ErrorCode::ok;
+    const char* why = nullptr;
+    auto note = [&](bool failed, ErrorCode c, const char* text) {
+        if (failed && code == ErrorCode::ok) {
+            code = c;
+            why = text;
+        }
+    };
+    const char* recordWhy = nullptr;
+    const ErrorCode record = checkPrivateRecord(key, &recordWhy);
+    note(record != ErrorCode::ok, record, recordWhy);
+    const ErrorCode inconsistent = ErrorCode::keyInconsistent;
+    note(key.bits != significantBits(key.modulus), inconsistent, "bits is not the modulus's bit count");
+    note((key.prime[0][MAX_RSA_PRIME_LEN - 1] & 1) == 0, inconsistent, "p is even");
+    note((key.prime[1][MAX_RSA_PRIME_LEN - 1] & 1) == 0, inconsistent, "q is even");
 
     BnCtxPtr ctx(BN_CTX_secure_new());
     BnPtr n = secretNumber(key.modulus), e = secretNumber(key.publicExponent),
           d = secretNumber(key.privateExponent), p = secretNumber(key.prime[0]),
           q = secretNumber(key.prime[1]), dP = secretNumber(key.primeExponent[0]),
           dQ = secretNumber(key.primeExponent[1]), qInv = secretNumber(key.coefficient), t = secretNumber({}),
-          u = secretNumber({}), p1 = secretNumber({}), q1 = secretNumber({});
-    if (!ctx || !n || !e || !d || !p || !q || !dP || !dQ || !qInv || !t || !u || !p1 || !q1)
+          u = secretNumber({}), p1 = secretNumber({}), q1 = secretNumber({}), scratch = secretNumber({});
+    if (!ctx || !n || !e || !d || !p || !q || !dP || !dQ || !qInv || !t || !u || !p1 || !q1 || !scratch)
         return ErrorCode::outOfMemory;
     BN_CTX* c = ctx.get();
-    if (BN_cmp(p.get(), q.get()) == 0) return inconsistent("p equals q");
+    // A modulus of zero (a zero or unit prime, refused above) becomes 1, so
+    // that the operations below still run.
+    auto nonZero = [](BIGNUM* x) { return !BN_is_zero(x) || BN_one(x); };
+    note(BN_cmp(p.get(), q.get()) == 0, inconsistent, "p equals q");
     if (!BN_mul(t.get(), p.get(), q.get(), c)) return ErrorCode::outOfMemory;
-    if (BN_cmp(t.get(), n.get()) != 0) return inconsistent("n is not p * q");
-    if (BN_is_one(p.get())) return inconsistent("p is 1");
-    if (BN_is_one(q.get())) return inconsistent("q is 1");
+    note(BN_cmp(t.get(), n.get()) != 0, inconsistent, "n is not p * q");
+    note(BN_is_one(p.get()), inconsistent, "p is 1");
+    note(BN_is_one(q.get()), inconsistent, "q is 1");
     if (!BN_sub(p1.get(), p.get(), BN_value_one()) || !BN_sub(q1.get(), q.get(), BN_value_one()) ||
-        !BN_mod(t.get(), d.get(), p1.get(), c))
+        !nonZero(p1.get()) || !nonZero(q1.get()) || !BN_mod(t.get(), d.get(), p1.get(), c))
         return ErrorCode::outOfMemory;
-    if (BN_cmp(t.get(), dP.get()) != 0) return inconsistent("dP is not d mod (p - 1)");
+    note(BN_cmp(t.get(), dP.get()) != 0, inconsistent, "dP is not d mod (p - 1)");
     if (!BN_mod(t.get(), d.get(), q1.get(), c)) return ErrorCode::outOfMemory;
-    if (BN_cmp(t.get(), dQ.get()) != 0) return inconsistent("dQ is not d mod (q - 1)");
-    if (BN_cmp(qInv.get(), p.get()) >= 0 || !BN_mod_mul(t.get(), q.get(), qInv.get(), p.get(), c))
-        return BN_cmp(qInv.get(), p.get()) >= 0 ? inconsistent("qInv is not below p")
-                                                : ErrorCode::outOfMemory;
-    if (!BN_is_one(t.get())) return inconsistent("q * qInv is not 1 mod p");
+    note(BN_cmp(t.get(), dQ.get()) != 0, inconsistent, "dQ is not d mod (q - 1)");
+    note(BN_cmp(qInv.get(), p.get()) >= 0, inconsistent, "qInv is not below p");
+    if (!BN_copy(u.get(), p.get()) || !nonZero(u.get()) ||
+        !BN_mod_mul(t.get(), q.get(), qInv.get(), u.get(), c))
+        return ErrorCode::outOfMemory;
+    note(!BN_is_one(t.get()), inconsistent, "q * qInv is not 1 mod p");
     if (!BN_mod_mul(t.get(), e.get(), dP.get(), p1.get(), c) ||
         !BN_mod_mul(u.get(), e.get(), dQ.get(), q1.get(), c))
         return ErrorCode::outOfMemory;
-    if (!BN_is_one(t.get()) || !BN_is_one(u.get()))
-        return inconsistent("e * d is not 1 modulo p - 1 and q - 1");
+    note(!BN_is_one(t.get()) || !BN_is_one(u.get()), inconsistent, "e * d is not 1 modulo p - 1 and q - 1");
     for (const BIGNUM* prime : {p.get(), q.get()}) {
-        int verdict = probablyPrime(prime, c);
+        // Primes of 0 or 1 are refused above and too small to test.
+        if (BN_cmp(prime, BN_value_one()) <= 0) continue;
+        const BIGNUM* tested = oddForTest(prime, scratch.get());
+        const int verdict = tested != nullptr ? probablyPrime(tested, c) : -1;
         if (verdict < 0) return ErrorCode::outOfMemory;
-        if (verdict == 0) return inconsistent(prime == p.get() ? "p is not prime" : "q is not prime");
+        note(verdict == 0, inconsistent, prime == p.get() ? "p is not prime" : "q is not prime");
     }
-    return ErrorCode::ok;
+    if (code != ErrorCode::ok && detail != nullptr) *detail = why;
+    return code;
 }
 
 }  // namespace corvane::detail

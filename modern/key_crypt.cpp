@@ -22,13 +22,14 @@ constexpr std::uint8_t kPbkdf2[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x
 struct PrfChoice {
     std::uint8_t oid[8];
     const EVP_MD* (*digest)();
+    const char* derivation;
 };
 constexpr PrfChoice kPrfs[] = {
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x07}, EVP_sha1},
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x08}, EVP_sha224},
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x09}, EVP_sha256},
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x0A}, EVP_sha384},
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x0B}, EVP_sha512},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x07}, EVP_sha1, "PBKDF2 with HMAC-SHA1"},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x08}, EVP_sha224, "PBKDF2 with HMAC-SHA224"},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x09}, EVP_sha256, "PBKDF2 with HMAC-SHA256"},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x0A}, EVP_sha384, "PBKDF2 with HMAC-SHA384"},
+    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x0B}, EVP_sha512, "PBKDF2 with HMAC-SHA512"},
 };
 constexpr int kSha1 = 0;
 constexpr int kSha256 = 2;
@@ -36,7 +37,7 @@ constexpr int kSha256 = 2;
 struct CipherChoice {
     std::uint8_t oid[9];
     std::size_t oidLength;
-    std::string_view pemName;
+    const char* pemName;
     const EVP_CIPHER* (*cipher)();
 };
 constexpr CipherChoice kCiphers[] = {
@@ -60,23 +61,24 @@ struct LegacyScheme {
     const EVP_MD* (*digest)();
     int keyLength;  // 8: single DES; 16: two-key and 24: three-key DES-EDE
     const char* refusal;
+    const char* name;
 };
 constexpr const char* kNoRc4 = "RC4 encryption is not supported";
 constexpr const char* kNoRc2 = "RC2 encryption is not supported";
 constexpr const char* kNoMd2 = "MD2 key derivation is not supported";
 constexpr LegacyScheme kLegacySchemes[] = {
-    {{0x0C, 0x01, 0x01}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4},
-    {{0x0C, 0x01, 0x02}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4},
-    {{0x0C, 0x01, 0x03}, 3, LegacyKdf::pkcs12, EVP_sha1, 24, nullptr},
-    {{0x0C, 0x01, 0x04}, 3, LegacyKdf::pkcs12, EVP_sha1, 16, nullptr},
-    {{0x0C, 0x01, 0x05}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2},
-    {{0x0C, 0x01, 0x06}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2},
-    {{0x05, 0x01}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2},
-    {{0x05, 0x03}, 2, LegacyKdf::pbkdf1, EVP_md5, 8, nullptr},
-    {{0x05, 0x04}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2},
-    {{0x05, 0x06}, 2, LegacyKdf::pbkdf1, EVP_md5, 0, kNoRc2},
-    {{0x05, 0x0A}, 2, LegacyKdf::pbkdf1, EVP_sha1, 8, nullptr},
-    {{0x05, 0x0B}, 2, LegacyKdf::pbkdf1, EVP_sha1, 0, kNoRc2},
+    {{0x0C, 0x01, 0x01}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4, ""},
+    {{0x0C, 0x01, 0x02}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc4, ""},
+    {{0x0C, 0x01, 0x03}, 3, LegacyKdf::pkcs12, EVP_sha1, 24, nullptr, "pbeWithSHAAnd3-KeyTripleDES-CBC"},
+    {{0x0C, 0x01, 0x04}, 3, LegacyKdf::pkcs12, EVP_sha1, 16, nullptr, "pbeWithSHAAnd2-KeyTripleDES-CBC"},
+    {{0x0C, 0x01, 0x05}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2, ""},
+    {{0x0C, 0x01, 0x06}, 3, LegacyKdf::pkcs12, EVP_sha1, 0, kNoRc2, ""},
+    {{0x05, 0x01}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2, ""},
+    {{0x05, 0x03}, 2, LegacyKdf::pbkdf1, EVP_md5, 8, nullptr, "pbeWithMD5AndDES-CBC"},
+    {{0x05, 0x04}, 2, LegacyKdf::pbkdf1, nullptr, 0, kNoMd2, ""},
+    {{0x05, 0x06}, 2, LegacyKdf::pbkdf1, EVP_md5, 0, kNoRc2, ""},
+    {{0x05, 0x0A}, 2, LegacyKdf::pbkdf1, EVP_sha1, 8, nullptr, "pbeWithSHA1AndDES-CBC"},
+    {{0x05, 0x0B}, 2, LegacyKdf::pbkdf1, EVP_sha1, 0, kNoRc2, ""},
 };
 
 // The index of the older scheme with this identifier, or -1.
@@ -90,6 +92,14 @@ int legacySchemeByOid(std::span<const std::uint8_t> oid) noexcept {
 }
 constexpr std::size_t kDesBlock = 8;
 
+// The largest ciphertext that can hold a key the records take: a PKCS #8
+// PrivateKeyInfo of a 1024-bit key whose public exponent fills its field
+// and whose primes fill theirs is 764 bytes, 780 with a full padding block.
+// Beyond this there is room for a few hundred bytes of PKCS #8 attributes,
+// which RSA key files do not carry, and not for a 2048-bit key (about 1,190
+// bytes), whose holder is better told its size than a wrong passphrase.
+constexpr std::size_t kLargestKeyCiphertext = 1024;
+
 using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 
 // A key buffer on the stack, wiped on the way out.
@@ -98,8 +108,10 @@ struct KeyBytes {
     ~KeyBytes() { secure_zero(bytes, sizeof bytes); }
 };
 
-// CBC with PKCS #7 padding from in to out; wrongPassphrase when the padding
-// of a decryption does not check out.
+// CBC from in to out: encryption adds PKCS #7 padding, decryption (in is
+// whole blocks) keeps every block as it comes out, padding included, so
+// that libcrypto's own padding check, which stops at the first bad byte,
+// never runs.
 ErrorCode runCipher(const EVP_CIPHER* cipher, const unsigned char* key, std::span<const std::uint8_t> iv,
                     bool encrypt, std::span<const std::uint8_t> in, SecretBuffer& out) noexcept {
     if (cipher == nullptr || in.size() > static_cast<std::size_t>(INT_MAX) - EVP_MAX_BLOCK_LENGTH ||
@@ -110,12 +122,12 @@ ErrorCode runCipher(const EVP_CIPHER* cipher, const unsigned char* key, std::spa
     int first = 0;
     int last = 0;
     if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, iv.data(), encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), encrypt ? 1 : 0) != 1 ||
         EVP_CipherUpdate(ctx.get(), out.mutableBytes().data(), &first, in.data(),
-                         static_cast<int>(in.size())) != 1)
-        return ErrorCode::outOfMemory;
-    if (EVP_CipherFinal_ex(ctx.get(), out.mutableBytes().data() + first, &last) != 1) {
+                         static_cast<int>(in.size())) != 1 ||
+        EVP_CipherFinal_ex(ctx.get(), out.mutableBytes().data() + first, &last) != 1) {
         out.resize(0);
-        return encrypt ? ErrorCode::outOfMemory : ErrorCode::wrongPassphrase;
+        return ErrorCode::outOfMemory;
     }
     out.resize(static_cast<std::size_t>(first + last));
     return ErrorCode::ok;
@@ -147,48 +159,50 @@ bool traditionalKey(const EVP_CIPHER* cipher, std::span<const std::uint8_t> iv,
 // The parameters of an older scheme: SEQUENCE { salt, iterations }, then
 // the encrypted data closing the structure.
 bool readLegacyParameters(int legacy, DerReader& object, DerReader& info, DerReader& algorithm,
-                          EncryptedKeyParameters& parameters, DerFault& fault) noexcept {
+                          KeyProtection& protection, DerFault& fault) noexcept {
     const LegacyScheme& scheme = kLegacySchemes[legacy];
     if (scheme.refusal != nullptr) return fault.set(ErrorCode::keyUnreadable, scheme.refusal);
     DerReader pbe(Bytes(), fault);
-    if (!algorithm.enter(pbe) || !algorithm.finish() || !pbe.read(der::kOctetString, parameters.salt) ||
-        !pbe.readSmall(parameters.iterations) || !pbe.finish() ||
-        !info.read(der::kOctetString, parameters.encrypted) || !info.finish() || !object.finish())
+    if (!algorithm.enter(pbe) || !algorithm.finish() || !pbe.read(der::kOctetString, protection.salt) ||
+        !pbe.readSmall(protection.iterations) || !pbe.finish() ||
+        !info.read(der::kOctetString, protection.encrypted) || !info.finish() || !object.finish())
         return false;
     // PBKDF1 takes exactly eight bytes of salt.
-    if (scheme.kdf == LegacyKdf::pbkdf1 && parameters.salt.size() != kDesBlock)
+    if (scheme.kdf == LegacyKdf::pbkdf1 && protection.salt.size() != kDesBlock)
         return fault.set(ErrorCode::keyUnreadable, "a PBES1 salt that is not eight bytes long");
-    if (parameters.iterations == 0 || parameters.iterations > kMaxPbkdf2Iterations)
-        return fault.set(ErrorCode::keyUnreadable, "a key derivation iteration count out of range");
-    parameters.legacy = legacy;
+    if (protection.iterations == 0)
+        return fault.set(ErrorCode::keyUnreadable, "a key derivation iteration count of zero");
+    protection.scheme = KeyProtection::Scheme::legacy;
+    protection.legacy = legacy;
     return true;
 }
 
 // The PKCS #12 key derivation of key and IV over the passphrase as
 // libcrypto reads it (UTF-8) or, with utf8 false, as older writers did (each
-// byte a character).
-bool derivePkcs12Scheme(const LegacyScheme& scheme, const EncryptedKeyParameters& parameters,
+// byte a character). A passphrase that is not UTF-8 has only the latter.
+bool derivePkcs12Scheme(const LegacyScheme& scheme, const KeyProtection& protection,
                         std::span<const char> passphrase, bool utf8, KeyBytes& key, KeyBytes& iv) noexcept {
     SecretBuffer bmp;
-    return (utf8 ? bmpPassphraseFromUtf8(passphrase, bmp) : bmpPassphraseWidened(passphrase, bmp)) &&
-           pkcs12Derive(scheme.digest(), bmp.bytes(), parameters.salt, 1, parameters.iterations,
+    if (!(utf8 && bmpPassphraseFromUtf8(passphrase, bmp)) && !bmpPassphraseWidened(passphrase, bmp))
+        return false;
+    return pkcs12Derive(scheme.digest(), bmp.bytes(), protection.salt, 1, protection.iterations,
                         std::span(key.bytes, static_cast<std::size_t>(scheme.keyLength))) &&
-           pkcs12Derive(scheme.digest(), bmp.bytes(), parameters.salt, 2, parameters.iterations,
+           pkcs12Derive(scheme.digest(), bmp.bytes(), protection.salt, 2, protection.iterations,
                         std::span(iv.bytes, kDesBlock));
 }
 
 // PBKDF1: the digest of passphrase and salt, redigested to the iteration
 // count; the first eight bytes are the DES key, the next eight the IV. That
 // is EVP_BytesToKey's first block, asked for single DES's lengths.
-bool pbkdf1Derive(const LegacyScheme& scheme, const EncryptedKeyParameters& parameters,
+bool pbkdf1Derive(const LegacyScheme& scheme, const KeyProtection& protection,
                   std::span<const char> passphrase, KeyBytes& key, KeyBytes& iv) noexcept {
     const EVP_CIPHER* des = EVP_des_cbc();
     if (des == nullptr || EVP_CIPHER_get_key_length(des) != static_cast<int>(kDesBlock) ||
         EVP_CIPHER_get_iv_length(des) != static_cast<int>(kDesBlock))
         return false;
-    return EVP_BytesToKey(des, scheme.digest(), parameters.salt.data(),
+    return EVP_BytesToKey(des, scheme.digest(), protection.salt.data(),
                           reinterpret_cast<const unsigned char*>(passphrase.data()),
-                          static_cast<int>(passphrase.size()), static_cast<int>(parameters.iterations),
+                          static_cast<int>(passphrase.size()), static_cast<int>(protection.iterations),
                           key.bytes, iv.bytes) == static_cast<int>(kDesBlock);
 }
 
@@ -204,43 +218,45 @@ ErrorCode runDes(const LegacyScheme& scheme, const KeyBytes& key, const KeyBytes
     return runCipher(EVP_des_ede3_cbc(), tripled.bytes, std::span(iv.bytes, kDesBlock), false, in, out);
 }
 
-ErrorCode decryptLegacy(const EncryptedKeyParameters& parameters, std::span<const char> passphrase,
-                        SecretBuffer& plain, const char*& detail) noexcept {
-    const LegacyScheme& scheme = kLegacySchemes[parameters.legacy];
-    if (passphrase.size() > static_cast<std::size_t>(INT_MAX) ||
-        parameters.salt.size() > static_cast<std::size_t>(INT_MAX))
-        return ErrorCode::keyUnreadable;
-    const bool ascii =
-        std::all_of(passphrase.begin(), passphrase.end(), [](char c) { return (c & 0x80) == 0; });
-    ErrorCode result = ErrorCode::keyUnreadable;
-    // Two passes only for a PKCS #12 key under a non-ASCII passphrase.
-    for (bool utf8 : {true, false}) {
-        KeyBytes key, iv;
-        bool derived = scheme.kdf == LegacyKdf::pkcs12
-                           ? derivePkcs12Scheme(scheme, parameters, passphrase, utf8, key, iv)
-                           : pbkdf1Derive(scheme, parameters, passphrase, key, iv);
-        if (derived) result = runDes(scheme, key, iv, parameters.encrypted, plain);
-        if (result == ErrorCode::ok || scheme.kdf == LegacyKdf::pbkdf1 || ascii) break;
+ErrorCode decryptLegacy(const KeyProtection& protection, std::span<const char> passphrase, unsigned reading,
+                        SecretBuffer& plain) noexcept {
+    const LegacyScheme& scheme = kLegacySchemes[protection.legacy];
+    KeyBytes key, iv;
+    const bool derived = scheme.kdf == LegacyKdf::pkcs12
+                             ? derivePkcs12Scheme(scheme, protection, passphrase, reading == 0, key, iv)
+                             : pbkdf1Derive(scheme, protection, passphrase, key, iv);
+    if (!derived) return ErrorCode::keyUnreadable;
+    return runDes(scheme, key, iv, protection.encrypted, plain);
+}
+
+bool isAscii(std::span<const char> text) noexcept {
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+const char* cipherName(const KeyProtection& protection) noexcept {
+    if (protection.scheme != KeyProtection::Scheme::legacy) return kCiphers[protection.cipher].pemName;
+    switch (kLegacySchemes[protection.legacy].keyLength) {
+        case 24:
+            return "DES-EDE3-CBC";
+        case 16:
+            return "DES-EDE-CBC";
+        default:
+            return "DES-CBC";
     }
-    if (result == ErrorCode::wrongPassphrase)
-        detail = "the decrypted padding does not check out";
-    else if (result == ErrorCode::keyUnreadable)
-        detail = "this libcrypto cannot derive the key or run DES";
-    return result;
 }
 
 }  // namespace
 
-bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, EncryptedKeyParameters& parameters,
+bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, KeyProtection& protection,
                                  DerFault& fault) noexcept {
     DerReader object(der, fault);
     DerReader info(Bytes(), fault), algorithm(Bytes(), fault), pbes2(Bytes(), fault), kdf(Bytes(), fault),
         kdfParameters(Bytes(), fault), scheme(Bytes(), fault);
-    Bytes identifier;
+    Bytes identifier, iv;
     if (!object.enter(info) || !info.enter(algorithm) || !algorithm.read(der::kOid, identifier)) return false;
     if (!sameBytes(identifier, kPbes2)) {
         if (int legacy = legacySchemeByOid(identifier); legacy >= 0)
-            return readLegacyParameters(legacy, object, info, algorithm, parameters, fault);
+            return readLegacyParameters(legacy, object, info, algorithm, protection, fault);
         return fault.set(ErrorCode::keyUnreadable, "an unknown encryption scheme");
     }
     if (!algorithm.enter(pbes2) || !algorithm.finish() || !pbes2.enter(kdf) ||
@@ -249,95 +265,150 @@ bool readEncryptedPrivateKeyInfo(std::span<const std::uint8_t> der, EncryptedKey
     if (!sameBytes(identifier, kPbkdf2))
         return fault.set(ErrorCode::keyUnreadable, "a key derivation other than PBKDF2");
     if (!kdf.enter(kdfParameters) || !kdf.finish() ||
-        !kdfParameters.read(der::kOctetString, parameters.salt) ||
-        !kdfParameters.readSmall(parameters.iterations))
+        !kdfParameters.read(der::kOctetString, protection.salt) ||
+        !kdfParameters.readSmall(protection.iterations))
         return false;
-    if (parameters.iterations == 0 || parameters.iterations > kMaxPbkdf2Iterations)
-        return fault.set(ErrorCode::keyUnreadable, "a PBKDF2 iteration count out of range");
+    if (protection.iterations == 0)
+        return fault.set(ErrorCode::keyUnreadable, "a PBKDF2 iteration count of zero");
     std::uint32_t keyLength = 0;
     if (kdfParameters.nextTag() == der::kInteger && !kdfParameters.readSmall(keyLength)) return false;
-    parameters.digest = kSha1;
+    protection.digest = kSha1;
     if (!kdfParameters.atEnd()) {
         DerReader prf(Bytes(), fault);
         if (!kdfParameters.enter(prf) || !prf.read(der::kOid, identifier)) return false;
-        parameters.digest = -1;
+        protection.digest = -1;
         for (int i = 0; i < static_cast<int>(std::size(kPrfs)); i++)
-            if (sameBytes(identifier, kPrfs[i].oid)) parameters.digest = i;
-        if (parameters.digest < 0) return fault.set(ErrorCode::keyUnreadable, "an unknown PBKDF2 function");
+            if (sameBytes(identifier, kPrfs[i].oid)) protection.digest = i;
+        if (protection.digest < 0) return fault.set(ErrorCode::keyUnreadable, "an unknown PBKDF2 function");
         if (!prf.atEnd() && !prf.readNull()) return false;
         if (!prf.finish()) return false;
     }
     if (!kdfParameters.finish() || !pbes2.enter(scheme) || !pbes2.finish() ||
         !scheme.read(der::kOid, identifier))
         return false;
-    parameters.cipher = cipherByOid(identifier);
-    if (parameters.cipher < 0) return fault.set(ErrorCode::keyUnreadable, "an unknown cipher");
-    const EVP_CIPHER* cipher = kCiphers[parameters.cipher].cipher();
+    protection.cipher = cipherByOid(identifier);
+    if (protection.cipher < 0) return fault.set(ErrorCode::keyUnreadable, "an unknown cipher");
+    const EVP_CIPHER* cipher = kCiphers[protection.cipher].cipher();
     if (keyLength != 0 && keyLength != static_cast<std::uint32_t>(EVP_CIPHER_get_key_length(cipher)))
         return fault.set(ErrorCode::keyUnreadable, "a key length that does not suit the cipher");
-    if (!scheme.read(der::kOctetString, parameters.iv) || !scheme.finish() ||
-        !info.read(der::kOctetString, parameters.encrypted) || !info.finish() || !object.finish())
+    if (!scheme.read(der::kOctetString, iv) || !scheme.finish() ||
+        !info.read(der::kOctetString, protection.encrypted) || !info.finish() || !object.finish())
         return false;
-    if (parameters.iv.size() != static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher)))
+    if (iv.size() != static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher)) ||
+        iv.size() > sizeof protection.iv)
         return fault.set(ErrorCode::keyUnreadable, "an IV that does not suit the cipher");
+    std::copy(iv.begin(), iv.end(), protection.iv);
+    protection.ivLength = iv.size();
+    protection.scheme = KeyProtection::Scheme::pbes2;
     return true;
-}
-
-ErrorCode decryptPrivateKeyInfo(const EncryptedKeyParameters& parameters, std::span<const char> passphrase,
-                                SecretBuffer& plain, const char*& detail) noexcept {
-    if (parameters.legacy >= 0) return decryptLegacy(parameters, passphrase, plain, detail);
-    const EVP_CIPHER* cipher = kCiphers[parameters.cipher].cipher();
-    KeyBytes key;
-    int keyLength = EVP_CIPHER_get_key_length(cipher);
-    if (passphrase.size() > static_cast<std::size_t>(INT_MAX) ||
-        parameters.salt.size() > static_cast<std::size_t>(INT_MAX) ||
-        PKCS5_PBKDF2_HMAC(passphrase.data(), static_cast<int>(passphrase.size()), parameters.salt.data(),
-                          static_cast<int>(parameters.salt.size()), static_cast<int>(parameters.iterations),
-                          kPrfs[parameters.digest].digest(), keyLength, key.bytes) != 1)
-        return ErrorCode::outOfMemory;
-    ErrorCode result = runCipher(cipher, key.bytes, parameters.iv, false, parameters.encrypted, plain);
-    if (result == ErrorCode::wrongPassphrase) detail = "the decrypted padding does not check out";
-    return result;
 }
 
 bool isTraditionallyEncrypted(const PemBlock& block) noexcept {
     return pemHeader(block, "Proc-Type") == "4,ENCRYPTED";
 }
 
-ErrorCode decryptTraditional(const PemBlock& block, std::span<const std::uint8_t> encrypted,
-                             std::span<const char> passphrase, SecretBuffer& plain,
-                             const char*& detail) noexcept {
+bool readTraditionalProtection(const PemBlock& block, std::span<const std::uint8_t> encrypted,
+                               KeyProtection& protection, DerFault& fault) noexcept {
     std::string_view info = pemHeader(block, "DEK-Info");
     std::size_t comma = info.find(',');
-    const CipherChoice* choice = nullptr;
-    for (const CipherChoice& c : kCiphers)
-        if (info.substr(0, comma) == c.pemName) choice = &c;
-    if (comma == std::string_view::npos || choice == nullptr) {
-        detail = "an unknown cipher in the DEK-Info header";
-        return ErrorCode::keyUnreadable;
-    }
-    const EVP_CIPHER* cipher = choice->cipher();
+    protection.cipher = -1;
+    for (int i = 0; i < static_cast<int>(std::size(kCiphers)); i++)
+        if (info.substr(0, comma) == kCiphers[i].pemName) protection.cipher = i;
+    if (comma == std::string_view::npos || protection.cipher < 0)
+        return fault.set(ErrorCode::keyUnreadable, "an unknown cipher in the DEK-Info header");
     std::string_view hex = info.substr(comma + 1);
-    std::uint8_t iv[EVP_MAX_IV_LENGTH] = {};
-    std::size_t ivLength = static_cast<std::size_t>(EVP_CIPHER_get_iv_length(cipher));
-    if (hex.size() != 2 * ivLength) {
-        detail = "a damaged IV in the DEK-Info header";
-        return ErrorCode::keyUnreadable;
-    }
-    for (std::size_t i = 0; i < ivLength; i++) {
+    protection.ivLength =
+        static_cast<std::size_t>(EVP_CIPHER_get_iv_length(kCiphers[protection.cipher].cipher()));
+    if (protection.ivLength > sizeof protection.iv || hex.size() != 2 * protection.ivLength)
+        return fault.set(ErrorCode::keyUnreadable, "a damaged IV in the DEK-Info header");
+    for (std::size_t i = 0; i < protection.ivLength; i++) {
         int high = hexValue(hex[2 * i]);
         int low = hexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            detail = "a damaged IV in the DEK-Info header";
-            return ErrorCode::keyUnreadable;
-        }
-        iv[i] = static_cast<std::uint8_t>(high << 4 | low);
+        if (high < 0 || low < 0)
+            return fault.set(ErrorCode::keyUnreadable, "a damaged IV in the DEK-Info header");
+        protection.iv[i] = static_cast<std::uint8_t>(high << 4 | low);
     }
+    protection.scheme = KeyProtection::Scheme::traditional;
+    protection.encrypted = encrypted;
+    protection.iterations = 1;
+    return true;
+}
+
+std::size_t cipherBlockSize(const KeyProtection& protection) noexcept {
+    if (protection.scheme == KeyProtection::Scheme::legacy) return kDesBlock;
+    return static_cast<std::size_t>(EVP_CIPHER_get_block_size(kCiphers[protection.cipher].cipher()));
+}
+
+bool checkCiphertext(const KeyProtection& protection, DerFault& fault) noexcept {
+    const std::size_t size = protection.encrypted.size();
+    if (size == 0) return fault.set(ErrorCode::keyDamaged, "the encrypted key is empty");
+    if (size % cipherBlockSize(protection) != 0)
+        return fault.set(ErrorCode::keyDamaged, "the encrypted key is not a whole number of cipher blocks");
+    if (size > kLargestKeyCiphertext)
+        return fault.set(ErrorCode::keyTooLarge,
+                         "the encrypted key is longer than any key of at most 1024 bits");
+    return true;
+}
+
+KeyEncryption describeProtection(const KeyProtection& protection) noexcept {
+    KeyEncryption description;
+    description.iterations = protection.iterations;
+    description.cipher = cipherName(protection);
+    switch (protection.scheme) {
+        case KeyProtection::Scheme::pbes2:
+            description.scheme = "PBES2";
+            description.derivation = kPrfs[protection.digest].derivation;
+            break;
+        case KeyProtection::Scheme::legacy: {
+            const LegacyScheme& scheme = kLegacySchemes[protection.legacy];
+            description.scheme = scheme.name;
+            description.derivation = scheme.kdf == LegacyKdf::pkcs12 ? "PKCS #12 derivation with SHA-1"
+                                     : scheme.digest == EVP_md5      ? "PBKDF1 with MD5"
+                                                                     : "PBKDF1 with SHA-1";
+            break;
+        }
+        case KeyProtection::Scheme::traditional:
+            description.scheme = "traditional PEM encryption";
+            description.derivation = "one round of MD5 (EVP_BytesToKey)";
+            break;
+    }
+    return description;
+}
+
+unsigned passphraseReadings(const KeyProtection& protection, std::span<const char> passphrase) noexcept {
+    if (protection.scheme != KeyProtection::Scheme::legacy ||
+        kLegacySchemes[protection.legacy].kdf != LegacyKdf::pkcs12 || isAscii(passphrase))
+        return 1;
+    SecretBuffer bmp;
+    return bmpPassphraseFromUtf8(passphrase, bmp) ? 2 : 1;
+}
+
+ErrorCode decryptKeyBlocks(const KeyProtection& protection, std::span<const char> passphrase,
+                           unsigned reading, SecretBuffer& plain) noexcept {
+    if (passphrase.size() > static_cast<std::size_t>(INT_MAX) ||
+        protection.salt.size() > static_cast<std::size_t>(INT_MAX))
+        return ErrorCode::keyUnreadable;
+    const std::span<const std::uint8_t> iv(protection.iv, protection.ivLength);
+    switch (protection.scheme) {
+        case KeyProtection::Scheme::legacy:
+            return decryptLegacy(protection, passphrase, reading, plain);
+        case KeyProtection::Scheme::traditional: {
+            const EVP_CIPHER* cipher = kCiphers[protection.cipher].cipher();
+            KeyBytes key;
+            if (!traditionalKey(cipher, iv, passphrase, key)) return ErrorCode::outOfMemory;
+            return runCipher(cipher, key.bytes, iv, false, protection.encrypted, plain);
+        }
+        case KeyProtection::Scheme::pbes2:
+            break;
+    }
+    const EVP_CIPHER* cipher = kCiphers[protection.cipher].cipher();
     KeyBytes key;
-    if (!traditionalKey(cipher, std::span(iv, ivLength), passphrase, key)) return ErrorCode::outOfMemory;
-    ErrorCode result = runCipher(cipher, key.bytes, std::span(iv, ivLength), false, encrypted, plain);
-    if (result == ErrorCode::wrongPassphrase) detail = "the decrypted padding does not check out";
-    return result;
+    if (PKCS5_PBKDF2_HMAC(passphrase.data(), static_cast<int>(passphrase.size()), protection.salt.data(),
+                          static_cast<int>(protection.salt.size()), static_cast<int>(protection.iterations),
+                          kPrfs[protection.digest].digest(), EVP_CIPHER_get_key_length(cipher),
+                          key.bytes) != 1)
+        return ErrorCode::outOfMemory;
+    return runCipher(cipher, key.bytes, iv, false, protection.encrypted, plain);
 }
 
 bool encryptPbes2(std::span<const std::uint8_t> privateKeyInfo, std::string_view passphrase,

@@ -10,9 +10,12 @@
 #include <new>
 #include <utility>
 
+#include "decrypted_key.h"
+#include "engine/stack_scrub.h"
 #include "key_checks.h"
 #include "key_crypt.h"
 #include "key_der.h"
+#include "key_record.h"
 #include "openssl_handles.h"
 #include "pem_armour.h"
 #include "secret_file.h"
@@ -40,12 +43,14 @@ public:
     PassphraseSource(const PassphraseSource&) = delete;
     PassphraseSource& operator=(const PassphraseSource&) = delete;
 
-    // The passphrase; empty when none was given or the caller declined.
-    std::span<const char> get() noexcept {
+    // The passphrase for a key encrypted as described; empty when none was
+    // given or the caller declined.
+    std::span<const char> get(const KeyEncryption& encryption) noexcept {
         if (!asked_) {
             asked_ = true;
             try {
-                std::size_t n = passphrase_.given() ? passphrase_.fill(std::span(text_, sizeof text_)) : 0;
+                std::size_t n =
+                    passphrase_.given() ? passphrase_.fill(std::span(text_, sizeof text_), encryption) : 0;
                 length_ = n <= sizeof text_ ? n : 0;
             } catch (...) {
                 // A failing callback declines.
@@ -116,9 +121,9 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
         object.kind = detail::derKindOf(input, fault);
         if (object.kind == DerKind::unknown) return fromFault(fault);
         if (object.kind == DerKind::otherPrivateKey)
-            return {ErrorCode::keyOtherAlgorithm, "the key is not an RSA key"};
+            return {ErrorCode::keyOtherAlgorithm, nullptr};
         if (!wantPublic && !isPrivateKind(object.kind))
-            return {ErrorCode::notPrivateKey, "a public key or a certificate"};
+            return {ErrorCode::notPrivateKey, nullptr};
         return {};
     }
     std::string_view rest(reinterpret_cast<const char*>(input.data()), input.size());
@@ -126,7 +131,8 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
     bool sawOther = false;
     for (;;) {
         PemScan scan = detail::nextPemBlock(rest, object.block);
-        if (scan == PemScan::damaged) return {ErrorCode::pemDamaged, "the PEM armour is cut short or broken"};
+        if (scan == PemScan::damaged)
+            return {ErrorCode::pemDamaged, "a BEGIN or END line is cut short or broken"};
         if (scan == PemScan::none) break;
         std::string_view label = object.block.label;
         bool wanted = isPrivateLabel(label) || (wantPublic && isPublicLabel(label));
@@ -139,134 +145,69 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
         bool outOfMemory = false;
         if (!detail::decodePemBody(object.block, decoded, outOfMemory))
             return outOfMemory ? Verdict{ErrorCode::outOfMemory, nullptr}
-                               : Verdict{ErrorCode::pemDamaged, "the Base64 text is damaged"};
+                               : Verdict{ErrorCode::pemDamaged, "the body between the armour lines does not decode"};
         object.der = decoded.bytes();
         return {};
     }
-    if (sawOther) return {ErrorCode::keyOtherAlgorithm, "the key is not an RSA key"};
-    if (sawPublic) return {ErrorCode::notPrivateKey, "a public key or a certificate"};
+    // The codes' meanings say all there is to say of these two.
+    if (sawOther) return {ErrorCode::keyOtherAlgorithm, nullptr};
+    if (sawPublic) return {ErrorCode::notPrivateKey, nullptr};
     return {ErrorCode::keyUnreadable, "no PEM object of an RSA key"};
 }
 
-// Decrypts into plain and checks that the result is of the kind expected;
-// a result that is not (the usual outcome of a wrong passphrase whose
-// padding happened to check out) counts as a wrong passphrase.
-Verdict checkDecrypted(ErrorCode decrypted, const char* why, const SecretBuffer& plain, DerKind expected,
-                       Object& object) noexcept {
-    if (decrypted != ErrorCode::ok) return {decrypted, why};
+// The key of an encrypted object: its protection read and judged on what
+// the file shows (each fault with its own answer), the passphrase asked for
+// with the scheme and iteration count, then the decryption, whose every
+// fault is one answer (decrypted_key.h).
+Verdict readEncrypted(const Object& object, PassphraseSource& passphrase, const KeyReadOptions& options,
+                      R_RSA_PRIVATE_KEY& key, KeyStatus& status) noexcept {
     DerFault fault;
-    DerKind kind = detail::derKindOf(plain.bytes(), fault);
-    // A recognisable SEQUENCE that breaks a rule is reported as such.
-    if (kind == DerKind::unknown && fault.code == ErrorCode::keyMalformed) return fromFault(fault);
-    if (kind != expected) return {ErrorCode::wrongPassphrase, "the decrypted bytes are no key"};
-    object.der = plain.bytes();
-    object.kind = expected;
-    return {};
-}
-
-// The private values of a private object, decrypting it (into plain) when
-// it is encrypted.
-Verdict privateValuesOf(Object& object, PassphraseSource& passphrase, SecretBuffer& plain,
-                        PrivateValues& values) noexcept {
-    if (object.armoured && detail::isTraditionallyEncrypted(object.block)) {
-        std::span<const char> text = passphrase.get();
-        if (text.empty()) return {ErrorCode::keyEncrypted, "the key is encrypted"};
-        const char* why = nullptr;
-        ErrorCode decrypted = detail::decryptTraditional(object.block, object.der, text, plain, why);
-        if (Verdict v = checkDecrypted(decrypted, why, plain, object.kind, object); v.code != ErrorCode::ok)
-            return v;
-    } else if (object.kind == DerKind::encryptedPrivateKeyInfo) {
-        DerFault fault;
-        detail::EncryptedKeyParameters parameters;
-        if (!detail::readEncryptedPrivateKeyInfo(object.der, parameters, fault)) return fromFault(fault);
-        std::span<const char> text = passphrase.get();
-        if (text.empty()) return {ErrorCode::keyEncrypted, "the key is encrypted"};
-        const char* why = nullptr;
-        ErrorCode decrypted = detail::decryptPrivateKeyInfo(parameters, text, plain, why);
-        if (Verdict v = checkDecrypted(decrypted, why, plain, DerKind::privateKeyInfo, object);
-            v.code != ErrorCode::ok)
-            return v;
+    detail::KeyProtection protection;
+    const bool traditional = object.armoured && detail::isTraditionallyEncrypted(object.block);
+    if (traditional && object.kind == DerKind::encryptedPrivateKeyInfo)
+        return {ErrorCode::keyUnreadable, "a traditional encryption around an encrypted key"};
+    if (!(traditional ? detail::readTraditionalProtection(object.block, object.der, protection, fault)
+                      : detail::readEncryptedPrivateKeyInfo(object.der, protection, fault)))
+        return fromFault(fault);
+    status.iterations = protection.iterations;
+    if (!detail::checkCiphertext(protection, fault)) return fromFault(fault);
+    if (protection.iterations > options.maxIterations)
+        return {ErrorCode::keyTooCostly, "the iteration count is above the limit"};
+    std::span<const char> text = passphrase.get(detail::describeProtection(protection));
+    if (text.empty()) return {ErrorCode::keyEncrypted, nullptr};
+    // A PKCS #8 key decrypts to a PrivateKeyInfo; the traditional encryption
+    // keeps the structure its label names.
+    const bool pkcs8 = !traditional || object.kind == DerKind::privateKeyInfo;
+    const unsigned readings = detail::passphraseReadings(protection, text);
+    for (unsigned reading = 0; reading < readings; reading++) {
+        SecretBuffer plain;
+        ErrorCode decrypted = detail::decryptKeyBlocks(protection, text, reading, plain);
+        if (decrypted == ErrorCode::keyUnreadable)
+            return {decrypted, "this libcrypto cannot derive the key or run the cipher"};
+        if (decrypted != ErrorCode::ok) return {decrypted, nullptr};
+        ErrorCode opened = detail::openDecryptedKey(plain.bytes(), detail::cipherBlockSize(protection), pkcs8,
+                                                    key, status.modulusBits);
+        // Another reading is tried only after a failure, whose answer it shares.
+        if (opened != ErrorCode::wrongPassphrase) return {opened, nullptr};
     }
-    const bool decrypted = plain.bytes().data() != nullptr && object.der.data() == plain.bytes().data();
-    DerFault fault;
-    bool read = object.kind == DerKind::privateKeyInfo ? detail::readPrivateKeyInfo(object.der, values, fault)
-                                                       : detail::readRsaPrivateKey(object.der, values, fault);
-    if (read) return {};
-    // Decrypted bytes of another structure are a wrong passphrase's garbage.
-    if (decrypted && fault.code == ErrorCode::keyUnreadable)
-        return {ErrorCode::wrongPassphrase, "the decrypted bytes are no key"};
-    return fromFault(fault);
+    return {ErrorCode::wrongPassphrase, nullptr};
 }
 
-// Copies a big-endian value right-aligned into its (zeroed) field.
-template <std::size_t N>
-bool putValue(Bytes value, unsigned char (&field)[N]) noexcept {
-    if (value.size() > N) return false;
-    if (!value.empty()) std::memcpy(field + (N - value.size()), value.data(), value.size());
-    return true;
-}
-
-ErrorCode modulusSize(Bytes n, KeyStatus& status) noexcept {
-    status.modulusBits = detail::significantBits(n);
-    return status.modulusBits > MAX_RSA_MODULUS_BITS ? ErrorCode::keyTooLarge : ErrorCode::ok;
+// The record of a plain private key's values: checked in the encoding's
+// order, then put larger prime first.
+Verdict privateRecordOf(const PrivateValues& values, R_RSA_PRIVATE_KEY& key, KeyStatus& status) noexcept {
+    Verdict v;
+    if ((v.code = detail::fillPrivateRecord(values, key, status.modulusBits, &v.detail)) != ErrorCode::ok ||
+        (v.code = detail::checkPrivateKey(key, &v.detail)) != ErrorCode::ok)
+        return v;
+    return {detail::putLargerPrimeFirst(key), nullptr};
 }
 
 Verdict publicRecordOf(const PublicValues& values, R_RSA_PUBLIC_KEY& key, KeyStatus& status) noexcept {
-    if (ErrorCode e = modulusSize(values.n, status); e != ErrorCode::ok) return {e, nullptr};
-    if (!putValue(values.n, key.modulus) || !putValue(values.e, key.exponent))
-        return {ErrorCode::keyDoesNotFit, "the public exponent is longer than its field"};
-    key.bits = static_cast<std::uint16_t>(status.modulusBits);
     Verdict v;
+    if ((v.code = detail::fillPublicRecord(values, key, status.modulusBits, &v.detail)) != ErrorCode::ok)
+        return v;
     v.code = detail::checkPublicFields(key.modulus, key.exponent, &v.detail);
-    return v;
-}
-
-// Whether the big-endian magnitude a is smaller than b.
-bool smaller(Bytes a, Bytes b) noexcept {
-    if (a.size() != b.size()) return a.size() < b.size();
-    return std::memcmp(a.data(), b.data(), a.size()) < 0;
-}
-
-// The coefficient for primes that traded places: the inverse of the new q
-// (the old p) modulo the new p (the old q).
-ErrorCode recomputeCoefficient(R_RSA_PRIVATE_KEY& key) noexcept {
-    detail::BnCtxPtr ctx(BN_CTX_secure_new());
-    detail::BnPtr p(BN_secure_new()), q(BN_secure_new()), inverse(BN_secure_new());
-    if (!ctx || !p || !q || !inverse || !BN_bin2bn(key.prime[0], MAX_RSA_PRIME_LEN, p.get()) ||
-        !BN_bin2bn(key.prime[1], MAX_RSA_PRIME_LEN, q.get()))
-        return ErrorCode::outOfMemory;
-    BN_set_flags(p.get(), BN_FLG_CONSTTIME);
-    BN_set_flags(q.get(), BN_FLG_CONSTTIME);
-    if (BN_mod_inverse(inverse.get(), q.get(), p.get(), ctx.get()) == nullptr)
-        return ErrorCode::keyInconsistent;
-    if (BN_bn2binpad(inverse.get(), key.coefficient, MAX_RSA_PRIME_LEN) != MAX_RSA_PRIME_LEN)
-        return ErrorCode::outOfMemory;
-    return ErrorCode::ok;
-}
-
-Verdict privateRecordOf(const PrivateValues& values, R_RSA_PRIVATE_KEY& key, KeyStatus& status) noexcept {
-    if (ErrorCode e = modulusSize(values.n, status); e != ErrorCode::ok) return {e, nullptr};
-    // The larger prime goes first; the coefficient then is recomputed.
-    const bool swap = smaller(values.p, values.q);
-    bool fits = putValue(values.n, key.modulus) && putValue(values.e, key.publicExponent) &&
-                putValue(values.d, key.privateExponent) &&
-                putValue(swap ? values.q : values.p, key.prime[0]) &&
-                putValue(swap ? values.p : values.q, key.prime[1]) &&
-                putValue(swap ? values.dQ : values.dP, key.primeExponent[0]) &&
-                putValue(swap ? values.dP : values.dQ, key.primeExponent[1]) &&
-                putValue(values.qInv, key.coefficient);
-    if (!fits) return {ErrorCode::keyDoesNotFit, "a value is longer than its field"};
-    key.bits = static_cast<std::uint16_t>(status.modulusBits);
-    Verdict v;
-    if ((v.code = detail::checkPrivateRecord(key, &v.detail)) != ErrorCode::ok) return v;
-    if (swap) {
-        secure_zero(key.coefficient, sizeof key.coefficient);
-        if ((v.code = recomputeCoefficient(key)) != ErrorCode::ok) {
-            v.detail = "p and q have a common factor";
-            return v;
-        }
-    }
-    v.code = detail::checkPrivateKey(key, &v.detail);
     return v;
 }
 
@@ -292,9 +233,11 @@ Verdict certificateValues(const Object& object, SecretBuffer& spki, PublicValues
     return {};
 }
 
-// Runs one read: the record starts and, on failure, ends all zero.
+// Runs one read: the record starts and, on failure, ends all zero; the
+// stack the read used is cleared (stack_scrub.h).
 template <typename Record, typename Read>
 KeyStatus runRead(Record& key, Read read) noexcept {
+    engine::ScrubStackOnReturn scrub;
     KeyStatus status;
     secure_zero_object(key);
     try {
@@ -313,31 +256,38 @@ KeyStatus runRead(Record& key, Read read) noexcept {
 
 // Reads the whole file (into a buffer wiped afterwards), then the key from it.
 template <typename Record, typename ReadBytes>
-KeyStatus readFile(const char* path, Record& key, const KeyPassphrase& passphrase, ReadBytes read) noexcept {
+KeyStatus readFile(const char* path, Record& key, ReadBytes read) noexcept {
     detail::SecretBuffer file;
     if (std::error_code error = detail::readSecretFile(path, file)) {
         secure_zero_object(key);
         return {error, 0, nullptr};
     }
-    return read(file.bytes(), key, passphrase);
+    return read(file.bytes(), key);
 }
 
-Verdict readPrivate(Bytes encoded, const KeyPassphrase& passphrase, R_RSA_PRIVATE_KEY& key,
-                    KeyStatus& status) {
+Verdict readPrivate(Bytes encoded, const KeyPassphrase& passphrase, const KeyReadOptions& options,
+                    R_RSA_PRIVATE_KEY& key, KeyStatus& status) {
     secure_zero_object(key);
-    SecretBuffer decoded, plain;
+    SecretBuffer decoded;
     Object object;
     if (Verdict v = locate(encoded, false, decoded, object); v.code != ErrorCode::ok) return v;
     PassphraseSource source(passphrase);
+    if (object.kind == DerKind::encryptedPrivateKeyInfo ||
+        (object.armoured && detail::isTraditionallyEncrypted(object.block)))
+        return readEncrypted(object, source, options, key, status);
     PrivateValues values;
-    if (Verdict v = privateValuesOf(object, source, plain, values); v.code != ErrorCode::ok) return v;
+    DerFault fault;
+    const bool read = object.kind == DerKind::privateKeyInfo
+                          ? detail::readPrivateKeyInfo(object.der, values, fault)
+                          : detail::readRsaPrivateKey(object.der, values, fault);
+    if (!read) return fromFault(fault);
     return privateRecordOf(values, key, status);
 }
 
 }  // namespace
 
 KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_KEY& key,
-                           const KeyPassphrase& passphrase) noexcept {
+                           const KeyPassphrase& passphrase, const KeyReadOptions& options) noexcept {
     return runRead(key, [&](KeyStatus& status) -> Verdict {
         SecretBuffer decoded, spki;
         Object object;
@@ -346,7 +296,7 @@ KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_K
             // A private key serves as well, once it passes every check: its
             // public half is used.
             R_RSA_PRIVATE_KEY full;
-            Verdict v = readPrivate(encoded, passphrase, full, status);
+            Verdict v = readPrivate(encoded, passphrase, options, full, status);
             if (v.code == ErrorCode::ok) {
                 std::memcpy(key.modulus, full.modulus, sizeof key.modulus);
                 std::memcpy(key.exponent, full.publicExponent, sizeof key.exponent);
@@ -369,20 +319,21 @@ KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_K
 }
 
 KeyStatus loadRsaPrivateKey(std::span<const std::uint8_t> encoded, R_RSA_PRIVATE_KEY& key,
-                            const KeyPassphrase& passphrase) noexcept {
-    return runRead(key, [&](KeyStatus& status) { return readPrivate(encoded, passphrase, key, status); });
+                            const KeyPassphrase& passphrase, const KeyReadOptions& options) noexcept {
+    return runRead(key,
+                   [&](KeyStatus& status) { return readPrivate(encoded, passphrase, options, key, status); });
 }
 
-KeyStatus loadRsaPublicKeyFile(const char* path, R_RSA_PUBLIC_KEY& key,
-                               const KeyPassphrase& passphrase) noexcept {
-    return readFile(path, key, passphrase,
-                    [](auto bytes, auto& k, const auto& p) { return loadRsaPublicKey(bytes, k, p); });
+KeyStatus loadRsaPublicKeyFile(const char* path, R_RSA_PUBLIC_KEY& key, const KeyPassphrase& passphrase,
+                               const KeyReadOptions& options) noexcept {
+    return readFile(path, key,
+                    [&](auto bytes, auto& k) { return loadRsaPublicKey(bytes, k, passphrase, options); });
 }
 
-KeyStatus loadRsaPrivateKeyFile(const char* path, R_RSA_PRIVATE_KEY& key,
-                                const KeyPassphrase& passphrase) noexcept {
-    return readFile(path, key, passphrase,
-                    [](auto bytes, auto& k, const auto& p) { return loadRsaPrivateKey(bytes, k, p); });
+KeyStatus loadRsaPrivateKeyFile(const char* path, R_RSA_PRIVATE_KEY& key, const KeyPassphrase& passphrase,
+                                const KeyReadOptions& options) noexcept {
+    return readFile(path, key,
+                    [&](auto bytes, auto& k) { return loadRsaPrivateKey(bytes, k, passphrase, options); });
 }
 
 }  // namespace corvane

@@ -13,7 +13,7 @@ bool readRsaAlgorithm(DerReader& outer) noexcept {
     Bytes identifier;
     if (!outer.enter(algorithm) || !algorithm.read(der::kOid, identifier)) return false;
     if (!sameBytes(identifier, oid::kRsaEncryption))
-        return outer.fault().set(ErrorCode::keyOtherAlgorithm, "the key is not an RSA key");
+        return outer.fault().set(ErrorCode::keyOtherAlgorithm, nullptr);
     if (!algorithm.atEnd() && !algorithm.readNull()) return false;
     return algorithm.finish();
 }
@@ -26,6 +26,21 @@ bool writeRsaAlgorithm(DerWriter& out) noexcept {
     return out.wrap(der::kSequence, algorithm);
 }
 
+// Whether the header at the front of der declares more bytes than follow
+// (or is itself cut off): a file cut short, not another kind of file.
+bool cutShort(Bytes der) noexcept {
+    if (der.size() < 2 || der[1] == 0x80) return false;
+    std::size_t header = 2, length = der[1];
+    if (length > 0x80) {
+        header += length & 0x7F;
+        if (header > 6) return false;
+        if (der.size() < header) return true;
+        length = 0;
+        for (std::size_t i = 2; i < header; i++) length = length << 8 | der[i];
+    }
+    return length > der.size() - header;
+}
+
 }  // namespace
 
 bool sameBytes(Bytes a, Bytes b) noexcept { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
@@ -35,6 +50,10 @@ DerKind derKindOf(Bytes der, DerFault& fault) noexcept {
     Bytes contents;
     if (object.nextTag() != der::kSequence) {
         fault.set(ErrorCode::keyUnreadable, "not a DER key structure");
+        return DerKind::unknown;
+    }
+    if (cutShort(der)) {
+        fault.set(ErrorCode::keyDamaged, "the DER is shorter than its header says");
         return DerKind::unknown;
     }
     if (!object.read(der::kSequence, contents)) return DerKind::unknown;

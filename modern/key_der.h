@@ -38,7 +38,7 @@ enum class DerKind {
 };
 
 // The kind of the object; unknown (with the fault) when its outer SEQUENCE
-// cannot be read.
+// cannot be read: keyDamaged when its header says more bytes than follow.
 DerKind derKindOf(Bytes der, DerFault& fault) noexcept;
 
 // The readers refuse what breaks the encoding rules (keyMalformed), another

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/stack_scrub.h"
 #include "key_checks.h"
 #include "key_crypt.h"
 #include "key_der.h"
@@ -19,8 +20,10 @@ namespace {
 
 using detail::DerWriter;
 
+// Runs a write, and clears the stack it used (stack_scrub.h).
 template <typename Write>
 std::error_code runWrite(Write write) noexcept {
+    engine::ScrubStackOnReturn scrub;
     try {
         detail::ErrorQueueMark mark;
         return write();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <new>
 
+#include "engine/stack_scrub.h"
 #include "key_checks.h"
 #include "secure_zero.h"
 
@@ -78,8 +79,10 @@ void appendNumber(std::string& text, const char* label, std::span<const std::uin
 // three characters, plus line starts and labels.
 constexpr std::size_t kTextReserve = 8 * (40 + 3 * (MAX_RSA_MODULUS_LEN + 1) + 5 * 10) + 64;
 
+// Builds the text, and clears the stack the building used (stack_scrub.h).
 template <typename Write>
 std::error_code writeText(std::string& text, Write write) noexcept {
+    engine::ScrubStackOnReturn scrub;
     std::string built;
     try {
         built.reserve(kTextReserve);

@@ -10,6 +10,7 @@
 #include "CommonCrypto.h"
 #include "QVDes3_core.h"
 #include "des3_cbc.h"
+#include "entropy.h"
 #include "log_suppression.h"
 #include "modern_support.h"
 #include "secure_zero.h"
@@ -184,6 +185,16 @@ std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std:
 std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
                         std::error_code& error) noexcept {
     return decryptInto(data, key, &iv, out, error);
+}
+
+std::vector<std::uint8_t> des3RandomKey(Des3KeyForm form) {
+    if (form == Des3KeyForm::hexText) return des3RandomKey();
+    std::vector<std::uint8_t> key(24);
+    if (!os_entropy(key.data(), key.size())) {
+        secure_zero(key.data(), key.size());
+        corvane::detail::throwError(std::make_error_code(std::errc::io_error));
+    }
+    return key;
 }
 
 std::vector<std::uint8_t> des3RandomKey() {

@@ -62,6 +62,11 @@ Md5::Digest Md5::finish() noexcept {
     return digest;
 }
 
+Md5::Digest Md5::digest() const noexcept {
+    Md5 ending = *this;  // wiped when it goes
+    return ending.finish();
+}
+
 void Md5::reset() noexcept { QvMD5Init(contextIn(context_)); }
 
 Md5::Digest md5(ByteView bytes) noexcept {

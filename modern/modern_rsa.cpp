@@ -11,6 +11,7 @@
 #include "engine/rsa_batch.h"
 #include "engine/rsa_prepared.h"
 #include "engine/stack_scrub.h"
+#include "implicit_rejection.h"
 #include "key_checks.h"
 #include "modern_support.h"
 #include "rsa_blocks.h"
@@ -20,7 +21,7 @@ namespace corvane::v1 {
 
 namespace {
 
-using engine::PreparedPrivateKey;
+using corvane::detail::PrivateKeySetUp;
 using engine::PreparedPublicKey;
 
 // The keys' set-up lives in their storage bytes (see corvane.hpp).
@@ -68,6 +69,22 @@ std::vector<std::uint8_t> runBlockOperation(ByteView input, std::error_code& err
 std::string blockLengthDetail(std::size_t inputSize, std::size_t blockSize) {
     return "the block is " + std::to_string(inputSize) + " bytes; this key's blocks are " +
            std::to_string(blockSize) + " bytes";
+}
+
+std::string keySizeDetail(std::size_t keySize, std::size_t maxMessageSize) {
+    return "a key of " + std::to_string(keySize) + " bytes was asked for; this key's blocks hold 1 to " +
+           std::to_string(maxMessageSize);
+}
+
+// The first count bytes of a secret buffer as a vector (outOfMemory in
+// error where that fails).
+std::vector<std::uint8_t> copyOut(const std::uint8_t* bytes, std::size_t count, std::error_code& error) noexcept {
+    try {
+        return std::vector<std::uint8_t>(bytes, bytes + count);
+    } catch (const std::bad_alloc&) {
+        error = ErrorCode::outOfMemory;
+        return {};
+    }
 }
 
 std::string messageLengthDetail(std::size_t messageSize, std::size_t maxMessageSize) {
@@ -162,16 +179,18 @@ void RsaPublicKey::prepare() noexcept {
     rsa_blocks::prepare(*new (prepared_) PreparedPublicKey, record_);
 }
 
-RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+RsaPublicKey RsaPublicKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                       const KeyReadOptions& options) {
     RsaPublicKey key;
-    throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase));
+    throwIfUnread(loadRsaPublicKey(pemOrDer.span(), key.record_, passphrase, options));
     key.prepare();
     return key;
 }
 
-RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+RsaPublicKey RsaPublicKey::fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                    const KeyReadOptions& options) {
     RsaPublicKey key;
-    throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase), path);
+    throwIfUnread(loadRsaPublicKeyFile(path.c_str(), key.record_, passphrase, options), path);
     key.prepare();
     return key;
 }
@@ -204,6 +223,12 @@ std::string RsaPublicKey::toPem(RsaKeyFormat format) const {
     std::string pem;
     corvane::detail::throwIfError(rsaPublicKeyToPem(record_, pem, format));
     return pem;
+}
+
+std::vector<std::uint8_t> RsaPublicKey::toDer(RsaKeyFormat format) const {
+    std::vector<std::uint8_t> der;
+    corvane::detail::throwIfError(rsaPublicKeyToDer(record_, der, format));
+    return der;
 }
 
 std::vector<std::uint8_t> RsaPublicKey::encrypt(ByteView message) const {
@@ -260,22 +285,25 @@ RsaPrivateKey::~RsaPrivateKey() {
     secure_zero_object(prepared_);
 }
 
-void RsaPrivateKey::prepare() noexcept {
-    rsa_blocks::prepare(*new (prepared_) PreparedPrivateKey, record_);
+void RsaPrivateKey::prepare() {
+    const std::error_code error = corvane::detail::preparePrivateKey(*new (prepared_) PrivateKeySetUp, record_);
     // The set-up's temporaries held the primes.
     engine::scrubStack();
+    corvane::detail::throwIfError(error);
 }
 
-RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase) {
+RsaPrivateKey RsaPrivateKey::fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                         const KeyReadOptions& options) {
     RsaPrivateKey key;
-    throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase));
+    throwIfUnread(loadRsaPrivateKey(pemOrDer.span(), key.record_, passphrase, options));
     key.prepare();
     return key;
 }
 
-RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase) {
+RsaPrivateKey RsaPrivateKey::fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                      const KeyReadOptions& options) {
     RsaPrivateKey key;
-    throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase), path);
+    throwIfUnread(loadRsaPrivateKeyFile(path.c_str(), key.record_, passphrase, options), path);
     key.prepare();
     return key;
 }
@@ -298,7 +326,7 @@ RsaPublicKey RsaPrivateKey::publicKey() const noexcept {
     std::memcpy(key.record_.modulus, record_.modulus, sizeof record_.modulus);
     std::memcpy(key.record_.exponent, record_.publicExponent, sizeof record_.publicExponent);
     // The same n and e: the private key's public half is the public key's set-up.
-    new (key.prepared_) PreparedPublicKey(preparedIn<PreparedPrivateKey>(prepared_).publicKey);
+    new (key.prepared_) PreparedPublicKey(preparedIn<PrivateKeySetUp>(prepared_).engine.publicKey);
     return key;
 }
 
@@ -308,12 +336,18 @@ std::string RsaPrivateKey::toPem(RsaKeyFormat format, std::string_view passphras
     return pem;
 }
 
+std::vector<std::uint8_t> RsaPrivateKey::toDer(RsaKeyFormat format, std::string_view passphrase) const {
+    std::vector<std::uint8_t> der;
+    corvane::detail::throwIfError(rsaPrivateKeyToDer(record_, der, format, passphrase));
+    return der;
+}
+
 std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, std::error_code& error) const noexcept {
     return runBlockOperation(
         block, error,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
             return rsa_blocks::privateDecrypt(out, outLen, in, inLen, record_,
-                                              preparedIn<PreparedPrivateKey>(prepared_));
+                                              preparedIn<PrivateKeySetUp>(prepared_).engine);
         });
 }
 
@@ -324,12 +358,55 @@ std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block) const {
     return message;
 }
 
+std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, RsaRejection rejection,
+                                                 std::error_code& error) const noexcept {
+    if (rejection == RsaRejection::report) return decrypt(block, error);
+    error.clear();
+    std::uint8_t message[MAX_RSA_MODULUS_LEN];
+    std::size_t messageLen = 0;
+    error = corvane::detail::decryptImplicit(record_, preparedIn<PrivateKeySetUp>(prepared_),
+                                             corvane::detail::bytesOrEmpty(block), block.size(), message,
+                                             &messageLen);
+    std::vector<std::uint8_t> result = error ? std::vector<std::uint8_t>() : copyOut(message, messageLen, error);
+    secure_zero(message, sizeof message);
+    return result;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, RsaRejection rejection) const {
+    std::error_code error;
+    std::vector<std::uint8_t> message = decrypt(block, rejection, error);
+    throwBlockError(error, block.size(), blockSize(), false);
+    return message;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::decryptKey(ByteView block, std::size_t keySize,
+                                                    std::error_code& error) const noexcept {
+    error.clear();
+    std::uint8_t key[MAX_RSA_MODULUS_LEN];
+    error = corvane::detail::decryptKey(record_, preparedIn<PrivateKeySetUp>(prepared_),
+                                        corvane::detail::bytesOrEmpty(block), block.size(), key, keySize);
+    std::vector<std::uint8_t> result = error ? std::vector<std::uint8_t>() : copyOut(key, keySize, error);
+    secure_zero(key, sizeof key);
+    return result;
+}
+
+std::vector<std::uint8_t> RsaPrivateKey::decryptKey(ByteView block, std::size_t keySize) const {
+    std::error_code error;
+    std::vector<std::uint8_t> key = decryptKey(block, keySize, error);
+    if (error == ErrorCode::invalidInput)
+        corvane::detail::throwError(error, keySizeDetail(keySize, maxMessageSize()));
+    if (error == ErrorCode::badLength && block.size() != blockSize())
+        corvane::detail::throwError(error, blockLengthDetail(block.size(), blockSize()));
+    corvane::detail::throwIfError(error);
+    return key;
+}
+
 std::vector<std::uint8_t> RsaPrivateKey::sign(ByteView message) const {
     return runOrThrow(
         message, blockSize(), true,
         [&](unsigned char* out, std::uint32_t* outLen, const unsigned char* in, std::uint32_t inLen) {
             return rsa_blocks::privateEncrypt(out, outLen, in, inLen, record_,
-                                              preparedIn<PreparedPrivateKey>(prepared_));
+                                              preparedIn<PrivateKeySetUp>(prepared_).engine);
         });
 }
 
@@ -410,13 +487,73 @@ std::vector<RsaBatchResult> RsaPublicKey::encryptBatch(std::span<const ByteView>
 
 std::vector<RsaBatchResult> RsaPrivateKey::decryptBatch(std::span<const ByteView> blocks) const {
     return runPrivateBatch(blocks, [&](rsa_blocks::BatchItem* items, std::size_t count) {
-        rsa_blocks::privateDecryptBatch(items, count, record_, preparedIn<PreparedPrivateKey>(prepared_));
+        rsa_blocks::privateDecryptBatch(items, count, record_, preparedIn<PrivateKeySetUp>(prepared_).engine);
+    });
+}
+
+namespace {
+
+// After the raw operations of a slice: each item whose operation succeeded
+// turned by `finish(em, item)` into its answer (message or substitute) in
+// place, an error from it recorded as the item's status. The decrypted
+// blocks are wiped, and the stack the derivations used.
+template <typename Finish>
+void finishRawItems(rsa_blocks::BatchItem* items, std::size_t count, Finish finish) noexcept {
+    std::uint8_t em[MAX_RSA_MODULUS_LEN];
+    for (std::size_t i = 0; i < count; i++) {
+        rsa_blocks::BatchItem& item = items[i];
+        if (item.status != 0) continue;
+        std::memcpy(em, item.output, sizeof em);
+        secure_zero(item.output, sizeof item.output);
+        const std::error_code error = finish(em, item);
+        if (error) {
+            item.status = error.value();
+            secure_zero(item.output, sizeof item.output);
+        }
+    }
+    secure_zero(em, sizeof em);
+    engine::scrubStack();
+}
+
+}  // namespace
+
+std::vector<RsaBatchResult> RsaPrivateKey::decryptBatch(std::span<const ByteView> blocks,
+                                                        RsaRejection rejection) const {
+    if (rejection == RsaRejection::report) return decryptBatch(blocks);
+    const PrivateKeySetUp& setUp = preparedIn<PrivateKeySetUp>(prepared_);
+    return runPrivateBatch(blocks, [&](rsa_blocks::BatchItem* items, std::size_t count) {
+        rsa_blocks::privateRawBatch(items, count, record_, setUp.engine);
+        finishRawItems(items, count, [&](const std::uint8_t* em, rsa_blocks::BatchItem& item) {
+            std::size_t length = 0;
+            const std::error_code error = corvane::detail::implicitMessage(
+                em, item.outputLen, item.input, item.inputLen, setUp.rejectionSecret, item.output, &length);
+            item.outputLen = static_cast<std::uint32_t>(length);
+            return error;
+        });
+    });
+}
+
+std::vector<RsaBatchResult> RsaPrivateKey::decryptKeyBatch(std::span<const ByteView> blocks,
+                                                           std::size_t keySize) const {
+    if (!corvane::detail::keySizeFits(keySize, blockSize()))
+        corvane::detail::throwError(ErrorCode::invalidInput, keySizeDetail(keySize, maxMessageSize()));
+    const PrivateKeySetUp& setUp = preparedIn<PrivateKeySetUp>(prepared_);
+    const std::size_t k = blockSize();
+    return runPrivateBatch(blocks, [&](rsa_blocks::BatchItem* items, std::size_t count) {
+        rsa_blocks::privateRawBatch(items, count, record_, setUp.engine);
+        finishRawItems(items, count, [&](const std::uint8_t* em, rsa_blocks::BatchItem& item) -> std::error_code {
+            // A block shorter than the modulus is refused, as decryptKey
+            // refuses it (its length is public).
+            if (item.inputLen != k) return ErrorCode::badLength;
+            item.outputLen = static_cast<std::uint32_t>(keySize);
+            return corvane::detail::keyOrSubstitute(em, k, item.input, setUp.rejectionSecret, item.output, keySize);
+        });
     });
 }
 
 std::vector<RsaBatchResult> RsaPrivateKey::signBatch(std::span<const ByteView> messages) const {
     return runPrivateBatch(messages, [&](rsa_blocks::BatchItem* items, std::size_t count) {
-        rsa_blocks::privateEncryptBatch(items, count, record_, preparedIn<PreparedPrivateKey>(prepared_));
+        rsa_blocks::privateEncryptBatch(items, count, record_, preparedIn<PrivateKeySetUp>(prepared_).engine);
     });
 }
 

@@ -589,6 +589,16 @@ std::int32_t privateDecrypt(unsigned char* output, std::uint32_t* outputLen, con
     return status;
 }
 
+std::int32_t privateRaw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                        std::uint32_t inputLen, const R_RSA_PRIVATE_KEY& key,
+                        const PreparedPrivateKey& prepared) noexcept {
+    if (!keyBitsUsable(key.bits)) return QV_STATUS_BAD_LENGTH;
+    if (inputLen > modulusLenOf(key.bits)) return QV_STATUS_BAD_LENGTH;
+    std::int32_t status = rawPrivate(key, prepared)(output, outputLen, input, inputLen);
+    engine::scrubStack();
+    return status;
+}
+
 }  // namespace corvane::rsa_blocks
 
 namespace {
@@ -657,12 +667,16 @@ void privateBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& 
 
 namespace corvane::rsa_blocks {
 
-void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
-                         const PreparedPrivateKey& prepared) noexcept {
+namespace {
+
+// The decryptions' batch: each item's block raised under the key, its
+// result handed to `output(item, result)`; where the engine does not take
+// the key, `single(item)` runs item by item.
+template <typename Single, typename Output>
+void decryptionBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                     const PreparedPrivateKey& prepared, Single single, Output output) {
     if (engineKey(&prepared) == nullptr || !keyBitsUsable(key.bits)) {
-        for (std::size_t i = 0; i < count; i++)
-            items[i].status = privateDecrypt(items[i].output, &items[i].outputLen, items[i].input, items[i].inputLen,
-                                             key, prepared);
+        for (std::size_t i = 0; i < count; i++) items[i].status = single(items[i]);
         return;
     }
     const std::uint32_t modulusLen = modulusLenOf(key.bits);
@@ -674,10 +688,38 @@ void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVAT
             length = item.inputLen;
             return 0;
         },
+        output);
+    engine::scrubBatchStack();
+}
+
+}  // namespace
+
+void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                         const PreparedPrivateKey& prepared) noexcept {
+    const std::uint32_t modulusLen = modulusLenOf(key.bits);
+    decryptionBatch(
+        items, count, key, prepared,
+        [&](BatchItem& item) {
+            return privateDecrypt(item.output, &item.outputLen, item.input, item.inputLen, key, prepared);
+        },
         [&](BatchItem& item, const unsigned char* result) {
             return unpadBlock(item.output, &item.outputLen, result, modulusLen, 2);
         });
-    engine::scrubBatchStack();
+}
+
+void privateRawBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                     const PreparedPrivateKey& prepared) noexcept {
+    const std::uint32_t modulusLen = modulusLenOf(key.bits);
+    decryptionBatch(
+        items, count, key, prepared,
+        [&](BatchItem& item) {
+            return privateRaw(item.output, &item.outputLen, item.input, item.inputLen, key, prepared);
+        },
+        [&](BatchItem& item, const unsigned char* result) {
+            std::memcpy(item.output, result, modulusLen);
+            item.outputLen = modulusLen;
+            return 0;
+        });
 }
 
 void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,

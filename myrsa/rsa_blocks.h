@@ -41,6 +41,17 @@ std::int32_t privateDecrypt(unsigned char* output, std::uint32_t* outputLen, con
                             std::uint32_t inputLen, const R_RSA_PRIVATE_KEY& key,
                             const engine::PreparedPrivateKey& prepared) noexcept;
 
+// The raw private operation alone, for decryptions whose block check lies
+// above this layer: output = input ^ d mod n as the key's modulusLen bytes
+// (a secret: the caller wipes it), checked before release as privateDecrypt
+// checks it. QV_STATUS_BAD_LENGTH for an unusable key size or an input
+// longer than the modulus, QV_STATUS_BAD_DATA for an input not below n or a
+// result the check refuses; nothing else decides the status. The stack is
+// scrubbed before it returns.
+std::int32_t privateRaw(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
+                        std::uint32_t inputLen, const R_RSA_PRIVATE_KEY& key,
+                        const engine::PreparedPrivateKey& prepared) noexcept;
+
 // One input of a batch and its outcome: status as the single operation
 // returns it, and on success outputLen bytes of output (a decryption's
 // plaintext: the caller wipes it after use).
@@ -60,6 +71,10 @@ void privateDecryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVAT
                          const engine::PreparedPrivateKey& prepared) noexcept;
 void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
                          const engine::PreparedPrivateKey& prepared) noexcept;
+// privateRaw on each item, likewise: on success outputLen is the modulus
+// length and output the raw result.
+void privateRawBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& key,
+                     const engine::PreparedPrivateKey& prepared) noexcept;
 
 }  // namespace corvane::rsa_blocks
 

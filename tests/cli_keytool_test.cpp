@@ -24,13 +24,6 @@ using corvane::test::corvane;
 
 class CliKeytool : public ToolKeySuite<512, 768, 1024> {};
 
-using Args = std::vector<std::string>;
-
-Args operator+(Args a, const Args& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // Runs the tool on a terminal of its own and types each answer once its
 // prompt has appeared. Returns the exit status and what the terminal showed.
 std::pair<int, std::string> onTerminal(const Args& args,

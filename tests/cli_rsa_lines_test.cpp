@@ -22,20 +22,6 @@ namespace v1 = corvane::v1;
 
 class CliRsaLines : public ToolKeySuite<512, 1024> {};
 
-// The lines of text, each without its line feed.
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(text.substr(at, end - at));
-    return lines;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 std::vector<std::string> randomMessages(Rng& rng, std::size_t count, std::size_t maxLength) {
     std::vector<std::string> messages;
     for (std::size_t i = 0; i < count; ++i)

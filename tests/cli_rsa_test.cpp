@@ -212,7 +212,7 @@ TEST_F(CliRsaKeys, PassphraseProtectedKeysFromAFileOrAVariable) {
         }
         expectFailure(
             corvane({"rsa", "decrypt", "--key", keyFile, "--passphrase-env", "CORVANE_TEST_WRONG"}, "AAAA"),
-            1, "the passphrase does not decrypt the private key", "wrong passphrase");
+            1, keyFile + ": the passphrase is wrong or the key file is damaged", "wrong passphrase");
         expectFailure(corvane({"rsa", "decrypt", "--key", keyFile}, "AAAA"), 1,
                       "give its passphrase with --passphrase-file FILE or --passphrase-env NAME",
                       "no terminal");
@@ -221,6 +221,51 @@ TEST_F(CliRsaKeys, PassphraseProtectedKeysFromAFileOrAVariable) {
                            file("absent")},
                           "AAAA"),
                   1, "passphrase file " + file("absent") + ": No such file", "missing passphrase file");
+}
+
+// What an encrypted key file shows before it is decrypted has a message of
+// its own that names the file: an iteration count above the limit (which
+// --max-iterations sets), DER shorter than its header says, a ciphertext
+// that is not whole cipher blocks.
+TEST_F(CliRsaKeys, EncryptedKeyFilesAreJudgedBeforeTheyAreDecrypted) {
+    OpensslKeyFiles& k = key(512);
+    const std::string passphraseFile = write("passphrase", std::string(kKeyFilePassphrase) + "\n");
+    const std::string der = readTextFile(k.path(KeyForm::encryptedPkcs8Der));
+    const std::string cutDer = write("cut.der", der.substr(0, der.size() - 16));
+    // The traditional PEM's ciphertext, five bytes short of whole blocks.
+    const std::string pem = readTextFile(k.path(KeyForm::encryptedPkcs1Pem));
+    const std::size_t bodyAt = pem.find("\n\n") + 2, endAt = pem.find("-----END");
+    std::string body = pem.substr(bodyAt, endAt - bodyAt);
+    std::erase(body, '\n');
+    Bytes ciphertext = corvane::v1::base64Decode(body);
+    ciphertext.resize(ciphertext.size() - 5);
+    const std::string partial =
+        write("partial.pem", pem.substr(0, bodyAt) + corvane::v1::base64Encode(ciphertext) + "\n" + pem.substr(endAt));
+    const std::string p8 = k.path(KeyForm::encryptedPkcs8Der);
+    const struct {
+        std::vector<std::string> extra;
+        std::string file;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"--max-iterations", "2047"}, p8, 1,
+         p8 + ": the key's passphrase derivation runs 2048 iterations, more than the limit of 2047; give "
+              "--max-iterations 2048"},
+        {{"--max-iterations", "2048"}, p8, 0, ""},
+        {{"--max-iterations", "0"}, p8, 2, "--max-iterations takes 1 to 4294967295"},
+        {{}, cutDer, 1, cutDer + ": the key file is damaged: the DER is shorter than its header says"},
+        {{}, partial, 1,
+         partial + ": the key file is damaged: the encrypted key is not a whole number of cipher blocks"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"rsa", "key", "--passphrase-file", passphraseFile, c.file};
+        args.insert(args.end() - 1, c.extra.begin(), c.extra.end());
+        const RunResult r = corvane(args);
+        if (c.status == 0)
+            EXPECT_EQ(r.exitStatus, 0) << r.err;
+        else
+            expectFailure(r, c.status, c.message, describe(args));
+    }
 }
 
 // On a terminal, with no passphrase option, the tool asks for it there,

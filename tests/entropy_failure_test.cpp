@@ -7,6 +7,8 @@
 #include <Corvane/QVSimpleRSA.h>
 #include <Corvane/r_random.h>
 #include <gtest/gtest.h>
+
+#include <Corvane/corvane.hpp>
 #include <openssl/rsa.h>
 
 #include <atomic>
@@ -79,6 +81,27 @@ TEST_F(EntropyFailure, RandomKeyIsRefusedWithNilAndOneLine) {
     EXPECT_EQ(g_calls, 1);
     test_seams::setEntropySource(nullptr);
     EXPECT_TRUE(QVDes3::createRandomDes3Key()) << "keys come again once the source works";
+}
+
+// The modern layer's keys of both forms, and sealing an envelope, fail
+// with io_error rather than use a key that is not random.
+TEST_F(EntropyFailure, ModernKeysAndEnvelopesAreRefused) {
+    namespace cv = corvane::v1;
+    for (cv::Des3KeyForm form : {cv::Des3KeyForm::bytes, cv::Des3KeyForm::hexText}) {
+        try {
+            cv::des3RandomKey(form);
+            ADD_FAILURE() << "a key came without entropy";
+        } catch (const cv::Error& e) {
+            EXPECT_EQ(e.code(), std::errc::io_error);
+        }
+        cv::RandomPool pool = cv::RandomPool::fromSeed(std::string(256, 's'));
+        const cv::RsaPublicKey key = cv::RsaPrivateKey::fromRecord(cachedRsaKey(512).privateKey).publicKey();
+        EXPECT_THROW(cv::sealEnvelope(key, "message", pool, form), cv::Error);
+    }
+    test_seams::setEntropySource(nullptr);
+    const Bytes a = cv::des3RandomKey(cv::Des3KeyForm::bytes), b = cv::des3RandomKey(cv::Des3KeyForm::bytes);
+    EXPECT_EQ(a.size(), 24u);
+    EXPECT_NE(a, b);
 }
 
 }  // namespace

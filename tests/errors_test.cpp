@@ -110,12 +110,12 @@ TEST_F(ErrorCodes, EveryLegacyFailureCarriesItsEnumeratorsValue) {
 TEST(ErrorMeanings, EveryCodeHasOneOfItsOwnAndOthersAreUnknown) {
     const std::string unknown = errorMeaning(0x7FFF);
     EXPECT_EQ(unknown, "unknown Corvane error code");
-    // Every value in the ranges the three families use: the known ones have
+    // Every value in the ranges the four families use: the known ones have
     // distinct meanings, the others none.
     std::set<std::string> meanings;
     int known = 0;
-    for (int range : {0, 0x0400, 0x0500})
-        for (int v = range - 16; v <= range + 16; v++) {
+    for (int range : {0, 0x0400, 0x0500, 0x0600})
+        for (int v = range - 16; v <= range + 32; v++) {
             std::string meaning = errorMeaning(v);
             ASSERT_FALSE(meaning.empty());
             if (meaning == unknown) continue;
@@ -123,8 +123,9 @@ TEST(ErrorMeanings, EveryCodeHasOneOfItsOwnAndOthersAreUnknown) {
             meanings.insert(meaning);
             EXPECT_EQ(meaning, errorCategory().message(v));
         }
-    EXPECT_EQ(known, 23);  // success, five class codes, three statuses, fourteen key codes
-    EXPECT_EQ(meanings.size(), 23u);
+    EXPECT_EQ(known, 26);  // success, five class codes, three statuses, sixteen key codes, envelopes
+    EXPECT_EQ(meanings.size(), 26u);
+    for (const std::string& meaning : meanings) EXPECT_EQ(repeatedPhrase(meaning), "") << meaning;
     EXPECT_EQ(errorMeaning(-1), unknown);  // no class code -1
     EXPECT_EQ(errorMeaning(0x0402), unknown);
     EXPECT_STREQ(errorCategory().name(), "corvane");

@@ -279,7 +279,7 @@ TEST_F(KeyReaders, MalformedOrForeignInputIsRefused) {
         {"PEM of junk", bytesOf("-----BEGIN PUBLIC KEY-----\nbm90IGEga2V5\n-----END PUBLIC KEY-----\n"),
          ErrorCode::keyUnreadable, ErrorCode::notPrivateKey},
         {"DER cut short", Bytes(der.begin(), der.begin() + static_cast<std::ptrdiff_t>(der.size() / 2)),
-         ErrorCode::keyUnreadable, ErrorCode::keyUnreadable},
+         ErrorCode::keyDamaged, ErrorCode::keyDamaged},
         {"public key as private", bytesOf(spki), ErrorCode::ok, ErrorCode::notPrivateKey},
         {"EC key", fileBytes(ecKey), ErrorCode::keyOtherAlgorithm, ErrorCode::keyOtherAlgorithm},
         {"EC certificate", fileBytes(ecCert), ErrorCode::keyOtherAlgorithm, ErrorCode::notPrivateKey},

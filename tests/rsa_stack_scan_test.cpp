@@ -3,18 +3,25 @@
 // over stack painted beforehand; then the dead stack below that frame is
 // copied out and searched for every 16-byte window of every key-derived
 // value (primes, prime exponents, coefficient, R mod p and R^2 mod p for
-// the engine's R on 64-bit, 32-bit and 52-bit limbs, and the CRT's
-// intermediates), in each limb size and byte order the engine could hold
+// the engine's R on 64-bit, 32-bit and 52-bit limbs, the CRT's
+// intermediates, the secret and derived key of implicit rejection, and an
+// envelope's triple-DES key), in each limb size and byte order the engine could hold
 // it in. 16 random bytes never match by chance; any hit is a leak.
 //
 // Runs on whichever tier CORVANE_CPU selects (CI runs it on each). Under
 // AddressSanitizer or ThreadSanitizer locals live in the sanitizer's own
 // frames, not on this stack, so the scan would prove nothing: it skips.
+#include <Corvane/keys.h>
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
 #include <gmp.h>
 #include <gtest/gtest.h>
+#include <openssl/hmac.h>
+#include <openssl/sha.h>
 
+#include <Corvane/corvane.hpp>
+
+#include <Corvane/corvane.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +34,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "../modern/implicit_rejection.h"
 #include "dead_stack.h"
 #include "nn_testing.h"
 #include "rsa_blocks.h"
@@ -121,6 +129,10 @@ bool distinctive(const unsigned char* w) {
     return zeros <= 4 && ones <= 4;
 }
 
+// The triple-DES key of the envelope the scan opens.
+const unsigned char kEnvelopeKey[24] = {0x3a, 0x91, 0x5c, 0xe7, 0x28, 0xb4, 0x6d, 0xf0, 0x17, 0x83, 0xc9, 0x4e,
+                                        0xa2, 0x35, 0xdb, 0x60, 0x8f, 0x1c, 0x74, 0xe9, 0x52, 0xbd, 0x06, 0xca};
+
 struct Secret {
     std::string name;
     Mpz value;
@@ -167,6 +179,18 @@ std::vector<Secret> keyDerived(const R_RSA_PRIVATE_KEY& key, const Bytes& c) {
     Mpz h;
     mpz_sub(h.get(), mP.get(), mQ.get());
     out.push_back({"(mP - mQ) * qInv mod p", mulMod(h, qInv, p), bits});
+
+    // The secret behind implicit rejection (SHA-256 of d as k bytes) and the
+    // key it derives for this input (HMAC over the input padded to k bytes).
+    const std::size_t k = (key.bits + 7u) / 8u;
+    unsigned char secret[32], kdk[32];
+    SHA256(key.privateExponent + MAX_RSA_MODULUS_LEN - k, k, secret);
+    Bytes padded(k - std::min(k, c.size()), 0);
+    padded.insert(padded.end(), c.begin(), c.end());
+    HMAC(EVP_sha256(), secret, sizeof secret, padded.data(), padded.size(), kdk, nullptr);
+    out.push_back({"rejection secret", mpzOfBytes(secret, sizeof secret), 256});
+    out.push_back({"key-derivation key of the input", mpzOfBytes(kdk, sizeof kdk), 256});
+    out.push_back({"an envelope's triple-DES key", mpzOfBytes(kEnvelopeKey, sizeof kEnvelopeKey), 192});
     return out;
 }
 
@@ -191,11 +215,22 @@ struct Operation {
     const char* name;
     Bytes (*input)(const RsaKey&, const R_RSA_PRIVATE_KEY&);  // the number the CRT exponentiates
     void (*run)(const R_RSA_PRIVATE_KEY&, const Bytes&);      // the operation on that input
+    // Whether the RSA scrub is the operation's last step (an envelope ends
+    // in the triple-DES engine, whose own hygiene des3_stack_scan_test checks).
+    bool endsWithScrub = true;
 };
 
 Bytes ciphertextFor(const RsaKey& key, const R_RSA_PRIVATE_KEY&) {
     R_RANDOM_STRUCT pool = seededTestPool(0x5cab);
     const RsaResult c = callPublicEncrypt(key.publicKey, bytesOf("stack scan"), pool);
+    if (c.status != 0) throw std::runtime_error("encryption failed");
+    return c.out;
+}
+
+// The wrapped key of an envelope: kEnvelopeKey in a type-2 block.
+Bytes envelopeKeyFor(const RsaKey& key, const R_RSA_PRIVATE_KEY&) {
+    R_RANDOM_STRUCT pool = seededTestPool(0x5cac);
+    const RsaResult c = callPublicEncrypt(key.publicKey, Bytes(kEnvelopeKey, kEnvelopeKey + 24), pool);
     if (c.status != 0) throw std::runtime_error("encryption failed");
     return c.out;
 }
@@ -246,6 +281,36 @@ const Operation kOperations[] = {
          corvane::secure_zero_object(items);
          if (!decrypted) throw std::runtime_error("batch decryption failed");
      }},
+    {"key unwrap and implicit rejection", ciphertextFor,
+     [](const R_RSA_PRIVATE_KEY& key, const Bytes& c) {
+         // As the key objects run them, on a set-up made here and wiped as
+         // the objects wipe theirs.
+         corvane::detail::PrivateKeySetUp setUp;
+         bool done = !corvane::detail::preparePrivateKey(setUp, key);
+         unsigned char out[MAX_RSA_MODULUS_LEN];
+         std::size_t outLen = 0;
+         for (std::size_t keySize : {std::size_t{10}, std::size_t{24}})
+             done = done && !corvane::detail::decryptKey(key, setUp, c.data(), c.size(), out, keySize);
+         done = done && !corvane::detail::decryptImplicit(key, setUp, c.data(), c.size(), out, &outLen);
+         corvane::secure_zero_object(setUp);
+         corvane::secure_zero(out, sizeof out);
+         if (!done) throw std::runtime_error("key unwrap failed");
+     }},
+    {"envelope", envelopeKeyFor,
+     [](const R_RSA_PRIVATE_KEY& key, const Bytes& wrapped) {
+         // The key object and the payload are made by the first, unscanned, run.
+         static std::map<std::string, std::pair<corvane::v1::RsaPrivateKey, Bytes>> made;
+         const std::string id(reinterpret_cast<const char*>(&key), sizeof key);
+         auto it = made.find(id);
+         if (it == made.end())
+             it = made.emplace(id, std::pair{corvane::v1::RsaPrivateKey::fromRecord(key),
+                                             corvane::v1::des3Encrypt(bytesOf("envelope payload"), kEnvelopeKey,
+                                                                      corvane::v1::ByteView(kEnvelopeKey, 8))})
+                      .first;
+         std::vector<std::uint8_t> plain = corvane::v1::openEnvelope(it->second.first, wrapped, it->second.second);
+         if (plain != bytesOf("envelope payload")) throw std::runtime_error("envelope refused");
+     },
+     false},
     {"documented steps", ciphertextFor,
      [](const R_RSA_PRIVATE_KEY& key, const Bytes& c) {
          unsigned char out[MAX_RSA_MODULUS_LEN];
@@ -268,6 +333,7 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
             for (const Operation& op : kOperations) {
                 const Bytes input = op.input(key, priv);
                 const std::vector<Secret> secrets = keyDerived(priv, input);
+                op.run(priv, input);  // anything made once is made before the scan
                 const Bytes stack = dead_stack::after([&] { op.run(priv, input); });
                 const std::size_t depth = depthWritten(stack);
                 const auto hits = hitsIn(stack, secrets);
@@ -288,8 +354,10 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
                 // zeros: it reached further than the operation did.
                 ASSERT_LT(depth, kScanBytes - 4096) << where;
                 const auto deepest = stack.begin() + static_cast<long>(kScanBytes - depth) + 512;
-                EXPECT_TRUE(std::all_of(deepest, deepest + 256, [](unsigned char b) { return b == 0; }))
-                    << where << ": the operation went deeper than the scrub";
+                if (op.endsWithScrub) {
+                    EXPECT_TRUE(std::all_of(deepest, deepest + 256, [](unsigned char b) { return b == 0; }))
+                        << where << ": the operation went deeper than the scrub";
+                }
                 EXPECT_EQ(total, 0u) << where << ":" << detail;
             }
         }
@@ -297,3 +365,81 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftOnTheStack) {
 }
 
 }  // namespace
+
+// The key writers, in every form, plain and encrypted, and the reader that
+// takes their output back: after each returns, no 16-byte window of d, a
+// prime, a prime exponent or the coefficient (as the DER holds them, and in
+// the limb forms) lies on the stack it used.
+TEST(RsaStackScan, NothingKeyDerivedIsLeftByTheKeyWritersAndReaders) {
+#ifdef CORVANE_STACK_SCAN_SKIPPED
+    GTEST_SKIP() << "built with a sanitizer that moves locals off the stack; the scan would prove nothing";
+#endif
+    using corvane::RsaKeyFormat;
+    const char* tier = std::getenv("CORVANE_CPU");
+    for (unsigned bits : {512u, 1024u}) {
+        const R_RSA_PRIVATE_KEY& priv = cachedRsaKey(bits).privateKey;
+        const corvane::v1::RsaPrivateKey object = corvane::v1::RsaPrivateKey::fromRecord(priv);
+        std::vector<Secret> secrets = {{"d", mpzOfBytes(priv.privateExponent, MAX_RSA_MODULUS_LEN), bits}};
+        for (const auto& [name, field] : {std::pair{"p", priv.prime[0]},
+                                          {"q", priv.prime[1]},
+                                          {"dP", priv.primeExponent[0]},
+                                          {"dQ", priv.primeExponent[1]},
+                                          {"qInv", priv.coefficient}})
+            secrets.push_back({name, mpzOfBytes(field, MAX_RSA_PRIME_LEN), bits});
+        // Each run wipes what it got back, so that only what the library left
+        // remains. The writers run alone first in each form: the first call of
+        // a library function that a lazily bound program makes saves the
+        // vector registers on the stack, which only their own scrub clears.
+        std::vector<std::pair<std::string, std::function<bool()>>> runs;
+        for (RsaKeyFormat format : {RsaKeyFormat::standard, RsaKeyFormat::pkcs1})
+            for (const std::string passphrase : {"", "stack scan"}) {
+                const std::string form = std::string(format == RsaKeyFormat::pkcs1 ? "PKCS #1" : "PKCS #8") +
+                                         (passphrase.empty() ? "" : ", encrypted");
+                runs.push_back({"modern toPem, " + form, [&, format, passphrase] {
+                                    std::string pem = object.toPem(format, passphrase);
+                                    corvane::secure_zero(pem.data(), pem.size());
+                                    return true;
+                                }});
+                if (format == RsaKeyFormat::standard || passphrase.empty())
+                    runs.push_back({"DER writer, " + form, [&, format, passphrase] {
+                                        std::vector<std::uint8_t> der;
+                                        const bool ok =
+                                            !corvane::rsaPrivateKeyToDer(priv, der, format, passphrase);
+                                        corvane::secure_zero(der.data(), der.size());
+                                        return ok;
+                                    }});
+                runs.push_back({"PEM writer and reader, " + form, [&, format, passphrase] {
+                                    std::string pem;
+                                    R_RSA_PRIVATE_KEY read;
+                                    const bool ok =
+                                        !corvane::rsaPrivateKeyToPem(priv, pem, format, passphrase) &&
+                                        corvane::loadRsaPrivateKey(pem, read, passphrase);
+                                    corvane::secure_zero(pem.data(), pem.size());
+                                    corvane::secure_zero_object(read);
+                                    return ok;
+                                }});
+            }
+        runs.push_back({"text", [&] {
+                            std::string text;
+                            const bool ok = !corvane::rsaPrivateKeyToText(priv, text);
+                            corvane::secure_zero(text.data(), text.size());
+                            return ok;
+                        }});
+        for (const auto& [name, run] : runs) {
+            bool ok = false;
+            const Bytes stack = dead_stack::after([&ok, &run = run] { ok = run(); });
+            ASSERT_TRUE(ok) << name;
+            unsigned total = 0;
+            std::string detail;
+            for (const auto& [secret, count] : hitsIn(stack, secrets)) {
+                total += count;
+                detail += " " + secret + ": " + std::to_string(count) + ";";
+            }
+            std::printf("[tier %s] %s, %u bits: stack used %zu bytes, %u hits%s\n",
+                        tier && *tier ? tier : "default", name.c_str(), bits, depthWritten(stack), total,
+                        detail.c_str());
+            ASSERT_LT(depthWritten(stack), kScanBytes - 4096) << name;
+            EXPECT_EQ(total, 0u) << name << ", " << bits << " bits:" << detail;
+        }
+    }
+}

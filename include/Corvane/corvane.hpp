@@ -20,10 +20,14 @@
 //
 // Failures throw corvane::v1::Error, a std::system_error whose code() is a
 // corvane::ErrorCode (<Corvane/errors.h>), or a std::errc where the system
-// failed (a key file that cannot be read, the entropy source). Where a failure is an expected
-// outcome (decryption, signature recovery, decoding) an overload taking a
-// std::error_code& reports it there instead and returns an empty result;
-// those overloads never throw.
+// failed (a key file that cannot be read, the entropy source). Where a
+// failure is an expected outcome (reading a key, decryption, signature
+// recovery, decoding, opening an envelope, encrypting a message of the
+// caller's length) an overload taking a cv::ErrorInfo& reports it there
+// instead, with the code and the whole message the exception would carry,
+// and returns an empty result (an empty std::optional for keys); those
+// overloads never throw. (The std::error_code& overloads of the first
+// release remain, for the code alone.)
 //
 // Secrets: key objects and the random pool wipe their records when they are
 // destroyed, moved from or assigned over; every intermediate buffer that held
@@ -36,8 +40,11 @@
 // <openssl/md5.h>, nor the global triple-DES operation names of
 // <Corvane/QVDes3.h>, so it may share a translation unit with either.
 //
-// Threads: no shared state; a key object may be used by several threads at
-// once (its operations only read it), an Md5 or RandomPool by one at a time.
+// Threads: the layer keeps no shared state, and every function may run on
+// several threads at once. A key object (RsaPublicKey, RsaPrivateKey) may
+// be used by several threads at once: its operations only read it. Objects
+// that change as they work (Md5, RandomPool, the Base64 and triple-DES
+// streams) are for one thread at a time; give each thread its own.
 #ifndef CORVANE_CORVANE_HPP
 #define CORVANE_CORVANE_HPP
 
@@ -48,6 +55,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <ranges>
 #include <span>
 #include <string>
@@ -123,6 +131,21 @@ public:
     ~Error() override;
 };
 
+// A failure reported without an exception: the code, and the message that
+// Error::what() would give ("detail: meaning of the code", the detail saying
+// where or why: a file's path, both lengths, an offset). Empty (false) when
+// the call succeeded.
+struct ErrorInfo {
+    std::error_code code;
+    std::string message;
+
+    explicit operator bool() const noexcept { return static_cast<bool>(code); }
+    void clear() noexcept {
+        code.clear();
+        message.clear();
+    }
+};
+
 // ---------------------------------------------------------------------------
 // MD5 (RFC 1321), over QvMD5Init / QvMD5Update / QvMD5Final. Kept for
 // interoperability; broken for collision resistance.
@@ -141,6 +164,9 @@ public:
     // The digest of everything hashed since construction or the last
     // finish/reset; the object then starts over with an empty message.
     Digest finish() noexcept;
+    // The digest of everything hashed so far, leaving the object as it is
+    // (more bytes may follow), as a hashlib object's digest() does.
+    Digest digest() const noexcept;
     // Drops what was hashed so far.
     void reset() noexcept;
 
@@ -169,14 +195,19 @@ enum class Base64Padding : unsigned char {
 CORVANE_EXPORT std::string base64Encode(ByteView bytes, Base64Alphabet alphabet = Base64Alphabet::standard,
                                         Base64Padding padding = Base64Padding::padded);
 
-// The decoded bytes; empty for empty text. Whitespace anywhere is skipped
-// and a NUL ends the text, as QVGTMBase64 decodes. Text that breaks the
-// rules, or holds nothing but whitespace, fails with ErrorCode::invalidInput.
+// The decoded bytes; empty for empty text. Whitespace anywhere is skipped,
+// as QVGTMBase64 decodes. Text that breaks the rules, holds nothing but
+// whitespace, or holds a NUL byte fails with ErrorCode::invalidInput, the
+// message naming the offset. (QVGTMBase64 ends the text at a NUL and
+// decodes what came before; here the text's length is explicit, so a NUL is
+// a fault, not an end.)
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text,
                                                       Base64Alphabet alphabet = Base64Alphabet::standard,
                                                       Base64Padding padding = Base64Padding::padded);
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
                                                       Base64Padding padding, std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
+                                                      Base64Padding padding, ErrorInfo& error) noexcept;
 
 // Into the caller's memory, for large inputs: the same results, written to
 // out, which must hold base64EncodedSize(bytes.size(), padding) characters
@@ -191,6 +222,8 @@ CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> o
                                         Base64Padding padding);
 CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
                                         Base64Padding padding, std::error_code& error) noexcept;
+CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
+                                        Base64Padding padding, ErrorInfo& error) noexcept;
 
 // Base64 of a message given in pieces of any size: the concatenated output
 // of update() and finish() is base64Encode of the whole message (with line
@@ -235,9 +268,9 @@ private:
 // Base64 text given in pieces of any size: the concatenated output of
 // update() and finish() is base64Decode of the whole text, and the whole
 // text fails exactly where base64Decode fails on it (whitespace skipped
-// anywhere, a NUL ends the text, text of nothing but whitespace refused,
-// with invalidInput). A piece that already settles the refusal (a byte
-// outside the alphabet, more after the padding) throws from update(); a
+// anywhere; a NUL byte, or text of nothing but whitespace, refused with
+// invalidInput). A piece that already settles the refusal (a byte outside
+// the alphabet or a NUL, more after the padding) throws from update(); a
 // refusal of the text's end throws from finish(). Output returned before a
 // refusal is whole groups of the text's beginning.
 //
@@ -262,7 +295,9 @@ public:
     // The same, reporting a refusal in error instead of throwing; update()
     // then returns the bytes it wrote before the refusal, finish() 0.
     std::size_t update(ByteView text, std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t update(ByteView text, std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t finish(std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t updateCapacity(std::size_t textLength) const noexcept;
     static constexpr std::size_t finishCapacity() noexcept { return 3; }
     // Whether the text given since the start holds nothing but whitespace
@@ -281,12 +316,17 @@ private:
 
     bool webSafe_;
     bool requirePadding_;
+    std::string refusalDetail(std::size_t room, std::size_t need) const noexcept;
+    std::size_t decodeRest(ByteView text, std::uint8_t* out);
+
+    static constexpr std::uint64_t kNoNul = ~std::uint64_t{0};
     bool failed_ = false;    // a refused update(): the message is lost
-    bool ended_ = false;     // a NUL ended the text: the rest is not read
     bool padSeen_ = false;
     bool anyInput_ = false;  // any byte given
     std::size_t afterPad_ = 0;   // bytes other than whitespace after the first pad
     std::uint64_t decoded_ = 0;  // bytes returned so far
+    std::uint64_t given_ = 0;    // text bytes given so far
+    std::uint64_t nulAt_ = kNoNul;  // the offset of the NUL byte that refused the text
     // Alphabet characters not yet decoded (fewer than four between calls),
     // or after the first pad the characters of the unfinished group, the
     // pad and what may follow it (at most six in all).
@@ -320,6 +360,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text,
                                                    HexWhitespace whitespace = HexWhitespace::reject);
 CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text, HexWhitespace whitespace,
                                                    std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text, HexWhitespace whitespace,
+                                                   ErrorInfo& error) noexcept;
 
 // ---------------------------------------------------------------------------
 // Random pool, over the QV_R_ functions.
@@ -366,8 +408,11 @@ private:
 // Kept for interoperability: not recommended for new designs.
 //
 // Keys come from the readers of <Corvane/keys.h> (which name the accepted
-// forms) and throw Error with their ErrorCode, what() naming the file and
-// what exactly is wrong where the reader says. Each is a value: copies are
+// forms, and say what an encrypted key's refusals tell: one answer for
+// everything found once it is decrypted, wrongPassphrase) and throw Error
+// with their ErrorCode, what() naming the file and what exactly is wrong
+// where the reader says. options sets the iteration limit of an encrypted
+// key (KeyReadOptions; 1,000,000 unless set). Each is a value: copies are
 // independent, and every copy wipes its record when it goes.
 
 // One item of a batch operation (RSA, triple DES, envelopes): its result,
@@ -382,8 +427,15 @@ using RsaBatchResult = BatchResult;
 
 class CORVANE_EXPORT RsaPublicKey {
 public:
-    static RsaPublicKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
-    static RsaPublicKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {});
+    static RsaPublicKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {},
+                                    const KeyReadOptions& options = {});
+    static RsaPublicKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
+                                 const KeyReadOptions& options = {});
+    // The same, reporting a refusal in error (the key is then empty).
+    static std::optional<RsaPublicKey> fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                                   const KeyReadOptions& options, ErrorInfo& error) noexcept;
+    static std::optional<RsaPublicKey> fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                                const KeyReadOptions& options, ErrorInfo& error) noexcept;
     // The texts QVSimpleRSA::setPublicKey takes (see rsaPublicKeyFromHex).
     static RsaPublicKey fromHex(std::string_view modulus, std::string_view exponent);
     // A copy of a record; its bits must lie in 1..1024 (keyTooLarge above,
@@ -405,6 +457,8 @@ public:
 
     RsaHexKey toHex() const;
     std::string toPem(RsaKeyFormat format = RsaKeyFormat::standard) const;
+    // The same structures as DER bytes (see rsaPublicKeyToDer).
+    std::vector<std::uint8_t> toDer(RsaKeyFormat format = RsaKeyFormat::standard) const;
 
     // One type-2 block (random non-zero filler). The first form seeds a fresh
     // pool for the call, as QVSimpleRSA does; the second draws from the
@@ -412,6 +466,7 @@ public:
     // maxMessageSize(), badData for a key whose modulus is below the block.
     std::vector<std::uint8_t> encrypt(ByteView message) const;
     std::vector<std::uint8_t> encrypt(ByteView message, RandomPool& pool) const;
+    std::vector<std::uint8_t> encrypt(ByteView message, RandomPool& pool, ErrorInfo& error) const noexcept;
 
     // The message of a type-1 block that RsaPrivateKey::sign made (the
     // "verify and recover" half of a raw PKCS #1 v1.5 signature).
@@ -419,6 +474,7 @@ public:
     // longer than blockSize().
     std::vector<std::uint8_t> recover(ByteView signature) const;
     std::vector<std::uint8_t> recover(ByteView signature, std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> recover(ByteView signature, ErrorInfo& error) const noexcept;
 
     // encrypt() on each message in turn, drawing from one pool; per item
     // the block or the error encrypt() would have thrown.
@@ -436,12 +492,45 @@ private:
     alignas(16) unsigned char prepared_[768];
 };
 
+// How a private-key decryption answers a block that is not a well-formed
+// type-2 block.
+enum class RsaRejection : unsigned char {
+    // With ErrorCode::badData. Whoever sees that answer for blocks of their
+    // choosing holds a padding oracle, through which Bleichenbacher's attack
+    // decrypts any captured block: only for callers that never let the
+    // outcome reach the sender of the block.
+    report,
+    // With a substitute message: a length and bytes derived from the block
+    // and a secret of the key (the private exponent), the same every time
+    // for the same block, which no one without the key can tell from a real
+    // message. The derivation is the published one ("implicit rejection",
+    // draft-irtf-cfrg-rsa-guidance): byte for byte what OpenSSL 3.2 and
+    // later return for the same key and block. What a service facing
+    // clients should use, unless it can use decryptKey.
+    implicit,
+};
+
 class CORVANE_EXPORT RsaPrivateKey {
 public:
-    static RsaPrivateKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {});
-    static RsaPrivateKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {});
+    static RsaPrivateKey fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase = {},
+                                     const KeyReadOptions& options = {});
+    static RsaPrivateKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
+                                  const KeyReadOptions& options = {});
+    // The same, reporting a refusal in error (the key is then empty).
+    static std::optional<RsaPrivateKey> fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                                    const KeyReadOptions& options, ErrorInfo& error) noexcept;
+    static std::optional<RsaPrivateKey> fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                                 const KeyReadOptions& options, ErrorInfo& error) noexcept;
     // A copy of a CRT record; its bits must lie in 1..1024.
     static RsaPrivateKey fromRecord(const R_RSA_PRIVATE_KEY& record);
+    // A new key of `bits` bits (512 to 1024, invalidInput otherwise) and
+    // public exponent 65537. Its primes come from the pool (notSeeded while
+    // it wants seed bytes): random odd starting points, the first prime
+    // above each by libcrypto's test (BN_check_prime), so the same seed
+    // gives the same key. The pool's 128-bit state bounds the key's
+    // unpredictability, more than the ~80 bits a 1024-bit modulus offers;
+    // seed it from the operating system (RandomPool() does).
+    static RsaPrivateKey generate(unsigned bits, RandomPool& pool);
 
     RsaPrivateKey(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
@@ -458,33 +547,72 @@ public:
     // PKCS #8 or PKCS #1 PEM, encrypted with AES-256-CBC under a non-empty
     // passphrase (see rsaPrivateKeyToPem). A secret: wipe it when done.
     std::string toPem(RsaKeyFormat format = RsaKeyFormat::standard, std::string_view passphrase = {}) const;
+    // The same as DER bytes; a passphrase suits the standard format only
+    // (see rsaPrivateKeyToDer). A secret too.
+    std::vector<std::uint8_t> toDer(RsaKeyFormat format = RsaKeyFormat::standard,
+                                    std::string_view passphrase = {}) const;
 
     // The message of a type-2 block that RsaPublicKey::encrypt made.
     // ErrorCode::badData for a block that is not one (wrong key, damaged
     // block), badLength for an input longer than blockSize().
     std::vector<std::uint8_t> decrypt(ByteView block) const;
     std::vector<std::uint8_t> decrypt(ByteView block, std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decrypt(ByteView block, ErrorInfo& error) const noexcept;
+    // The same with the rejection chosen. With RsaRejection::implicit the
+    // only errors are for what anyone can see: badLength for an input longer
+    // than blockSize(), badData for one whose value is not below the
+    // modulus. No branch or memory index depends on whether the block was
+    // well formed; the length of the result is public, and does not tell.
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection) const;
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection,
+                                      std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection,
+                                      ErrorInfo& error) const noexcept;
+
+    // A symmetric key of keySize bytes wrapped in a type-2 block, unwrapped
+    // without ever telling whether the block was well formed: exactly
+    // keySize bytes, the block's message when it is a well-formed type-2
+    // block whose message has keySize bytes, and otherwise a substitute
+    // derived from the block and a secret of the key (as for
+    // RsaRejection::implicit), the same every time for the same block and
+    // unpredictable without the key. A wrong key then fails where it is
+    // used (a payload that does not decrypt), and a sender learns nothing
+    // about the padding: no branch, memory index or early exit depends on
+    // it. Errors only for what anyone can see: badLength for a block that is
+    // not blockSize() bytes, invalidInput for a keySize of 0 or above
+    // maxMessageSize(), badData for a block whose value is not below the
+    // modulus. The result is a secret: wipe it when done.
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize) const;
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize,
+                                         std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize,
+                                         ErrorInfo& error) const noexcept;
 
     // One type-1 block (0xFF filler) over the message, which is signed as
     // given: to make a PKCS #1 v1.5 signature, pass the DigestInfo
     // encoding of the digest. ErrorCode::badLength for a message longer
     // than maxMessageSize().
     std::vector<std::uint8_t> sign(ByteView message) const;
+    std::vector<std::uint8_t> sign(ByteView message, ErrorInfo& error) const noexcept;
 
     // decrypt() and sign() on many inputs under this key; per item its
     // result or the error that item met, in the order given. An item's
     // outcome and timing do not depend on the other items' contents.
     std::vector<RsaBatchResult> decryptBatch(std::span<const ByteView> blocks) const;
     std::vector<RsaBatchResult> signBatch(std::span<const ByteView> messages) const;
+    // decrypt() with a rejection, and decryptKey(), likewise.
+    std::vector<RsaBatchResult> decryptBatch(std::span<const ByteView> blocks, RsaRejection rejection) const;
+    std::vector<RsaBatchResult> decryptKeyBatch(std::span<const ByteView> blocks, std::size_t keySize) const;
 
 private:
     RsaPrivateKey() noexcept;
-    void prepare() noexcept;  // sets up prepared_ from record_
+    void prepare();  // sets up prepared_ from record_
     R_RSA_PRIVATE_KEY record_;
     // The arithmetic's set-up of the key (both primes' and n's Montgomery
-    // constants, the decoded fields), made once when the key is made and
-    // used by every operation; secret, wiped with the record. Plain bytes,
-    // so that copies cannot fail.
+    // constants, the decoded fields) and the secret that keys implicit
+    // rejection, made once when the key is made and used by every
+    // operation; secret, wiped with the record. Plain bytes, so that copies
+    // cannot fail.
     alignas(16) unsigned char prepared_[3136];
 };
 
@@ -512,8 +640,12 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key);
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, ByteView iv,
                                                      std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, ByteView iv,
+                                                     ErrorInfo& error) noexcept;
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key,
                                                      std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key,
+                                                     ErrorInfo& error) noexcept;
 
 // Into the caller's memory, for large inputs, through the cipher directly:
 // the same results as above, without the length limit and without log
@@ -530,6 +662,8 @@ CORVANE_EXPORT std::size_t des3Encrypt(ByteView data, ByteView key, ByteView iv,
 CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out);
 CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
                                        std::error_code& error) noexcept;
+CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
+                                       ErrorInfo& error) noexcept;
 
 // Triple DES of a message given in pieces of any size, with the key and IV
 // rules above: the concatenated output of update() and finish() is
@@ -598,6 +732,7 @@ public:
     std::size_t finish(std::span<std::uint8_t> out);
     // The same, reporting a refusal in error instead of throwing (0 bytes).
     std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t finish(std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t updateCapacity(std::size_t dataSize) const noexcept;
     static constexpr std::size_t finishCapacity() noexcept { return 8; }
     void reset() noexcept;
@@ -634,10 +769,27 @@ struct Des3BatchItem {
 CORVANE_EXPORT std::vector<BatchResult> des3EncryptBatch(std::span<const Des3BatchItem> items);
 CORVANE_EXPORT std::vector<BatchResult> des3DecryptBatch(std::span<const Des3BatchItem> items);
 
-// A new 24-byte key of upper-case hexadecimal characters (96 bits of
-// entropy), as QVDes3::createRandomDes3Key makes it; std::errc::io_error
-// when the entropy source fails.
+// The two forms of a new triple-DES key.
+enum class Des3KeyForm : unsigned char {
+    // 24 bytes from the operating system's entropy source: full strength.
+    bytes,
+    // 24 upper-case hexadecimal characters (0-9, A-F) from the operating
+    // system's entropy source, as QVDes3::createRandomDes3Key makes it, for
+    // peers that handle the key as text. Weaker: the text carries 96 bits,
+    // and triple DES ignores the lowest bit of every key byte, which merges
+    // pairs of these characters ("0" and "1", "2" and "3", "B" and "C",
+    // ...): 75 bits of key. (The legacy platform's own random key is weaker
+    // still: a window of the MD5 digest of the current date text, which
+    // anyone who knows roughly when the message was made can guess; this
+    // library's class draws from the operating system instead.)
+    hexText,
+};
+
+// A new 24-byte key of the form asked for; std::errc::io_error when the
+// entropy source fails. Without a form, the legacy text key
+// (Des3KeyForm::hexText), as QVDes3::createRandomDes3Key makes it.
 CORVANE_EXPORT std::vector<std::uint8_t> des3RandomKey();
+CORVANE_EXPORT std::vector<std::uint8_t> des3RandomKey(Des3KeyForm form);
 
 // ---------------------------------------------------------------------------
 // Triple DES under a passphrase, in the format of
@@ -725,6 +877,86 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data
                                                                    unsigned iterations,
                                                                    std::string_view digest,
                                                                    std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data, std::string_view passphrase,
+                                                                   unsigned iterations,
+                                                                   std::string_view digest,
+                                                                   ErrorInfo& error) noexcept;
+
+// ---------------------------------------------------------------------------
+// Envelopes: the legacy scheme's message to a server. The client makes a
+// random 24-byte triple-DES key, wraps it in a type-2 block under the
+// server's RSA public key, and encrypts its payload under that key in CBC
+// mode with the key's first 8 bytes as IV and PKCS #7 padding (the
+// QVSimpleRSA and QVDes3 path with no IV).
+//
+// Opening refuses with ErrorCode::envelopeRefused and one message, whatever
+// went wrong: a wrapped key of the wrong length or value, one whose block is
+// malformed, a payload that does not decrypt. The wrapped key goes through
+// RsaPrivateKey::decryptKey, so a malformed block gives a substitute key
+// instead of an error, and the payload then fails to decrypt under it like
+// a payload under a wrong key: the time of a refusal depends on the
+// payload's length, which the sender knows, and not on the step that
+// failed. (Refusals for the lengths of the two parts, or for a wrapped key
+// whose value is not below the modulus, come at once: anyone can see those.)
+//
+// The format has no integrity check. About one payload in 256 under a wrong
+// or substitute key still ends in valid padding and opens as garbage; and a
+// service that tells its clients why a request failed, or that answers a
+// request whose payload opened differently from one that did not, gives its
+// senders a padding oracle on the payload itself (CBC padding oracle). Answer
+// every failure the same way, check the plaintext's own structure, and use an
+// authenticated format where the peers allow.
+
+struct Envelope {
+    std::vector<std::uint8_t> wrappedKey;  // the RSA block, blockSize() bytes
+    std::vector<std::uint8_t> payload;     // the triple-DES ciphertext
+};
+
+struct EnvelopeView {
+    ByteView wrappedKey;
+    ByteView payload;
+};
+
+
+// The plaintext of the envelope. ErrorCode::envelopeRefused for every
+// failure; outOfMemory where an allocation fails. The plaintext is the
+// caller's; every intermediate buffer (the unwrapped key, the decrypted
+// blocks) is wiped.
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload);
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, ErrorInfo& error) noexcept;
+
+// A new envelope of the message: a new key of the form asked for (full
+// strength unless a peer needs Des3KeyForm::hexText), wrapped
+// under the public key with filler from the pool, and the message encrypted
+// under it. The payload is the message's length rounded up to the next
+// multiple of 8 above it. What QV_RSAPrivateDecrypt with QVDes3 (no IV)
+// opens, and openEnvelope. ErrorCode::badLength for a key too small to wrap
+// 24 bytes (below 280 bits), notSeeded for a pool that wants seed bytes,
+// std::errc::io_error when the entropy source fails.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool,
+                                     Des3KeyForm form = Des3KeyForm::bytes);
+// The same, reporting a failure in error (the envelope is then empty).
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form,
+                                     ErrorInfo& error) noexcept;
+// The same with a pool seeded for the call.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
+                                     Des3KeyForm form = Des3KeyForm::bytes);
+
+// openEnvelope on many envelopes under one key, the wrapped keys unwrapped
+// together on the RSA batch lanes: per item its plaintext or
+// envelopeRefused, in the order given. An item's outcome and time do not
+// depend on the other items' contents.
+CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
+                                                      std::span<const EnvelopeView> envelopes);
+
+// sealEnvelope on each message, drawing from one pool; the envelopes in the
+// order given. Fails as sealEnvelope does (for all or none).
+CORVANE_EXPORT std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages,
+                                                   RandomPool& pool, Des3KeyForm form = Des3KeyForm::bytes);
 
 }  // namespace corvane::v1
 

@@ -6,7 +6,8 @@
 //  - the classes' error cells and setPublicKey's result (0, -2 to -6);
 //  - the statuses of the RSA and random-pool functions (0x0401, 0x0406,
 //    0x0408, as QV_STATUS_* in <Corvane/rsa.h>);
-//  - the key loaders of <Corvane/keys.h> (0x0501 and up).
+//  - the key loaders of <Corvane/keys.h> (0x0501 and up);
+//  - the envelopes of <Corvane/corvane.hpp> (0x0601).
 // So an int32_t that a legacy call wrote converts without translation:
 //
 //   std::int32_t err = 0;
@@ -51,7 +52,8 @@ enum class ErrorCode : std::int32_t {
     keyTooLarge = 0x0502,      // the modulus has more than 1024 bits
     keyTooSmall = 0x0503,      // the modulus has fewer than 96 bits
     keyEncrypted = 0x0504,     // the private key is encrypted and no passphrase was given
-    wrongPassphrase = 0x0505,  // the passphrase does not decrypt the private key
+    wrongPassphrase = 0x0505,  // the passphrase is wrong or the key file is damaged: the one answer
+                               // for every failure once an encrypted key is decrypted (see keys.h)
     keyIncomplete = 0x0506,    // the key lacks its modulus, an exponent or a CRT value
     multiPrimeKey = 0x0507,    // the key has more than two primes
     keyDoesNotFit = 0x0508,    // a value is longer than its field (a prime above 512 bits)
@@ -62,6 +64,12 @@ enum class ErrorCode : std::int32_t {
     pemDamaged = 0x050C,       // truncated or damaged PEM armour or Base64
     keyOtherAlgorithm = 0x050D,  // a key of another algorithm (EC, DSA, Ed25519, ...)
     notPrivateKey = 0x050E,      // a public key or a certificate where a private key is wanted
+    keyTooCostly = 0x0510,       // the key's passphrase derivation runs more iterations than the limit
+    keyDamaged = 0x0511,         // the key file is damaged: its DER is shorter than its header says,
+                                 // or its ciphertext is empty or not whole cipher blocks
+
+    // The envelopes of <Corvane/corvane.hpp>.
+    envelopeRefused = 0x0601,  // the envelope does not open under this key: one answer for every cause
 };
 
 // The category of every ErrorCode; its name is "corvane".

@@ -33,7 +33,9 @@
 // is the modulus's bit count. In a private record prime[0] is always the
 // larger prime (swapped, with the prime exponents and the coefficient, when
 // the encoding has the smaller one first), so the record also suits peers
-// whose CRT step needs that order.
+// whose CRT step needs that order. The coefficient is checked as the encoding
+// gives it (q * qInv = 1 mod p for its own p and q) before it is recomputed
+// for the swapped order: a wrong one is refused, never repaired.
 //
 // Writing: records as PEM or DER, SubjectPublicKeyInfo or PKCS #1 for
 // public keys, PKCS #8 or PKCS #1 for private keys, the latter optionally
@@ -46,10 +48,31 @@
 // read. On failure the output record is left all zero. Besides the size and
 // passphrase codes: keyInconsistent (private values that do not fit
 // together), keyMalformed (DER that breaks the rules), pemDamaged (truncated
-// or damaged armour or Base64), keyOtherAlgorithm (an EC, DSA, Ed25519 ...
-// key), notPrivateKey (a public key or a certificate given to a private
-// reader), keyInvalid (even modulus, exponent even or below 3).
+// or damaged armour or Base64), keyDamaged (DER shorter than its header
+// says, or an encrypted key whose ciphertext is empty or not whole blocks),
+// keyOtherAlgorithm (an EC, DSA, Ed25519 ... key), notPrivateKey (a public
+// key or a certificate given to a private reader), keyInvalid (even
+// modulus, exponent even or below 3).
 //
+// Encrypted private keys. What the file shows before anything is decrypted
+// is public and keeps its precise answer: the structure, the scheme and its
+// parameters (keyUnreadable, keyMalformed), the iteration count (keyTooCostly
+// above KeyReadOptions::maxIterations, whose default is
+// kDefaultMaxKeyIterations), a ciphertext that is empty or not whole cipher
+// blocks (keyDamaged), or too long for any key the records hold
+// (keyTooLarge, modulusBits 0). Once the ciphertext is decrypted, every
+// failure (a wrong passphrase, padding that does not check out, bytes that
+// are not DER, DER that breaks a rule, a key that is too large, of another
+// algorithm or whose values do not fit together) gives one answer:
+// wrongPassphrase, no detail, modulusBits 0, after the same steps (padding
+// checked in constant time, the DER read and every check of the values run
+// whatever failed before them), so that neither the answer nor its timing
+// tells a holder of an altered copy anything about the plaintext. The
+// passphrase is asked for (a callback is told the scheme and the iteration
+// count first) only after the public checks, and derived once: twice only
+// for the PKCS #12 derivation under a passphrase that is not ASCII, which
+// older writers widened byte by byte, and only when the first reading fails.
+
 // Secrets: the private record is the caller's to wipe (secure_zero or
 // RsaPrivateKey of <Corvane/corvane.hpp>, which does it). Every buffer the
 // library fills on the way (file bytes, decoded and decrypted DER, derived
@@ -80,14 +103,56 @@
 
 namespace corvane {
 
+// How an encrypted private key is protected, as the reader finds it before
+// it asks for the passphrase. Static texts, for people.
+struct KeyEncryption {
+    // "PBES2", "pbeWithSHAAnd3-KeyTripleDES-CBC", "pbeWithMD5AndDES-CBC", ...,
+    // or "traditional PEM encryption" (a DEK-Info header).
+    const char* scheme = "";
+    // "PBKDF2 with HMAC-SHA256", "PKCS #12 derivation with SHA-1",
+    // "PBKDF1 with MD5", "one round of MD5 (EVP_BytesToKey)".
+    const char* derivation = "";
+    // "AES-256-CBC", "DES-EDE3-CBC", "DES-EDE-CBC" (two-key), "DES-CBC".
+    const char* cipher = "";
+    // The derivation's iteration count (1 for the traditional encryption).
+    // The PKCS #12 derivation runs it for the key and again for the IV (and
+    // both once more under a passphrase that is not ASCII when the first
+    // reading fails); a 24-byte key takes two SHA-1 outputs, so three times
+    // the count in all.
+    std::uint32_t iterations = 0;
+};
+
+// The iteration limit of KeyReadOptions unless the caller sets another: above
+// what common writers use (OpenSSL writes 2048, PKCS #12 tools 2000 to
+// 10,000, guidance for PBKDF2-HMAC-SHA256 asks 600,000), and about 0.3 s of
+// one core for PBKDF2-HMAC-SHA256 or the PKCS #12 derivation (twice that
+// when a passphrase that is not ASCII is read both ways). A file above it is
+// refused in microseconds.
+inline constexpr std::uint32_t kDefaultMaxKeyIterations = 1'000'000;
+
+// How a reader treats an encrypted private key.
+struct KeyReadOptions {
+    // A key whose passphrase derivation runs more iterations than this is
+    // refused with keyTooCostly (KeyStatus::iterations says how many), before
+    // the passphrase is asked for or anything is derived. A reader that loads
+    // keys it is sent can set a lower limit; any value is taken.
+    std::uint32_t maxIterations = kDefaultMaxKeyIterations;
+};
+
 // How a reader answers when the private key turns out to be encrypted.
 // Refers to the caller's text or callable: keep it alive for the call.
 class KeyPassphrase {
 public:
     // Writes the passphrase into buffer and returns its length (at most
     // buffer.size()); 0 declines, and the read fails with keyEncrypted.
-    // Called at most once per read, and only for an encrypted key.
+    // Called at most once per read, and only for an encrypted key whose
+    // public parts passed their checks.
     using Callback = std::function<std::size_t(std::span<char> buffer)>;
+    // The same, told first how the key is encrypted: it may decline (return
+    // 0) a key whose derivation would cost more than it wants to pay, before
+    // anything is derived.
+    using InformedCallback =
+        std::function<std::size_t(std::span<char> buffer, const KeyEncryption& encryption)>;
 
     // No passphrase: an encrypted key is refused with keyEncrypted; nothing
     // ever prompts on a terminal.
@@ -97,15 +162,26 @@ public:
     KeyPassphrase(const char* text) noexcept
         : text_(text != nullptr ? std::string_view(text) : std::string_view()), given_(text != nullptr) {}
     KeyPassphrase(const std::string& text) noexcept : KeyPassphrase(std::string_view(text)) {}
-    KeyPassphrase(Callback callback) : callback_(std::move(callback)), given_(static_cast<bool>(callback_)) {}
+    KeyPassphrase(InformedCallback callback)
+        : callback_(std::move(callback)), given_(static_cast<bool>(callback_)) {}
+    KeyPassphrase(Callback callback) : given_(static_cast<bool>(callback)) {
+        if (callback)
+            callback_ = [plain = std::move(callback)](std::span<char> buffer, const KeyEncryption&) {
+                return plain(buffer);
+            };
+    }
     template <typename F>
     requires std::is_invocable_r_v<std::size_t, F&, std::span<char>> KeyPassphrase(F callback)
         : KeyPassphrase(Callback(std::move(callback))) {}
+    template <typename F>
+    requires std::is_invocable_r_v<std::size_t, F&, std::span<char>, KeyEncryption> KeyPassphrase(F callback)
+        : KeyPassphrase(InformedCallback(std::move(callback))) {}
 
     bool given() const noexcept { return given_; }
-    // Fills buffer as the callback does; 0 when none was given.
-    std::size_t fill(std::span<char> buffer) const {
-        if (callback_) return callback_(buffer);
+    // Fills buffer as the callback does, telling it how the key is
+    // encrypted; 0 when none was given.
+    std::size_t fill(std::span<char> buffer, const KeyEncryption& encryption = {}) const {
+        if (callback_) return callback_(buffer, encryption);
         if (!given_ || text_.size() > buffer.size()) return 0;
         // An empty view may hold a null pointer, which memcpy must not get.
         if (!text_.empty()) std::memcpy(buffer.data(), text_.data(), text_.size());
@@ -114,7 +190,7 @@ public:
 
 private:
     std::string_view text_;
-    Callback callback_;
+    InformedCallback callback_;
     bool given_ = false;
 };
 
@@ -124,11 +200,14 @@ private:
 // with some refusals, says in a few words what exactly is wrong ("dP is not
 // d mod (p - 1)", "p equals q", "a negative INTEGER"); it is a static text,
 // never freed, and never holds key material. error.message() stays the
-// general sentence of the code.
+// general sentence of the code. iterations is an encrypted key's iteration
+// count whenever its parameters could be read (0 otherwise), also when it
+// was refused for that count.
 struct KeyStatus {
     std::error_code error;
     unsigned modulusBits = 0;
     const char* detail = nullptr;
+    std::uint32_t iterations = 0;
     explicit operator bool() const noexcept { return !error; }
 };
 
@@ -150,30 +229,36 @@ struct RsaHexKey {
 // A public key from PEM or DER bytes (any public form listed above, or a
 // private key; the passphrase serves an encrypted private key).
 CORVANE_EXPORT KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_KEY& key,
-                                          const KeyPassphrase& passphrase = {}) noexcept;
+                                          const KeyPassphrase& passphrase = {},
+                                          const KeyReadOptions& options = {}) noexcept;
 
 // A private key from PEM or DER bytes, in CRT form.
 CORVANE_EXPORT KeyStatus loadRsaPrivateKey(std::span<const std::uint8_t> encoded, R_RSA_PRIVATE_KEY& key,
-                                           const KeyPassphrase& passphrase = {}) noexcept;
+                                           const KeyPassphrase& passphrase = {},
+                                           const KeyReadOptions& options = {}) noexcept;
 
 // The same for PEM text held in a string.
 inline KeyStatus loadRsaPublicKey(std::string_view pem, R_RSA_PUBLIC_KEY& key,
-                                  const KeyPassphrase& passphrase = {}) noexcept {
+                                  const KeyPassphrase& passphrase = {},
+                                  const KeyReadOptions& options = {}) noexcept {
     return loadRsaPublicKey(std::span(reinterpret_cast<const std::uint8_t*>(pem.data()), pem.size()), key,
-                            passphrase);
+                            passphrase, options);
 }
 inline KeyStatus loadRsaPrivateKey(std::string_view pem, R_RSA_PRIVATE_KEY& key,
-                                   const KeyPassphrase& passphrase = {}) noexcept {
+                                   const KeyPassphrase& passphrase = {},
+                                   const KeyReadOptions& options = {}) noexcept {
     return loadRsaPrivateKey(std::span(reinterpret_cast<const std::uint8_t*>(pem.data()), pem.size()), key,
-                             passphrase);
+                             passphrase, options);
 }
 
 // The same, reading a whole file; a file that cannot be read gives its errno
 // in std::generic_category() ("No such file or directory", ...).
 CORVANE_EXPORT KeyStatus loadRsaPublicKeyFile(const char* path, R_RSA_PUBLIC_KEY& key,
-                                              const KeyPassphrase& passphrase = {}) noexcept;
+                                              const KeyPassphrase& passphrase = {},
+                                              const KeyReadOptions& options = {}) noexcept;
 CORVANE_EXPORT KeyStatus loadRsaPrivateKeyFile(const char* path, R_RSA_PRIVATE_KEY& key,
-                                               const KeyPassphrase& passphrase = {}) noexcept;
+                                               const KeyPassphrase& passphrase = {},
+                                               const KeyReadOptions& options = {}) noexcept;
 
 // A public key from two hexadecimal texts (digits of either case; an odd
 // count reads as if a '0' led). Unlike setPublicKey, any other character is

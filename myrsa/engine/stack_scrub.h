@@ -43,6 +43,18 @@ void scrubStack() noexcept;
 // The same for the batch operations: kBatchStackScrubBytes.
 void scrubBatchStack() noexcept;
 
+// scrubStack() when it goes out of scope. Declared first in the function
+// that runs an operation, it scrubs once the operation has returned, on
+// every path (the key readers and writers use it: a key's bytes pass
+// through registers that the compiler spills, and that a lazily bound
+// program's first call of a library function saves on the stack).
+struct ScrubStackOnReturn {
+    ScrubStackOnReturn() = default;
+    ScrubStackOnReturn(const ScrubStackOnReturn&) = delete;
+    ScrubStackOnReturn& operator=(const ScrubStackOnReturn&) = delete;
+    ~ScrubStackOnReturn() { scrubStack(); }
+};
+
 }  // namespace corvane::engine
 
 #endif  // CORVANE_ENGINE_STACK_SCRUB_H

@@ -16,6 +16,13 @@
 // With --documented-steps it instead runs one decryption by the documented
 // steps alone, which branch on the key everywhere: a control that the
 // marking works, registered as a test that must see reports.
+//
+// With --implicit-rejection it runs the decryptions that never report the
+// padding (the key unwrap and implicit rejection of the modern layer) on
+// well-formed, malformed and wrong-length blocks, and also hands them
+// decrypted blocks that are themselves marked undefined: registered without
+// any allowed site, since they have no status to release (the length of an
+// implicit-rejection result is public, and made so in one place).
 #include <Corvane/r_random.h>
 #include <Corvane/rsa.h>
 #include <valgrind/memcheck.h>
@@ -25,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "../../modern/implicit_rejection.h"
 #include "rsa_blocks.h"
 #include "rsa_seams.h"
 #include "secure_zero.h"
@@ -204,6 +212,58 @@ void batchRoundTrip(const KeyPair& k, R_RANDOM_STRUCT& pool) {
     corvane::secure_zero_object(prepared);
 }
 
+// The modern layer's decryptions that hide the padding, on the key set up
+// from the marked record: every block gives an answer without a report.
+void implicitRejection(const KeyPair& k, R_RANDOM_STRUCT& pool) {
+    namespace detail = corvane::detail;
+    detail::PrivateKeySetUp setUp;
+    expect(!detail::preparePrivateKey(setUp, k.privateKey), "set-up");
+    const std::uint32_t len = k.modulusLen;
+    std::vector<Bytes> blocks;
+    for (std::uint32_t messageLen : {24u, 23u, 0u, len - 11}) {
+        Bytes message(messageLen, 0x24), c(MAX_RSA_MODULUS_LEN);
+        std::uint32_t cLen = 0;
+        expect(QV_RSAPublicEncrypt(c.data(), &cLen, message.data(), messageLen, &k.publicKey, &pool) == 0,
+               "encryption");
+        c.resize(cLen);
+        blocks.push_back(c);
+    }
+    Bytes noise(len, 0x5A);
+    noise[0] = 0;
+    blocks.push_back(noise);
+    for (const Bytes& c : blocks) {
+        unsigned char out[MAX_RSA_MODULUS_LEN];
+        std::size_t outLen = 0;
+        std::error_code error = detail::decryptKey(k.privateKey, setUp, c.data(), c.size(), out, 24);
+        released(error);
+        released(out);
+        expect(!error, k.name + ": key unwrapped");
+        error = detail::decryptImplicit(k.privateKey, setUp, c.data(), c.size(), out, &outLen);
+        released(error);
+        released(out);
+        expect(!error, k.name + ": implicit rejection");
+    }
+    // Decrypted blocks that are secret themselves: well formed with 24
+    // bytes of message, and malformed in each field.
+    for (int variant = 0; variant < 4; variant++) {
+        Bytes em(len, 0x33);
+        em[0] = variant == 1 ? 1 : 0;
+        em[1] = variant == 2 ? 1 : 2;
+        em[len - 25] = variant == 3 ? 7 : 0;
+        VALGRIND_MAKE_MEM_UNDEFINED(em.data(), em.size());
+        unsigned char out[MAX_RSA_MODULUS_LEN];
+        std::size_t outLen = 0;
+        std::error_code error =
+            detail::keyOrSubstitute(em.data(), len, blocks[0].data(), setUp.rejectionSecret, out, 24);
+        released(error);
+        error = detail::implicitMessage(em.data(), len, blocks[0].data(), len, setUp.rejectionSecret, out, &outLen);
+        released(error);
+        released(outLen);
+        expect(!error, k.name + ": implicit message of a secret block");
+    }
+    corvane::secure_zero_object(setUp);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,6 +281,15 @@ int main(int argc, char** argv) {
         released(status);
         std::printf("documented steps ran, status %d\n", status);
         return 0;
+    }
+
+    if (argc > 1 && std::string(argv[1]) == "--implicit-rejection") {
+        for (KeyPair& k : keys) {
+            markSecret(k.privateKey);
+            implicitRejection(k, pool);
+        }
+        std::printf("%zu keys, %d failures\n", keys.size(), failures);
+        return failures == 0 ? 0 : 1;
     }
 
     for (KeyPair& k : keys) {

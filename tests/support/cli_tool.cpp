@@ -24,6 +24,19 @@ std::string oracle(const std::vector<std::string>& argv, const std::string& in) 
     return r.out;
 }
 
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
 std::string describe(const std::vector<std::string>& args) {
     std::string all;
     for (const auto& a : args) all += (all.empty() ? "" : " ") + a;

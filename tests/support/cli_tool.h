@@ -21,6 +21,13 @@ extern const char* const kTool;
     if (::corvane::test::kTool == nullptr) \
     GTEST_SKIP() << "the corvane tool is not built (CORVANE_BUILD_TOOLS=OFF)"
 
+// A command line, and two of them joined.
+using Args = std::vector<std::string>;
+inline Args operator+(Args a, const Args& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Runs the tool with the arguments and standard input.
 RunResult corvane(std::vector<std::string> args, const std::string& in = {});
 
@@ -32,6 +39,11 @@ inline std::string text(const Bytes& b) { return std::string(b.begin(), b.end())
 inline std::string randomText(Rng& rng, std::size_t n) { return text(rng.bytes(n)); }
 // The arguments joined by blanks, for messages.
 std::string describe(const std::vector<std::string>& args);
+
+// The lines of text, each without its line feed; and lines joined, each
+// with its line feed (the tool's --lines output).
+std::vector<std::string> linesOf(const std::string& text);
+std::string joined(const std::vector<std::string>& lines);
 
 // A failure as users see it: the status, nothing written on standard
 // output, and exactly one line on standard error, "corvane: ...", that

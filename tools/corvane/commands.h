@@ -20,6 +20,7 @@ int runMd5(const Args& args);
 int runBase64(const Args& args);
 int runRsa(const Args& args);
 int runDes3(const Args& args);
+int runEnvelope(const Args& args);
 int runDemo(const Args& args);
 int runVersion(const Args& args);
 // corvane --version: "corvane <the tool's version>", then the library's

@@ -12,6 +12,7 @@
 #include "des3_passphrase.h"
 #include "des3_stream.h"
 #include "options.h"
+#include "output_file.h"
 #include "secrets.h"
 #include "tool_error.h"
 
@@ -20,10 +21,10 @@ namespace corvane::tool {
 namespace {
 
 const char kHelp[] =
-    "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
-    "       corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
-    "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
-    "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
+    "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
+    "       corvane des3 decrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
+    "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
+    "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
     "       corvane des3 keygen\n"
     "Triple-DES (three-key, 24 bytes) in CBC mode with PKCS #7 padding.\n"
     "\n"
@@ -31,8 +32,8 @@ const char kHelp[] =
     "existing peers, not recommended for new designs; its 8-byte block makes\n"
     "many gigabytes under one key unwise.\n"
     "Exit status: 0 success, 1 unreadable input or key file, invalid Base64 or\n"
-    "failed decryption (wrong key, or damaged or truncated data; the output\n"
-    "written before the end is then incomplete), 2 usage error.\n";
+    "failed decryption (wrong key, or damaged or truncated data; without -o, the\n"
+    "output written before the end is then incomplete), 2 usage error.\n";
 
 // What encrypt and decrypt share, after their usage lines.
 const char kCipherHelp[] =
@@ -57,19 +58,21 @@ const char kCipherHelp[] =
     "about one wrong passphrase in 256 passes the padding check and gives\n"
     "garbage.\n";
 
-const std::string kEncryptHelp = std::string(
-                                     "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [FILE]\n"
-                                     "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
-                                     "Writes the ciphertext of FILE in Base64 on one line, or as bytes with\n"
-                                     "--raw.\n") +
-                                 kCipherHelp;
+const std::string kEncryptHelp =
+    std::string(
+        "usage: corvane des3 encrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
+        "       corvane des3 encrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
+        "Writes the ciphertext of FILE in Base64 on one line, or as bytes with\n"
+        "--raw.\n") +
+    kCipherHelp + "\n" + kOutputHelp;
 
-const std::string kDecryptHelp = std::string(
-                                     "usage: corvane des3 decrypt KEY [IV] [--raw] [-q] [FILE]\n"
-                                     "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [FILE]\n"
-                                     "Reads Base64 (whitespace skipped), or bytes with --raw, and writes the\n"
-                                     "plaintext's bytes.\n") +
-                                 kCipherHelp;
+const std::string kDecryptHelp =
+    std::string(
+        "usage: corvane des3 decrypt KEY [IV] [--raw] [-q] [-o FILE] [FILE]\n"
+        "       corvane des3 decrypt PASSPHRASE [--iter N] [--md NAME] [--raw] [-o FILE] [FILE]\n"
+        "Reads Base64 (whitespace skipped), or bytes with --raw, and writes the\n"
+        "plaintext's bytes.\n") +
+    kCipherHelp + "\n" + kOutputHelp;
 
 const char kKeygenHelp[] =
     "usage: corvane des3 keygen\n"
@@ -158,6 +161,8 @@ int runCipher(const Args& args, bool encrypt) {
               "no warning when no IV is given or the key is shorter than 24 bytes (openssl enc takes neither: "
               "it refuses a missing IV, and a 16-byte key is two-key triple-DES to it)")
         .flag({"--progress"}, progress, "show the reading's progress on standard error");
+    std::optional<std::string> output;
+    declareOutput(options, output);
     Des3PassphraseOptions passphraseOptions;
     passphraseOptions.declare(options);
     if (!options.parse(args)) return kExitOk;
@@ -167,7 +172,9 @@ int runCipher(const Args& args, bool encrypt) {
             options.fail(
                 "give either a passphrase (--pass-file, --pass-env, --pass-prompt) or a key and IV, not "
                 "both");
-        return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress);
+        return runWithOutput(output, [&] {
+            return runDes3WithPassphrase(options, passphraseOptions, encrypt, raw, progress);
+        });
     }
     std::optional<SecretBytes> key = readSecret(options, keyOptions, kKeyLength);
     if (!key) options.fail("a key is needed: --key TEXT or --key-hex HEX (or a --key-file/--key-env form)");
@@ -184,19 +191,21 @@ int runCipher(const Args& args, bool encrypt) {
 
     std::optional<std::span<const std::uint8_t>> ivBytes;
     if (iv) ivBytes = iv->span();
-    StdoutSink out;
-    if (encrypt) {
-        // Ciphertext as one line of Base64, or as it is.
-        Base64EncodeStage text(Base64Family::standard, true, 0, out);
-        Des3Stage cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
-        pumpInput(options.positional(), cipher, progress);
-    } else {
-        Des3Stage cipher(false, key->span(), ivBytes, out);
-        Base64DecodeStage text(Base64Family::standard, false,
-                               "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
-        pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
-    }
-    return kExitOk;
+    return runWithOutput(output, [&] {
+        StdoutSink out;
+        if (encrypt) {
+            // Ciphertext as one line of Base64, or as it is.
+            Base64EncodeStage text(Base64Family::standard, true, 0, out);
+            Des3Stage cipher(true, key->span(), ivBytes, raw ? static_cast<ByteSink&>(out) : text);
+            pumpInput(options.positional(), cipher, progress);
+        } else {
+            Des3Stage cipher(false, key->span(), ivBytes, out);
+            Base64DecodeStage text(Base64Family::standard, false,
+                                   "input is not valid Base64 (use --raw for binary ciphertext)", cipher);
+            pumpInput(options.positional(), raw ? static_cast<ByteSink&>(cipher) : text, progress);
+        }
+        return kExitOk;
+    });
 }
 
 int runKeygen(const Args& args) {

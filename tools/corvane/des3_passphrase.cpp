@@ -1,7 +1,6 @@
 #include "des3_passphrase.h"
 
 #include <Corvane/corvane.hpp>
-#include <charconv>
 #include <climits>
 #include <memory>
 
@@ -18,13 +17,7 @@ namespace cv = corvane::v1;
 
 // --iter: 1 to 2^31 - 1, as libcrypto's PBKDF2 counts.
 unsigned iterationsOf(const Options& options, const std::optional<std::string>& text) {
-    if (!text) return cv::kDes3DefaultIterations;
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (text->empty() || ec != std::errc() || end != text->data() + text->size() || value == 0 ||
-        value > INT_MAX)
-        options.fail("--iter takes a count of 1 to " + std::to_string(INT_MAX));
-    return value;
+    return static_cast<unsigned>(options.count(text, "--iter", 1, INT_MAX, cv::kDes3DefaultIterations));
 }
 
 // --md: a digest libcrypto knows, checked with a derivation of one round

@@ -1,5 +1,7 @@
 #include "io.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -55,6 +57,14 @@ Bytes readInput(const std::vector<std::string>& files, std::size_t limit) {
 namespace {
 
 bool g_writeFailed = false;
+std::FILE* g_output = nullptr;  // null: standard output
+
+std::FILE* output() { return g_output != nullptr ? g_output : stdout; }
+
+// The standard streams' buffers, in static storage so that they outlive
+// every write, even the C library's last flush as the process ends.
+unsigned char g_inputBuffer[BUFSIZ];
+unsigned char g_outputBuffer[BUFSIZ];
 
 [[noreturn]] void writeFailed(int cause) {
     g_writeFailed = true;
@@ -66,7 +76,7 @@ bool g_writeFailed = false;
 void writeBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.empty() || g_writeFailed) return;
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) writeFailed(errno);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), output()) != bytes.size()) writeFailed(errno);
 }
 
 void writeText(const std::string& text) {
@@ -76,9 +86,30 @@ void writeText(const std::string& text) {
 void flushOutput() {
     if (g_writeFailed) return;
     errno = 0;
-    if (std::fflush(stdout) != 0) writeFailed(errno);
+    if (std::fflush(output()) != 0) writeFailed(errno);
     // An earlier write through printf may have failed with the buffer since emptied.
-    if (std::ferror(stdout)) writeFailed(0);
+    if (std::ferror(output())) writeFailed(0);
+}
+
+std::FILE* redirectOutput(std::FILE* stream) {
+    std::FILE* previous = output();
+    g_output = stream;
+    return previous;
+}
+
+void useWipedStandardBuffers() {
+    std::setvbuf(stdin, reinterpret_cast<char*>(g_inputBuffer), _IOFBF, sizeof g_inputBuffer);
+    // Line buffering on a terminal, as the C library would choose.
+    std::setvbuf(stdout, reinterpret_cast<char*>(g_outputBuffer), ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF,
+                 sizeof g_outputBuffer);
+}
+
+void wipeStandardBuffers() {
+    // What is still buffered goes out first; a failure was reported already
+    // or is reported by the caller's own flush.
+    std::fflush(stdout);
+    secure_zero(g_outputBuffer, sizeof g_outputBuffer);
+    secure_zero(g_inputBuffer, sizeof g_inputBuffer);
 }
 
 void printError(const std::string& message) { std::fprintf(stderr, "corvane: %s\n", message.c_str()); }

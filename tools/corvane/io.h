@@ -27,15 +27,28 @@ Bytes readInput(const std::vector<std::string>& files, std::size_t limit);
 // The name of an input in messages: the path, or "standard input" for "-".
 std::string inputName(const std::string& path);
 
-// Writes bytes (or text) to standard output exactly as given. A write that
-// fails (a full disk, a closed pipe) throws a failure (exit status 1) naming
-// the cause, at once, so that nothing after it is reported as success.
+// Writes bytes (or text) to the output (standard output, or the file that
+// redirectOutput named) exactly as given. A write that fails (a full disk, a
+// closed pipe) throws a failure (exit status 1) naming the cause, at once,
+// so that nothing after it is reported as success.
 void writeBytes(std::span<const std::uint8_t> bytes);
 void writeText(const std::string& text);
 
-// Flushes standard output; throws the write failure if that fails. A write
+// Flushes the output; throws the write failure if that fails. A write
 // failure already thrown is not thrown again, so a run reports it once.
 void flushOutput();
+
+// Sends what writeBytes writes to stream from now on (standard output for
+// null); returns the stream it went to before.
+std::FILE* redirectOutput(std::FILE* stream);
+
+// Gives standard input and output buffers of the tool's own, which
+// wipeStandardBuffers clears: the C library's would keep the last key read
+// from standard input, or the last decrypted message written, in memory
+// until the process ends. Call before the first read or write; main does,
+// and wipes them as the process ends.
+void useWipedStandardBuffers();
+void wipeStandardBuffers();
 
 // Prints "corvane: <message>" on standard error.
 void printError(const std::string& message);

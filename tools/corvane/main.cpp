@@ -81,6 +81,13 @@ TopLevel readTopLevel(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Before anything can reach libcrypto: its blocks are wiped when freed.
     const bool cryptoBlocksWiped = corvane::tool::installWipingCryptoAllocator();
+    // Before any read or write: the standard streams' buffers may hold a key
+    // read from standard input or a decrypted message written out, and are
+    // wiped when main returns, whatever it returns.
+    corvane::tool::useWipedStandardBuffers();
+    struct WipeBuffersOnReturn {
+        ~WipeBuffersOnReturn() { corvane::tool::wipeStandardBuffers(); }
+    } wipeBuffers;
     // A file size limit (ulimit -f) makes a write fail with EFBIG, reported
     // and cleaned up like any write error, instead of killing the process
     // half way through a file.
@@ -130,9 +137,11 @@ int main(int argc, char** argv) {
     // log lines would only repeat it behind a timestamp.
     corvane::NSLogSetSink([](const std::string&) {});
     try {
-        if (name == "rsa" || name == "des3") {
+        if (name == "rsa" || name == "des3" || name == "envelope") {
             // These commands may read private keys, passphrases or
-            // triple-DES keys.
+            // triple-DES keys: the process starts again with every library
+            // bound (memory_protection.h), before anything is read.
+            corvane::tool::bindEveryLibraryAtLoad(argv);
             if (!cryptoBlocksWiped) corvane::tool::failure("cannot make libcrypto wipe its memory");
             corvane::tool::protectSecretsFromDumps();
         }

@@ -10,7 +10,12 @@
 //    key's encoding or of a passphrase stays in freed libcrypto memory;
 //  - while a command that may read a secret runs, the process writes no core
 //    dump and cannot be attached to by a debugger of the same user
-//    (ptrace and /proc/PID/mem need the process to be dumpable).
+//    (ptrace and /proc/PID/mem need the process to be dumpable);
+//  - every library is bound when the process starts (LD_BIND_NOW): a lazily
+//    bound first call of a function goes through the dynamic linker, which
+//    saves every vector register on the stack, and those may hold a key's
+//    bytes that memcpy or a cipher has just had in hand;
+//  - the standard streams' buffers (io.h) are wiped when the command is done.
 // Not covered: memory that the kernel swaps out (nothing is locked in
 // memory), an environment variable's value (it stays in the environment
 // the process was started with), and the terminal's own buffers.
@@ -23,6 +28,11 @@ namespace corvane::tool {
 // Must run before the first libcrypto call of the process; false when
 // libcrypto has allocated already and refuses the change.
 bool installWipingCryptoAllocator();
+
+// Runs the tool again, with the same arguments, with LD_BIND_NOW set in its
+// environment, unless it is set already. Returns only when that cannot be
+// done (no /proc); the process then goes on as it is.
+void bindEveryLibraryAtLoad(char** argv) noexcept;
 
 // Turns off core dumps and debugger attachment for the rest of the process.
 // A failure is a failure (exit status 1): a command about to read a secret

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 
@@ -227,6 +228,18 @@ ToolDoc describeTool() {
     ToolDoc tool{optionDocs(tree), {}};
     for (CLI::App* command : tree.get_subcommands({})) documentCommand(*command, command->get_name(), tool);
     return tool;
+}
+
+unsigned long long Options::count(const std::optional<std::string>& text, const std::string& name,
+                                  unsigned long long low, unsigned long long high,
+                                  unsigned long long fallback) const {
+    if (!text) return fallback;
+    unsigned long long value = 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (text->empty() || ec != std::errc() || end != text->data() + text->size() || value < low ||
+        value > high)
+        fail(name + " takes " + std::to_string(low) + " to " + std::to_string(high));
+    return value;
 }
 
 }  // namespace corvane::tool

@@ -59,6 +59,13 @@ public:
     // "<message> (see corvane <command> --help)" as a usage error.
     [[noreturn]] void fail(const std::string& message) const;
 
+    // The decimal count an option gave, or fallback when it was not given;
+    // a usage error ("NAME takes LOW to HIGH") for anything but a count in
+    // that range.
+    unsigned long long count(const std::optional<std::string>& text, const std::string& name,
+                             unsigned long long low, unsigned long long high,
+                             unsigned long long fallback) const;
+
     // While tree is set, parse() reads nothing: it adds the command to tree
     // as nested subcommands named by the command's words ("rsa encrypt"),
     // with its description and options, and returns false. Null ends it.

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "hex_number.h"
 #include "options.h"
+#include "output_file.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
 #include "rsa_lines.h"
@@ -24,13 +25,14 @@ namespace corvane::tool {
 
 const char kRsaHelp[] =
     "usage: corvane rsa encrypt PUBLIC-KEY [--message TEXT | FILE] [--raw | --hex]\n"
-    "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [FILE]\n"
+    "       corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [-o FILE] [FILE]\n"
     "       corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
+    "                        [-o FILE]\n"
     "       corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
     "       corvane rsa encrypt PUBLIC-KEY --lines [--hex] [FILE]\n"
-    "       corvane rsa decrypt|sign --key FILE [PASSPHRASE] --lines [--hex] [FILE]\n"
+    "       corvane rsa decrypt|sign --key FILE [PASSPHRASE] --lines [--hex] [-o FILE] [FILE]\n"
     "       corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
-    "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] FILE\n"
+    "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] [-o FILE] FILE\n"
     "       corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE]\n"
     "RSA with PKCS #1 v1.5 blocks and keys of up to 1024 bits.\n"
     "\n"
@@ -38,12 +40,19 @@ const char kRsaHelp[] =
     "is --key FILE, PKCS #8 or PKCS #1, PEM or DER. PASSPHRASE, for an encrypted\n"
     "key, is --passphrase-file FILE or --passphrase-env NAME, never the command\n"
     "line itself; without either, it is asked on the terminal. A passphrase holds\n"
-    "1 to 1024 bytes. Keys are read and checked before any input. Public keys\n"
+    "1 to 1024 bytes. An encrypted key whose passphrase derivation runs more than\n"
+    "1000000 iterations is refused before the passphrase is asked for (a key\n"
+    "file can ask for minutes of CPU); --max-iterations N sets another limit.\n"
+    "Once an encrypted key is decrypted, whatever is wrong with it gets one\n"
+    "message, \"the passphrase is wrong or the key file is damaged\", so that\n"
+    "nobody learns anything from altered copies; damage that shows before\n"
+    "decryption is named. Keys are read and checked before any input. Public keys\n"
     "that protect nothing are refused: an exponent of 0 or 1, an even exponent,\n"
     "an even modulus. Key files above 1 MiB and inputs above 64 KiB are refused.\n"
     "\n"
     "Secrets in memory: every buffer that held a private key, a passphrase or a\n"
-    "decrypted message is wiped before it is freed, libcrypto's blocks included;\n"
+    "decrypted message is wiped before it is freed, libcrypto's blocks included,\n"
+    "and so are the standard streams' buffers once the command is done;\n"
     "core dumps and debugger attachment are off while the command runs. Not\n"
     "covered: swapped-out memory and the environment (see corvane(1)).\n"
     "\n"
@@ -74,26 +83,30 @@ const char kEncryptHelp[] =
     "library's batch calls, so memory stays bounded. A carriage return before a\n"
     "line feed is dropped; lines above 4096 bytes are bad.\n";
 
-const char kDecryptHelp[] =
-    "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [--lines] [FILE]\n"
-    "Takes the message out of one block made by encrypt, read in Base64\n"
-    "(whitespace skipped), or as bytes with --raw, from FILE or standard input,\n"
-    "and writes it (with --hex in lower-case hexadecimal on one line).\n"
-    "PASSPHRASE, for an encrypted key, is --passphrase-file or --passphrase-env;\n"
-    "without either, it is asked on the terminal.\n"
-    "With --lines each line is a block (an empty line is a bad line) and each\n"
-    "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
-    "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n";
+const std::string kDecryptHelp =
+    std::string(
+        "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [--lines] [-o FILE] [FILE]\n"
+        "Takes the message out of one block made by encrypt, read in Base64\n"
+        "(whitespace skipped), or as bytes with --raw, from FILE or standard input,\n"
+        "and writes it (with --hex in lower-case hexadecimal on one line).\n"
+        "PASSPHRASE, for an encrypted key, is --passphrase-file or --passphrase-env;\n"
+        "without either, it is asked on the terminal.\n"
+        "With --lines each line is a block (an empty line is a bad line) and each\n"
+        "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
+        "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n") +
+    kOutputHelp;
 
-const char kSignHelp[] =
-    "usage: corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
-    "       [--lines]\n"
-    "A block of type 1 (0xFF filler) under the private key, what legacy peers\n"
-    "call a signature: the same block as openssl pkeyutl -sign with no digest.\n"
-    "Message and output as for encrypt. A key whose public half protects nothing\n"
-    "is refused. PASSPHRASE as for decrypt. With --lines each line is a message\n"
-    "(Base64; an empty line is the empty message).\n"
-    "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n";
+const std::string kSignHelp =
+    std::string(
+        "usage: corvane rsa sign --key FILE [PASSPHRASE] [--message TEXT | FILE] [--raw | --hex]\n"
+        "       [--lines] [-o FILE]\n"
+        "A block of type 1 (0xFF filler) under the private key, what legacy peers\n"
+        "call a signature: the same block as openssl pkeyutl -sign with no digest.\n"
+        "Message and output as for encrypt. A key whose public half protects nothing\n"
+        "is refused. PASSPHRASE as for decrypt. With --lines each line is a message\n"
+        "(Base64; an empty line is the empty message).\n"
+        "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n") +
+    kOutputHelp;
 
 const char kRecoverHelp[] =
     "usage: corvane rsa recover PUBLIC-KEY [--raw] [--hex] [FILE]\n"
@@ -233,7 +246,8 @@ void loadPublicKey(const Options& options, const PublicKeyOptions& key, R_RSA_PU
         refuseHexKeyThatProtectsNothing(modulus, exponent);
         rsaPublicKeyFromHexTexts(modulus, exponent, record);
     } else {
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
+                                    key.passphrase.readOptions(options));
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
     }
@@ -300,7 +314,8 @@ int runEncrypt(const Args& args) {
         block.assign(encrypted->span().begin(), encrypted->span().end());
     } else {
         R_RSA_PUBLIC_KEY record;
-        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment);
+        PassphraseSource passphrase(key.passphrase.file, key.passphrase.environment,
+                                    key.passphrase.readOptions(options));
         loadRsaPublicKey(*key.pubkey, record, passphrase);
         refuseKeyThatProtectsNothing(record, inputName(*key.pubkey));
         readMessage(options, messageText, blockLengthOf(record.bits), message);
@@ -366,6 +381,8 @@ int runPrivate(const Args& args, bool sign) {
                    : "one Base64 block per line; one message per line out, in Base64 (see --help)");
     passphraseOptions.declare(options);
     if (sign) options.value("--message", messageText, {"the message itself, instead of FILE", "TEXT"});
+    std::optional<std::string> output;
+    declareOutput(options, output);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(messageText ? 0 : 1);
     if (!keyPath) options.fail("a private key is needed: --key FILE");
@@ -377,7 +394,8 @@ int runPrivate(const Args& args, bool sign) {
         R_RSA_PRIVATE_KEY record;
         ~WipedKey() { secure_zero_object(record); }
     } key;
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
+    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
+                                passphraseOptions.readOptions(options));
     loadRsaPrivateKey(*keyPath, key.record, passphrase);
     std::size_t blockLength = blockLengthOf(key.record.bits);
 
@@ -385,35 +403,37 @@ int runPrivate(const Args& args, bool sign) {
     // protects nothing (anyone could make it), so none is made.
     if (sign)
         refuseKeyThatProtectsNothing(key.record.modulus, key.record.publicExponent, inputName(*keyPath));
-    if (lines) {
-        const v1::RsaPrivateKey privateKey = v1::RsaPrivateKey::fromRecord(key.record);
-        return sign ? signLines(options.positional(), privateKey, hex)
-                    : decryptLines(options.positional(), privateKey, hex);
-    }
+    return runWithOutput(output, [&] {
+        if (lines) {
+            const v1::RsaPrivateKey privateKey = v1::RsaPrivateKey::fromRecord(key.record);
+            return sign ? signLines(options.positional(), privateKey, hex)
+                        : decryptLines(options.positional(), privateKey, hex);
+        }
 
-    if (sign) {
+        if (sign) {
+            WipedBytes message;
+            readMessage(options, messageText, blockLength, message);
+            Bytes block(MAX_RSA_MODULUS_LEN);
+            std::uint32_t blockLen = 0;
+            std::int32_t status =
+                QV_RSAPrivateEncrypt(block.data(), &blockLen, message.bytes.data(),
+                                     static_cast<std::uint32_t>(message.bytes.size()), &key.record);
+            if (status != 0) failure("RSA signing failed (status " + statusText(status) + ")");
+            block.resize(blockLen);
+            writeBlock(block, raw, hex);
+            return kExitOk;
+        }
+
+        Bytes block = readBlock(options, raw, blockLength, "encrypted block");
         WipedBytes message;
-        readMessage(options, messageText, blockLength, message);
-        Bytes block(MAX_RSA_MODULUS_LEN);
-        std::uint32_t blockLen = 0;
-        std::int32_t status =
-            QV_RSAPrivateEncrypt(block.data(), &blockLen, message.bytes.data(),
-                                 static_cast<std::uint32_t>(message.bytes.size()), &key.record);
-        if (status != 0) failure("RSA signing failed (status " + statusText(status) + ")");
-        block.resize(blockLen);
-        writeBlock(block, raw, hex);
+        message.bytes.resize(MAX_RSA_MODULUS_LEN);
+        std::uint32_t messageLen = 0;
+        std::int32_t status = QV_RSAPrivateDecrypt(message.bytes.data(), &messageLen, block.data(),
+                                                   static_cast<std::uint32_t>(block.size()), &key.record);
+        if (status != 0) failure("decryption failed: wrong key or damaged block");
+        writeMessage(std::span(message.bytes).first(messageLen), hex);
         return kExitOk;
-    }
-
-    Bytes block = readBlock(options, raw, blockLength, "encrypted block");
-    WipedBytes message;
-    message.bytes.resize(MAX_RSA_MODULUS_LEN);
-    std::uint32_t messageLen = 0;
-    std::int32_t status = QV_RSAPrivateDecrypt(message.bytes.data(), &messageLen, block.data(),
-                                               static_cast<std::uint32_t>(block.size()), &key.record);
-    if (status != 0) failure("decryption failed: wrong key or damaged block");
-    writeMessage(std::span(message.bytes).first(messageLen), hex);
-    return kExitOk;
+    });
 }
 
 }  // namespace

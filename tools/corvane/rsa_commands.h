@@ -3,6 +3,8 @@
 #ifndef CORVANE_TOOL_RSA_COMMANDS_H
 #define CORVANE_TOOL_RSA_COMMANDS_H
 
+#include <Corvane/keys.h>
+
 #include <optional>
 #include <string>
 
@@ -14,14 +16,14 @@ namespace corvane::tool {
 // The help text of corvane rsa.
 extern const char kRsaHelp[];
 
-// --passphrase-file FILE and --passphrase-env NAME.
+// --passphrase-file FILE and --passphrase-env NAME and, for the commands
+// that read keys, --max-iterations N.
 struct PassphraseOptions {
-    std::optional<std::string> file, environment;
-    void declare(Options& options) {
-        options.value("--passphrase-file", file, {"the passphrase of an encrypted key: the first line of FILE", "FILE"})
-            .value("--passphrase-env", environment,
-                   {"the passphrase of an encrypted key: the environment variable's value", "NAME"});
-    }
+    std::optional<std::string> file, environment, maxIterations;
+    void declare(Options& options, bool readsKeys = true);
+    // The iteration limit for reading encrypted keys: --max-iterations, or
+    // the library's default; a usage error for anything but 1 to 4294967295.
+    KeyReadOptions readOptions(const Options& options) const;
 };
 
 // corvane rsa key [--hex] FILE

@@ -1,22 +1,19 @@
 // corvane rsa key and rsa keygen: a key's public half as PEM or as the
 // hexadecimal texts QVSimpleRSA takes, and new key pairs from OpenSSL's
 // generator written through the library's key writers.
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <utility>
 
 #include "../../platform/secure_zero.h"
 #include "io.h"
+#include "output_file.h"
 #include "passphrase_options.h"
 #include "rsa_commands.h"
 #include "rsa_keys.h"
@@ -26,19 +23,21 @@ namespace corvane::tool {
 
 namespace {
 
-const char kKeyHelp[] =
-    "usage: corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
-    "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] FILE\n"
-    "Prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"), or\n"
-    "with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
-    "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
-    "sets the shell variables modulus and exponent). The private key's larger\n"
-    "prime is always prime1, whatever order FILE has them in.\n"
-    "NEW-PASSPHRASE encrypts the private key written: --pass-out-file,\n"
-    "--pass-out-env or --pass-out-prompt (asked twice); it needs --private. An\n"
-    "encrypted PKCS #1 key exists only as PEM. PASSPHRASE, for an encrypted FILE,\n"
-    "is --passphrase-file or --passphrase-env; without either, it is asked on the\n"
-    "terminal.\n";
+const std::string kKeyHelp =
+    std::string(
+        "usage: corvane rsa key [--hex | --text] [--private] [--outform pem|der]\n"
+        "                       [--pkcs1 | --pkcs8] [NEW-PASSPHRASE] [PASSPHRASE] [-o FILE] FILE\n"
+        "Prints the public key of FILE (public or private) as PEM (\"PUBLIC KEY\"), or\n"
+        "with --hex as the two lines modulus=HEX and exponent=HEX: the texts of\n"
+        "--modulus/--exponent and setPublicKey (eval \"$(corvane rsa key --hex k.pem)\"\n"
+        "sets the shell variables modulus and exponent). The private key's larger\n"
+        "prime is always prime1, whatever order FILE has them in.\n"
+        "NEW-PASSPHRASE encrypts the private key written: --pass-out-file,\n"
+        "--pass-out-env or --pass-out-prompt (asked twice); it needs --private. An\n"
+        "encrypted PKCS #1 key exists only as PEM. PASSPHRASE, for an encrypted FILE,\n"
+        "is --passphrase-file or --passphrase-env; without either, it is asked on the\n"
+        "terminal.\n") +
+    kOutputHelp;
 
 const char kKeygenHelp[] =
     "usage: corvane rsa keygen [--bits N] --out FILE [--force] [PASSPHRASE | --pass-prompt]\n"
@@ -58,14 +57,8 @@ struct WipedText {
 };
 
 unsigned keyBits(const Options& options, const std::optional<std::string>& text) {
-    if (!text) return kDefaultBits;
-    unsigned bits = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), bits);
-    if (text->empty() || ec != std::errc() || end != text->data() + text->size() || bits < kSmallestBits ||
-        bits > MAX_RSA_MODULUS_BITS)
-        options.fail("--bits takes " + std::to_string(kSmallestBits) + " to " +
-                     std::to_string(MAX_RSA_MODULUS_BITS));
-    return bits;
+    return static_cast<unsigned>(
+        options.count(text, "--bits", kSmallestBits, MAX_RSA_MODULUS_BITS, kDefaultBits));
 }
 
 // A new key from OpenSSL, read into the record by the library's reader so
@@ -82,70 +75,6 @@ void generateKey(unsigned bits, R_RSA_PRIVATE_KEY& key) {
     OPENSSL_clear_free(der, static_cast<std::size_t>(length));
     if (!status) failure("key generation failed: " + status.error.message());
 }
-
-void writeAllTo(int fd, const std::string& text, const std::string& path) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) failure(path + ": " + std::strerror(n < 0 ? errno : EIO));
-        written += static_cast<std::size_t>(n);
-    }
-}
-
-// A file being written beside its final place; removed unless committed.
-class PendingKeyFile {
-public:
-    // Creates "<path>.XXXXXX" with O_CREAT|O_EXCL and mode 0600.
-    explicit PendingKeyFile(const std::string& path) : path_(path), temporary_(path + ".XXXXXX") {
-        fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
-        if (fd_ < 0) failure(path + ": " + std::strerror(errno));
-    }
-    ~PendingKeyFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(temporary_.c_str());
-    }
-    PendingKeyFile(const PendingKeyFile&) = delete;
-    PendingKeyFile& operator=(const PendingKeyFile&) = delete;
-
-    // Writes the text, flushes it to the disk and closes the file.
-    void writeAll(const std::string& text) {
-        // The umask may have narrowed the mode; the file is the owner's alone either way.
-        if (::fchmod(fd_, S_IRUSR | S_IWUSR) != 0) fail();
-        writeAllTo(fd_, text, path_);
-        if (::fsync(fd_) != 0) fail();
-        int fd = std::exchange(fd_, -1);
-        if (::close(fd) != 0) fail();
-    }
-
-    // Moves the file into place: over an existing one with replace, else
-    // only where no file is (one that appeared since the start is kept).
-    void commit(bool replace) {
-        if (replace) {
-            if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail();
-        } else if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) !=
-                   0) {
-            // File systems without the no-replace rename: a hard link, which
-            // never replaces either.
-            if (errno != EINVAL && errno != ENOSYS) failOnPlace();
-            if (::link(temporary_.c_str(), path_.c_str()) != 0) failOnPlace();
-            ::unlink(temporary_.c_str());
-        }
-        committed_ = true;
-    }
-
-private:
-    [[noreturn]] void fail() const { failure(path_ + ": " + std::strerror(errno)); }
-    [[noreturn]] void failOnPlace() const {
-        if (errno == EEXIST) failure(path_ + " exists; give --force to replace it");
-        fail();
-    }
-
-    std::string path_;
-    std::string temporary_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
 
 // What rsa key writes, from its options.
 struct KeyOutput {
@@ -246,18 +175,23 @@ int runRsaKey(const Args& args) {
     Options options("rsa key", kKeyHelp);
     output.declare(options);
     passphraseOptions.declare(options);
+    std::optional<std::string> outputFile;
+    declareOutput(options, outputFile);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(1);
     if (options.positional().empty()) options.fail("a key file is needed: corvane rsa key [OPTIONS] FILE");
     const bool der = output.check(options);
     const std::string& path = options.positional().front();
 
-    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment);
-    if (output.isPrivate)
-        writePrivateKey(options, path, output, der, passphrase);
-    else
-        writePublicKey(path, output, der, passphrase);
-    return kExitOk;
+    PassphraseSource passphrase(passphraseOptions.file, passphraseOptions.environment,
+                                passphraseOptions.readOptions(options));
+    return runWithOutput(outputFile, [&] {
+        if (output.isPrivate)
+            writePrivateKey(options, path, output, der, passphrase);
+        else
+            writePublicKey(path, output, der, passphrase);
+        return kExitOk;
+    });
 }
 
 int runRsaKeygen(const Args& args) {
@@ -270,7 +204,7 @@ int runRsaKeygen(const Args& args) {
         .flag({"--force"}, force, "replace FILE if it exists (it is kept otherwise)")
         .flag({"--pass-prompt"}, prompt,
               "encrypt the key under a passphrase asked on the terminal (twice, to confirm)");
-    passphraseOptions.declare(options);
+    passphraseOptions.declare(options, false);
     if (!options.parse(args)) return kExitOk;
     options.allowAtMostPositional(0);
     unsigned bits = keyBits(options, bitsText);
@@ -314,8 +248,10 @@ int runRsaKeygen(const Args& args) {
     // The key file takes its name only when everything else has worked: the
     // private key is on the disk and the public key has reached standard
     // output. A failure before leaves nothing behind.
-    PendingKeyFile file(*out);
-    file.writeAll(privatePem.text);
+    PendingFile file(*out);
+    file.writeAll(
+        std::span(reinterpret_cast<const std::uint8_t*>(privatePem.text.data()), privatePem.text.size()));
+    file.close();
     writeText(publicPem);
     flushOutput();
     file.commit(force);

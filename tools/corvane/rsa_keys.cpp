@@ -7,6 +7,7 @@
 
 #include "../../platform/secure_zero.h"
 #include "io.h"
+#include "rsa_commands.h"
 #include "tool_error.h"
 
 namespace corvane::tool {
@@ -18,8 +19,10 @@ enum class KeyKind { publicKey, privateKey };
 // The library's file reader stops there too.
 constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
 
-// The failure for a refused key, in the tool's own words.
-[[noreturn]] void refuse(const std::string& source, const KeyStatus& status, KeyKind kind) {
+// The failure for a refused key, in the tool's own words. limit is the
+// iteration limit the key was read with.
+[[noreturn]] void refuse(const std::string& source, const KeyStatus& status, KeyKind kind,
+                         std::uint32_t limit = kDefaultMaxKeyIterations) {
     const std::error_code& error = status.error;
     const bool isPrivate = kind == KeyKind::privateKey;
     if (error == std::errc::file_too_large)
@@ -30,6 +33,10 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
         case ErrorCode::outOfMemory:
             throw std::bad_alloc();
         case ErrorCode::keyTooLarge:
+            // An encrypted key may be refused for its length before it is decrypted.
+            if (status.modulusBits == 0)
+                failure(source + ": the encrypted key is longer than any RSA key of at most " +
+                        std::to_string(MAX_RSA_MODULUS_BITS) + " bits, the most that is supported");
             failure(source + ": the key has a " + std::to_string(status.modulusBits) +
                     "-bit modulus; at most " + std::to_string(MAX_RSA_MODULUS_BITS) + " bits are supported");
         case ErrorCode::keyTooSmall:
@@ -42,7 +49,16 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
                     ": the private key is encrypted; give its passphrase with --passphrase-file FILE or "
                     "--passphrase-env NAME (or run on a terminal to be asked)");
         case ErrorCode::wrongPassphrase:
-            failure(source + ": the passphrase does not decrypt the private key");
+            // The one answer for everything found once the key is decrypted.
+            failure(source + ": the passphrase is wrong or the key file is damaged");
+        case ErrorCode::keyDamaged:
+            failure(source + ": the key file is damaged: " +
+                    (status.detail != nullptr ? status.detail : error.message()));
+        case ErrorCode::keyTooCostly:
+            failure(source + ": the key's passphrase derivation runs " + std::to_string(status.iterations) +
+                    " iterations, more than the limit of " + std::to_string(limit) +
+                    "; give --max-iterations " + std::to_string(status.iterations) +
+                    " to read it if it comes from someone you trust");
         case ErrorCode::keyIncomplete:
             failure(source + (isPrivate ? ": the RSA private key lacks its CRT parameters"
                                         : ": the RSA public key lacks its modulus or exponent"));
@@ -97,7 +113,7 @@ void load(const std::string& path, Record& key, KeyKind kind, const PassphraseSo
                 failure(inputName(path) + ": " + e.what());
             }
         }
-    if (!status) refuse(inputName(path), status, kind);
+    if (!status) refuse(inputName(path), status, kind, passphrase.readOptions().maxIterations);
 }
 
 bool isZero(std::span<const std::uint8_t> number) {
@@ -106,15 +122,37 @@ bool isZero(std::span<const std::uint8_t> number) {
 
 }  // namespace
 
+void PassphraseOptions::declare(Options& options, bool readsKeys) {
+    options
+        .value("--passphrase-file", file,
+               {"the passphrase of an encrypted key: the first line of FILE", "FILE"})
+        .value("--passphrase-env", environment,
+               {"the passphrase of an encrypted key: the environment variable's value", "NAME"});
+    if (readsKeys)
+        options.value(
+            "--max-iterations", maxIterations,
+            {"refuse an encrypted key whose passphrase derivation runs more than N iterations, before "
+             "asking for the passphrase (default " +
+                 std::to_string(kDefaultMaxKeyIterations) + ")",
+             "N"});
+}
+
+KeyReadOptions PassphraseOptions::readOptions(const Options& options) const {
+    KeyReadOptions read;
+    read.maxIterations = static_cast<std::uint32_t>(
+        options.count(maxIterations, "--max-iterations", 1, UINT32_MAX, kDefaultMaxKeyIterations));
+    return read;
+}
+
 void loadRsaPublicKey(const std::string& path, R_RSA_PUBLIC_KEY& key, const PassphraseSource& passphrase) {
     KeyPassphrase answer = passphrase.forKey(path);
     load(
         path, key, KeyKind::publicKey, passphrase,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PUBLIC_KEY& k) {
-            return corvane::loadRsaPublicKey(bytes, k, answer);
+            return corvane::loadRsaPublicKey(bytes, k, answer, passphrase.readOptions());
         },
         [&](const char* file, R_RSA_PUBLIC_KEY& k) {
-            return corvane::loadRsaPublicKeyFile(file, k, answer);
+            return corvane::loadRsaPublicKeyFile(file, k, answer, passphrase.readOptions());
         });
 }
 
@@ -123,10 +161,10 @@ void loadRsaPrivateKey(const std::string& path, R_RSA_PRIVATE_KEY& key, const Pa
     load(
         path, key, KeyKind::privateKey, passphrase,
         [&](std::span<const std::uint8_t> bytes, R_RSA_PRIVATE_KEY& k) {
-            return corvane::loadRsaPrivateKey(bytes, k, answer);
+            return corvane::loadRsaPrivateKey(bytes, k, answer, passphrase.readOptions());
         },
         [&](const char* file, R_RSA_PRIVATE_KEY& k) {
-            return corvane::loadRsaPrivateKeyFile(file, k, answer);
+            return corvane::loadRsaPrivateKeyFile(file, k, answer, passphrase.readOptions());
         });
 }
 

@@ -138,7 +138,9 @@ std::optional<std::size_t> promptOnTerminal(const std::string& prompt, std::span
 }  // namespace
 
 PassphraseSource::PassphraseSource(const std::optional<std::string>& file,
-                                   const std::optional<std::string>& environment) {
+                                   const std::optional<std::string>& environment,
+                                   const KeyReadOptions& readOptions)
+    : readOptions_(readOptions) {
     if (file) {
         text_ = firstLine(readSecretFile(*file, kSecretFileLimit, "passphrase file"));
         given_ = true;

@@ -67,7 +67,9 @@ std::optional<SecretBytes> secretFromHexDigits(std::string_view text, std::strin
 // turns out to be encrypted; with no terminal the key is refused.
 class PassphraseSource {
 public:
-    PassphraseSource(const std::optional<std::string>& file, const std::optional<std::string>& environment);
+    // readOptions: the limit on an encrypted key's iteration count.
+    PassphraseSource(const std::optional<std::string>& file, const std::optional<std::string>& environment,
+                     const KeyReadOptions& readOptions = {});
     PassphraseSource(const PassphraseSource&) = delete;
     PassphraseSource& operator=(const PassphraseSource&) = delete;
 
@@ -79,6 +81,7 @@ public:
     // The reader's view of the passphrase for the key file at keyPath (named
     // in the prompt); valid while this object lives.
     KeyPassphrase forKey(const std::string& keyPath) const;
+    const KeyReadOptions& readOptions() const { return readOptions_; }
 
     // The length of the passphrase offered for the key: given, or typed at
     // the prompt (also when longer than the reader takes); nullopt when none
@@ -88,6 +91,7 @@ public:
 private:
     bool given_ = false;
     SecretBytes text_;
+    KeyReadOptions readOptions_;
     // What the prompt was answered with, if it was shown.
     mutable std::optional<std::size_t> typedLength_;
 };

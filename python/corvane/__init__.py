@@ -1,0 +1,70 @@
+"""Corvane for Python: the library's MD5, Base64, hexadecimal, triple DES and
+RSA PKCS #1 v1.5 and envelope calls, byte for byte those of the C++ library.
+
+Inputs are any bytes-like objects (bytes, bytearray, memoryview, NumPy byte
+arrays), read in place without a copy; results are bytes (str for PEM and
+hexadecimal text). Failures raise corvane.Error, a ValueError whose ``code``
+is a corvane.ErrorCode. Calls that take more than a few microseconds (RSA,
+batches, triple DES and coding of more than 4 KiB, key reading) release the
+GIL, so threads run them in parallel.
+
+These algorithms are kept for interoperability with legacy peers; they are
+not recommended for new designs.
+"""
+
+from ._envelope import Envelope
+from ._errors import Error, ErrorCode
+from ._corvane import (
+    DES3_DEFAULT_ITERATIONS as DES3_DEFAULT_ITERATIONS,
+    KEY_AS_IV as KEY_AS_IV,
+    Base64Decoder as Base64Decoder,
+    Base64Encoder as Base64Encoder,
+    Des3Decryptor as Des3Decryptor,
+    Des3Encryptor as Des3Encryptor,
+    Md5 as Md5,
+    RsaPrivateKey as RsaPrivateKey,
+    RsaPublicKey as RsaPublicKey,
+    base64_decode as base64_decode,
+    base64_encode as base64_encode,
+    des3_decrypt as des3_decrypt,
+    des3_decrypt_with_passphrase as des3_decrypt_with_passphrase,
+    des3_encrypt as des3_encrypt,
+    des3_encrypt_with_passphrase as des3_encrypt_with_passphrase,
+    des3_random_key as des3_random_key,
+    hex_decode as hex_decode,
+    hex_encode as hex_encode,
+    md5 as md5,
+    open_envelope as open_envelope,
+    open_envelopes as open_envelopes,
+    seal_envelope as seal_envelope,
+    seal_envelopes as seal_envelopes,
+)
+
+__all__ = [
+    "DES3_DEFAULT_ITERATIONS",
+    "KEY_AS_IV",
+    "Base64Decoder",
+    "Base64Encoder",
+    "Des3Decryptor",
+    "Des3Encryptor",
+    "Envelope",
+    "Error",
+    "ErrorCode",
+    "Md5",
+    "RsaPrivateKey",
+    "RsaPublicKey",
+    "base64_decode",
+    "base64_encode",
+    "des3_decrypt",
+    "des3_decrypt_with_passphrase",
+    "des3_encrypt",
+    "des3_encrypt_with_passphrase",
+    "des3_random_key",
+    "hex_decode",
+    "hex_encode",
+    "md5",
+    "open_envelope",
+    "open_envelopes",
+    "seal_envelope",
+    "seal_envelopes",
+]

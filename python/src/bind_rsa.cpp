@@ -1,0 +1,217 @@
+// RSA PKCS #1 v1.5 keys: reading and writing them, the block operations
+// and their batches.
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <filesystem>
+
+#include "conversions.h"
+#include "secure_zero.h"
+
+namespace corvane::python {
+
+namespace {
+
+RsaKeyFormat formatOf(bool pkcs1) { return pkcs1 ? RsaKeyFormat::pkcs1 : RsaKeyFormat::standard; }
+cv::RsaRejection rejectionOf(bool implicit) {
+    return implicit ? cv::RsaRejection::implicit : cv::RsaRejection::report;
+}
+
+// The readers run with the GIL released: an encrypted key's derivation and
+// the private key's checks take milliseconds.
+template <typename Key>
+Key fromFile(const std::filesystem::path& path, PassphraseArg passphrase) {
+    const std::string name = path.string();
+    py::gil_scoped_release released;
+    return Key::fromFile(name, passphrase.keyPassphrase());
+}
+
+template <typename Key>
+Key fromEncoded(cv::ByteView encoded, PassphraseArg passphrase) {
+    py::gil_scoped_release released;
+    return Key::fromEncoded(encoded, passphrase.keyPassphrase());
+}
+
+// One block operation of a key, with the GIL released.
+template <typename Key, typename Operation>
+py::bytes blockOperation(const Key& key, cv::ByteView input, Operation operation) {
+    std::vector<std::uint8_t> result;
+    {
+        py::gil_scoped_release released;
+        result = operation(key, input);
+    }
+    return toBytes(result);
+}
+
+// A batch call on the items' views, with the GIL released.
+template <typename Operation>
+py::list batch(py::handle items, Operation operation) {
+    HeldBuffers held(items);
+    std::vector<cv::BatchResult> results;
+    {
+        py::gil_scoped_release released;
+        results = operation(held.views());
+    }
+    return batchResults(results);
+}
+
+// What both key classes have alike.
+template <typename Key>
+void bindKeyCommon(py::class_<Key>& key, const char* kind) {
+    key.def_static("from_file", &fromFile<Key>, py::arg("path"), py::arg("passphrase") = py::none(),
+                   "The key in a PEM or DER file; the passphrase (str or bytes) serves an encrypted private key.")
+        .def_static(
+            "from_pem", [](TextArg pem, PassphraseArg passphrase) { return fromEncoded<Key>(pem.bytes, passphrase); },
+            py::arg("pem"), py::arg("passphrase") = py::none(), "The key in PEM text (str or bytes).")
+        .def_static("from_der", &fromEncoded<Key>, py::arg("der"), py::arg("passphrase") = py::none(),
+                    "The key in DER bytes.")
+        .def_property_readonly("bits", &Key::bits, "The modulus's bit count.")
+        .def_property_readonly("block_size", &Key::blockSize, "The length of every block, in bytes.")
+        .def_property_readonly("max_message_size", &Key::maxMessageSize,
+                               "The longest message a block holds: block_size - 11.")
+        .def("__repr__", [kind](const Key& self) {
+            return std::string("<corvane.") + kind + " of " + std::to_string(self.bits()) + " bits>";
+        });
+}
+
+}  // namespace
+
+void bindRsa(py::module_& module) {
+    py::class_<cv::RsaPublicKey> publicKey(module, "RsaPublicKey",
+                                           "An RSA public key of 96 to 1024 bits. Kept for interoperability: "
+                                           "not recommended for new designs.");
+    bindKeyCommon(publicKey, "RsaPublicKey");
+    publicKey
+        .def_static(
+            "from_hex",
+            [](const std::string& modulus, const std::string& exponent) {
+                return cv::RsaPublicKey::fromHex(modulus, exponent);
+            },
+            py::arg("modulus"), py::arg("exponent"), "The two hexadecimal texts the legacy RSA class takes.")
+        .def(
+            "to_hex",
+            [](const cv::RsaPublicKey& self) {
+                RsaHexKey hex = self.toHex();
+                return py::make_tuple(hex.modulus, hex.exponent);
+            },
+            "(modulus, exponent) as upper-case hexadecimal texts.")
+        .def(
+            "to_pem", [](const cv::RsaPublicKey& self, bool pkcs1) { return self.toPem(formatOf(pkcs1)); },
+            py::kw_only(), py::arg("pkcs1") = false,
+            "'PUBLIC KEY' PEM text, or 'RSA PUBLIC KEY' with pkcs1=True.")
+        .def(
+            "to_der", [](const cv::RsaPublicKey& self, bool pkcs1) { return toBytes(self.toDer(formatOf(pkcs1))); },
+            py::kw_only(), py::arg("pkcs1") = false, "The same structures as DER bytes.")
+        .def(
+            "encrypt",
+            [](const cv::RsaPublicKey& self, cv::ByteView message) {
+                return blockOperation(self, message, [](const auto& key, cv::ByteView in) { return key.encrypt(in); });
+            },
+            py::arg("message"), "One type-2 block over the message (random non-zero filler).")
+        .def(
+            "recover",
+            [](const cv::RsaPublicKey& self, cv::ByteView signature) {
+                return blockOperation(self, signature,
+                                      [](const auto& key, cv::ByteView in) { return key.recover(in); });
+            },
+            py::arg("signature"), "The message of a type-1 block that RsaPrivateKey.sign made.")
+        .def(
+            "encrypt_batch",
+            [](const cv::RsaPublicKey& self, py::handle messages) {
+                return batch(messages,
+                             [&](std::span<const cv::ByteView> views) { return self.encryptBatch(views); });
+            },
+            py::arg("messages"), "encrypt() of each message: per item the block, or the corvane.Error it met.")
+        .def(py::pickle([](const cv::RsaPublicKey& self) { return toBytes(self.toDer()); },
+                        [](const py::bytes& der) { return cv::RsaPublicKey::fromEncoded(std::string_view(der)); }));
+
+    py::class_<cv::RsaPrivateKey> privateKey(module, "RsaPrivateKey",
+                                             "An RSA private key (two primes, CRT form) of 96 to 1024 bits, checked "
+                                             "when read. Not picklable: load it where it is used.");
+    bindKeyCommon(privateKey, "RsaPrivateKey");
+    privateKey
+        .def("public_key", &cv::RsaPrivateKey::publicKey, "The public half.")
+        .def(
+            "to_pem",
+            [](const cv::RsaPrivateKey& self, bool pkcs1, PassphraseArg passphrase) {
+                std::string pem = self.toPem(formatOf(pkcs1), passphrase.text);
+                py::str text(pem);
+                secure_zero(pem.data(), pem.size());
+                return text;
+            },
+            py::kw_only(), py::arg("pkcs1") = false, py::arg("passphrase") = py::none(),
+            "'PRIVATE KEY' PEM text ('RSA PRIVATE KEY' with pkcs1=True), encrypted with AES-256-CBC under a "
+            "non-empty passphrase. A secret.")
+        .def(
+            "to_der",
+            [](const cv::RsaPrivateKey& self, bool pkcs1, PassphraseArg passphrase) {
+                return toBytes(self.toDer(formatOf(pkcs1), passphrase.text));
+            },
+            py::kw_only(), py::arg("pkcs1") = false, py::arg("passphrase") = py::none(),
+            "The same as DER bytes (a passphrase suits the standard format only). A secret.")
+        .def(
+            "decrypt",
+            [](const cv::RsaPrivateKey& self, cv::ByteView block, bool implicitRejection) {
+                std::vector<std::uint8_t> message;
+                {
+                    py::gil_scoped_release released;
+                    message = self.decrypt(block, rejectionOf(implicitRejection));
+                }
+                return toBytes(message);
+            },
+            py::arg("block"), py::kw_only(), py::arg("implicit_rejection") = false,
+            "The message of a type-2 block. corvane.Error: BAD_DATA for a block that is not one (with "
+            "implicit_rejection=True: a substitute message instead, derived from the block and the key, as "
+            "OpenSSL 3.2 and later give it; what a service facing clients should use), BAD_LENGTH for one "
+            "longer than block_size.")
+        .def(
+            "decrypt_key",
+            [](const cv::RsaPrivateKey& self, cv::ByteView block, std::size_t keySize) {
+                std::vector<std::uint8_t> key;
+                {
+                    py::gil_scoped_release released;
+                    key = self.decryptKey(block, keySize);
+                }
+                return toBytes(key);
+            },
+            py::arg("block"), py::arg("key_size"),
+            "Exactly key_size bytes: the message of a well-formed block of that length, otherwise a substitute "
+            "no one without the key can tell from it; never an error for the padding. corvane.Error only for "
+            "what anyone can see: BAD_LENGTH (the block's length), BAD_DATA (its value), INVALID_INPUT (the size).")
+        .def(
+            "sign",
+            [](const cv::RsaPrivateKey& self, cv::ByteView message) {
+                return blockOperation(self, message, [](const auto& key, cv::ByteView in) { return key.sign(in); });
+            },
+            py::arg("message"), "One type-1 block over the message, signed as given.")
+        .def(
+            "decrypt_batch",
+            [](const cv::RsaPrivateKey& self, py::handle blocks, bool implicitRejection) {
+                return batch(blocks, [&](std::span<const cv::ByteView> views) {
+                    return self.decryptBatch(views, rejectionOf(implicitRejection));
+                });
+            },
+            py::arg("blocks"), py::kw_only(), py::arg("implicit_rejection") = false,
+            "decrypt() of each block: per item the message, or the corvane.Error it met.")
+        .def(
+            "decrypt_key_batch",
+            [](const cv::RsaPrivateKey& self, py::handle blocks, std::size_t keySize) {
+                return batch(blocks, [&](std::span<const cv::ByteView> views) {
+                    return self.decryptKeyBatch(views, keySize);
+                });
+            },
+            py::arg("blocks"), py::arg("key_size"),
+            "decrypt_key() of each block: per item the key, or the corvane.Error it met.")
+        .def(
+            "sign_batch",
+            [](const cv::RsaPrivateKey& self, py::handle messages) {
+                return batch(messages,
+                             [&](std::span<const cv::ByteView> views) { return self.signBatch(views); });
+            },
+            py::arg("messages"), "sign() of each message: per item the block, or the corvane.Error it met.")
+        .def("__reduce_ex__", [](const cv::RsaPrivateKey&, py::handle) -> py::object {
+            throw py::type_error("an RsaPrivateKey is not picklable: load the key where it is used");
+        });
+}
+
+}  // namespace corvane::python
