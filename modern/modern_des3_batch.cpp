@@ -1,7 +1,8 @@
 // des3EncryptBatch and des3DecryptBatch: every valid item becomes a job of
 // the short-message kernel (des_short.h), which runs one message per lane of
 // its vectors, each lane under its item's own round keys, so that the CBC
-// chains of many messages advance side by side. Items are taken a slice at
+// chains of many messages advance side by side; a decryption long enough
+// for the bitsliced passes runs on its own instead. Items are taken a slice at
 // a time, so that the round keys held at once stay bounded.
 #include <Corvane/corvane.hpp>
 
@@ -98,7 +99,9 @@ void finishDecryption(BatchResult& result) noexcept {
 
 std::vector<BatchResult> runBatch(std::span<const Des3BatchItem> items, bool decrypting) {
     std::vector<BatchResult> results(items.size());
-    const des::ShortKernel& kernel = des::des_short_kernel(des::des_default_path());
+    const des::DesPath path = des::des_default_path();
+    const des::ShortKernel& kernel = des::des_short_kernel(path);
+    const std::size_t longItem = des::des_short_limit(path);
     const des::Direction direction = decrypting ? des::Direction::decrypt : des::Direction::encrypt;
     Slice slice;
     std::size_t sliceStart[kSlice];
@@ -110,6 +113,12 @@ std::vector<BatchResult> runBatch(std::span<const Des3BatchItem> items, bool dec
             BatchResult& result = results[next];
             result.error = itemFault(item, decrypting);
             if (result.error) continue;
+            if (decrypting && item.data.size() / kDes3Block >= longItem) {
+                // Long enough for the bitsliced passes, which beat a lane.
+                result.bytes = item.ivFromKey ? des3Decrypt(item.data, item.key, result.error)
+                                              : des3Decrypt(item.data, item.key, item.iv, result.error);
+                continue;
+            }
             const std::size_t size = decrypting ? item.data.size() : des3EncryptedSize(item.data.size());
             try {
                 result.bytes.resize(size);
