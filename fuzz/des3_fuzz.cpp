@@ -10,8 +10,10 @@
 //  - decrypting the data as a ciphertext succeeds exactly when OpenSSL's
 //    does, with the same bytes; otherwise it is nil with error -5;
 //  - every triple-DES decryption path this CPU has (portable, AVX2,
-//    AVX-512) decrypts the data's whole blocks as OpenSSL does, in CBC and
-//    in ECB, in place and not, and in CBC with the first block apart.
+//    AVX-512), with each engine (the short-message kernel, bitsliced
+//    passes, the two by length), decrypts the data's whole blocks as OpenSSL
+//    does, in CBC and in ECB, in place and not, and in CBC with the first
+//    block apart.
 #include <Corvane/QVDes3.h>
 #include <openssl/evp.h>
 
@@ -75,19 +77,23 @@ void checkEveryPath(const std::uint8_t key[24], const std::uint8_t iv[8], const 
     const std::size_t blocks = length / 8;
     for (const std::uint8_t* chain : {iv, static_cast<const std::uint8_t*>(nullptr)}) {
         const Bytes expected = opensslBlocks(key, chain, data, blocks * 8);
+        using corvane::des::DesMethod;
         for (DesPath path : {DesPath::portable, DesPath::avx2, DesPath::avx512}) {
             if (!corvane::des::des_path_available(path)) continue;
-            Bytes out(blocks * 8);
-            corvane::des::des3_decrypt(path, key, chain, data, out.data(), blocks, nullptr);
-            check(out == expected);
-            Bytes inPlace(data, data + blocks * 8);
-            corvane::des::des3_decrypt(path, key, chain, inPlace.data(), inPlace.data(), blocks, nullptr);
-            check(inPlace == expected);
-            if (chain != nullptr && blocks > 0) {
-                // A stream's held-back first block given apart from the rest.
-                Bytes afterHead(blocks * 8);
-                corvane::des::des3_decrypt_after(path, key, chain, data, data + 8, afterHead.data(), blocks);
-                check(afterHead == expected);
+            for (DesMethod method : {DesMethod::byLength, DesMethod::shortKernel, DesMethod::bitsliced}) {
+                Bytes out(blocks * 8);
+                corvane::des::des3_decrypt(path, key, chain, data, out.data(), blocks, nullptr, method);
+                check(out == expected);
+                Bytes inPlace(data, data + blocks * 8);
+                corvane::des::des3_decrypt(path, key, chain, inPlace.data(), inPlace.data(), blocks, nullptr, method);
+                check(inPlace == expected);
+                if (chain != nullptr && blocks > 0) {
+                    // A stream's held-back first block given apart from the rest.
+                    Bytes afterHead(blocks * 8);
+                    corvane::des::des3_decrypt_after(path, key, chain, data, data + 8, afterHead.data(), blocks,
+                                                     method);
+                    check(afterHead == expected);
+                }
             }
         }
     }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CommonCrypto.h"
-#include "des/des3_engine.h"
 #include "modern_support.h"
 #include "pkcs7_padding.h"
 
@@ -33,32 +31,6 @@ void des3IvArea(const std::uint8_t keyArea[kDes3Key], const v1::ByteView* iv,
     }
     std::memset(area, 0, kDes3Block);
     if (!iv->empty()) std::memcpy(area, iv->data(), std::min(iv->size(), kDes3Block));
-}
-
-std::error_code des3Blocks(bool encrypt, const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
-                           const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept {
-    if (length == 0) return {};
-    // Decryption chains to the last ciphertext block of the input: taken
-    // before the call, which writes the output.
-    std::uint8_t next[kDes3Block];
-    if (!encrypt) std::memcpy(next, in + length - kDes3Block, kDes3Block);
-    std::size_t moved = 0;
-    CCCryptorStatus status = CCCrypt(encrypt ? kCCEncrypt : kCCDecrypt, kCCAlgorithm3DES, 0, key, kDes3Key,
-                                     chain, in, length, out, length, &moved);
-    if (status == kCCMemoryFailure) return make_error_code(ErrorCode::outOfMemory);
-    if (status != kCCSuccess || moved != length)
-        return make_error_code(encrypt ? ErrorCode::encryptionRefused : ErrorCode::decryptionRefused);
-    std::memcpy(chain, encrypt ? out + length - kDes3Block : next, kDes3Block);
-    return {};
-}
-
-void des3DecryptAfter(const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
-                      const std::uint8_t head[kDes3Block], const std::uint8_t* in, std::size_t length,
-                      std::uint8_t* out) noexcept {
-    std::uint8_t next[kDes3Block];
-    std::memcpy(next, length == kDes3Block ? head : in + length - 2 * kDes3Block, kDes3Block);
-    des::des3_decrypt_after(des::des_default_path(), key, chain, head, in, out, length / kDes3Block);
-    std::memcpy(chain, next, kDes3Block);
 }
 
 std::size_t des3PaddingLength(const std::uint8_t block[kDes3Block]) noexcept {

@@ -1,8 +1,7 @@
-// Triple-DES in CBC mode on whole blocks, through CCCrypt without its
-// padding option, for the modern layer's span forms and streaming objects:
-// the chaining value is carried from call to call by the caller, and the
-// PKCS #7 padding is added or checked here. Internal: not installed, not
-// exported.
+// The triple-DES rules the modern layer's calls, streams and batches share:
+// the key and IV areas as QVDes3 makes them, the refusal of keys the class
+// would take silently, and the PKCS #7 padding added or checked in constant
+// time. Internal: not installed, not exported.
 #ifndef CORVANE_MODERN_DES3_CBC_H
 #define CORVANE_MODERN_DES3_CBC_H
 
@@ -31,22 +30,6 @@ void des3KeyArea(v1::ByteView key, std::uint8_t area[kDes3Key]) noexcept;
 // no IV (null), the key area's first 8 bytes.
 void des3IvArea(const std::uint8_t keyArea[kDes3Key], const v1::ByteView* iv,
                 std::uint8_t area[kDes3Block]) noexcept;
-
-// Encrypts or decrypts length bytes (a multiple of 8) of in into out (same
-// length, not overlapping in) in one CCCrypt call chained to chain, which
-// becomes the last ciphertext block. Errors: outOfMemory, or the cipher's
-// refusal as encryptionRefused / decryptionRefused.
-std::error_code des3Blocks(bool encrypt, const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
-                           const std::uint8_t* in, std::size_t length, std::uint8_t* out) noexcept;
-
-// Decrypts head (one block) followed by the length - 8 bytes of in (length a
-// multiple of 8, at least 8) into out (not overlapping either) in one call of
-// the triple-DES engine, chained to chain, which becomes the last ciphertext
-// block: a stream's held-back block and the next piece without a pass spent
-// on the held block alone. Cannot fail.
-void des3DecryptAfter(const std::uint8_t key[kDes3Key], std::uint8_t chain[kDes3Block],
-                      const std::uint8_t head[kDes3Block], const std::uint8_t* in, std::size_t length,
-                      std::uint8_t* out) noexcept;
 
 // The PKCS #7 padding length (1 to 8) of a decrypted last block, or 0 when
 // the block does not end in valid padding. Runs in the same time whatever

@@ -27,6 +27,17 @@ struct EnvelopeKeyBytes {
     ByteView iv() const noexcept { return {bytes.data(), kDes3BlockSize}; }
 };
 
+// The triple-DES keys of many envelopes, side by side, wiped when done.
+struct EnvelopeKeyTable {
+    std::vector<std::uint8_t> bytes;
+    explicit EnvelopeKeyTable(std::size_t count) : bytes(count * kEnvelopeKeySize) {}
+    ~EnvelopeKeyTable() { secure_zero(bytes.data(), bytes.size()); }
+    EnvelopeKeyTable(const EnvelopeKeyTable&) = delete;
+    EnvelopeKeyTable& operator=(const EnvelopeKeyTable&) = delete;
+    std::uint8_t* at(std::size_t i) noexcept { return bytes.data() + i * kEnvelopeKeySize; }
+    ByteView key(std::size_t i) const noexcept { return {bytes.data() + i * kEnvelopeKeySize, kEnvelopeKeySize}; }
+};
+
 // Shapes that no envelope under this key has; anyone can see them.
 bool visiblyMalformed(const RsaPrivateKey& key, const EnvelopeView& envelope) noexcept {
     return key.blockSize() < kEnvelopeKeySize + 11 || envelope.wrappedKey.size() != key.blockSize() ||
@@ -60,12 +71,19 @@ std::error_code unwrapError(const std::error_code& error) noexcept {
     return error == ErrorCode::outOfMemory ? error : make_error_code(ErrorCode::envelopeRefused);
 }
 
-void takeKey(EnvelopeKeyBytes& key, std::vector<std::uint8_t>& unwrapped) noexcept {
-    std::copy_n(unwrapped.begin(), std::min(unwrapped.size(), kEnvelopeKeySize), key.bytes.begin());
+void takeKey(std::uint8_t* key, std::vector<std::uint8_t>& unwrapped) noexcept {
+    std::copy_n(unwrapped.begin(), std::min(unwrapped.size(), kEnvelopeKeySize), key);
     secure_zero(unwrapped.data(), unwrapped.size());
 }
 
-void newKey(EnvelopeKeyBytes& key, Des3KeyForm form) {
+void requireWrappable(const RsaPublicKey& key) {
+    if (key.maxMessageSize() < kEnvelopeKeySize)
+        corvane::detail::throwError(ErrorCode::badLength,
+                                    "a " + std::to_string(key.bits()) +
+                                        "-bit key cannot wrap a 24-byte triple-DES key (280 bits at least)");
+}
+
+void newKey(std::uint8_t* key, Des3KeyForm form) {
     std::vector<std::uint8_t> made = des3RandomKey(form);
     takeKey(key, made);
 }
@@ -81,7 +99,7 @@ std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappe
     }
     EnvelopeKeyBytes desKey;
     std::vector<std::uint8_t> unwrapped = key.decryptKey(wrappedKey, kEnvelopeKeySize, error);
-    takeKey(desKey, unwrapped);
+    takeKey(desKey.bytes.data(), unwrapped);
     if (error) {
         error = unwrapError(error);
         return {};
@@ -114,26 +132,37 @@ std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const
     }
     if (blocks.empty()) return results;
     std::vector<BatchResult> keys = key.decryptKeyBatch(blocks, kEnvelopeKeySize);
+    // The payloads then decrypt side by side on the triple-DES batch lanes,
+    // each under its unwrapped (or substitute) key and the IV taken from it.
+    EnvelopeKeyTable desKeys(keys.size());
+    std::vector<Des3BatchItem> items;
+    std::vector<std::size_t> itemOwners;
+    items.reserve(keys.size());
+    itemOwners.reserve(keys.size());
     for (std::size_t j = 0; j < keys.size(); j++) {
-        BatchResult& result = results[owners[j]];
-        EnvelopeKeyBytes desKey;
-        takeKey(desKey, keys[j].bytes);
+        takeKey(desKeys.at(j), keys[j].bytes);
         if (keys[j].error) {
-            result.error = unwrapError(keys[j].error);
+            results[owners[j]].error = unwrapError(keys[j].error);
             continue;
         }
-        result.bytes = openPayload(envelopes[owners[j]].payload, desKey, result.error);
+        items.push_back({envelopes[owners[j]].payload, desKeys.key(j), {}, true});
+        itemOwners.push_back(owners[j]);
+    }
+    std::vector<BatchResult> payloads = des3DecryptBatch(items);
+    for (std::size_t j = 0; j < payloads.size(); j++) {
+        BatchResult& result = results[itemOwners[j]];
+        if (payloads[j].error)
+            result.error = unwrapError(payloads[j].error);
+        else
+            result.bytes = std::move(payloads[j].bytes);
     }
     return results;
 }
 
 Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form) {
-    if (key.maxMessageSize() < kEnvelopeKeySize)
-        corvane::detail::throwError(ErrorCode::badLength,
-                                    "a " + std::to_string(key.bits()) +
-                                        "-bit key cannot wrap a 24-byte triple-DES key (280 bits at least)");
+    requireWrappable(key);
     EnvelopeKeyBytes desKey;
-    newKey(desKey, form);
+    newKey(desKey.bytes.data(), form);
     Envelope envelope;
     envelope.wrappedKey = key.encrypt(desKey.key(), pool);
     envelope.payload = des3Encrypt(message, desKey.key(), desKey.iv());
@@ -147,9 +176,23 @@ Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, Des3KeyForm for
 
 std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages, RandomPool& pool,
                                     Des3KeyForm form) {
-    std::vector<Envelope> envelopes;
-    envelopes.reserve(messages.size());
-    for (const ByteView& message : messages) envelopes.push_back(sealEnvelope(key, message, pool, form));
+    requireWrappable(key);
+    // Every key is made and wrapped first; the payloads' CBC chains then
+    // advance together on the triple-DES batch lanes.
+    EnvelopeKeyTable desKeys(messages.size());
+    std::vector<Envelope> envelopes(messages.size());
+    std::vector<Des3BatchItem> items;
+    items.reserve(messages.size());
+    for (std::size_t i = 0; i < messages.size(); i++) {
+        newKey(desKeys.at(i), form);
+        envelopes[i].wrappedKey = key.encrypt(desKeys.key(i), pool);
+        items.push_back({messages[i], desKeys.key(i), {}, true});
+    }
+    std::vector<BatchResult> payloads = des3EncryptBatch(items);
+    for (std::size_t i = 0; i < payloads.size(); i++) {
+        corvane::detail::throwIfError(payloads[i].error);
+        envelopes[i].payload = std::move(payloads[i].bytes);
+    }
     return envelopes;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "CommonCrypto.h"
 #include "QVDes3_core.h"
 #include "des3_cbc.h"
 #include "entropy.h"
@@ -113,47 +114,47 @@ struct CallKeys {
     CallKeys& operator=(const CallKeys&) = delete;
 };
 
+// One call of the cipher with its padding option, straight into out.
+CCCryptorStatus cipherInto(CCOperation operation, const CallKeys& keys, ByteView data, std::span<std::uint8_t> out,
+                           std::size_t* moved) noexcept {
+    return CCCrypt(operation, kCCAlgorithm3DES, kCCOptionPKCS7Padding, keys.key, sizeof keys.key, keys.chain,
+                   corvane::detail::bytesOrEmpty(data), data.size(), out.data(), out.size(), moved);
+}
+
 std::size_t encryptInto(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out) {
-    using corvane::detail::kDes3Block, corvane::detail::des3Blocks, corvane::detail::des3PadBlock,
-        corvane::detail::checkRoom, corvane::detail::throwIfError;
     const std::size_t size = des3EncryptedSize(data.size());
     corvane::detail::des3CheckKey(key);
-    checkRoom(out.size(), size);
+    corvane::detail::checkRoom(out.size(), size);
     CallKeys keys(key, iv);
-    const std::size_t whole = data.size() / kDes3Block * kDes3Block;
-    std::error_code error = des3Blocks(true, keys.key, keys.chain, data.data(), whole, out.data());
-    if (!error) {
-        std::uint8_t last[kDes3Block];
-        des3PadBlock(data.data() + whole, data.size() - whole, last);
-        error = des3Blocks(true, keys.key, keys.chain, last, kDes3Block, out.data() + whole);
-        secure_zero(last, sizeof last);
-    }
-    throwIfError(error);
-    return size;
+    std::size_t moved = 0;
+    const CCCryptorStatus status = cipherInto(kCCEncrypt, keys, data, out, &moved);
+    if (status == kCCMemoryFailure) corvane::detail::throwError(make_error_code(ErrorCode::outOfMemory));
+    if (status != kCCSuccess) corvane::detail::throwError(make_error_code(ErrorCode::encryptionRefused));
+    return moved;
 }
 
 std::size_t decryptInto(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out,
                         std::error_code& error) noexcept {
-    using corvane::detail::kDes3Block, corvane::detail::des3Blocks, corvane::detail::des3PaddingLength;
     error.clear();
     const std::size_t size = data.size();
     if (corvane::detail::des3KeyFault(key) != nullptr || out.size() < des3DecryptedCapacity(size)) {
         error = ErrorCode::invalidInput;
         return 0;
     }
-    if (size == 0 || size % kDes3Block != 0) {
+    if (size == 0 || size % corvane::detail::kDes3Block != 0) {
         error = ErrorCode::decryptionRefused;
         return 0;
     }
     CallKeys keys(key, iv);
-    error = des3Blocks(false, keys.key, keys.chain, data.data(), size, out.data());
-    const std::size_t pad = error ? 0 : des3PaddingLength(out.data() + size - kDes3Block);
-    if (pad == 0) {
-        if (!error) error = ErrorCode::decryptionRefused;
+    // The cipher checks the padding in constant time, leaves the bytes after
+    // the plaintext as they were and wipes out when it refuses.
+    std::size_t moved = 0;
+    if (cipherInto(kCCDecrypt, keys, data, out, &moved) != kCCSuccess) {
+        error = ErrorCode::decryptionRefused;
         secure_zero(out.data(), size);
         return 0;
     }
-    return size - pad;
+    return moved;
 }
 
 std::size_t decryptIntoOrThrow(ByteView data, ByteView key, const ByteView* iv, std::span<std::uint8_t> out) {

@@ -1,55 +1,177 @@
-// Des3Encryptor and Des3Decryptor: CBC chaining carried from piece to piece.
-// Each update() hands every whole block it can to the cipher in one call
-// (two when a block left over from the piece before is completed first);
-// the encryptor keeps the 0 to 7 bytes of an unfinished block, the
+// Des3Encryptor and Des3Decryptor: CBC chaining carried from piece to piece,
+// the key set up once per object. The encryptor keeps the platform cipher's
+// context, initialised with the key when the object is made, which carries
+// the chaining value itself; the decryptor keeps the engine's schedules
+// (des3_engine.h: each built the first time a piece needs it) and the
+// chaining value. Each update() hands every whole block it can to the
+// cipher; the encryptor keeps the 0 to 7 bytes of an unfinished block, the
 // decryptor 1 to 8 bytes: its last block may be the padding block, which
 // only finish() can judge.
-#include <algorithm>
-#include <cstring>
+#include <Corvane/corvane.hpp>
 
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "des/des3_engine.h"
 #include "des3_cbc.h"
+#include "des3_cbc_encryption.h"
 #include "modern_support.h"
 #include "secure_zero.h"
+
+namespace corvane::v1::detail {
+
+using corvane::detail::kDes3Block;
+using corvane::detail::kDes3Key;
+
+struct Des3EncryptStream {
+    std::uint8_t iv[kDes3Block];
+    std::uint8_t held[kDes3Block];
+    std::size_t heldCount = 0;
+    Des3CbcEncryption cipher;
+
+    ~Des3EncryptStream() {
+        secure_zero(iv, sizeof iv);
+        secure_zero(held, sizeof held);
+    }
+};
+
+struct Des3DecryptStream {
+    explicit Des3DecryptStream(const std::uint8_t* key) noexcept
+        : decryption(des::des_default_path(), key) {}
+    ~Des3DecryptStream() {
+        secure_zero(iv, sizeof iv);
+        secure_zero(chain, sizeof chain);
+        secure_zero(held, sizeof held);
+    }
+
+    std::uint8_t iv[kDes3Block];
+    std::uint8_t chain[kDes3Block];
+    std::uint8_t held[kDes3Block];
+    std::size_t heldCount = 0;
+    des::Des3Decryption decryption;
+};
+
+}  // namespace corvane::v1::detail
 
 namespace corvane::v1 {
 
 namespace {
 
-using corvane::v1::detail::Des3StreamState;
 using corvane::detail::kDes3Block;
+using corvane::detail::kDes3Key;
+using detail::Des3DecryptStream;
+using detail::Des3EncryptStream;
 
-void start(Des3StreamState& state, ByteView key, const ByteView* iv) noexcept {
-    corvane::detail::des3KeyArea(key, state.key);
-    corvane::detail::des3IvArea(state.key, iv, state.iv);
-    std::memcpy(state.chain, state.iv, kDes3Block);
-    state.heldCount = 0;
-    state.total = 0;
+// The key and IV areas of a new object, wiped when construction ends.
+struct Areas {
+    std::uint8_t key[kDes3Key];
+    std::uint8_t iv[kDes3Block];
+    Areas(ByteView keyBytes, const ByteView* ivBytes) {
+        corvane::detail::des3CheckKey(keyBytes);
+        corvane::detail::des3KeyArea(keyBytes, key);
+        corvane::detail::des3IvArea(key, ivBytes, iv);
+    }
+    ~Areas() {
+        secure_zero(key, sizeof key);
+        secure_zero(iv, sizeof iv);
+    }
+    Areas(const Areas&) = delete;
+    Areas& operator=(const Areas&) = delete;
+};
+
+Des3EncryptStream* makeEncryptStream(ByteView key, const ByteView* iv) {
+    const Areas areas(key, iv);
+    auto* state = new (std::nothrow) Des3EncryptStream;
+    if (state == nullptr || !state->cipher.start(areas.key, areas.iv)) {
+        delete state;
+        corvane::detail::throwError(make_error_code(ErrorCode::outOfMemory));
+    }
+    std::memcpy(state->iv, areas.iv, kDes3Block);
+    return state;
 }
 
-// Back to the start of a message: the held bytes wiped, the chain restarted.
-void restart(Des3StreamState& state) noexcept {
+Des3DecryptStream* makeDecryptStream(ByteView key, const ByteView* iv) {
+    const Areas areas(key, iv);
+    auto* state = new (std::nothrow) Des3DecryptStream(areas.key);
+    if (state == nullptr) corvane::detail::throwError(make_error_code(ErrorCode::outOfMemory));
+    std::memcpy(state->iv, areas.iv, kDes3Block);
+    std::memcpy(state->chain, areas.iv, kDes3Block);
+    return state;
+}
+
+// Moving an object's state: this one's own, if any, wiped and freed first;
+// the other is left holding none.
+template <typename State>
+void takeOver(State*& mine, State*& theirs) noexcept {
+    if (&mine == &theirs) return;
+    delete mine;
+    mine = std::exchange(theirs, nullptr);
+}
+
+// A moved-from object holds no key.
+template <typename State>
+State& stateOf(State* state) {
+    if (state == nullptr)
+        corvane::detail::throwError(make_error_code(ErrorCode::invalidInput), "the triple-DES object was moved from");
+    return *state;
+}
+
+void restart(Des3EncryptStream& state) noexcept {
     secure_zero(state.held, sizeof state.held);
-    std::memcpy(state.chain, state.iv, kDes3Block);
     state.heldCount = 0;
-    state.total = 0;
+    // Only the IV changes; this cannot fail once the cipher has started.
+    (void)state.cipher.restart(state.iv);
 }
 
-void wipe(Des3StreamState& state) noexcept { secure_zero(&state, sizeof state); }
+void restart(Des3DecryptStream& state) noexcept {
+    secure_zero(state.held, sizeof state.held);
+    state.heldCount = 0;
+    std::memcpy(state.chain, state.iv, kDes3Block);
+}
 
-// Codes blocks through the cipher; a failure ends the message.
-void blocks(Des3StreamState& state, bool encrypt, const std::uint8_t* in, std::size_t length,
-            std::uint8_t* out) {
-    std::error_code error = corvane::detail::des3Blocks(encrypt, state.key, state.chain, in, length, out);
-    if (error) {
+template <typename Coder>
+std::vector<std::uint8_t> updateToVector(Coder& coder, ByteView data) {
+    std::vector<std::uint8_t> out(coder.updateCapacity(data.size()));
+    out.resize(coder.update(data, out));
+    return out;
+}
+
+void encryptBlocks(Des3EncryptStream& state, const std::uint8_t* in, std::size_t length, std::uint8_t* out) {
+    if (!state.cipher.encrypt(in, length, out)) {
         restart(state);
-        corvane::detail::throwError(error);
+        corvane::detail::throwError(make_error_code(ErrorCode::encryptionRefused));
     }
 }
 
-// Codes the first `emit` bytes of held bytes followed by data into out and
-// keeps the rest of data as the held bytes.
-std::size_t codePiece(Des3StreamState& state, bool encrypt, ByteView data, std::size_t emit,
-                      std::uint8_t* out) {
+}  // namespace
+
+// ---- encryption ---------------------------------------------------------------
+
+Des3Encryptor::Des3Encryptor(ByteView key, ByteView iv) : state_(makeEncryptStream(key, &iv)) {}
+Des3Encryptor::Des3Encryptor(ByteView key) : state_(makeEncryptStream(key, nullptr)) {}
+Des3Encryptor::~Des3Encryptor() { delete state_; }
+
+Des3Encryptor::Des3Encryptor(Des3Encryptor&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+Des3Encryptor& Des3Encryptor::operator=(Des3Encryptor&& other) noexcept {
+    takeOver(state_, other.state_);
+    return *this;
+}
+
+void Des3Encryptor::reset() noexcept {
+    if (state_ != nullptr) restart(*state_);
+}
+
+std::size_t Des3Encryptor::updateCapacity(std::size_t dataSize) const noexcept {
+    // The held count is below 8, so the sum cannot wrap for any real size.
+    const std::size_t held = state_ != nullptr ? state_->heldCount : 0;
+    return (held + dataSize) / kDes3Block * kDes3Block;
+}
+
+std::size_t Des3Encryptor::update(ByteView data, std::span<std::uint8_t> out) {
+    Des3EncryptStream& state = stateOf(state_);
+    const std::size_t emit = updateCapacity(data.size());
+    corvane::detail::checkRoom(out.size(), emit);
     const std::uint8_t* in = data.data();
     std::size_t left = data.size();
     std::size_t written = 0;
@@ -60,72 +182,27 @@ std::size_t codePiece(Des3StreamState& state, bool encrypt, ByteView data, std::
         in += fill;
         left -= fill;
         state.heldCount = 0;
-        if (!encrypt) {
-            // Decryption takes the held block and the piece's blocks in one
-            // call of the engine.
-            corvane::detail::des3DecryptAfter(state.key, state.chain, state.held, in, emit, out);
-            in += emit - kDes3Block;
-            left -= emit - kDes3Block;
-            if (left > 0) std::memcpy(state.held, in, left);
-            state.heldCount = left;
-            state.total += data.size();
-            return emit;
-        }
-        blocks(state, encrypt, state.held, kDes3Block, out);
+        encryptBlocks(state, state.held, kDes3Block, out.data());
         written = kDes3Block;
     }
     const std::size_t bulk = emit - written;
-    blocks(state, encrypt, in, bulk, out + written);
+    if (bulk > 0) encryptBlocks(state, in, bulk, out.data() + written);
     in += bulk;
     left -= bulk;
     if (left > 0) std::memcpy(state.held + state.heldCount, in, left);
     state.heldCount += left;
-    state.total += data.size();
     return emit;
 }
 
-template <typename Coder>
-std::vector<std::uint8_t> updateToVector(Coder& coder, ByteView data) {
-    std::vector<std::uint8_t> out(coder.updateCapacity(data.size()));
-    out.resize(coder.update(data, out));
-    return out;
-}
-
-}  // namespace
-
-// ---- encryption ---------------------------------------------------------------
-
-Des3Encryptor::Des3Encryptor(ByteView key, ByteView iv) : state_{} {
-    corvane::detail::des3CheckKey(key);
-    start(state_, key, &iv);
-}
-Des3Encryptor::Des3Encryptor(ByteView key) : state_{} {
-    corvane::detail::des3CheckKey(key);
-    start(state_, key, nullptr);
-}
-Des3Encryptor::~Des3Encryptor() { wipe(state_); }
-
-void Des3Encryptor::reset() noexcept { restart(state_); }
-
-std::size_t Des3Encryptor::updateCapacity(std::size_t dataSize) const noexcept {
-    // The held count is below 8, so the sum cannot wrap for any real size.
-    return (state_.heldCount + dataSize) / kDes3Block * kDes3Block;
-}
-
-std::size_t Des3Encryptor::update(ByteView data, std::span<std::uint8_t> out) {
-    const std::size_t emit = updateCapacity(data.size());
-    corvane::detail::checkRoom(out.size(), emit);
-    return codePiece(state_, true, data, emit, out.data());
-}
-
 std::size_t Des3Encryptor::finish(std::span<std::uint8_t> out) {
+    Des3EncryptStream& state = stateOf(state_);
     corvane::detail::checkRoom(out.size(), kDes3Block);
     std::uint8_t last[kDes3Block];
-    corvane::detail::des3PadBlock(state_.held, state_.heldCount, last);
-    std::error_code error = corvane::detail::des3Blocks(true, state_.key, state_.chain, last, kDes3Block, out.data());
+    corvane::detail::des3PadBlock(state.held, state.heldCount, last);
+    const bool ok = state.cipher.encrypt(last, kDes3Block, out.data());
     secure_zero(last, sizeof last);
-    restart(state_);
-    corvane::detail::throwIfError(error);
+    restart(state);
+    if (!ok) corvane::detail::throwError(make_error_code(ErrorCode::encryptionRefused));
     return kDes3Block;
 }
 
@@ -139,58 +216,87 @@ std::vector<std::uint8_t> Des3Encryptor::finish() {
 
 // ---- decryption ---------------------------------------------------------------
 
-Des3Decryptor::Des3Decryptor(ByteView key, ByteView iv) : state_{} {
-    corvane::detail::des3CheckKey(key);
-    start(state_, key, &iv);
-}
-Des3Decryptor::Des3Decryptor(ByteView key) : state_{} {
-    corvane::detail::des3CheckKey(key);
-    start(state_, key, nullptr);
-}
-Des3Decryptor::~Des3Decryptor() { wipe(state_); }
+Des3Decryptor::Des3Decryptor(ByteView key, ByteView iv) : state_(makeDecryptStream(key, &iv)) {}
+Des3Decryptor::Des3Decryptor(ByteView key) : state_(makeDecryptStream(key, nullptr)) {}
+Des3Decryptor::~Des3Decryptor() { delete state_; }
 
-void Des3Decryptor::reset() noexcept { restart(state_); }
+Des3Decryptor::Des3Decryptor(Des3Decryptor&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+Des3Decryptor& Des3Decryptor::operator=(Des3Decryptor&& other) noexcept {
+    takeOver(state_, other.state_);
+    return *this;
+}
+
+void Des3Decryptor::reset() noexcept {
+    if (state_ != nullptr) restart(*state_);
+}
 
 std::size_t Des3Decryptor::updateCapacity(std::size_t dataSize) const noexcept {
     // Everything but the last block (whole or not) of what is held so far.
-    const std::size_t held = state_.heldCount + dataSize;
+    const std::size_t held = (state_ != nullptr ? state_->heldCount : 0) + dataSize;
     return held == 0 ? 0 : (held - 1) / kDes3Block * kDes3Block;
 }
 
 std::size_t Des3Decryptor::update(ByteView data, std::span<std::uint8_t> out) {
+    Des3DecryptStream& state = stateOf(state_);
     const std::size_t emit = updateCapacity(data.size());
     corvane::detail::checkRoom(out.size(), emit);
-    return codePiece(state_, false, data, emit, out.data());
+    const std::uint8_t* in = data.data();
+    std::size_t left = data.size();
+    if (emit > 0) {
+        // The blocks to decrypt now: the held block completed from the front
+        // of the data (when bytes are held), then the data's own, all in one
+        // call; the last of them is the chaining value of the next.
+        const std::size_t fill = state.heldCount > 0 ? kDes3Block - state.heldCount : 0;
+        std::uint8_t next[kDes3Block];
+        if (state.heldCount > 0) {
+            std::memcpy(state.held + state.heldCount, in, fill);
+            std::memcpy(next, emit == kDes3Block ? state.held : in + emit - 2 * kDes3Block + fill, kDes3Block);
+            state.decryption.decryptAfter(state.chain, state.held, in + fill, out.data(), emit / kDes3Block);
+        } else {
+            std::memcpy(next, in + emit - kDes3Block, kDes3Block);
+            state.decryption.decrypt(state.chain, in, out.data(), emit / kDes3Block, nullptr);
+        }
+        std::memcpy(state.chain, next, kDes3Block);
+        const std::size_t consumed = emit - (state.heldCount > 0 ? kDes3Block - fill : 0);
+        in += consumed;
+        left -= consumed;
+        state.heldCount = 0;
+    }
+    if (left > 0) std::memcpy(state.held + state.heldCount, in, left);
+    state.heldCount += left;
+    return emit;
 }
 
 std::size_t Des3Decryptor::finish(std::span<std::uint8_t> out, std::error_code& error) noexcept {
     error.clear();
-    if (out.size() < kDes3Block) {
+    if (state_ == nullptr || out.size() < kDes3Block) {
         error = ErrorCode::invalidInput;
         return 0;
     }
+    Des3DecryptStream& state = *state_;
     // Whole blocks, at least one: the held bytes are then one whole block.
-    if (state_.heldCount != kDes3Block) {
+    if (state.heldCount != kDes3Block) {
         error = ErrorCode::decryptionRefused;
-        restart(state_);
+        restart(state);
         return 0;
     }
     std::uint8_t last[kDes3Block];
-    error = corvane::detail::des3Blocks(false, state_.key, state_.chain, state_.held, kDes3Block, last);
-    const std::size_t pad = error ? 0 : corvane::detail::des3PaddingLength(last);
+    state.decryption.decrypt(state.chain, state.held, last, 1, nullptr);
+    const std::size_t pad = corvane::detail::des3PaddingLength(last);
     std::size_t size = 0;
     if (pad == 0) {
-        if (!error) error = ErrorCode::decryptionRefused;
+        error = ErrorCode::decryptionRefused;
     } else {
         size = kDes3Block - pad;
         std::memcpy(out.data(), last, size);
     }
     secure_zero(last, sizeof last);
-    restart(state_);
+    restart(state);
     return size;
 }
 
 std::size_t Des3Decryptor::finish(std::span<std::uint8_t> out) {
+    if (state_ == nullptr) stateOf(state_);
     corvane::detail::checkRoom(out.size(), kDes3Block);
     std::error_code error;
     std::size_t size = finish(out, error);

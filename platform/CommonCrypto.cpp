@@ -1,20 +1,25 @@
-// CCCrypt on this platform: decryption through the library's bitsliced
-// triple-DES engine (platform/des), constant-time, padding check included;
-// encryption through OpenSSL libcrypto's EVP interface (the system's own
-// cipher library here), since CBC encryption chains every block and gains
-// nothing from bitslicing. Apple builds use the real CommonCrypto instead.
+// CCCrypt on this platform: decryption through the library's triple-DES
+// engine (platform/des: the short-message kernel or bitsliced passes by
+// length), constant-time, padding check included; encryption through
+// OpenSSL libcrypto's DES (the system's own cipher library here: its DES
+// functions directly where they are built, its EVP interface otherwise),
+// since CBC encryption chains every block. Apple builds use the real
+// CommonCrypto instead.
 #include "CommonCrypto.h"
 
 #if !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
 
+#if !defined(CORVANE_HAVE_LIBCRYPTO_DES)
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#endif
 
 #include <climits>
-#include <memory>
+#include <cstring>
 
 #include "des/des3_engine.h"
 #include "engine/declassify.h"
+#include "libcrypto_des.h"
 #include "secure_zero.h"
 
 namespace {
@@ -67,6 +72,57 @@ CCCryptorStatus decryptBlocks(const unsigned char* key, const unsigned char* cha
     return kCCSuccess;
 }
 
+constexpr CCOptions kKnownOptions = kCCOptionPKCS7Padding | kCCOptionECBMode;
+
+
+CCCryptorStatus checkParameters(CCOperation op, CCAlgorithm alg, CCOptions options,
+                                const void* key, std::size_t keyLength, const void* dataIn,
+                                std::size_t dataInLength, const void* dataOut,
+                                std::size_t dataOutAvailable) {
+    if (op != kCCEncrypt && op != kCCDecrypt) return kCCParamError;
+    if (alg != kCCAlgorithm3DES) return alg <= kCCAlgorithmBlowfish ? kCCUnimplemented : kCCParamError;
+    if ((options & ~kKnownOptions) != 0) return kCCParamError;
+    if (keyLength != kCCKeySize3DES || key == nullptr) return kCCParamError;
+    if (dataIn == nullptr && dataInLength != 0) return kCCParamError;
+    if (dataOut == nullptr && dataOutAvailable != 0) return kCCParamError;
+    return kCCSuccess;
+}
+
+#if defined(CORVANE_HAVE_LIBCRYPTO_DES)
+
+// Encrypts with libcrypto's DES functions, the key schedule on this stack
+// and wiped: no context, no allocation, nothing on the error queue. The
+// padded last block is made in a local block (read before out is written,
+// for in-place calls).
+CCCryptorStatus encryptBlocks(const unsigned char* key, const unsigned char* chaining, bool padding,
+                              const unsigned char* in, std::size_t length, unsigned char* out, std::size_t) {
+    using namespace corvane::libcrypto_des;
+    Key schedule;
+    setKey(schedule, key);
+    unsigned char chain[kCCBlockSize3DES];
+    if (chaining != nullptr) std::memcpy(chain, chaining, sizeof chain);
+    const std::size_t whole = length - length % kCCBlockSize3DES;
+    unsigned char last[kCCBlockSize3DES];
+    if (padding) {
+        const std::size_t rest = length - whole;
+        if (rest > 0) std::memcpy(last, in + whole, rest);
+        std::memset(last + rest, static_cast<int>(kCCBlockSize3DES - rest), kCCBlockSize3DES - rest);
+    }
+    if (chaining != nullptr) {
+        encryptCbc(schedule, chain, in, out, whole);
+        if (padding) encryptCbc(schedule, chain, last, out + whole, kCCBlockSize3DES);
+    } else {
+        encryptEcb(schedule, in, out, whole);
+        if (padding) encryptEcb(schedule, last, out + whole, kCCBlockSize3DES);
+    }
+    corvane::secure_zero(&schedule, sizeof schedule);
+    corvane::secure_zero(chain, sizeof chain);
+    corvane::secure_zero(last, sizeof last);
+    return kCCSuccess;
+}
+
+#else
+
 // Fetching the cipher once spares every call the provider lookup that the
 // EVP_des_ede3_* shorthands repeat on each initialisation. A fetched cipher is
 // immutable and may be shared between threads; it lives until the process
@@ -83,10 +139,25 @@ const EVP_CIPHER* tripleDesCipher(bool ecb) {
     return ecb ? ecbCipher : cbc;
 }
 
-struct CipherContextFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
+// The context CCCrypt encrypts with: one per thread, made on its first
+// encryption and kept, so that a call allocates none; freed when the thread
+// ends. Each message resets it (see ResetAfterMessage).
+EVP_CIPHER_CTX* threadCipherContext() {
+    thread_local struct Holder {
+        EVP_CIPHER_CTX* ctx = nullptr;
+        ~Holder() { EVP_CIPHER_CTX_free(ctx); }
+    } holder;
+    if (holder.ctx == nullptr) holder.ctx = EVP_CIPHER_CTX_new();
+    return holder.ctx;
+}
+
+// Resets the context when the message ends, on every path: libcrypto frees
+// the cipher's state, key schedule and chaining value wiped, so nothing of
+// the message outlives the call.
+struct ResetAfterMessage {
+    EVP_CIPHER_CTX* ctx;
+    ~ResetAfterMessage() { EVP_CIPHER_CTX_reset(ctx); }
 };
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
 
 // libcrypto reports its failures (no memory, bad padding) on a per-thread
 // error queue too, where they would stay until the thread ends or the
@@ -101,24 +172,42 @@ public:
     ErrorQueueScope& operator=(const ErrorQueueScope&) = delete;
 };
 
-constexpr CCOptions kKnownOptions = kCCOptionPKCS7Padding | kCCOptionECBMode;
-
 // EVP counts in int; longer inputs go through in pieces of whole blocks.
 constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
 static_assert(kMaxPiece % kCCBlockSize3DES == 0 && kMaxPiece <= INT_MAX);
 
-CCCryptorStatus checkParameters(CCOperation op, CCAlgorithm alg, CCOptions options,
-                                const void* key, std::size_t keyLength, const void* dataIn,
-                                std::size_t dataInLength, const void* dataOut,
-                                std::size_t dataOutAvailable) {
-    if (op != kCCEncrypt && op != kCCDecrypt) return kCCParamError;
-    if (alg != kCCAlgorithm3DES) return alg <= kCCAlgorithmBlowfish ? kCCUnimplemented : kCCParamError;
-    if ((options & ~kKnownOptions) != 0) return kCCParamError;
-    if (keyLength != kCCKeySize3DES || key == nullptr) return kCCParamError;
-    if (dataIn == nullptr && dataInLength != 0) return kCCParamError;
-    if (dataOut == nullptr && dataOutAvailable != 0) return kCCParamError;
+// Encrypts through EVP on this thread's context.
+CCCryptorStatus encryptBlocks(const unsigned char* key, const unsigned char* chaining, bool padding,
+                              const unsigned char* in, std::size_t length, unsigned char* out, std::size_t needed) {
+    ErrorQueueScope errors;
+    EVP_CIPHER_CTX* ctx = threadCipherContext();
+    if (ctx == nullptr) return kCCMemoryFailure;
+    const ResetAfterMessage reset{ctx};
+    // Padding is EVP's default; setting it costs a parameter exchange.
+    if (EVP_CipherInit_ex(ctx, tripleDesCipher(chaining == nullptr), nullptr, key, chaining, 1) != 1 ||
+        (!padding && EVP_CIPHER_CTX_set_padding(ctx, 0) != 1))
+        return kCCMemoryFailure;
+    std::size_t written = 0;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < length;) {
+        const std::size_t piece = length - done < kMaxPiece ? length - done : kMaxPiece;
+        int moved = 0;
+        ok = EVP_CipherUpdate(ctx, out + written, &moved, in + done, static_cast<int>(piece)) == 1;
+        done += piece;
+        if (ok) written += static_cast<std::size_t>(moved);
+    }
+    int last = 0;
+    ok = ok && EVP_CipherFinal_ex(ctx, out + written, &last) == 1;
+    if (!ok) {
+        // Encryption does not fail here once the sizes are checked; should
+        // libcrypto fail anyway, no partial output stays behind.
+        corvane::secure_zero(out, needed);
+        return kCCDecodeError;
+    }
     return kCCSuccess;
 }
+
+#endif
 
 }  // namespace
 
@@ -158,34 +247,10 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
         return report(status, moved);
     }
 
-    ErrorQueueScope errors;
-    CipherContext ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return report(kCCMemoryFailure, 0);
-    if (EVP_CipherInit_ex(ctx.get(), tripleDesCipher(ecb), nullptr,
-                          static_cast<const unsigned char*>(key), chaining, encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0) != 1)
-        return report(kCCMemoryFailure, 0);
-
-    auto* out = static_cast<unsigned char*>(dataOut);
-    const auto* in = static_cast<const unsigned char*>(dataIn);
-    std::size_t written = 0;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < dataInLength;) {
-        const std::size_t piece = dataInLength - done < kMaxPiece ? dataInLength - done : kMaxPiece;
-        int moved = 0;
-        ok = EVP_CipherUpdate(ctx.get(), out + written, &moved, in + done, static_cast<int>(piece)) == 1;
-        done += piece;
-        if (ok) written += static_cast<std::size_t>(moved);
-    }
-    int last = 0;
-    ok = ok && EVP_CipherFinal_ex(ctx.get(), out + written, &last) == 1;
-    if (!ok) {
-        // Encryption does not fail here once the sizes are checked; should
-        // libcrypto fail anyway, no partial output stays behind.
-        corvane::secure_zero(out, needed);
-        return report(kCCDecodeError, 0);
-    }
-    return report(kCCSuccess, written + static_cast<std::size_t>(last));
+    status = encryptBlocks(static_cast<const unsigned char*>(key), chaining, padding,
+                           static_cast<const unsigned char*>(dataIn), dataInLength,
+                           static_cast<unsigned char*>(dataOut), needed);
+    return report(status, status == kCCSuccess ? needed : 0);
 }
 
 #endif  // not Apple's own CommonCrypto

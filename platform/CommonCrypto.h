@@ -3,10 +3,11 @@
 // installed and not exported.
 //
 // Where the real system header exists (Apple platforms) it is used as is.
-// Elsewhere CCCrypt decrypts through the library's bitsliced triple-DES
-// engine (platform/des: no table lookup, no branch or address that depends on
-// the key, the data or the padding, beyond the final verdict) and encrypts
-// through OpenSSL libcrypto's EVP interface (not constant-time). It offers
+// Elsewhere CCCrypt decrypts through the library's triple-DES engine
+// (platform/des: no table lookup, no branch or address that depends on the
+// key, the data or the padding, beyond the final verdict) and encrypts
+// through OpenSSL libcrypto's DES (not constant-time: its tables are indexed
+// by key and data), with no context or allocation of its own. It offers
 // triple DES (three-key DES-EDE3, 24-byte keys) in CBC mode, or ECB
 // mode when kCCOptionECBMode is given, with or without PKCS #7 padding.
 //
@@ -95,7 +96,8 @@ inline constexpr CCCryptorStatus kCCUnimplemented = -4305;
 //  kCCDecodeError     decrypting with padding found no valid PKCS #7 padding
 //                     (an empty input included); whatever had been written to
 //                     dataOut is wiped.
-//  kCCMemoryFailure   encrypting: libcrypto could not make its context.
+//  kCCMemoryFailure   encrypting through libcrypto's EVP interface (builds
+//                     without its DES functions): no memory for a context.
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
                         std::size_t keyLength, const void* iv, const void* dataIn,
                         std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,

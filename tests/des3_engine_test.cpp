@@ -1,15 +1,19 @@
-// The bitsliced triple-DES decryption engine beneath CCCrypt, on every kernel
-// this CPU has (one body per tier): its S-box circuits against the published
-// tables on every input, its decryption against OpenSSL's DES-EDE3 on every
-// length up to 4 KiB and on large random ones, in CBC and ECB, in place and
-// not, under random, weak, parity-violating and extreme keys; the padded
-// CCCrypt decryption's verdict against OpenSSL's on every padding; and a
-// loose check that the time does not depend on the key.
+// The triple-DES engine beneath CCCrypt, on every tier this CPU has (one body
+// per tier): the bitsliced kernels' S-box circuits against the published
+// tables on every input; decryption by the short-message kernel, by
+// bitsliced passes and by the two chosen by length, against OpenSSL's
+// DES-EDE3 on every length up to 4 KiB and on large random ones, in CBC and
+// ECB, in place and not, under random, weak, parity-violating and extreme
+// keys; the short kernel's encryption and its batches of jobs against
+// OpenSSL; the masks built from the key's bits against the reference
+// schedule; the padded CCCrypt decryption's verdict against OpenSSL's on
+// every padding; and a loose check that the time does not depend on the key.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -20,7 +24,10 @@
 #include "test_support.h"
 
 using namespace corvane::test;
+using corvane::des::DesMethod;
 using corvane::des::DesPath;
+
+constexpr DesMethod kMethods[] = {DesMethod::byLength, DesMethod::shortKernel, DesMethod::bitsliced};
 
 namespace corvane::des {
 // Test names and failure messages show the path by name.
@@ -40,12 +47,15 @@ protected:
             GTEST_SKIP() << corvane::des::des_path_name(GetParam()) << " kernel not available here";
     }
     // The engine's decryption of whole blocks; iv empty for ECB.
-    Bytes decrypt(const Bytes& key, const Bytes& iv, const Bytes& cipher, bool inPlace = false) {
+    Bytes decrypt(const Bytes& key, const Bytes& iv, const Bytes& cipher, bool inPlace = false,
+                  DesMethod method = DesMethod::byLength) {
         Bytes out = inPlace ? cipher : Bytes(cipher.size(), 0xA5);
         corvane::des::des3_decrypt(GetParam(), key.data(), iv.empty() ? nullptr : iv.data(),
-                                   inPlace ? out.data() : cipher.data(), out.data(), cipher.size() / 8, nullptr);
+                                   inPlace ? out.data() : cipher.data(), out.data(), cipher.size() / 8, nullptr,
+                                   method);
         return out;
     }
+    const corvane::des::ShortKernel& shortKernel() { return corvane::des::des_short_kernel(GetParam()); }
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryTier, Des3Engine,
@@ -76,7 +86,9 @@ TEST_P(Des3Engine, SboxCircuitsMatchThePublishedTables) {
 }
 
 // Every block count from 0 to 512 (4 KiB), which takes every kernel through
-// full passes, short passes and their seams; CBC and ECB; in place and not.
+// full passes, short passes, the short kernel's vectors and groups, the
+// length where the engines trade places and their seams; CBC and ECB; in
+// place and not; each engine alone and the two by length.
 TEST_P(Des3Engine, AgreesWithOpenSslOnEveryLengthUpToFourKibibytes) {
     Rng rng(22);
     for (std::size_t blocks = 0; blocks <= 512; ++blocks) {
@@ -85,9 +97,78 @@ TEST_P(Des3Engine, AgreesWithOpenSslOnEveryLengthUpToFourKibibytes) {
             const Bytes chain = ecb ? Bytes{} : iv;
             auto expected = opensslDes3(false, key, chain, cipher, false);
             ASSERT_TRUE(expected);
-            ASSERT_EQ(decrypt(key, chain, cipher), *expected) << blocks << " blocks, ecb " << ecb;
-            ASSERT_EQ(decrypt(key, chain, cipher, true), *expected) << blocks << " blocks in place, ecb " << ecb;
+            for (DesMethod method : kMethods) {
+                const bool inPlace = (blocks + static_cast<std::size_t>(method)) % 2 == 1;
+                ASSERT_EQ(decrypt(key, chain, cipher, inPlace, method), *expected)
+                    << blocks << " blocks, ecb " << ecb << ", method " << static_cast<int>(method);
+            }
         }
+    }
+}
+
+// The short kernel's encryption, one chain block after block (and ECB side
+// by side), on every length up to 4 KiB.
+TEST_P(Des3Engine, ShortKernelEncryptsAsOpenSsl) {
+    Rng rng(23);
+    for (std::size_t blocks = 0; blocks <= 512; blocks += blocks < 80 ? 1 : 37) {
+        const Bytes key = rng.bytes(24), iv = rng.bytes(8), plain = rng.bytes(blocks * 8);
+        corvane::des::ShortSchedule schedule;
+        shortKernel().schedule(key.data(), corvane::des::Direction::encrypt, schedule);
+        for (bool ecb : {false, true}) {
+            auto expected = opensslDes3(true, key, ecb ? Bytes{} : iv, plain, false);
+            ASSERT_TRUE(expected);
+            Bytes out(plain.size()), chain = iv;
+            shortKernel().encrypt(schedule, ecb ? nullptr : chain.data(), plain.data(), out.data(), blocks);
+            ASSERT_EQ(out, *expected) << blocks << " blocks, ecb " << ecb;
+            if (!ecb && blocks > 0) {
+                EXPECT_EQ(chain, Bytes(out.end() - 8, out.end()));
+            }
+        }
+    }
+}
+
+// Many messages side by side, each its own key, IV and length (none, one
+// block, across the lanes' refills), CBC and ECB mixed, in place and not.
+TEST_P(Des3Engine, ShortKernelJobsAgreeWithOpenSsl) {
+    Rng rng(24);
+    for (auto direction : {corvane::des::Direction::decrypt, corvane::des::Direction::encrypt}) {
+        const bool encrypt = direction == corvane::des::Direction::encrypt;
+        const std::size_t count = 150;
+        std::vector<Bytes> keys, ivs, ins, outs;
+        std::vector<corvane::des::ShortSchedule> schedules(count);
+        std::vector<corvane::des::LaneJob> jobs(count);
+        for (std::size_t j = 0; j < count; ++j) {
+            keys.push_back(rng.bytes(24));
+            ivs.push_back(rng.bytes(8));
+            ins.push_back(rng.bytes(8 * (j % 5 == 0 ? rng.range(0, 300) : rng.range(0, 40))));
+            outs.push_back(j % 3 == 0 ? ins.back() : Bytes(ins.back().size(), 0xA5));
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            shortKernel().schedule(keys[j].data(), direction, schedules[j]);
+            jobs[j] = {&schedules[j], j % 3 == 0 ? outs[j].data() : ins[j].data(), outs[j].data(), ins[j].size() / 8,
+                       {}, j % 7 == 2};
+            std::memcpy(jobs[j].chain, ivs[j].data(), 8);
+        }
+        shortKernel().jobs(direction, jobs.data(), count);
+        for (std::size_t j = 0; j < count; ++j) {
+            auto expected = opensslDes3(encrypt, keys[j], j % 7 == 2 ? Bytes{} : ivs[j], ins[j], false);
+            ASSERT_TRUE(expected);
+            ASSERT_EQ(outs[j], *expected) << "job " << j << ", encrypt " << encrypt;
+        }
+    }
+}
+
+// The masks the engine builds from the key's bits are the reference
+// schedule's, bit for bit.
+TEST_P(Des3Engine, MasksFromTheKeysBitsAreTheReferenceSchedule) {
+    Rng rng(25);
+    for (int i = 0; i < 50; ++i) {
+        const Bytes key = rng.bytes(24);
+        auto reference = std::make_unique<corvane::des::Des3DecryptSchedule>();
+        auto built = std::make_unique<corvane::des::Des3DecryptSchedule>();
+        corvane::des::make_des3_decrypt_schedule(key.data(), *reference);
+        corvane::des::des_path_kernel(GetParam()).schedule(key.data(), *built);
+        ASSERT_EQ(std::memcmp(reference.get(), built.get(), sizeof *built), 0) << toHex(key);
     }
 }
 
@@ -117,7 +198,8 @@ TEST_P(Des3Engine, WeakParityViolatingAndExtremeKeys) {
                 const Bytes iv(k.begin(), k.begin() + 8), cipher = rng.bytes(8 * 300);
                 auto expected = opensslDes3(false, k, iv, cipher, false);
                 ASSERT_TRUE(expected);
-                EXPECT_EQ(decrypt(k, iv, cipher), *expected) << toHex(k);
+                for (DesMethod method : {DesMethod::shortKernel, DesMethod::bitsliced})
+                    EXPECT_EQ(decrypt(k, iv, cipher, false, method), *expected) << toHex(k);
             }
         }
 }
@@ -125,15 +207,17 @@ TEST_P(Des3Engine, WeakParityViolatingAndExtremeKeys) {
 // The last block delivered apart ends where out would have.
 TEST_P(Des3Engine, LastBlockDeliveredApart) {
     Rng rng(5);
-    for (std::size_t blocks : {1u, 2u, 63u, 64u, 65u, 256u, 257u, 512u, 513u, 1300u}) {
+    for (std::size_t blocks : {1u, 2u, 9u, 33u, 63u, 64u, 65u, 256u, 257u, 512u, 513u, 600u, 1300u}) {
         const Bytes key = rng.bytes(24), iv = rng.bytes(8), cipher = rng.bytes(blocks * 8);
         const Bytes whole = decrypt(key, iv, cipher);
-        Bytes out(cipher.size(), 0xA5), last(8);
-        corvane::des::des3_decrypt(GetParam(), key.data(), iv.data(), cipher.data(), out.data(), blocks,
-                                   last.data());
-        EXPECT_TRUE(std::equal(out.begin(), out.end() - 8, whole.begin())) << blocks;
-        EXPECT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0xA5)) << blocks;
-        EXPECT_EQ(last, Bytes(whole.end() - 8, whole.end())) << blocks;
+        for (DesMethod method : kMethods) {
+            Bytes out(cipher.size(), 0xA5), last(8);
+            corvane::des::des3_decrypt(GetParam(), key.data(), iv.data(), cipher.data(), out.data(), blocks,
+                                       last.data(), method);
+            EXPECT_TRUE(std::equal(out.begin(), out.end() - 8, whole.begin())) << blocks;
+            EXPECT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0xA5)) << blocks;
+            EXPECT_EQ(last, Bytes(whole.end() - 8, whole.end())) << blocks;
+        }
     }
 }
 
@@ -142,15 +226,17 @@ TEST_P(Des3Engine, LastBlockDeliveredApart) {
 // passes, in CBC and ECB.
 TEST_P(Des3Engine, HeadBlockGivenApart) {
     Rng rng(6);
-    for (std::size_t blocks : {1u, 2u, 63u, 64u, 65u, 256u, 257u, 511u, 512u, 513u, 1300u}) {
+    for (std::size_t blocks : {1u, 2u, 9u, 33u, 63u, 64u, 65u, 256u, 257u, 300u, 511u, 512u, 513u, 1300u}) {
         const Bytes key = rng.bytes(24), iv = rng.bytes(8), cipher = rng.bytes(blocks * 8);
         const Bytes head(cipher.begin(), cipher.begin() + 8), rest(cipher.begin() + 8, cipher.end());
         for (bool ecb : {false, true}) {
             const Bytes chain = ecb ? Bytes{} : iv;
-            Bytes out(cipher.size(), 0xA5);
-            corvane::des::des3_decrypt_after(GetParam(), key.data(), ecb ? nullptr : iv.data(), head.data(),
-                                             rest.data(), out.data(), blocks);
-            EXPECT_EQ(out, decrypt(key, chain, cipher)) << blocks << " blocks, ecb " << ecb;
+            for (DesMethod method : kMethods) {
+                Bytes out(cipher.size(), 0xA5);
+                corvane::des::des3_decrypt_after(GetParam(), key.data(), ecb ? nullptr : iv.data(), head.data(),
+                                                 rest.data(), out.data(), blocks, method);
+                EXPECT_EQ(out, decrypt(key, chain, cipher)) << blocks << " blocks, ecb " << ecb;
+            }
         }
     }
 }

@@ -3,10 +3,14 @@
 // library and the peer's name otherwise ("openssl", "gmp"). Each runs with
 // repetitions; after the run this main pairs the medians of every case and
 // prints how fast Corvane is relative to each peer (peer time / our time,
-// so 1.00x means equal speed and above 1 means Corvane is faster).
+// so 1.00x means equal speed and above 1 means Corvane is faster). The
+// times paired are wall-clock times, or the process's CPU times when
+// CORVANE_BENCH_CPU_TIME=1 (steadier on a machine shared with other work,
+// for these single-threaded measurements).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,14 +29,15 @@ public:
                 if (slash == std::string::npos) continue;
                 std::string caseName = fn.substr(0, slash);
                 if (!run.run_name.args.empty()) caseName += "/" + run.run_name.args;
-                medians_[caseName][fn.substr(slash + 1)] = run.GetAdjustedRealTime();
+                medians_[caseName][fn.substr(slash + 1)] = cpuTime_ ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
     void PrintRatios() const {
-        std::printf("\nMedian speed ratios (peer time / corvane time; > 1 means corvane is faster)\n");
+        std::printf("\nMedian speed ratios (peer %s time / corvane time; > 1 means corvane is faster)\n",
+                    cpuTime_ ? "CPU" : "wall-clock");
         for (const auto& [caseName, impls] : medians_) {
             auto ours = impls.find("corvane");
             if (ours == impls.end() || ours->second <= 0) continue;
@@ -47,6 +52,10 @@ public:
 private:
     // case -> implementation -> median time
     std::map<std::string, std::map<std::string, double>> medians_;
+    const bool cpuTime_ = [] {
+        const char* v = std::getenv("CORVANE_BENCH_CPU_TIME");
+        return v != nullptr && std::string(v) == "1";
+    }();
 };
 
 }  // namespace

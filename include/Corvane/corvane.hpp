@@ -676,23 +676,20 @@ CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv,
 // empty, not whole blocks, or badly padded; output returned before then is
 // the decryption of the blocks before the last.
 //
-// Reuse: finish() ends the message (whether it returns or throws) and
-// leaves the object ready for the next with the same key and IV; reset()
-// drops a message under way. The key, the chaining value and held bytes are
-// wiped when the object is destroyed or reset. Not copyable (a copy would
-// duplicate the key).
+// The key is set up once, when the object is made (the encryptor's cipher
+// context, the decryptor's round keys, built the first time a piece needs
+// them), and serves every piece and every message after: pieces cost what
+// their blocks cost. Reuse: finish() ends the message (whether it returns or
+// throws) and leaves the object ready for the next with the same key and
+// IV; reset() drops a message under way. The key, its set-up, the chaining
+// value and held bytes are wiped when the object is destroyed or reset, or
+// when another object is moved into it. Not copyable (a copy would
+// duplicate the key); movable: the state moves without a copy, and a
+// moved-from object holds no key, so its update() and finish() fail with
+// invalidInput until another object is moved into it.
 namespace detail {
-// The chaining state both classes keep: the key, the IV to start each
-// message with, the current chaining value and the bytes of an unfinished
-// block (for the decryptor, also the last whole block, held back).
-struct Des3StreamState {
-    std::uint8_t key[24];
-    std::uint8_t iv[8];
-    std::uint8_t chain[8];
-    std::uint8_t held[16];
-    std::size_t heldCount;
-    std::uint64_t total;  // bytes given since the message began
-};
+struct Des3EncryptStream;
+struct Des3DecryptStream;
 }  // namespace detail
 
 class CORVANE_EXPORT Des3Encryptor {
@@ -701,6 +698,8 @@ public:
     explicit Des3Encryptor(ByteView key);  // the key's first 8 bytes as IV
     Des3Encryptor(const Des3Encryptor&) = delete;
     Des3Encryptor& operator=(const Des3Encryptor&) = delete;
+    Des3Encryptor(Des3Encryptor&& other) noexcept;
+    Des3Encryptor& operator=(Des3Encryptor&& other) noexcept;
     ~Des3Encryptor();
 
     std::vector<std::uint8_t> update(ByteView data);
@@ -714,7 +713,7 @@ public:
     void reset() noexcept;
 
 private:
-    detail::Des3StreamState state_;
+    detail::Des3EncryptStream* state_;
 };
 
 class CORVANE_EXPORT Des3Decryptor {
@@ -723,6 +722,8 @@ public:
     explicit Des3Decryptor(ByteView key);  // the key's first 8 bytes as IV
     Des3Decryptor(const Des3Decryptor&) = delete;
     Des3Decryptor& operator=(const Des3Decryptor&) = delete;
+    Des3Decryptor(Des3Decryptor&& other) noexcept;
+    Des3Decryptor& operator=(Des3Decryptor&& other) noexcept;
     ~Des3Decryptor();
 
     std::vector<std::uint8_t> update(ByteView data);
@@ -737,8 +738,36 @@ public:
     void reset() noexcept;
 
 private:
-    detail::Des3StreamState state_;
+    detail::Des3DecryptStream* state_;
 };
+
+// One message of a triple-DES batch: its data, its key (1 to 24 bytes, as
+// des3Encrypt takes it) and its IV, exactly 8 bytes; or, with ivFromKey, no
+// IV but the key's first 8 bytes (the legacy rule of the calls without an
+// IV; iv is then not read).
+struct Des3BatchItem {
+    ByteView data;
+    ByteView key;
+    ByteView iv;
+    bool ivFromKey = false;
+};
+
+// Many messages at once, each under its own key and IV, one result per item
+// in order: the item's bytes (encryption: padded, as des3Encrypt; decryption:
+// the padding checked and removed, as des3Decrypt), or the error that item
+// alone met (invalidInput for an empty key, a key longer than 24 bytes or an
+// IV that is not 8 bytes; decryptionRefused for data that is not whole
+// blocks, empty, or not validly padded; outOfMemory when its result could
+// not be allocated). The messages run side by side in the lanes of the
+// vector kernel (the CBC chains of encryption advance together), so many
+// short messages cost little more than their blocks. Both are constant-time
+// in the keys and the data: no branch and no memory index depends on them,
+// and the padding check reads every byte under masks; the order and timing
+// depend on the items' lengths, and each item's outcome is its own (wrong
+// padding is as visible as it is from des3Decrypt). Every buffer that held
+// a key, a round key or plaintext is wiped.
+CORVANE_EXPORT std::vector<BatchResult> des3EncryptBatch(std::span<const Des3BatchItem> items);
+CORVANE_EXPORT std::vector<BatchResult> des3DecryptBatch(std::span<const Des3BatchItem> items);
 
 // The two forms of a new triple-DES key.
 enum class Des3KeyForm : unsigned char {

@@ -1,5 +1,6 @@
-// Triple-DES decryption: the key schedule, the choice of kernel and the loop
-// of passes over a message. The kernels are in des_kernel_*.cpp.
+// Triple-DES decryption: the reference key schedule, the choice of kernel
+// and engine, and the loop of passes over a message. The bitsliced kernels
+// are in des_kernel_*.cpp, the short-message kernels in des_short_*.cpp.
 #include "des3_engine.h"
 
 #include <cstring>
@@ -78,33 +79,166 @@ DesPath des_default_path() noexcept {
     return path;
 }
 
+const ShortKernel& des_short_kernel(DesPath path) noexcept {
+    const CpuFeatures& f = cpu_features();
+    if (path == DesPath::avx512 && f.avx512bw && f.avx512vl && f.avx512vbmi && kShortAvx512.decrypt != nullptr)
+        return kShortAvx512;
+    if (path != DesPath::portable && kShortAvx2.decrypt != nullptr) return kShortAvx2;
+    return kShortPortable;
+}
+
+std::size_t des_short_limit(DesPath path) noexcept {
+    // Blocks at which a bitsliced pass (its masks included) costs what the
+    // short kernel spends on that many, measured with bench/des3_bench
+    // (decrypt-short, decrypt-bitsliced) on an AMD EPYC (Zen 5): AVX-512
+    // about 230, AVX2 about 32, portable about 16. A path whose short kernel
+    // is a narrower one's takes that one's.
+    const ShortKernel& kernel = des_short_kernel(path);
+    if (&kernel == &kShortAvx512) return 224;
+    if (&kernel == &kShortAvx2) return 32;
+    return 16;
+}
+
+void des_clear_vector_registers() noexcept {
+    // The hardware's features, not the capped ones: the registers exist
+    // whatever path runs.
+    static void (*const clear)() = [] {
+        const CpuFeatures hardware = detect_cpu_features();
+        if (hardware.avx512f && kShortAvx512.clearRegisters != nullptr) return kShortAvx512.clearRegisters;
+        if (hardware.avx2 && kShortAvx2.clearRegisters != nullptr) return kShortAvx2.clearRegisters;
+        return static_cast<void (*)()>(nullptr);
+    }();
+    if (clear != nullptr) clear();
+}
+
+// ---- stack scrubbing -------------------------------------------------------------
+
+// Measured below the entry points (Des3Decryption's decrypt and
+// decryptAfter, the batch calls) in an optimised build: about 7 KiB for a
+// short message (the portable schedule's unrolled gathers the deepest),
+// 22 KiB for bitsliced passes (the AVX-512 pass keeps 8 KiB of words),
+// 15 KiB for the AVX-512 jobs. Unoptimised builds keep every temporary
+// apart and go deeper.
+#if defined(__OPTIMIZE__)
+constexpr std::size_t kShortScrubBytes = 12 * 1024;
+constexpr std::size_t kBitslicedScrubBytes = 32 * 1024;
+constexpr std::size_t kBatchScrubBytes = 24 * 1024;
+#else
+constexpr std::size_t kShortScrubBytes = 48 * 1024;
+constexpr std::size_t kBitslicedScrubBytes = 96 * 1024;
+constexpr std::size_t kBatchScrubBytes = 64 * 1024;
+#endif
+
 namespace {
 
-// The loop of passes behind both entry points: the message is head (when not
-// null) followed by the blocks of in, blocks in all.
-void decryptMessage(DesPath path, const std::uint8_t* key, const std::uint8_t* iv, const std::uint8_t* head,
-                    const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* last) noexcept {
-    if (blocks == 0) return;
-    Des3DecryptSchedule schedule;
-    make_des3_decrypt_schedule(key, schedule);
+// secure_zero is a wipe the optimiser may not drop, though the array dies
+// at once.
+template <std::size_t Bytes>
+[[gnu::noinline]] void scrub() noexcept {
+    unsigned char area[Bytes];
+    secure_zero(area, sizeof area);
+}
+
+}  // namespace
+
+void scrub_short_stack() noexcept { scrub<kShortScrubBytes>(); }
+void scrub_batch_stack() noexcept { scrub<kBatchScrubBytes>(); }
+
+// ---- decryption ----------------------------------------------------------------
+
+Des3Decryption::Des3Decryption(DesPath path, const std::uint8_t* key, DesMethod method) noexcept
+    : path_(path), method_(method) {
+    std::memcpy(key_, key, sizeof key_);
+}
+
+Des3Decryption::~Des3Decryption() {
+    secure_zero(key_, sizeof key_);
+    if (haveShort_) secure_zero_object(short_);
+    if (haveBitsliced_) secure_zero_object(bitsliced_);
+}
+
+bool Des3Decryption::useShort(std::size_t blocks) const noexcept {
+    switch (method_) {
+        case DesMethod::shortKernel: return true;
+        case DesMethod::bitsliced: return false;
+        case DesMethod::byLength: break;
+    }
+    return blocks < des_short_limit(path_);
+}
+
+const ShortSchedule& Des3Decryption::shortSchedule() noexcept {
+    if (!haveShort_) {
+        des_short_kernel(path_).schedule(key_, Direction::decrypt, short_);
+        haveShort_ = true;
+    }
+    return short_;
+}
+
+const Des3DecryptSchedule& Des3Decryption::bitslicedSchedule() noexcept {
+    if (!haveBitsliced_) {
+        // The masks are the same for every kernel; the AVX2 file's builder
+        // is the fastest (about 0.25 us here; the AVX-512 file's build of the
+        // same code takes 1.7 us), and the AVX-512 path implies AVX2.
+        const ScheduleMaker make = path_ != DesPath::portable && kKernelAvx2.schedule != nullptr
+                                       ? kKernelAvx2.schedule
+                                       : des_path_kernel(path_).schedule;
+        make(key_, bitsliced_);
+        haveBitsliced_ = true;
+    }
+    return bitsliced_;
+}
+
+// The message is head (when not null) followed by the blocks of in, blocks
+// in all, on the short kernel.
+[[gnu::noinline]] void Des3Decryption::runShort(const std::uint8_t* iv, const std::uint8_t* head,
+                                               const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                               std::uint8_t* last) noexcept {
+    const ShortKernel& kernel = des_short_kernel(path_);
+    const ShortSchedule& schedule = shortSchedule();
+    if (head == nullptr) {
+        kernel.decrypt(schedule, iv, in, out, blocks, last);
+        return;
+    }
+    // The head and the piece after it as one message (ciphertext only, so
+    // the staging needs no wipe); longer ones, which only a forced method
+    // sends here, in two calls.
+    std::uint8_t staged[8 * 256];
+    if (blocks <= 256) {
+        std::memcpy(staged, head, 8);
+        if (blocks > 1) std::memcpy(staged + 8, in, 8 * (blocks - 1));
+        kernel.decrypt(schedule, iv, staged, out, blocks, last);
+    } else {
+        kernel.decrypt(schedule, iv, head, out, 1, nullptr);
+        kernel.decrypt(schedule, iv != nullptr ? head : nullptr, in, out + 8, blocks - 1, last);
+    }
+}
+
+// Full bitsliced passes while a pass's width remains; what is left after
+// them goes to the short kernel when it is short, else to one zero-padded
+// pass.
+[[gnu::noinline]] void Des3Decryption::runBitsliced(const std::uint8_t* iv, const std::uint8_t* head,
+                                                   const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                                   std::uint8_t* last) noexcept {
+    const std::size_t width = des_path_width(path_);
+    const Des3DecryptSchedule& schedule = bitslicedSchedule();
     // The ciphertext block before the next pass, kept aside because an
     // in-place pass overwrites it.
     std::uint8_t chain[8] = {};
     if (iv != nullptr) std::memcpy(chain, iv, 8);
-    const std::size_t width = des_path_width(path);
-    const DecryptPass pass = des_path_kernel(path).pass;
+    const DecryptPass pass = des_path_kernel(path_).pass;
     // Ciphertext: not secret, so the staging area needs no wipe.
     std::uint8_t staged[512 * 8];
     const std::size_t skew = head != nullptr ? 1 : 0;  // blocks of the message before in[0]
     std::size_t done = 0;
     while (done < blocks) {
-        // Full passes, then one zero-padded pass of the same kernel for the
-        // rest: on the machine measured (AVX-512 at full width) a wide pass
-        // costs less than a narrower kernel's pass over fewer blocks
-        // (AVX-512 does 512 blocks in less time than AVX2 does 256, AVX2 256
-        // in the time portable code does 64), so a short message gains
-        // nothing from a narrower kernel.
         const std::size_t left = blocks - done;
+        if (done > 0 && left < width && method_ == DesMethod::byLength && left < des_short_limit(path_)) {
+            // A short remainder: the short kernel spends less on it than a
+            // padded pass would.
+            des_short_kernel(path_).decrypt(shortSchedule(), iv != nullptr ? chain : nullptr,
+                                            in + (done - skew) * 8, out + done * 8, left, last);
+            return;
+        }
         const std::size_t n = left < width ? left : width;
         const std::uint8_t* src = nullptr;
         if (done == 0 && head != nullptr) {
@@ -132,21 +266,47 @@ void decryptMessage(DesPath path, const std::uint8_t* key, const std::uint8_t* i
         std::memcpy(chain, nextChain, 8);
         done += n;
     }
-    secure_zero_object(schedule);
 }
 
-}  // namespace
+// Either engine, then the stack below scrubbed: everything the call did
+// (schedules built, kernels, the C library's first-call binding saving
+// registers) happened below this frame; then the vector registers cleared,
+// which the C library's copies of the output filled again.
+void Des3Decryption::run(const std::uint8_t* iv, const std::uint8_t* head, const std::uint8_t* in,
+                         std::uint8_t* out, std::size_t blocks, std::uint8_t* last) noexcept {
+    if (blocks == 0) return;
+    if (useShort(blocks)) {
+        runShort(iv, head, in, out, blocks, last);
+        scrub_short_stack();
+    } else {
+        runBitsliced(iv, head, in, out, blocks, last);
+        scrub<kBitslicedScrubBytes>();
+    }
+    des_clear_vector_registers();
+}
+
+void Des3Decryption::decrypt(const std::uint8_t* iv, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                             std::uint8_t* last) noexcept {
+    run(iv, nullptr, in, out, blocks, last);
+}
+
+void Des3Decryption::decryptAfter(const std::uint8_t* iv, const std::uint8_t* head, const std::uint8_t* in,
+                                  std::uint8_t* out, std::size_t blocks) noexcept {
+    run(iv, head, in, out, blocks, nullptr);
+}
 
 void des3_decrypt(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
                   const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
-                  std::uint8_t* last) noexcept {
-    decryptMessage(path, key, iv, nullptr, in, out, blocks, last);
+                  std::uint8_t* last, DesMethod method) noexcept {
+    Des3Decryption decryption(path, key, method);
+    decryption.decrypt(iv, in, out, blocks, last);
 }
 
 void des3_decrypt_after(DesPath path, const std::uint8_t* key, const std::uint8_t* iv,
                         const std::uint8_t* head, const std::uint8_t* in, std::uint8_t* out,
-                        std::size_t blocks) noexcept {
-    decryptMessage(path, key, iv, head, in, out, blocks, nullptr);
+                        std::size_t blocks, DesMethod method) noexcept {
+    Des3Decryption decryption(path, key, method);
+    decryption.decryptAfter(iv, head, in, out, blocks);
 }
 
 }  // namespace corvane::des

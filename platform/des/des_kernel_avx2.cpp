@@ -9,6 +9,8 @@
 #include <bit>
 
 #include "des_bitslice.h"
+#include "des_key_gather.h"
+#include "des_registers.h"
 #include "des_sbox_gates.h"
 
 namespace corvane::des {
@@ -34,11 +36,17 @@ struct Avx2Ops {
 void passAvx2(const Des3DecryptSchedule& ks, const std::uint8_t* chain, const std::uint8_t* in,
               std::uint8_t* out, std::size_t blocks) {
     BitslicedDes3<Avx2Ops>::pass(ks, chain, in, out, blocks);
+    clearVectorRegisters();
+}
+
+void scheduleAvx2(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
+    bitslicedSchedule<ByMoveMask>(key, schedule);
+    clearVectorRegisters();
 }
 
 }  // namespace
 
-const DesKernel kKernelAvx2 = {passAvx2, BitslicedDes3<Avx2Ops>::evalSbox};
+const DesKernel kKernelAvx2 = {passAvx2, BitslicedDes3<Avx2Ops>::evalSbox, scheduleAvx2};
 
 }  // namespace corvane::des
 

@@ -10,6 +10,8 @@
 #include <bit>
 
 #include "des_bitslice.h"
+#include "des_key_gather.h"
+#include "des_registers.h"
 #include "des_sbox_ternary.h"
 
 namespace corvane::des {
@@ -38,11 +40,17 @@ struct Avx512Ops {
 void passAvx512(const Des3DecryptSchedule& ks, const std::uint8_t* chain, const std::uint8_t* in,
                 std::uint8_t* out, std::size_t blocks) {
     BitslicedDes3<Avx512Ops>::pass(ks, chain, in, out, blocks);
+    clearVectorRegisters();
+}
+
+void scheduleAvx512(const std::uint8_t* key, Des3DecryptSchedule& schedule) {
+    bitslicedSchedule<ByMoveMask>(key, schedule);
+    clearVectorRegisters();
 }
 
 }  // namespace
 
-const DesKernel kKernelAvx512 = {passAvx512, BitslicedDes3<Avx512Ops>::evalSbox};
+const DesKernel kKernelAvx512 = {passAvx512, BitslicedDes3<Avx512Ops>::evalSbox, scheduleAvx512};
 
 }  // namespace corvane::des
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "des_bitslice.h"
+#include "des_key_gather.h"
 #include "des_sbox_gates.h"
 
 namespace corvane::des {
@@ -35,6 +36,6 @@ void passPortable(const Des3DecryptSchedule& ks, const std::uint8_t* chain, cons
 
 }  // namespace
 
-const DesKernel kKernelPortable = {passPortable, BitslicedDes3<PortableOps>::evalSbox};
+const DesKernel kKernelPortable = {passPortable, BitslicedDes3<PortableOps>::evalSbox, bitslicedSchedule<ByRotation>};
 
 }  // namespace corvane::des
