@@ -14,7 +14,9 @@ bool isSpace(unsigned char c) noexcept {
            base64_tables::kSpaceBytes.end();
 }
 
-std::string at(std::size_t offset, const std::string& why) {
+constexpr const char* kNul = "a NUL byte, which Base64 text never holds";
+
+std::string at(std::uint64_t offset, const std::string& why) {
     return "the Base64 text breaks the rules at offset " + std::to_string(offset) + ": " + why;
 }
 
@@ -29,8 +31,9 @@ std::string base64FaultDetail(v1::ByteView text, v1::Base64Alphabet alphabet, v1
     std::size_t last = size;  // offset of the last alphabet character
     unsigned lastValue = 0;
     std::size_t i = 0;
-    for (; i < size && p[i] != 0; i++) {
+    for (; i < size; i++) {
         const unsigned char c = p[i];
+        if (c == 0) return at(i, kNul);
         if (isSpace(c)) continue;
         if (c == base64_tables::kBase64PaddingChar) break;
         const unsigned v = table[c];
@@ -52,8 +55,10 @@ std::string base64FaultDetail(v1::ByteView text, v1::Base64Alphabet alphabet, v1
                 return at(k, "a second \"=\" must complete the group");
             i = k;
         }
-        for (std::size_t k = i + 1; k < size && p[k] != 0; k++)
+        for (std::size_t k = i + 1; k < size; k++) {
+            if (p[k] == 0) return at(k, kNul);
             if (!isSpace(p[k])) return at(k, "only whitespace may follow the padding");
+        }
     } else if (last == size) {
         return at(i, "the text holds no Base64 characters");
     } else if (state == 1 || (padding == v1::Base64Padding::padded && state != 0)) {
@@ -66,5 +71,7 @@ std::string base64FaultDetail(v1::ByteView text, v1::Base64Alphabet alphabet, v1
         return at(last, "the unused low bits of the last character are not zero");
     return at(i, "the text does not decode");
 }
+
+std::string base64NulDetail(std::uint64_t offset) { return at(offset, kNul); }
 
 }  // namespace corvane::detail

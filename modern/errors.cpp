@@ -77,8 +77,8 @@ const char* errorMeaning(std::int32_t code) noexcept {
         case ErrorCode::keyInconsistent:
             return "the values of the RSA private key do not fit together";
         case ErrorCode::keyMalformed:
-            return "the key's DER encoding breaks the rules (negative or non-minimal INTEGER, indefinite or "
-                   "non-minimal length, bytes after the object, or an unknown version)";
+            // The readers' detail names the rule; a list here would repeat it.
+            return "the key's DER encoding breaks the rules";
         case ErrorCode::pemDamaged:
             return "the PEM armour or its Base64 text is truncated or damaged";
         case ErrorCode::keyOtherAlgorithm:

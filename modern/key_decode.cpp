@@ -121,9 +121,9 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
         object.kind = detail::derKindOf(input, fault);
         if (object.kind == DerKind::unknown) return fromFault(fault);
         if (object.kind == DerKind::otherPrivateKey)
-            return {ErrorCode::keyOtherAlgorithm, "the key is not an RSA key"};
+            return {ErrorCode::keyOtherAlgorithm, nullptr};
         if (!wantPublic && !isPrivateKind(object.kind))
-            return {ErrorCode::notPrivateKey, "a public key or a certificate"};
+            return {ErrorCode::notPrivateKey, nullptr};
         return {};
     }
     std::string_view rest(reinterpret_cast<const char*>(input.data()), input.size());
@@ -131,7 +131,8 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
     bool sawOther = false;
     for (;;) {
         PemScan scan = detail::nextPemBlock(rest, object.block);
-        if (scan == PemScan::damaged) return {ErrorCode::pemDamaged, "the PEM armour is cut short or broken"};
+        if (scan == PemScan::damaged)
+            return {ErrorCode::pemDamaged, "a BEGIN or END line is cut short or broken"};
         if (scan == PemScan::none) break;
         std::string_view label = object.block.label;
         bool wanted = isPrivateLabel(label) || (wantPublic && isPublicLabel(label));
@@ -144,12 +145,13 @@ Verdict locate(Bytes input, bool wantPublic, SecretBuffer& decoded, Object& obje
         bool outOfMemory = false;
         if (!detail::decodePemBody(object.block, decoded, outOfMemory))
             return outOfMemory ? Verdict{ErrorCode::outOfMemory, nullptr}
-                               : Verdict{ErrorCode::pemDamaged, "the Base64 text is damaged"};
+                               : Verdict{ErrorCode::pemDamaged, "the body between the armour lines does not decode"};
         object.der = decoded.bytes();
         return {};
     }
-    if (sawOther) return {ErrorCode::keyOtherAlgorithm, "the key is not an RSA key"};
-    if (sawPublic) return {ErrorCode::notPrivateKey, "a public key or a certificate"};
+    // The codes' meanings say all there is to say of these two.
+    if (sawOther) return {ErrorCode::keyOtherAlgorithm, nullptr};
+    if (sawPublic) return {ErrorCode::notPrivateKey, nullptr};
     return {ErrorCode::keyUnreadable, "no PEM object of an RSA key"};
 }
 
@@ -172,7 +174,7 @@ Verdict readEncrypted(const Object& object, PassphraseSource& passphrase, const 
     if (protection.iterations > options.maxIterations)
         return {ErrorCode::keyTooCostly, "the iteration count is above the limit"};
     std::span<const char> text = passphrase.get(detail::describeProtection(protection));
-    if (text.empty()) return {ErrorCode::keyEncrypted, "the key is encrypted"};
+    if (text.empty()) return {ErrorCode::keyEncrypted, nullptr};
     // A PKCS #8 key decrypts to a PrivateKeyInfo; the traditional encryption
     // keeps the structure its label names.
     const bool pkcs8 = !traditional || object.kind == DerKind::privateKeyInfo;

@@ -13,7 +13,7 @@ bool readRsaAlgorithm(DerReader& outer) noexcept {
     Bytes identifier;
     if (!outer.enter(algorithm) || !algorithm.read(der::kOid, identifier)) return false;
     if (!sameBytes(identifier, oid::kRsaEncryption))
-        return outer.fault().set(ErrorCode::keyOtherAlgorithm, "the key is not an RSA key");
+        return outer.fault().set(ErrorCode::keyOtherAlgorithm, nullptr);
     if (!algorithm.atEnd() && !algorithm.readNull()) return false;
     return algorithm.finish();
 }

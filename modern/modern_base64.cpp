@@ -38,6 +38,10 @@ std::size_t decodeUnfilled(ByteView text, std::uint8_t* out, std::size_t capacit
     return decoded;
 }
 
+// The coder ends the text at a NUL byte; the caller's text has its own
+// length, so a NUL in it is a fault the coder would not see.
+bool holdsNul(ByteView text) noexcept { return !text.empty() && std::memchr(text.data(), 0, text.size()) != nullptr; }
+
 }  // namespace
 
 std::size_t base64EncodedSize(std::size_t byteCount, Base64Padding padding) noexcept {
@@ -62,7 +66,7 @@ std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alpha
                          Base64Padding padding, std::error_code& error) noexcept {
     error.clear();
     const std::size_t capacity = base64DecodedCapacity(text.size());
-    if (out.size() < capacity) {
+    if (out.size() < capacity || holdsNul(text)) {
         error = ErrorCode::invalidInput;
         return 0;
     }
@@ -77,6 +81,8 @@ std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alpha
     corvane::detail::checkRoom(out.size(), base64DecodedCapacity(text.size()));
     std::error_code error;
     const std::size_t decoded = base64Decode(text, out, alphabet, padding, error);
+    if (error == ErrorCode::invalidInput)
+        corvane::detail::throwError(error, corvane::detail::base64FaultDetail(text, alphabet, padding));
     corvane::detail::throwIfError(error);
     return decoded;
 }
@@ -105,6 +111,10 @@ std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet, B
                                        std::error_code& error) noexcept {
     error.clear();
     if (text.empty()) return {};
+    if (holdsNul(text)) {
+        error = ErrorCode::invalidInput;
+        return {};
+    }
     try {
         // Zero-filled, as the coder's final check needs.
         std::vector<std::uint8_t> bytes(Coder::decodedCapacity(text.size()));

@@ -19,6 +19,7 @@
 
 #include "QVGTMBase64_PrivateMethods.h"
 #include "QVGTMBase64_Tables.h"
+#include "base64_fault.h"
 #include "modern_support.h"
 #include "secure_zero.h"
 
@@ -265,13 +266,15 @@ Base64Decoder::~Base64Decoder() { secure_zero(held_, sizeof held_); }
 void Base64Decoder::reset() noexcept {
     secure_zero(held_, sizeof held_);
     heldCount_ = 0;
-    failed_ = ended_ = padSeen_ = anyInput_ = false;
+    failed_ = padSeen_ = anyInput_ = false;
     afterPad_ = 0;
     decoded_ = 0;
+    given_ = 0;
+    nulAt_ = kNoNul;
 }
 
 bool Base64Decoder::blank() const noexcept {
-    return decoded_ == 0 && heldCount_ == 0 && !padSeen_ && !failed_ && !ended_;
+    return decoded_ == 0 && heldCount_ == 0 && !padSeen_ && !failed_;
 }
 
 std::size_t Base64Decoder::updateCapacity(std::size_t textLength) const noexcept {
@@ -410,19 +413,33 @@ std::size_t Base64Decoder::decodeClean(ByteView& text, std::uint8_t* out) {
 }
 
 std::size_t Base64Decoder::updateChecked(ByteView text, std::uint8_t* out) {
-    if (ended_ || text.empty()) return 0;
+    if (text.empty()) return 0;
     anyInput_ = true;
+    const std::uint8_t* const start = text.data();
     std::size_t written = 0;
     if (!padSeen_) {
         written = decodeClean(text, out);
         out += written;
         if (failed_ || text.empty()) return written;
     }
-    // A NUL ends the text: nothing after it is read, now or later.
-    if (const void* nul = std::memchr(text.data(), 0, text.size())) {
-        text = ByteView(text.data(), static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
-        ended_ = true;
+    // A NUL byte refuses the text (its length is explicit, so a NUL is no
+    // end mark): what stands before it is decoded as far as whole groups go.
+    bool nul = false;
+    if (const void* at = std::memchr(text.data(), 0, text.size())) {
+        const auto before = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - text.data());
+        nulAt_ = given_ + static_cast<std::uint64_t>(text.data() - start) + before;
+        text = ByteView(text.data(), before);
+        nul = true;
     }
+    written += decodeRest(text, out);
+    if (nul) failed_ = true;
+    return written;
+}
+
+// The text after the fast way's whole groups: up to a pad in place and
+// through the held group, then what follows a pad.
+std::size_t Base64Decoder::decodeRest(ByteView text, std::uint8_t* out) {
+    std::size_t written = 0;
     if (!padSeen_) {
         const void* pad = std::memchr(text.data(), base64_tables::kBase64PaddingChar, text.size());
         ByteView before = pad == nullptr ? text
@@ -453,8 +470,40 @@ std::size_t Base64Decoder::update(ByteView text, std::span<std::uint8_t> out, st
     }
     const std::size_t written = updateChecked(text, out.data());
     decoded_ += written;
+    given_ += text.size();
     if (failed_) error = ErrorCode::invalidInput;
     return written;
+}
+
+std::size_t Base64Decoder::update(ByteView text, std::span<std::uint8_t> out, ErrorInfo& error) noexcept {
+    std::error_code code;
+    const std::size_t written = update(text, out, code);
+    error.clear();
+    if (code) corvane::detail::report(error, code, refusalDetail(out.size(), updateCapacity(text.size())));
+    return written;
+}
+
+std::size_t Base64Decoder::finish(std::span<std::uint8_t> out, ErrorInfo& error) noexcept {
+    // Said before finishing, which forgets the text.
+    const std::string detail = refusalDetail(out.size(), finishCapacity());
+    std::error_code code;
+    const std::size_t written = finish(out, code);
+    error.clear();
+    if (code) corvane::detail::report(error, code, detail);
+    return written;
+}
+
+// What a refusal of update() or finish() says besides its code: the room
+// that was too small, or where a NUL byte stood; nothing for the others
+// (the decoder does not keep where they broke the rules).
+std::string Base64Decoder::refusalDetail(std::size_t room, std::size_t need) const noexcept {
+    try {
+        if (room < need)
+            return "output of " + std::to_string(room) + " bytes is too small: " + std::to_string(need) + " are needed";
+        if (nulAt_ != kNoNul) return corvane::detail::base64NulDetail(nulAt_);
+    } catch (...) {
+    }
+    return {};
 }
 
 std::size_t Base64Decoder::finish(std::span<std::uint8_t> out, std::error_code& error) noexcept {
@@ -475,7 +524,7 @@ std::size_t Base64Decoder::finish(std::span<std::uint8_t> out, std::error_code& 
         if (!refused) std::memcpy(out.data(), last, written);
         secure_zero(last, sizeof last);
     } else if (!refused && anyInput_ && decoded_ == 0) {
-        // Non-empty text that decodes to nothing: whitespace, or a NUL first.
+        // Non-empty text that decodes to nothing: whitespace alone.
         refused = true;
     }
     reset();
@@ -487,18 +536,17 @@ std::size_t Base64Decoder::finish(std::span<std::uint8_t> out, std::error_code& 
 }
 
 std::size_t Base64Decoder::update(ByteView text, std::span<std::uint8_t> out) {
-    corvane::detail::checkRoom(out.size(), updateCapacity(text.size()));
     std::error_code error;
     const std::size_t written = update(text, out, error);
-    corvane::detail::throwIfError(error);
+    if (error) corvane::detail::throwError(error, refusalDetail(out.size(), updateCapacity(text.size())));
     return written;
 }
 
 std::size_t Base64Decoder::finish(std::span<std::uint8_t> out) {
-    corvane::detail::checkRoom(out.size(), finishCapacity());
+    const std::string detail = refusalDetail(out.size(), finishCapacity());
     std::error_code error;
     const std::size_t written = finish(out, error);
-    corvane::detail::throwIfError(error);
+    if (error) corvane::detail::throwError(error, detail);
     return written;
 }
 

@@ -14,7 +14,20 @@ Error::~Error() = default;
 
 void detail::throwError(std::error_code code) { throw v1::Error(code); }
 
-void detail::throwError(std::error_code code, const std::string& detail) { throw v1::Error(code, detail); }
+void detail::throwError(std::error_code code, const std::string& detail) {
+    if (detail.empty()) throw v1::Error(code);
+    throw v1::Error(code, detail);
+}
+void detail::report(v1::ErrorInfo& info, std::error_code code, const std::string& detail) noexcept {
+    info.code = code;
+    try {
+        info.message = v1::Error(code, detail).what();
+        if (detail.empty()) info.message = code.message();
+    } catch (...) {
+        info.message.clear();
+    }
+}
+
 void detail::checkRoom(std::size_t have, std::size_t need) {
     if (have < need)
         throw v1::Error(ErrorCode::invalidInput, "output of " + std::to_string(have) + " bytes is too small: " +

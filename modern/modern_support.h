@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <new>
 #include <system_error>
 
 namespace corvane::detail {
@@ -22,6 +23,31 @@ void checkRoom(std::size_t have, std::size_t need);
 
 inline void throwIfError(const std::error_code& code) {
     if (code) throwError(code);
+}
+
+// Fills info with the code and the message an Error of that code and
+// detail would give (the code's meaning alone without a detail); a message
+// that cannot be allocated is left empty, the code is kept.
+void report(v1::ErrorInfo& info, std::error_code code, const std::string& detail = {}) noexcept;
+
+// Runs call, a throwing form, and reports its failure in info instead: the
+// Error's code and what(), outOfMemory for an allocation that failed.
+// Returns what call returned, or a value-initialised result on failure.
+template <typename Call>
+auto reportInto(v1::ErrorInfo& info, Call&& call) noexcept -> decltype(call()) {
+    info.clear();
+    try {
+        return call();
+    } catch (const std::system_error& e) {
+        info.code = e.code();
+        try {
+            info.message = e.what();
+        } catch (...) {
+        }
+    } catch (const std::bad_alloc&) {
+        info.code = ErrorCode::outOfMemory;
+    }
+    return {};
 }
 
 // A valid pointer for an empty input that came as null, since the legacy

@@ -13,6 +13,8 @@
 #include <Corvane/rsa.h>
 #include <gtest/gtest.h>
 
+#include <Corvane/corvane.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -206,6 +208,37 @@ TEST(Concurrency, EightThreadsShareObjectsAndUseEveryClass) {
     EXPECT_GE(s.logged, kThreads * iterations) << "each refused decryption logs one line";
     std::printf("%ld checked operations on %d threads (%d iterations each)\n", s.operations.load(), kThreads,
                 iterations);
+}
+
+// What the modern header promises of threads: one key object used by
+// several threads at once, every operation of both halves, with each
+// thread's own random pool (a pool is for one thread at a time).
+TEST(Concurrency, KeyObjectsAreSharedByThreadsAtOnce) {
+    namespace cv = corvane::v1;
+    const cv::RsaPrivateKey key = cv::RsaPrivateKey::fromRecord(cachedRsaKey(1024).privateKey);
+    const cv::RsaPublicKey pub = key.publicKey();
+    const std::string message = "shared key, many threads";
+    const int iterations = static_cast<int>(20 * longTestFactor());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int id = 0; id < 4; id++)
+        threads.emplace_back([&, id] {
+            cv::RandomPool pool = cv::RandomPool::fromSeed(std::string(256, static_cast<char>('a' + id)));
+            for (int i = 0; i < iterations; i++) {
+                const std::vector<std::uint8_t> block = pub.encrypt(message, pool);
+                const cv::Envelope envelope = cv::sealEnvelope(pub, message, pool);
+                const std::vector<cv::EnvelopeView> views(3, cv::EnvelopeView{envelope.wrappedKey, envelope.payload});
+                bool ok = key.decrypt(block) == std::vector<std::uint8_t>(message.begin(), message.end()) &&
+                          key.decrypt(block, cv::RsaRejection::implicit) == key.decrypt(block) &&
+                          key.decryptKey(envelope.wrappedKey, 24).size() == 24 &&
+                          pub.recover(key.sign(message)) == key.decrypt(block) &&
+                          cv::openEnvelope(key, envelope.wrappedKey, envelope.payload) == key.decrypt(block);
+                for (const cv::BatchResult& r : cv::openEnvelopes(key, views)) ok = ok && r.bytes == key.decrypt(block);
+                if (!ok) failures++;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, 0);
 }
 
 }  // namespace

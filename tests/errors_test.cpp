@@ -125,6 +125,7 @@ TEST(ErrorMeanings, EveryCodeHasOneOfItsOwnAndOthersAreUnknown) {
         }
     EXPECT_EQ(known, 26);  // success, five class codes, three statuses, sixteen key codes, envelopes
     EXPECT_EQ(meanings.size(), 26u);
+    for (const std::string& meaning : meanings) EXPECT_EQ(repeatedPhrase(meaning), "") << meaning;
     EXPECT_EQ(errorMeaning(-1), unknown);  // no class code -1
     EXPECT_EQ(errorMeaning(0x0402), unknown);
     EXPECT_STREQ(errorCategory().name(), "corvane");

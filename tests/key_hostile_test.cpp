@@ -24,6 +24,7 @@
 
 using namespace corvane;
 using namespace corvane::test;
+namespace cv = corvane::v1;
 
 namespace {
 
@@ -412,6 +413,10 @@ TEST(HostileKeys, EveryFaultIsRefusedInEveryContainerAndLeavesTheRecordZero) {
             EXPECT_TRUE(!container.encrypted || privateStatus.modulusBits == 0);
             EXPECT_TRUE(allZero(priv));
             EXPECT_TRUE(allZero(pub));
+            // The message says each thing once.
+            cv::ErrorInfo error;
+            EXPECT_FALSE(cv::RsaPrivateKey::fromEncoded(encoded, kPassphrase, {}, error));
+            EXPECT_EQ(repeatedPhrase(error.message), "") << error.message;
         }
     }
     std::cout << "hostile forms refused with their code: " << refused << " of " << tried << "\n";

@@ -39,6 +39,7 @@ void expectThrown(const std::function<void()>& call, std::error_code code, const
     Thrown t = thrown(call);
     EXPECT_EQ(t.code, code);
     EXPECT_NE(t.what.find(fragment), std::string::npos) << t.what;
+    EXPECT_EQ(corvane::test::repeatedPhrase(t.what), "") << t.what;
 }
 
 TEST(ModernMessages, KeyFileFailuresNameThePath) {
@@ -67,9 +68,10 @@ TEST(ModernMessages, KeyReaderRefusalsSayWhatIsWrong) {
         const char* detail;
     } cases[] = {
         {"no key", "not a key\n", ErrorCode::keyUnreadable, "not a DER key structure"},
-        {"encrypted, no passphrase", encrypted, ErrorCode::keyEncrypted, "the key is encrypted"},
+        {"encrypted, no passphrase", encrypted, ErrorCode::keyEncrypted,
+         "the private key is encrypted and no passphrase was given"},
         {"armour cut short", plain.substr(0, plain.size() / 2), ErrorCode::pemDamaged,
-         "the PEM armour is cut short or broken"},
+         "a BEGIN or END line is cut short or broken: the PEM armour"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -82,7 +84,7 @@ TEST(ModernMessages, KeyReaderRefusalsSayWhatIsWrong) {
         expectThrown([&] { cv::RsaPublicKey::fromFile(path); }, c.code, "key file " + path + ": " + c.detail);
     }
     expectThrown([&] { cv::RsaPrivateKey::fromEncoded(bytesOf(key.publicKey().toPem())); },
-                 ErrorCode::notPrivateKey, "a public key or a certificate");
+                 ErrorCode::notPrivateKey, "a public key or a certificate was given where a private key is wanted");
 }
 
 TEST(ModernMessages, BlockAndMessageLengthsAreBothNamed) {
@@ -131,7 +133,9 @@ TEST(ModernMessages, Base64FailuresNameTheOffset) {
         {"QQ==QQ==", A::standard, P::padded, "offset 4: only whitespace may follow the padding"},
         {"QUJDQ", A::standard, P::unpadded, "offset 5: the text ends one character into a group"},
         {"QUJDQQ", A::standard, P::padded, "offset 6: the text ends inside a group of four without"},
-        {std::string("QQ\0==", 5), A::standard, P::padded, "offset 2: the text ends inside a group"},
+        {std::string("QQ\0==", 5), A::standard, P::padded, "offset 2: a NUL byte, which Base64 text never holds"},
+        {std::string("QUJD\0", 5), A::standard, P::padded, "offset 4: a NUL byte"},
+        {std::string("QQ==\0", 5), A::standard, P::padded, "offset 4: a NUL byte"},
         {"QR==", A::standard, P::padded, "offset 1: the unused low bits of the last character"},
         {"QU\nJ", A::standard, P::unpadded, "offset 3: the unused low bits"},
         {" \r\n", A::standard, P::padded, "offset 3: the text holds no Base64 characters"},

@@ -222,7 +222,7 @@ std::vector<std::string> base64Texts() {
                                       "QQ===", "=", "Q===", "QUJD=", "QR==", "QUJ=", "A", "AB", "QU\x80JD",
                                       "Q U\tJ\nD", "QUJD*", "QQ==\n\n  ", "QUJD\r\nQUJD\r\n", "QUI=-",
                                       "Q\xa0Q=\xff=",
-                                      // A NUL ends the text.
+                                      // A NUL byte refuses the text, wherever it stands.
                                       std::string("QQ\0xyz", 6), std::string("QUI=\0", 5),
                                       std::string("QUJD\0QUJD*", 10), std::string("\0", 1),
                                       std::string(" \0QUJD", 6), std::string("QUI=\0=x", 7)};

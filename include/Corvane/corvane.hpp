@@ -20,10 +20,14 @@
 //
 // Failures throw corvane::v1::Error, a std::system_error whose code() is a
 // corvane::ErrorCode (<Corvane/errors.h>), or a std::errc where the system
-// failed (a key file that cannot be read, the entropy source). Where a failure is an expected
-// outcome (decryption, signature recovery, decoding) an overload taking a
-// std::error_code& reports it there instead and returns an empty result;
-// those overloads never throw.
+// failed (a key file that cannot be read, the entropy source). Where a
+// failure is an expected outcome (reading a key, decryption, signature
+// recovery, decoding, opening an envelope, encrypting a message of the
+// caller's length) an overload taking a cv::ErrorInfo& reports it there
+// instead, with the code and the whole message the exception would carry,
+// and returns an empty result (an empty std::optional for keys); those
+// overloads never throw. (The std::error_code& overloads of the first
+// release remain, for the code alone.)
 //
 // Secrets: key objects and the random pool wipe their records when they are
 // destroyed, moved from or assigned over; every intermediate buffer that held
@@ -36,8 +40,11 @@
 // <openssl/md5.h>, nor the global triple-DES operation names of
 // <Corvane/QVDes3.h>, so it may share a translation unit with either.
 //
-// Threads: no shared state; a key object may be used by several threads at
-// once (its operations only read it), an Md5 or RandomPool by one at a time.
+// Threads: the layer keeps no shared state, and every function may run on
+// several threads at once. A key object (RsaPublicKey, RsaPrivateKey) may
+// be used by several threads at once: its operations only read it. Objects
+// that change as they work (Md5, RandomPool, the Base64 and triple-DES
+// streams) are for one thread at a time; give each thread its own.
 #ifndef CORVANE_CORVANE_HPP
 #define CORVANE_CORVANE_HPP
 
@@ -48,6 +55,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <ranges>
 #include <span>
 #include <string>
@@ -123,6 +131,21 @@ public:
     ~Error() override;
 };
 
+// A failure reported without an exception: the code, and the message that
+// Error::what() would give ("detail: meaning of the code", the detail saying
+// where or why: a file's path, both lengths, an offset). Empty (false) when
+// the call succeeded.
+struct ErrorInfo {
+    std::error_code code;
+    std::string message;
+
+    explicit operator bool() const noexcept { return static_cast<bool>(code); }
+    void clear() noexcept {
+        code.clear();
+        message.clear();
+    }
+};
+
 // ---------------------------------------------------------------------------
 // MD5 (RFC 1321), over QvMD5Init / QvMD5Update / QvMD5Final. Kept for
 // interoperability; broken for collision resistance.
@@ -172,14 +195,19 @@ enum class Base64Padding : unsigned char {
 CORVANE_EXPORT std::string base64Encode(ByteView bytes, Base64Alphabet alphabet = Base64Alphabet::standard,
                                         Base64Padding padding = Base64Padding::padded);
 
-// The decoded bytes; empty for empty text. Whitespace anywhere is skipped
-// and a NUL ends the text, as QVGTMBase64 decodes. Text that breaks the
-// rules, or holds nothing but whitespace, fails with ErrorCode::invalidInput.
+// The decoded bytes; empty for empty text. Whitespace anywhere is skipped,
+// as QVGTMBase64 decodes. Text that breaks the rules, holds nothing but
+// whitespace, or holds a NUL byte fails with ErrorCode::invalidInput, the
+// message naming the offset. (QVGTMBase64 ends the text at a NUL and
+// decodes what came before; here the text's length is explicit, so a NUL is
+// a fault, not an end.)
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text,
                                                       Base64Alphabet alphabet = Base64Alphabet::standard,
                                                       Base64Padding padding = Base64Padding::padded);
 CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
                                                       Base64Padding padding, std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> base64Decode(ByteView text, Base64Alphabet alphabet,
+                                                      Base64Padding padding, ErrorInfo& error) noexcept;
 
 // Into the caller's memory, for large inputs: the same results, written to
 // out, which must hold base64EncodedSize(bytes.size(), padding) characters
@@ -194,6 +222,8 @@ CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> o
                                         Base64Padding padding);
 CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
                                         Base64Padding padding, std::error_code& error) noexcept;
+CORVANE_EXPORT std::size_t base64Decode(ByteView text, std::span<std::uint8_t> out, Base64Alphabet alphabet,
+                                        Base64Padding padding, ErrorInfo& error) noexcept;
 
 // Base64 of a message given in pieces of any size: the concatenated output
 // of update() and finish() is base64Encode of the whole message (with line
@@ -238,9 +268,9 @@ private:
 // Base64 text given in pieces of any size: the concatenated output of
 // update() and finish() is base64Decode of the whole text, and the whole
 // text fails exactly where base64Decode fails on it (whitespace skipped
-// anywhere, a NUL ends the text, text of nothing but whitespace refused,
-// with invalidInput). A piece that already settles the refusal (a byte
-// outside the alphabet, more after the padding) throws from update(); a
+// anywhere; a NUL byte, or text of nothing but whitespace, refused with
+// invalidInput). A piece that already settles the refusal (a byte outside
+// the alphabet or a NUL, more after the padding) throws from update(); a
 // refusal of the text's end throws from finish(). Output returned before a
 // refusal is whole groups of the text's beginning.
 //
@@ -265,7 +295,9 @@ public:
     // The same, reporting a refusal in error instead of throwing; update()
     // then returns the bytes it wrote before the refusal, finish() 0.
     std::size_t update(ByteView text, std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t update(ByteView text, std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t finish(std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t updateCapacity(std::size_t textLength) const noexcept;
     static constexpr std::size_t finishCapacity() noexcept { return 3; }
     // Whether the text given since the start holds nothing but whitespace
@@ -284,12 +316,17 @@ private:
 
     bool webSafe_;
     bool requirePadding_;
+    std::string refusalDetail(std::size_t room, std::size_t need) const noexcept;
+    std::size_t decodeRest(ByteView text, std::uint8_t* out);
+
+    static constexpr std::uint64_t kNoNul = ~std::uint64_t{0};
     bool failed_ = false;    // a refused update(): the message is lost
-    bool ended_ = false;     // a NUL ended the text: the rest is not read
     bool padSeen_ = false;
     bool anyInput_ = false;  // any byte given
     std::size_t afterPad_ = 0;   // bytes other than whitespace after the first pad
     std::uint64_t decoded_ = 0;  // bytes returned so far
+    std::uint64_t given_ = 0;    // text bytes given so far
+    std::uint64_t nulAt_ = kNoNul;  // the offset of the NUL byte that refused the text
     // Alphabet characters not yet decoded (fewer than four between calls),
     // or after the first pad the characters of the unfinished group, the
     // pad and what may follow it (at most six in all).
@@ -323,6 +360,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text,
                                                    HexWhitespace whitespace = HexWhitespace::reject);
 CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text, HexWhitespace whitespace,
                                                    std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> hexDecode(std::string_view text, HexWhitespace whitespace,
+                                                   ErrorInfo& error) noexcept;
 
 // ---------------------------------------------------------------------------
 // Random pool, over the QV_R_ functions.
@@ -392,6 +431,11 @@ public:
                                     const KeyReadOptions& options = {});
     static RsaPublicKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
                                  const KeyReadOptions& options = {});
+    // The same, reporting a refusal in error (the key is then empty).
+    static std::optional<RsaPublicKey> fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                                   const KeyReadOptions& options, ErrorInfo& error) noexcept;
+    static std::optional<RsaPublicKey> fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                                const KeyReadOptions& options, ErrorInfo& error) noexcept;
     // The texts QVSimpleRSA::setPublicKey takes (see rsaPublicKeyFromHex).
     static RsaPublicKey fromHex(std::string_view modulus, std::string_view exponent);
     // A copy of a record; its bits must lie in 1..1024 (keyTooLarge above,
@@ -422,6 +466,7 @@ public:
     // maxMessageSize(), badData for a key whose modulus is below the block.
     std::vector<std::uint8_t> encrypt(ByteView message) const;
     std::vector<std::uint8_t> encrypt(ByteView message, RandomPool& pool) const;
+    std::vector<std::uint8_t> encrypt(ByteView message, RandomPool& pool, ErrorInfo& error) const noexcept;
 
     // The message of a type-1 block that RsaPrivateKey::sign made (the
     // "verify and recover" half of a raw PKCS #1 v1.5 signature).
@@ -429,6 +474,7 @@ public:
     // longer than blockSize().
     std::vector<std::uint8_t> recover(ByteView signature) const;
     std::vector<std::uint8_t> recover(ByteView signature, std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> recover(ByteView signature, ErrorInfo& error) const noexcept;
 
     // encrypt() on each message in turn, drawing from one pool; per item
     // the block or the error encrypt() would have thrown.
@@ -470,8 +516,21 @@ public:
                                      const KeyReadOptions& options = {});
     static RsaPrivateKey fromFile(const std::string& path, const KeyPassphrase& passphrase = {},
                                   const KeyReadOptions& options = {});
+    // The same, reporting a refusal in error (the key is then empty).
+    static std::optional<RsaPrivateKey> fromEncoded(ByteView pemOrDer, const KeyPassphrase& passphrase,
+                                                    const KeyReadOptions& options, ErrorInfo& error) noexcept;
+    static std::optional<RsaPrivateKey> fromFile(const std::string& path, const KeyPassphrase& passphrase,
+                                                 const KeyReadOptions& options, ErrorInfo& error) noexcept;
     // A copy of a CRT record; its bits must lie in 1..1024.
     static RsaPrivateKey fromRecord(const R_RSA_PRIVATE_KEY& record);
+    // A new key of `bits` bits (512 to 1024, invalidInput otherwise) and
+    // public exponent 65537. Its primes come from the pool (notSeeded while
+    // it wants seed bytes): random odd starting points, the first prime
+    // above each by libcrypto's test (BN_check_prime), so the same seed
+    // gives the same key. The pool's 128-bit state bounds the key's
+    // unpredictability, more than the ~80 bits a 1024-bit modulus offers;
+    // seed it from the operating system (RandomPool() does).
+    static RsaPrivateKey generate(unsigned bits, RandomPool& pool);
 
     RsaPrivateKey(const RsaPrivateKey& other) noexcept = default;
     RsaPrivateKey& operator=(const RsaPrivateKey& other) noexcept = default;
@@ -498,6 +557,7 @@ public:
     // block), badLength for an input longer than blockSize().
     std::vector<std::uint8_t> decrypt(ByteView block) const;
     std::vector<std::uint8_t> decrypt(ByteView block, std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decrypt(ByteView block, ErrorInfo& error) const noexcept;
     // The same with the rejection chosen. With RsaRejection::implicit the
     // only errors are for what anyone can see: badLength for an input longer
     // than blockSize(), badData for one whose value is not below the
@@ -506,6 +566,8 @@ public:
     std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection) const;
     std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection,
                                       std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decrypt(ByteView block, RsaRejection rejection,
+                                      ErrorInfo& error) const noexcept;
 
     // A symmetric key of keySize bytes wrapped in a type-2 block, unwrapped
     // without ever telling whether the block was well formed: exactly
@@ -523,12 +585,15 @@ public:
     std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize) const;
     std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize,
                                          std::error_code& error) const noexcept;
+    std::vector<std::uint8_t> decryptKey(ByteView block, std::size_t keySize,
+                                         ErrorInfo& error) const noexcept;
 
     // One type-1 block (0xFF filler) over the message, which is signed as
     // given: to make a PKCS #1 v1.5 signature, pass the DigestInfo
     // encoding of the digest. ErrorCode::badLength for a message longer
     // than maxMessageSize().
     std::vector<std::uint8_t> sign(ByteView message) const;
+    std::vector<std::uint8_t> sign(ByteView message, ErrorInfo& error) const noexcept;
 
     // decrypt() and sign() on many inputs under this key; per item its
     // result or the error that item met, in the order given. An item's
@@ -575,8 +640,12 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key);
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, ByteView iv,
                                                      std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key, ByteView iv,
+                                                     ErrorInfo& error) noexcept;
 CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key,
                                                      std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3Decrypt(ByteView data, ByteView key,
+                                                     ErrorInfo& error) noexcept;
 
 // Into the caller's memory, for large inputs, through the cipher directly:
 // the same results as above, without the length limit and without log
@@ -593,6 +662,8 @@ CORVANE_EXPORT std::size_t des3Encrypt(ByteView data, ByteView key, ByteView iv,
 CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out);
 CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
                                        std::error_code& error) noexcept;
+CORVANE_EXPORT std::size_t des3Decrypt(ByteView data, ByteView key, ByteView iv, std::span<std::uint8_t> out,
+                                       ErrorInfo& error) noexcept;
 
 // Triple DES of a message given in pieces of any size, with the key and IV
 // rules above: the concatenated output of update() and finish() is
@@ -660,6 +731,7 @@ public:
     std::size_t finish(std::span<std::uint8_t> out);
     // The same, reporting a refusal in error instead of throwing (0 bytes).
     std::size_t finish(std::span<std::uint8_t> out, std::error_code& error) noexcept;
+    std::size_t finish(std::span<std::uint8_t> out, ErrorInfo& error) noexcept;
     std::size_t updateCapacity(std::size_t dataSize) const noexcept;
     static constexpr std::size_t finishCapacity() noexcept { return 8; }
     void reset() noexcept;
@@ -776,6 +848,10 @@ CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data
                                                                    unsigned iterations,
                                                                    std::string_view digest,
                                                                    std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> des3DecryptWithPassphrase(ByteView data, std::string_view passphrase,
+                                                                   unsigned iterations,
+                                                                   std::string_view digest,
+                                                                   ErrorInfo& error) noexcept;
 
 // ---------------------------------------------------------------------------
 // Envelopes: the legacy scheme's message to a server. The client makes a
@@ -821,6 +897,8 @@ CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, 
                                                       ByteView payload);
 CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
                                                       ByteView payload, std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, ErrorInfo& error) noexcept;
 
 // A new envelope of the message: a new key of the form asked for (full
 // strength unless a peer needs Des3KeyForm::hexText), wrapped
@@ -832,6 +910,9 @@ CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, 
 // std::errc::io_error when the entropy source fails.
 CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool,
                                      Des3KeyForm form = Des3KeyForm::bytes);
+// The same, reporting a failure in error (the envelope is then empty).
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form,
+                                     ErrorInfo& error) noexcept;
 // The same with a pool seeded for the call.
 CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
                                      Des3KeyForm form = Des3KeyForm::bytes);

@@ -38,7 +38,7 @@ py::bytes blockOperation(const Key& key, cv::ByteView input, Operation operation
     std::vector<std::uint8_t> result;
     {
         py::gil_scoped_release released;
-        result = (key.*operation)(input);
+        result = operation(key, input);
     }
     return toBytes(result);
 }
@@ -105,17 +105,14 @@ void bindRsa(py::module_& module) {
         .def(
             "encrypt",
             [](const cv::RsaPublicKey& self, cv::ByteView message) {
-                return blockOperation(self, message,
-                                      static_cast<std::vector<std::uint8_t> (cv::RsaPublicKey::*)(cv::ByteView) const>(
-                                          &cv::RsaPublicKey::encrypt));
+                return blockOperation(self, message, [](const auto& key, cv::ByteView in) { return key.encrypt(in); });
             },
             py::arg("message"), "One type-2 block over the message (random non-zero filler).")
         .def(
             "recover",
             [](const cv::RsaPublicKey& self, cv::ByteView signature) {
                 return blockOperation(self, signature,
-                                      static_cast<std::vector<std::uint8_t> (cv::RsaPublicKey::*)(cv::ByteView) const>(
-                                          &cv::RsaPublicKey::recover));
+                                      [](const auto& key, cv::ByteView in) { return key.recover(in); });
             },
             py::arg("signature"), "The message of a type-1 block that RsaPrivateKey.sign made.")
         .def(
@@ -184,7 +181,7 @@ void bindRsa(py::module_& module) {
         .def(
             "sign",
             [](const cv::RsaPrivateKey& self, cv::ByteView message) {
-                return blockOperation(self, message, &cv::RsaPrivateKey::sign);
+                return blockOperation(self, message, [](const auto& key, cv::ByteView in) { return key.sign(in); });
             },
             py::arg("message"), "One type-1 block over the message, signed as given.")
         .def(

@@ -99,6 +99,26 @@ std::vector<VecRecord> readVecFile(const std::string& path) {
     return records;
 }
 
+std::string repeatedPhrase(const std::string& message) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : message + " ") {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '#' || c == '-') {
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t i = 0; i + 3 <= words.size(); i++) {
+        const std::string phrase = words[i] + " " + words[i + 1] + " " + words[i + 2];
+        auto [at, fresh] = seen.emplace(phrase, i);
+        if (!fresh && i >= at->second + 3) return phrase;
+    }
+    return {};
+}
+
 unsigned longTestFactor() {
     const char* v = std::getenv("CORVANE_LONG_TESTS");
     return (v != nullptr && std::string(v) == "1") ? 100u : 1u;

@@ -62,6 +62,12 @@ private:
 // Multiplier for randomised test volume: 100 when CORVANE_LONG_TESTS=1.
 unsigned longTestFactor();
 
+// The first run of three or more words that a message says twice (case
+// and punctuation aside), or "" when it says none twice: a message that
+// repeats itself ("a public key or a certificate: a public key or a
+// certificate was given ...") joined a detail to a meaning that says it.
+std::string repeatedPhrase(const std::string& message);
+
 }  // namespace corvane::test
 
 #endif
