@@ -1,27 +1,19 @@
-# Configures corvane.pc. The file finds its prefix from where it is installed
-# (${pcfiledir}), so an installed tree still works after it is moved or
-# unpacked somewhere else (a staging root, `dpkg -x`). The number of steps up
-# follows CMAKE_INSTALL_LIBDIR, which may have several levels
-# (lib/x86_64-linux-gnu on Debian and Ubuntu). Directories given as absolute
-# paths, or leaving the prefix, are written as they are.
-
-function(corvane_pc_directory out dir)
-  if(IS_ABSOLUTE "${dir}")
-    set(${out} "${dir}" PARENT_SCOPE)
-  else()
-    cmake_path(SET normal NORMALIZE "${dir}")
-    set(${out} "\${prefix}/${normal}" PARENT_SCOPE)
-  endif()
-endfunction()
-
-cmake_path(SET CORVANE_PC_DIR NORMALIZE "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
-if(IS_ABSOLUTE "${CORVANE_PC_DIR}" OR CORVANE_PC_DIR MATCHES "^\\.\\.")
-  set(CORVANE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-else()
-  file(RELATIVE_PATH CORVANE_PC_UP "/${CORVANE_PC_DIR}" "/")
-  string(REGEX REPLACE "/$" "" CORVANE_PC_UP "${CORVANE_PC_UP}")
-  set(CORVANE_PC_PREFIX "\${pcfiledir}/${CORVANE_PC_UP}")
-endif()
-corvane_pc_directory(CORVANE_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
-corvane_pc_directory(CORVANE_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
+# Installs corvane.pc. The file is written when it is installed, for the
+# prefix it is installed under (`cmake --install --prefix DIR` included, and
+# /usr for the Debian packages), so that pkg-config prints plain absolute
+# paths: `-I/usr/include` and `-L/usr/lib/<triplet>` are then recognised as
+# the compiler's own folders and left out, and a private prefix gives
+# `-I/opt/corvane/include` rather than `.../lib/pkgconfig/../../include`.
+# (pkg-config only substitutes variables: a file that found its prefix from
+# its own folder would print the `..` steps, and no system folder would match
+# them.) A tree moved after installing is found again by pkg-config's own
+# means: `--define-prefix` for a `lib/pkgconfig` folder, PKG_CONFIG_SYSROOT_DIR
+# for a root unpacked elsewhere (`dpkg -x`, a DESTDIR staging folder).
+install(CODE "
+  set(CORVANE_PC_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/corvane.pc.in]])
+  set(CORVANE_PC_OUTPUT [[${PROJECT_BINARY_DIR}/pkgconfig/corvane.pc]])
+  set(CORVANE_PC_LIBDIR [[${CMAKE_INSTALL_LIBDIR}]])
+  set(CORVANE_PC_INCLUDEDIR [[${CMAKE_INSTALL_INCLUDEDIR}]])
+  set(PROJECT_VERSION [[${PROJECT_VERSION}]])
+  include([[${CMAKE_CURRENT_LIST_DIR}/CorvanePkgConfigInstall.cmake]])
+  " COMPONENT development)

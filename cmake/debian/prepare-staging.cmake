@@ -4,7 +4,11 @@
 # - manual pages and Debian changelogs are compressed with `gzip -9n` (no
 #   name or time stamp, so the result is reproducible);
 # - ELF files lose their symbols and the .comment and .note sections
-#   (shared libraries keep what dynamic linking needs: --strip-unneeded).
+#   (shared libraries keep what dynamic linking needs: --strip-unneeded),
+#   and their run paths: an installed copy finds the library relative to
+#   itself under any prefix, but in /usr the loader's own folders hold it,
+#   and Debian's policy wants no run path there. (file(RPATH_REMOVE) is
+#   what CMake's own install scripts use to rewrite run paths.)
 
 file(GLOB_RECURSE staged LIST_DIRECTORIES false "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
 foreach(path IN LISTS staged)
@@ -23,5 +27,6 @@ foreach(path IN LISTS staged)
       list(APPEND options --strip-unneeded)
     endif()
     execute_process(COMMAND "${CPACK_CORVANE_STRIP}" ${options} "${path}" COMMAND_ERROR_IS_FATAL ANY)
+    file(RPATH_REMOVE FILE "${path}")
   endif()
 endforeach()

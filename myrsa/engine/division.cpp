@@ -68,7 +68,9 @@ void divideWords(Word* q, Word* r, const Word* u, std::size_t un, const Word* v,
 
     // Normalise so that the divisor's top bit is set; the dividend gains one word.
     const unsigned s = leadingZeros(v[vn - 1]);
-    Word vv[kMaxWords];
+    // Zeroed: GCC at -O3 cannot see that vn is at least 1 and warns that
+    // vv's top word may be read unset.
+    Word vv[kMaxWords] = {};
     Word uu[kMaxDividendWords + 1];
     shiftLeft(vv, v, vn, s);
     uu[un] = shiftLeft(uu, u, un, s);

@@ -28,6 +28,13 @@
 
 namespace corvane::engine {
 
+// Each product is one out-of-line function per word count, whatever the
+// optimisation level: an exponentiation calls it a thousand times, and the
+// call costs nothing beside the unrolled body (N^2 multiply-adds). At -O3
+// GCC would otherwise inline the unrolled bodies into every caller (each
+// window loop, table set-up and conversion of every size), multiplying the
+// engine's code tenfold and one file's compile time to minutes without
+// making it faster.
 template <std::size_t N>
 struct MontKernel {
     static_assert(N <= kMaxWords);
@@ -35,8 +42,8 @@ struct MontKernel {
     static constexpr std::size_t kScratchWords = 3 * kCapacity;
 
     // r = a * b / R mod m. r may alias a or b.
-    static void mul(Word* r, const Word* a, const Word* b, const Word* m, Word m0inv, std::size_t runtimeN,
-                    Word* scratch) {
+    [[gnu::noinline]] static void mul(Word* r, const Word* a, const Word* b, const Word* m, Word m0inv,
+                                      std::size_t runtimeN, Word* scratch) {
         const std::size_t n = size(runtimeN);
         Word* q = scratch;
         Word* t = scratch + kCapacity;
@@ -68,7 +75,8 @@ struct MontKernel {
 
     // r = a * a / R mod m. r may alias a. Each cross product a[j]*a[k]
     // (j < k) is formed once and doubled.
-    static void sqr(Word* r, const Word* a, const Word* m, Word m0inv, std::size_t runtimeN, Word* scratch) {
+    [[gnu::noinline]] static void sqr(Word* r, const Word* a, const Word* m, Word m0inv, std::size_t runtimeN,
+                                      Word* scratch) {
         const std::size_t n = size(runtimeN);
         Word* q = scratch;
         Word* t = scratch + kCapacity;
