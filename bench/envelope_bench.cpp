@@ -8,7 +8,13 @@
 //   open_envelope/BITS/PAYLOAD   one envelope per iteration
 //   open_envelopes/BITS/PAYLOAD  64 envelopes per iteration: corvane's batch
 //                                call, beside openEnvelope 64 times
-//                                (one_at_a_time) and OpenSSL 64 times
+//                                (one_at_a_time) and OpenSSL 64 times;
+//                                ifma_floor is the IFMA multiply-adds alone
+//                                of the batch's exponentiations and of the
+//                                check of their results by the public
+//                                exponent (no triple DES, nothing else):
+//                                where the CPU has IFMA, the least time any
+//                                batch built on those products can take
 //   decrypt_key/BITS             a 24-byte key: decryptKey beside
 //                                decrypt() (report), decrypt() with implicit
 //                                rejection, and EVP_PKEY_decrypt
@@ -22,6 +28,8 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#include "support/ifma_floor.h"
 
 namespace cv = corvane::v1;
 
@@ -138,6 +146,17 @@ void OpenManyOpenSsl(benchmark::State& state, unsigned bits, std::size_t payload
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEnvelopes));
 }
 
+// The lanes' multiply-adds of kEnvelopes checked decryptions: two
+// exponentiations each (one per prime), sixteen lanes a call, and the
+// check of eight results at a time modulo n.
+void OpenManyIfmaFloor(benchmark::State& state, unsigned bits) {
+    const std::size_t madds = kEnvelopes / 8 *
+                              (corvane_bench::laneMultiplyAdds(bits / 128, 16) +
+                               corvane_bench::publicCheckMultiplyAdds(bits / 64));
+    for (auto _ : state) corvane_bench::multiplyAdds(madds);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEnvelopes));
+}
+
 enum class Unwrap { decryptKey, report, implicit, openssl };
 
 void UnwrapKey(benchmark::State& state, unsigned bits, Unwrap how) {
@@ -174,6 +193,8 @@ const bool registered = [] {
             benchmark::RegisterBenchmark(("open_envelopes/" + size + "/one_at_a_time").c_str(), OpenManyOneAtATime, bits,
                                          payload);
             benchmark::RegisterBenchmark(("open_envelopes/" + size + "/openssl").c_str(), OpenManyOpenSsl, bits, payload);
+            if (corvane_bench::multiplyAddsRun())
+                benchmark::RegisterBenchmark(("open_envelopes/" + size + "/ifma_floor").c_str(), OpenManyIfmaFloor, bits);
         }
     for (unsigned bits : {512u, 1024u}) {
         const std::string row = "decrypt_key/" + std::to_string(bits);
