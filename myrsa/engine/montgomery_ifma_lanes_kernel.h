@@ -166,13 +166,19 @@ __attribute__((always_inline)) inline void laneSqrGroups(LaneNumbers<L, G>& r, c
         for (std::size_t c = 0; c < Count; c++) {
             const std::size_t g = First + c;
             const V q = Vec::madd52lo(Vec::zero(), t[c][i], Vec::load(s.k0[g]));
+            // The terms of digit i + 1 that the next q waits for: the high
+            // half of m_0 q is made from zero and added, rather than queued
+            // on digit i + 1's register behind the low half of m_1 q.
+            const V m0 = Vec::load(s.m.d[g][0]);
+            const V cleared = Vec::madd52lo(t[c][i], m0, q);
+            const V high = Vec::madd52hi(Vec::zero(), m0, q);
             CORVANE_UNROLL
-            for (std::size_t j = 0; j < L; j++) {
+            for (std::size_t j = 1; j < L; j++) {
                 const V mj = Vec::load(s.m.d[g][j]);
                 t[c][i + j] = Vec::madd52lo(t[c][i + j], mj, q);
                 t[c][i + j + 1] = Vec::madd52hi(t[c][i + j + 1], mj, q);
             }
-            t[c][i + 1] = Vec::add(t[c][i + 1], Vec::shiftDigit(t[c][i]));
+            t[c][i + 1] = Vec::add(Vec::add(t[c][i + 1], high), Vec::shiftDigit(cleared));
         }
     }
     CORVANE_UNROLL
