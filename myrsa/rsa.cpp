@@ -204,20 +204,17 @@ std::int32_t releaseResult(unsigned char* output, std::uint32_t* outputLen, cons
     return QV_STATUS_BAD_DATA;
 }
 
-// The public exponent's share of the verdicts on the engine's private
-// results t[i] for inputs c[i] (below n) under a usable key, count of them
-// (at most the engine's batch): all ones where t[i]^e mod n = c[i], or
-// where the exponent is unusable and the key's consistency must serve
-// alone; zero for all when n is even or below 2 (no odd primes make it,
-// and the consistency verdicts are zero already).
-void raisedVerdicts(const PreparedPrivateKey& key, std::size_t count, const NN_DIGIT* const* t,
-                    const NN_DIGIT* const* c, Word* raised) {
+// Whether a usable key's results are checked by its public exponent; where
+// it is unusable, the key's consistency must serve alone.
+bool exponentChecks(const PreparedPublicKey& pub) { return pub.usable != 0 && publicExponentUsable(pub.e); }
+
+// The public exponent's share of the verdict on the engine's private result
+// t for input c (below n) under a usable key: all ones where t^e mod n = c,
+// or where the exponent is unusable; zero when n is even or below 2 (no odd
+// primes make it, and the consistency verdict is zero already).
+Word raisedVerdict(const PreparedPrivateKey& key, const NN_DIGIT* t, const NN_DIGIT* c) {
     const PreparedPublicKey& pub = key.publicKey;
-    if (pub.usable != 0 && publicExponentUsable(pub.e)) {
-        corvane::engine::raisesToBatch(pub, count, t, c, raised);
-        return;
-    }
-    for (std::size_t i = 0; i < count; i++) raised[i] = pub.usable;
+    return exponentChecks(pub) ? corvane::engine::raisesTo(pub, t, c) : pub.usable;
 }
 
 // The engine's private result t for input c (below n) under a usable key,
@@ -226,9 +223,8 @@ void raisedVerdicts(const PreparedPrivateKey& key, std::size_t count, const NN_D
 std::int32_t releaseEngineResult(unsigned char* output, std::uint32_t* outputLen, const NN_DIGIT* t,
                                  Word consistent, const NN_DIGIT* c, const PreparedPrivateKey& key,
                                  std::uint32_t modulusLen, Release release) {
-    Word raised = 0;
-    raisedVerdicts(key, 1, &t, &c, &raised);
-    return releaseResult(output, outputLen, t, consistent & raised, key.publicKey.nDigits, modulusLen, release);
+    return releaseResult(output, outputLen, t, consistent & raisedVerdict(key, t, c), key.publicKey.nDigits,
+                         modulusLen, release);
 }
 
 // The documented steps of the private operation on the record's fields,
@@ -645,10 +641,12 @@ void privateBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVATE_KEY& 
             results[i] = t[i];
             inputs[i] = c[i];
         }
-        corvane::engine::rsaPrivateCrtBatch(prepared, lanes, results, consistent, inputs);
-        // The check before release, for all the results at once.
+        // The check before release, made with the results, for all at once.
         Word raised[kRsaBatchMax];
-        raisedVerdicts(prepared, lanes, results, inputs, raised);
+        const bool checked = exponentChecks(prepared.publicKey);
+        corvane::engine::rsaPrivateCrtBatch(prepared, lanes, results, consistent, inputs, checked ? raised : nullptr);
+        if (!checked)
+            for (std::size_t i = 0; i < lanes; i++) raised[i] = prepared.publicKey.usable;
         for (std::size_t i = 0; i < lanes; i++) {
             std::uint32_t resultLen = 0;
             std::int32_t status = releaseResult(block, &resultLen, t[i], consistent[i] & raised[i],

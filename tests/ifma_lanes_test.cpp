@@ -82,79 +82,57 @@ INSTANTIATE_TEST_SUITE_P(WordsAndLanes, IfmaLanes,
                                     std::to_string(std::get<1>(instance.param)) + "lanes";
                          });
 
-// The exponentiation by a public exponent shared by all lanes under one
-// modulus (the check of a batch's results), for every word count it takes,
-// against the scalar exponentiation: moduli with a full top word, one 31
-// bits short and one of all ones; values 0, 1, m - 1, m and 2^(64n) - 1
-// (inputs may reach the word count's top) and random ones; exponents 3,
-// 65537, one with every bit set and one as long as the modulus; lanes
-// filled partly and fully.
+// The exponentiation by one public exponent that every lane shares, each
+// lane under its own modulus (the check of a batch's results modulo each
+// prime), on the same lanes: exponents 3, 65537, one with every bit set and
+// one as long as the modulus.
 #if CORVANE_ENGINE_HAS_IFMA
-template <std::size_t N>
-void runPublicEmulated(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
-                       std::size_t digits) {
-    if (mod.n == N)
-        return lanePublicModExpWords<corvane::test::EmulatedLanes, laneDigitsFor(N)>(lanes, mod, x, e, digits);
-    if constexpr (N < kIfmaPublicMaxWords) runPublicEmulated<N + 1>(lanes, mod, x, e, digits);
+void runPublicExponentEmulated(LaneCases& c) {
+    const auto mods = c.modPointers();
+    const auto x = c.xPointers();
+    const std::size_t lanes = mods.size();
+    auto run = [&]<std::size_t L>() {
+        if (lanes <= 8)
+            lanePublicExponentWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), x.data(), c.e[0].data(),
+                                                                         c.digits);
+        else
+            lanePublicExponentWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), x.data(), c.e[0].data(),
+                                                                         c.digits);
+    };
+    switch (c.n) {
+        case 4: return run.operator()<laneDigitsFor(4)>();
+        case 5: return run.operator()<laneDigitsFor(5)>();
+        case 6: return run.operator()<laneDigitsFor(6)>();
+        case 7: return run.operator()<laneDigitsFor(7)>();
+        default: return run.operator()<laneDigitsFor(8)>();
+    }
 }
 #endif
 
-class IfmaPublicLanes : public testing::TestWithParam<std::size_t> {};
-
-TEST_P(IfmaPublicLanes, EveryLaneMatchesTheScalarExponentiation) {
+TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiationByOneExponent) {
 #if CORVANE_ENGINE_HAS_IFMA
-    const std::size_t n = GetParam();
-    corvane::test::Rng rng(n);
-    for (int shape = 0; shape < 3; shape++) {
-        std::vector<Word> m(n);
-        for (auto& w : m) w = shape == 2 ? ~Word{0} : static_cast<Word>(rng.u64());
-        m[n - 1] = shape == 1 ? (m[n - 1] >> 31) | (Word{1} << 32) : m[n - 1] | (Word{1} << 63);
-        m[0] |= 1;
-        MontModulus mod;
-        setupPublicModulus(mod, m.data(), n);
-
-        std::vector<std::vector<Word>> values(8, std::vector<Word>(n, 0));
-        values[1][0] = 1;
-        values[2] = m;
-        values[2][0] -= 1;
-        values[3] = m;
-        values[4].assign(n, ~Word{0});
-        for (std::size_t i = 5; i < 8; i++)
-            for (auto& w : values[i]) w = static_cast<Word>(rng.u64());
-
-        std::vector<std::vector<NN_DIGIT>> exponents = {{3}, {65537}, {~NN_DIGIT{0}, ~NN_DIGIT{0}}, {}};
-        for (std::size_t k = 0; k < n * kDigitsPerWord; k++) exponents[3].push_back(rng.u32() | 1u);
-        for (const auto& e : exponents) {
-            std::vector<std::vector<Word>> want(values.size(), std::vector<Word>(n));
-            for (std::size_t i = 0; i < values.size(); i++) {
-                toMont(mod, want[i].data(), values[i].data(), n);
-                modExpPublic(mod, want[i].data(), want[i].data(), e.data(), e.size());
-                fromMont(mod, want[i].data(), want[i].data());
+    const auto [n, lanes] = GetParam();
+    corvane::test::Rng rng(200 * n + lanes);
+    std::vector<std::vector<NN_DIGIT>> exponents = {{3}, {65537}, {~NN_DIGIT{0}, ~NN_DIGIT{0}}, {}};
+    for (std::size_t k = 0; k < n * kDigitsPerWord; k++) exponents[3].push_back(rng.u32() | 1u);
+    for (const auto& e : exponents) {
+        for (const bool onIfma : {false, true}) {
+            if (onIfma && !ifmaLanesRun(n)) continue;
+            LaneCases c = makeLaneCases(n, lanes, 0, rng);
+            corvane::test::shareExponent(c, e);
+            if (onIfma) {
+                const auto mods = c.modPointers();
+                const auto x = c.xPointers();
+                modExpLanesPublicExponentIfma(lanes, mods.data(), x.data(), e.data(), e.size());
+            } else {
+                runPublicExponentEmulated(c);
             }
-            for (const bool onIfma : {false, true}) {
-                if (onIfma && !ifmaLanesPublicRun(n)) continue;
-                for (std::size_t lanes : {2, 5, 8}) {
-                    std::vector<std::vector<Word>> x(values.begin(), values.begin() + static_cast<long>(lanes));
-                    std::vector<Word*> pointers;
-                    for (auto& v : x) pointers.push_back(v.data());
-                    if (onIfma)
-                        modExpLanesPublicIfma(lanes, mod, pointers.data(), e.data(), e.size());
-                    else
-                        runPublicEmulated<kIfmaPublicMinWords>(lanes, mod, pointers.data(), e.data(), e.size());
-                    for (std::size_t i = 0; i < lanes; i++)
-                        EXPECT_EQ(x[i], want[i]) << (onIfma ? "IFMA" : "stand-in vector") << ", modulus shape "
-                                                 << shape << ", " << e.size() << "-digit exponent, lane " << i
-                                                 << " of " << lanes;
-                }
-            }
+            expectLanesMatch(c, onIfma ? "IFMA, one exponent" : "stand-in vector, one exponent");
         }
     }
 #else
     GTEST_SKIP() << "no IFMA kernels in this build";
 #endif
 }
-
-INSTANTIATE_TEST_SUITE_P(Words, IfmaPublicLanes, testing::Range(kIfmaPublicMinWords, kIfmaPublicMaxWords + 1),
-                         [](const auto& instance) { return std::to_string(instance.param) + "words"; });
 
 }  // namespace

@@ -82,13 +82,33 @@ void runLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
         laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits);
 }
 
-// The public exponentiation with the digit count fixed at compile time for
-// each word count from N up.
-template <std::size_t N>
-void runPublicLanes(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
-                    std::size_t eDigits) {
-    if (mod.n == N) return lanePublicModExpWords<IfmaVec, laneDigitsFor(N)>(lanes, mod, x, e, eDigits);
-    if constexpr (N < kIfmaPublicMaxWords) runPublicLanes<N + 1>(lanes, mod, x, e, eDigits);
+template <std::size_t L>
+void runPublicExponentLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
+                            std::size_t eDigits) {
+    if (lanes <= kLanesPerVector)
+        lanePublicExponentWords<IfmaVec, L, 1>(lanes, mods, x, e, eDigits);
+    else
+        lanePublicExponentWords<IfmaVec, L, 2>(lanes, mods, x, e, eDigits);
+}
+
+// Runs run<L>() with the digit count of n-word moduli fixed at compile time,
+// so that each product unrolls whole; nothing for another n.
+template <class Run>
+void withLaneDigits(std::size_t n, Run&& run) {
+    switch (n) {
+        case 4:
+            return run.template operator()<laneDigitsFor(4)>();
+        case 5:
+            return run.template operator()<laneDigitsFor(5)>();
+        case 6:
+            return run.template operator()<laneDigitsFor(6)>();
+        case 7:
+            return run.template operator()<laneDigitsFor(7)>();
+        case 8:
+            return run.template operator()<laneDigitsFor(8)>();
+        default:
+            return;
+    }
 }
 
 }  // namespace
@@ -96,27 +116,13 @@ void runPublicLanes(std::size_t lanes, const MontModulus& mod, Word* const* x, c
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                      std::size_t digits) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes) return;
-    // Digit counts fixed at compile time, so that each product unrolls whole.
-    switch (mods[0]->n) {
-        case 4:
-            return runLanes<laneDigitsFor(4)>(lanes, mods, x, e, digits);
-        case 5:
-            return runLanes<laneDigitsFor(5)>(lanes, mods, x, e, digits);
-        case 6:
-            return runLanes<laneDigitsFor(6)>(lanes, mods, x, e, digits);
-        case 7:
-            return runLanes<laneDigitsFor(7)>(lanes, mods, x, e, digits);
-        case 8:
-            return runLanes<laneDigitsFor(8)>(lanes, mods, x, e, digits);
-        default:
-            return;
-    }
+    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runLanes<L>(lanes, mods, x, e, digits); });
 }
 
-void modExpLanesPublicIfma(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
-                           std::size_t eDigits) noexcept {
-    if (lanes == 0 || lanes > kLanesPerVector || eDigits == 0) return;
-    runPublicLanes<kIfmaPublicMinWords>(lanes, mod, x, e, eDigits);
+void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
+                                   const NN_DIGIT* e, std::size_t eDigits) noexcept {
+    if (lanes == 0 || lanes > kIfmaMaxLanes || eDigits == 0) return;
+    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runPublicExponentLanes<L>(lanes, mods, x, e, eDigits); });
 }
 
 }  // namespace corvane::engine
@@ -133,7 +139,8 @@ namespace corvane::engine {
 
 void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT* const*,
                      std::size_t) noexcept {}
-void modExpLanesPublicIfma(std::size_t, const MontModulus&, Word* const*, const NN_DIGIT*, std::size_t) noexcept {}
+void modExpLanesPublicExponentIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT*,
+                                   std::size_t) noexcept {}
 
 }  // namespace corvane::engine
 
@@ -142,9 +149,5 @@ void modExpLanesPublicIfma(std::size_t, const MontModulus&, Word* const*, const 
 namespace corvane::engine {
 
 bool ifmaLanesRun(std::size_t n) noexcept { return ifmaCovers(n) && ifmaAvailable(); }
-
-bool ifmaLanesPublicRun(std::size_t n) noexcept {
-    return CORVANE_ENGINE_HAS_IFMA && n >= kIfmaPublicMinWords && n <= kIfmaPublicMaxWords && ifmaAvailable();
-}
 
 }  // namespace corvane::engine

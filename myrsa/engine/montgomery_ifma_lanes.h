@@ -34,23 +34,14 @@ bool ifmaLanesRun(std::size_t n) noexcept;
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                      std::size_t digits) noexcept;
 
-// The word counts of the moduli modExpLanesPublicIfma takes: from the
-// least the private lanes take up to a full 1024-bit modulus.
-inline constexpr std::size_t kIfmaPublicMinWords = 4, kIfmaPublicMaxWords = 16;
-
-// Whether modExpLanesPublicIfma can run for a modulus of n words on this
-// CPU (as capped by CORVANE_CPU).
-bool ifmaLanesPublicRun(std::size_t n) noexcept;
-
-// For each i < lanes (1..8): x[i] = x[i]^e modulo mod, plain values (not
-// in Montgomery form) of mod.n words, each below 2^(64 mod.n), results
-// below the modulus; ifmaLanesPublicRun(mod.n). All lanes share the
-// modulus and the exponent, which are public: e (eDigits digits, not zero)
-// decides the sequence of instructions, the values in the lanes do not.
-// This is how a batch's results under one key are raised to its public
-// exponent, eight at a time.
-void modExpLanesPublicIfma(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
-                           std::size_t eDigits) noexcept;
+// For each i < lanes (1..kIfmaMaxLanes): x[i] = x[i]^e modulo *mods[i], as
+// modExpLanesIfma takes and gives them, for one exponent e (eDigits
+// digits, not zero) that every lane shares and that is public: its bits
+// decide the sequence of instructions, the moduli and the values in the
+// lanes (secret) do not. This is how the exponentiated halves of a batch
+// are checked against its inputs modulo each prime.
+void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
+                                   const NN_DIGIT* e, std::size_t eDigits) noexcept;
 
 }  // namespace corvane::engine
 

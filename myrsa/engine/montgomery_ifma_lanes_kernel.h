@@ -340,12 +340,31 @@ void laneModExp(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits) {
     laneMul<Vec>(s.acc, s.acc, s.outOfForm, s);
 }
 
-// For each lane i < lanes: x[i] = x[i]^e[i] modulo *mods[i], all in the
-// engine's Montgomery form, n words each (laneDigitsFor(n) == L,
-// lanes <= 8G). The lanes past `lanes` compute 0^0 modulo 2^(64n) - 1.
+// s.acc = s.acc^e in every lane for a public exponent e (eDigits digits, not
+// zero) that all lanes share, by the left-to-right binary method, which
+// branches on e's bits: the sequence of operations depends on e alone, never
+// on the values in the lanes. From and back to the engine's form.
 template <class Vec, std::size_t L, std::size_t G>
-void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                     std::size_t digits) {
+void lanePublicExponent(LaneState<L, G>& s, const NN_DIGIT* e, std::size_t eDigits) {
+    laneMul<Vec>(s.acc, s.acc, s.intoForm, s);
+    s.factor = s.acc;
+    std::size_t bits = kDigitBits * eDigits;
+    while (bits > 1 && exponentBits(e, eDigits, bits - 1, 1) == 0) bits--;
+    for (std::size_t bit = bits - 1; bit-- > 0;) {
+        laneSqr<Vec>(s.acc, s.acc, s);
+        if (exponentBits(e, eDigits, bit, 1) != 0) laneMul<Vec>(s.acc, s.acc, s.factor, s);
+    }
+    // Below 1.5m, as laneModExp leaves it.
+    laneMul<Vec>(s.acc, s.acc, s.outOfForm, s);
+}
+
+// For each lane i < lanes: x[i] = the result `exponentiate(s, in)` leaves in
+// lane i of s.acc, from x[i] in the engine's Montgomery form modulo *mods[i]
+// (n words each, laneDigitsFor(n) == L, lanes <= 8G) and back, below the
+// modulus. The lanes past `lanes` hold 0 modulo 2^(64n) - 1 with exponent 0.
+template <class Vec, std::size_t L, std::size_t G, class Exponentiate>
+void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+                  Exponentiate&& exponentiate) {
     const std::size_t n = mods[0]->n;
     MontModulus standIn;
     standIn.n = n;
@@ -360,11 +379,11 @@ void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* co
         const bool real = lane < lanes;
         in.mods[lane] = real ? mods[lane] : &standIn;
         in.x[lane] = real ? x[lane] : zeroWords;
-        in.e[lane] = real ? e[lane] : zeroDigits;
+        in.e[lane] = real && e != nullptr ? e[lane] : zeroDigits;
     }
     LaneState<L, G> s;
     laneSetUp(s, in);
-    laneModExp<Vec>(s, in, digits);
+    exponentiate(s, in);
 
     Word words[kMaxWords], scratch[kMaxWords];
     for (std::size_t lane = 0; lane < lanes; lane++) {
@@ -376,61 +395,26 @@ void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* co
     secure_zero_object(s);
 }
 
-// The exponentiation by a public exponent of up to eight numbers modulo
-// one modulus (the check of a batch's results under one key): the
-// modulus in every lane, the numbers' powers and R^2 mod m (R = 2^(52L)),
-// which brings a plain value into the lanes' form in one product.
-template <std::size_t L>
-struct alignas(64) LanePublicState : LaneModuli<L, 1> {
-    LaneNumbers<L, 1> base, acc, toForm;
-};
+// For each lane i < lanes: x[i] = x[i]^e[i] modulo *mods[i], all in the
+// engine's Montgomery form, n words each (laneDigitsFor(n) == L,
+// lanes <= 8G), by the fixed window. The lanes past `lanes` compute 0^0
+// modulo 2^(64n) - 1.
+template <class Vec, std::size_t L, std::size_t G>
+void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
+                     std::size_t digits) {
+    laneRunWords<Vec, L, G>(lanes, mods, x, e,
+                            [&](LaneState<L, G>& s, const LaneInputs& in) { laneModExp<Vec>(s, in, digits); });
+}
 
-// For each lane i < lanes (1..8): x[i] = x[i]^e modulo mod, plain values of
-// n words below 2^(64n) (laneDigitsFor(n) == L), results below m. The
-// exponent is public and the same for every lane: the left-to-right binary
-// method branches on its bits, so the sequence of operations depends on e,
-// n and lanes only, never on the values in the lanes. e has eDigits digits
-// and is not zero.
-template <class Vec, std::size_t L>
-void lanePublicModExpWords(std::size_t lanes, const MontModulus& mod, Word* const* x, const NN_DIGIT* e,
-                           std::size_t eDigits) {
-    const std::size_t n = mod.n;
-    static constexpr Word zeroWords[kMaxWords] = {};
-    // R^2 = 2^(104L) mod m: the engine's 2^(128n) mod m doubled
-    // 104L - 128n times (52L >= 64n + 2). Public: it depends on m alone.
-    Word power[kMaxWords], words[kMaxWords], scratch[kMaxWords];
-    for (std::size_t i = 0; i < n; i++) power[i] = mod.rr[i];
-    for (std::size_t i = 0; i < 2 * kLaneDigitBits * L - 2 * kWordBits * n; i++)
-        modAdd(power, power, power, mod.m, scratch, n);
-
-    LanePublicState<L> s;
-    for (std::size_t k = 0; k < kLanesPerVector; k++) {
-        putLane(s.m, 0, k, mod.m, n);
-        putLane(s.toForm, 0, k, power, n);
-        putLane(s.base, 0, k, k < lanes ? x[k] : zeroWords, n);
-        s.k0[0][k] = mod.m0inv & kLaneDigitMask;
-    }
-    // x R: an operand below 2^(64n) <= R/4 times one below m gives a
-    // product below 2m, as every product here needs.
-    laneMul<Vec>(s.base, s.base, s.toForm, s);
-    s.acc = s.base;
-    std::size_t bits = kDigitBits * eDigits;
-    while (bits > 1 && exponentBits(e, eDigits, bits - 1, 1) == 0) bits--;
-    for (std::size_t bit = bits - 1; bit-- > 0;) {
-        laneSqr<Vec>(s.acc, s.acc, s);
-        if (exponentBits(e, eDigits, bit, 1) != 0) laneMul<Vec>(s.acc, s.acc, s.base, s);
-    }
-    // Out of the form: times 1 over R, at most m; reduceOnce ends below m.
-    s.toForm = LaneNumbers<L, 1>{};
-    for (std::size_t k = 0; k < kLanesPerVector; k++) s.toForm.d[0][0][k] = 1;
-    laneMul<Vec>(s.acc, s.acc, s.toForm, s);
-    for (std::size_t k = 0; k < lanes; k++) {
-        const Word top = takeLane(words, n, s.acc, 0, k);
-        reduceOnce(x[k], words, top, mod.m, scratch, n);
-    }
-    secure_zero_object(words);
-    secure_zero_object(scratch);
-    secure_zero_object(s);
+// For each lane i < lanes: x[i] = x[i]^e modulo *mods[i], in the engine's
+// Montgomery form as laneModExpWords takes them, for one public exponent e
+// (eDigits digits, not zero): moduli and values secret, e public.
+template <class Vec, std::size_t L, std::size_t G>
+void lanePublicExponentWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
+                             std::size_t eDigits) {
+    laneRunWords<Vec, L, G>(lanes, mods, x, nullptr, [&](LaneState<L, G>& s, const LaneInputs&) {
+        lanePublicExponent<Vec>(s, e, eDigits);
+    });
 }
 
 }  // namespace

@@ -22,18 +22,13 @@ inline constexpr std::size_t kRsaBatchMax = 8;
 
 // For i < count (at most kRsaBatchMax): t[i] and consistent[i] as
 // rsaPrivateCrtPrepared(key, t[i], consistent[i], c[i]) gives them, on a
-// usable key, each c[i] below n.
+// usable key, each c[i] below n. Where raised is not null (the key's public
+// exponent is not zero), also the check before release: raised[i] all ones
+// when t[i]^e mod n = c[i], as raisesTo gives it for a consistent result;
+// in the lanes it is made modulo each prime (zero for a key whose primes
+// are equal, for which that does not tell).
 void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIGIT* const* t, Word* consistent,
-                        const NN_DIGIT* const* c) noexcept;
-
-// For i < count (at most kRsaBatchMax): matches[i] as raisesTo(key, t[i],
-// c[i]) gives it, on a usable key whose public exponent is not zero: the
-// check before release of a batch's results. Where the CPU has AVX-512 IFMA
-// the results are raised to e modulo n in the lanes of one vector, all
-// under n's own constants, the private values playing no part; elsewhere
-// one after the other. The time depends on e, n and count only.
-void raisesToBatch(const PreparedPublicKey& key, std::size_t count, const NN_DIGIT* const* t,
-                   const NN_DIGIT* const* c, Word* matches) noexcept;
+                        const NN_DIGIT* const* c, Word* raised = nullptr) noexcept;
 
 }  // namespace corvane::engine
 

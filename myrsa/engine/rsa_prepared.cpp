@@ -39,13 +39,6 @@ Word oddAboveOne(const NN_DIGIT* a) {
     return ct::maskFromBit(a[0] & 1u) & ct::isNonZero(aboveOne);
 }
 
-// All ones when the first n words of a and b are equal.
-Word wordsEqual(const Word* a, const Word* b, std::size_t n) {
-    Word difference = 0;
-    for (std::size_t i = 0; i < n; i++) difference |= a[i] ^ b[i];
-    return ct::isZero(difference);
-}
-
 KeyShape shapeOf(const NN_DIGIT* p, const NN_DIGIT* q) {
     KeyShape shape;
     const Word pDigits = significantDigits(p), qDigits = significantDigits(q);
@@ -92,6 +85,12 @@ const MontModulus& publicModulus(const Word* modulus, std::size_t words) {
 Word digitsEqual(const NN_DIGIT* a, const NN_DIGIT* b, std::size_t digits) noexcept {
     Word difference = 0;
     for (std::size_t i = 0; i < digits; i++) difference |= a[i] ^ b[i];
+    return ct::isZero(difference);
+}
+
+Word wordsEqual(const Word* a, const Word* b, std::size_t n) noexcept {
+    Word difference = 0;
+    for (std::size_t i = 0; i < n; i++) difference |= a[i] ^ b[i];
     return ct::isZero(difference);
 }
 
@@ -203,7 +202,8 @@ void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* 
     secure_zero_object(cw);
 }
 
-void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves) noexcept {
+void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves,
+                  CrtHalves* residues) noexcept {
     const std::size_t n = key.words;
     const MontModulus &modP = key.modP, &modQ = key.modQ;
     Word mP[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
@@ -235,8 +235,12 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     // addend serves as scratch for the residues and for p * q.
     toMont(modP, h, product, 2 * n);
     Word agrees = wordsEqual(h, mP, n);
+    if (residues != nullptr)
+        for (std::size_t i = 0; i < n; i++) residues->mP[i] = h[i];
     toMont(modQ, h, product, 2 * n);
     agrees &= wordsEqual(h, halves.mQ, n);
+    if (residues != nullptr)
+        for (std::size_t i = 0; i < n; i++) residues->mQ[i] = h[i];
     mulWords(addend, key.p, key.q, n);
     NN_DIGIT pq[MAX_NN_DIGITS];
     digitsFromWords(pq, MAX_NN_DIGITS, addend, 2 * n);

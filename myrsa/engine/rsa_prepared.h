@@ -90,6 +90,8 @@ void rsaPrivateCrtPrepared(const PreparedPrivateKey& key, NN_DIGIT* t, Word& con
 // All ones when the first `digits` digits of a and b are equal, without a
 // branch on their values.
 Word digitsEqual(const NN_DIGIT* a, const NN_DIGIT* b, std::size_t digits) noexcept;
+// The same for the first n words.
+Word wordsEqual(const Word* a, const Word* b, std::size_t n) noexcept;
 
 // The steps of rsaPrivateCrtPrepared around its two exponentiations, for
 // the batch, which runs many inputs' exponentiations at once.
@@ -98,8 +100,11 @@ struct CrtHalves {
 };
 // halves = c reduced modulo each prime, in Montgomery form: the bases.
 void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* c) noexcept;
-// t and consistent from the exponentiated halves.
-void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves) noexcept;
+// t and consistent from the exponentiated halves; where residues is not
+// null (it may be &halves), also t modulo each prime in Montgomery form,
+// which the check of t by the public exponent can raise modulo each prime.
+void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves,
+                  CrtHalves* residues = nullptr) noexcept;
 
 }  // namespace corvane::engine
 

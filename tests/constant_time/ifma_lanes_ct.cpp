@@ -10,8 +10,8 @@
 // full groups, at the smallest and largest word counts; memcheck reports
 // any branch or memory address that depends on them. Each result is made
 // defined again and compared with the scalar exponentiation's. The
-// exponentiation by a public exponent under one modulus runs likewise, with
-// only the values raised marked.
+// exponentiation by one public exponent runs likewise, with the moduli and
+// the values raised marked.
 #include <valgrind/memcheck.h>
 
 #include <cstdio>
@@ -27,70 +27,65 @@ using namespace corvane::engine;
 
 int failures = 0;
 
-template <std::size_t L, std::size_t G>
-void check(std::size_t n, std::size_t lanes) {
 #if CORVANE_ENGINE_HAS_IFMA
-    corvane::test::Rng rng(10 * n + lanes);
-    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, n * kDigitsPerWord, rng);
+// Marks every lane's modulus (with its Montgomery constants; the word count
+// is public), input and, where they are secret, exponents undefined.
+void markUndefined(corvane::test::LaneCases& c, bool exponents) {
     for (auto& mod : c.mods) {
-        // Everything but the word count, which is public.
         VALGRIND_MAKE_MEM_UNDEFINED(&mod.m0inv, sizeof mod.m0inv);
         VALGRIND_MAKE_MEM_UNDEFINED(mod.m, sizeof mod.m);
         VALGRIND_MAKE_MEM_UNDEFINED(mod.rr, sizeof mod.rr);
         VALGRIND_MAKE_MEM_UNDEFINED(mod.one, sizeof mod.one);
     }
     for (auto& x : c.x) VALGRIND_MAKE_MEM_UNDEFINED(x.data(), x.size() * sizeof x[0]);
-    for (auto& e : c.e) VALGRIND_MAKE_MEM_UNDEFINED(e.data(), e.size() * sizeof e[0]);
+    if (exponents)
+        for (auto& e : c.e) VALGRIND_MAKE_MEM_UNDEFINED(e.data(), e.size() * sizeof e[0]);
+}
+
+// Makes each result defined again and compares it with the scalar path's.
+void compare(corvane::test::LaneCases& c, const char* what) {
+    for (std::size_t i = 0; i < c.x.size(); i++) {
+        VALGRIND_MAKE_MEM_DEFINED(c.x[i].data(), c.x[i].size() * sizeof c.x[i][0]);
+        if (c.x[i] != c.expected[i]) {
+            std::fprintf(stderr, "FAILED: %s, %zu words, %zu lanes: lane %zu disagrees with the scalar path\n",
+                         what, c.n, c.x.size(), i);
+            failures++;
+        }
+    }
+}
+#endif
+
+template <std::size_t L, std::size_t G>
+void check(std::size_t n, std::size_t lanes) {
+#if CORVANE_ENGINE_HAS_IFMA
+    corvane::test::Rng rng(10 * n + lanes);
+    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, n * kDigitsPerWord, rng);
+    markUndefined(c, true);
     const auto mods = c.modPointers();
     const auto x = c.xPointers();
     const auto e = c.ePointers();
     laneModExpWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), x.data(), e.data(), c.digits);
-    for (std::size_t i = 0; i < lanes; i++) {
-        VALGRIND_MAKE_MEM_DEFINED(c.x[i].data(), c.x[i].size() * sizeof c.x[i][0]);
-        if (c.x[i] != c.expected[i]) {
-            std::fprintf(stderr, "FAILED: %zu words, %zu lanes: lane %zu disagrees with the scalar path\n", n,
-                         lanes, i);
-            failures++;
-        }
-    }
+    compare(c, "own exponents");
 #else
     (void)n, (void)lanes;
 #endif
 }
 
-// The exponentiation by a public exponent under one public modulus (the
-// check of a batch's results): only the values raised, the results being
-// checked, are marked undefined.
-template <std::size_t L>
-void checkPublic(std::size_t n, std::size_t lanes) {
+// The exponentiation by one public exponent that all lanes share (the check
+// of a batch's results modulo each prime): moduli and values marked
+// undefined, the exponent not.
+template <std::size_t L, std::size_t G>
+void checkPublicExponent(std::size_t n, std::size_t lanes) {
 #if CORVANE_ENGINE_HAS_IFMA
     corvane::test::Rng rng(20 * n + lanes);
-    std::vector<Word> m(n);
-    for (auto& w : m) w = static_cast<Word>(rng.u64());
-    m[0] |= 1;
-    m[n - 1] |= Word{1} << 63;
-    MontModulus mod;
-    setupPublicModulus(mod, m.data(), n);
-    const NN_DIGIT e[] = {65537};
-    std::vector<std::vector<Word>> x(lanes, std::vector<Word>(n)), want = x;
-    std::vector<Word*> pointers;
-    for (std::size_t i = 0; i < lanes; i++) {
-        for (auto& w : x[i]) w = static_cast<Word>(rng.u64());
-        toMont(mod, want[i].data(), x[i].data(), n);
-        modExpPublic(mod, want[i].data(), want[i].data(), e, 1);
-        fromMont(mod, want[i].data(), want[i].data());
-        VALGRIND_MAKE_MEM_UNDEFINED(x[i].data(), n * sizeof x[i][0]);
-        pointers.push_back(x[i].data());
-    }
-    lanePublicModExpWords<corvane::test::EmulatedLanes, L>(lanes, mod, pointers.data(), e, 1);
-    for (std::size_t i = 0; i < lanes; i++) {
-        VALGRIND_MAKE_MEM_DEFINED(x[i].data(), n * sizeof x[i][0]);
-        if (x[i] != want[i]) {
-            std::fprintf(stderr, "FAILED: public exponent, %zu words, %zu lanes: lane %zu disagrees\n", n, lanes,
-                         i);
-            failures++;
-        }
-    }
+    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, 0, rng);
+    const std::vector<NN_DIGIT> e = {65537};
+    corvane::test::shareExponent(c, e);
+    markUndefined(c, false);
+    const auto mods = c.modPointers();
+    const auto x = c.xPointers();
+    lanePublicExponentWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), x.data(), e.data(), e.size());
+    compare(c, "one public exponent");
 #else
     (void)n, (void)lanes;
 #endif
@@ -104,8 +99,8 @@ int main() {
     check<laneDigitsFor(4), 2>(4, 16);
     check<laneDigitsFor(8), 1>(8, 5);
     check<laneDigitsFor(8), 2>(8, 16);
-    checkPublic<laneDigitsFor(8)>(8, 3);
-    checkPublic<laneDigitsFor(16)>(16, 8);
+    checkPublicExponent<laneDigitsFor(8), 1>(8, 3);
+    checkPublicExponent<laneDigitsFor(8), 2>(8, 16);
     std::printf("6 lane sets, %d failures\n", failures);
 #endif
     return failures == 0 ? 0 : 1;

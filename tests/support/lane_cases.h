@@ -95,6 +95,16 @@ inline LaneCases makeLaneCases(std::size_t n, std::size_t lanes, std::size_t dig
     return c;
 }
 
+// The same lanes raised to one exponent e (e.size() digits) that all share,
+// as the check of a batch raises them: each lane's e and result replaced.
+inline void shareExponent(LaneCases& c, const std::vector<NN_DIGIT>& e) {
+    c.digits = e.size();
+    for (std::size_t i = 0; i < c.mods.size(); i++) {
+        c.e[i] = e;
+        engine::modExpSecret(c.mods[i], c.expected[i].data(), c.x[i].data(), e.data(), e.size());
+    }
+}
+
 }  // namespace corvane::test
 
 #endif  // CORVANE_TEST_LANE_CASES_H
