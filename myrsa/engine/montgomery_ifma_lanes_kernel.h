@@ -58,12 +58,18 @@ struct alignas(64) LaneModuli {
     std::uint64_t k0[G][kLanesPerVector];  // -m^-1 mod 2^52 per lane
 };
 
-// What the exponentiation keeps in memory; all of it is secret and wiped.
+// What an exponentiation keeps in memory; all of it is secret and wiped.
+// LaneForms serves the exponentiation by a public exponent, LaneState adds
+// the fixed window's table.
 template <std::size_t L, std::size_t G>
-struct alignas(64) LaneState : LaneModuli<L, G> {
-    LaneNumbers<L, G> intoForm;            // 2^(104L - 64n) mod m: x 2^(64n) times it, over R, is x R
-    LaneNumbers<L, G> outOfForm;           // 2^(64n) mod m: x R times it, over R, is x 2^(64n)
+struct alignas(64) LaneForms : LaneModuli<L, G> {
+    LaneNumbers<L, G> intoForm;   // 2^(104L - 64n) mod m: x 2^(64n) times it, over R, is x R
+    LaneNumbers<L, G> outOfForm;  // 2^(64n) mod m: x R times it, over R, is x 2^(64n)
     LaneNumbers<L, G> acc, factor;
+};
+
+template <std::size_t L, std::size_t G>
+struct alignas(64) LaneState : LaneForms<L, G> {
     LaneNumbers<L, G> table[kLaneEntries];
     std::uint64_t window[G][kLanesPerVector];
 };
@@ -269,7 +275,7 @@ struct LaneInputs {
 };
 
 template <std::size_t L, std::size_t G>
-void laneSetUp(LaneState<L, G>& s, const LaneInputs& in) {
+void laneSetUp(LaneForms<L, G>& s, const LaneInputs& in) {
     for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
         const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
         const MontModulus& mod = *in.mods[lane];
@@ -345,7 +351,7 @@ void laneModExp(LaneState<L, G>& s, const LaneInputs& in, std::size_t digits) {
 // branches on e's bits: the sequence of operations depends on e alone, never
 // on the values in the lanes. From and back to the engine's form.
 template <class Vec, std::size_t L, std::size_t G>
-void lanePublicExponent(LaneState<L, G>& s, const NN_DIGIT* e, std::size_t eDigits) {
+void lanePublicExponent(LaneForms<L, G>& s, const NN_DIGIT* e, std::size_t eDigits) {
     laneMul<Vec>(s.acc, s.acc, s.intoForm, s);
     s.factor = s.acc;
     std::size_t bits = kDigitBits * eDigits;
@@ -359,10 +365,11 @@ void lanePublicExponent(LaneState<L, G>& s, const NN_DIGIT* e, std::size_t eDigi
 }
 
 // For each lane i < lanes: x[i] = the result `exponentiate(s, in)` leaves in
-// lane i of s.acc, from x[i] in the engine's Montgomery form modulo *mods[i]
-// (n words each, laneDigitsFor(n) == L, lanes <= 8G) and back, below the
-// modulus. The lanes past `lanes` hold 0 modulo 2^(64n) - 1 with exponent 0.
-template <class Vec, std::size_t L, std::size_t G, class Exponentiate>
+// lane i of s.acc (s a State: LaneForms or LaneState), from x[i] in the
+// engine's Montgomery form modulo *mods[i] (n words each,
+// laneDigitsFor(n) == L, lanes <= 8G) and back, below the modulus. The
+// lanes past `lanes` hold 0 modulo 2^(64n) - 1 with exponent 0.
+template <class State, std::size_t L, std::size_t G, class Exponentiate>
 void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                   Exponentiate&& exponentiate) {
     const std::size_t n = mods[0]->n;
@@ -381,8 +388,8 @@ void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const
         in.x[lane] = real ? x[lane] : zeroWords;
         in.e[lane] = real && e != nullptr ? e[lane] : zeroDigits;
     }
-    LaneState<L, G> s;
-    laneSetUp(s, in);
+    State s;
+    laneSetUp<L, G>(s, in);
     exponentiate(s, in);
 
     Word words[kMaxWords], scratch[kMaxWords];
@@ -402,8 +409,8 @@ void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const
 template <class Vec, std::size_t L, std::size_t G>
 void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                      std::size_t digits) {
-    laneRunWords<Vec, L, G>(lanes, mods, x, e,
-                            [&](LaneState<L, G>& s, const LaneInputs& in) { laneModExp<Vec>(s, in, digits); });
+    laneRunWords<LaneState<L, G>, L, G>(
+        lanes, mods, x, e, [&](LaneState<L, G>& s, const LaneInputs& in) { laneModExp<Vec>(s, in, digits); });
 }
 
 // For each lane i < lanes: x[i] = x[i]^e modulo *mods[i], in the engine's
@@ -412,7 +419,7 @@ void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* co
 template <class Vec, std::size_t L, std::size_t G>
 void lanePublicExponentWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
                              std::size_t eDigits) {
-    laneRunWords<Vec, L, G>(lanes, mods, x, nullptr, [&](LaneState<L, G>& s, const LaneInputs&) {
+    laneRunWords<LaneForms<L, G>, L, G>(lanes, mods, x, nullptr, [&](LaneForms<L, G>& s, const LaneInputs&) {
         lanePublicExponent<Vec>(s, e, eDigits);
     });
 }
