@@ -297,9 +297,14 @@ def _arguments(argv):
         if name != "seal":
             action.add_argument("--key", required=True, help="the private key file (PEM or DER)")
             secret = action.add_mutually_exclusive_group()
-            secret.add_argument("--passphrase-env", metavar="VAR",
+            # Spelled as the tool spells them; the names of the first
+            # release still work, unlisted.
+            secret.add_argument("--passin-env", metavar="VAR", dest="passin_env",
                                 help="the environment variable that holds the key's passphrase on the workers")
-            secret.add_argument("--passphrase-file", metavar="FILE", help="a file that holds the passphrase")
+            secret.add_argument("--passin-file", metavar="FILE", dest="passin_file",
+                                help="a file the workers can read whose first line is the passphrase")
+            secret.add_argument("--passphrase-env", dest="passin_env", help=argparse.SUPPRESS)
+            secret.add_argument("--passphrase-file", dest="passin_file", help=argparse.SUPPRESS)
         if name != "open":
             action.add_argument("--pubkey", required=True, help="the public key file to seal under")
             action.add_argument("--hex-key", action="store_true",
@@ -323,8 +328,8 @@ def main(argv=None) -> int:
     args = _arguments(argv)
     key = None
     if args.action != "seal":
-        key = PrivateKeySource(os.path.abspath(args.key), args.passphrase_env,
-                               os.path.abspath(args.passphrase_file) if args.passphrase_file else None)
+        key = PrivateKeySource(os.path.abspath(args.key), args.passin_env,
+                               os.path.abspath(args.passin_file) if args.passin_file else None)
     options = dict(partition_size=args.partition_size, workers=args.workers,
                    progress=not args.no_progress and sys.stderr.isatty())
     client = None

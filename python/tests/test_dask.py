@@ -123,6 +123,14 @@ def test_seal_and_reencrypt_open_under_the_new_key(cluster, keys, tmp_path):
     assert [m for m in expected if isinstance(m, bytes)] == corvane.open_envelopes(new, sealed)
 
 
+@pytest.mark.parametrize("env, file", [("--passin-env", "--passin-file"), ("--passphrase-env", "--passphrase-file")])
+def test_command_line_takes_the_tools_passphrase_spellings_and_the_earlier_ones(env, file):
+    args = jobs._arguments(["open", "--key", "k.pem", env, "KEY_PASS", "-o", "out", "in.txt"])
+    assert (args.passin_env, args.passin_file) == ("KEY_PASS", None)
+    args = jobs._arguments(["reencrypt", "--key", "k.pem", file, "pass.txt", "--pubkey", "p.pem", "-o", "out", "in"])
+    assert (args.passin_env, args.passin_file) == (None, "pass.txt")
+
+
 def test_keys_and_passphrases_stay_out_of_the_graph(keys, tmp_path, monkeypatch):
     private = corvane.RsaPrivateKey.from_file(keys[512].path)
     sealed_path = tmp_path / "sealed.pem"
