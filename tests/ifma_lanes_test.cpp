@@ -6,6 +6,7 @@
 // CPU) and on AVX-512 IFMA where this CPU has it (as capped by CORVANE_CPU).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <tuple>
@@ -129,6 +130,67 @@ TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiationByOneExponent) {
             }
             expectLanesMatch(c, onIfma ? "IFMA, one exponent" : "stand-in vector, one exponent");
         }
+    }
+#else
+    GTEST_SKIP() << "no IFMA kernels in this build";
+#endif
+}
+
+// The reduction of numbers of 2n words into each lane's Montgomery form (a
+// batch's inputs and its results modulo each prime) against toMont, on the
+// same moduli: inputs 0, m, m times 2^(64n), all ones, and random ones.
+#if CORVANE_ENGINE_HAS_IFMA
+void runReduceEmulated(const LaneCases& c, const Word* const* in, Word* const* out) {
+    const auto mods = c.modPointers();
+    const std::size_t lanes = mods.size();
+    auto run = [&]<std::size_t L>() {
+        if (lanes <= 8)
+            laneReduceWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), in, out);
+        else
+            laneReduceWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), in, out);
+    };
+    switch (c.n) {
+        case 4: return run.operator()<laneDigitsFor(4)>();
+        case 5: return run.operator()<laneDigitsFor(5)>();
+        case 6: return run.operator()<laneDigitsFor(6)>();
+        case 7: return run.operator()<laneDigitsFor(7)>();
+        default: return run.operator()<laneDigitsFor(8)>();
+    }
+}
+#endif
+
+TEST_P(IfmaLanes, EveryLaneReducesAsToMont) {
+#if CORVANE_ENGINE_HAS_IFMA
+    const auto [n, lanes] = GetParam();
+    corvane::test::Rng rng(300 * n + lanes);
+    const LaneCases c = makeLaneCases(n, lanes, 0, rng);
+    std::vector<std::vector<Word>> in(lanes, std::vector<Word>(2 * n, 0)), want(lanes, std::vector<Word>(n));
+    for (std::size_t i = 0; i < lanes; i++) {
+        const Word* m = c.mods[i].m;
+        switch (i % 5) {
+            case 0: break;
+            case 1: std::copy(m, m + n, in[i].begin()); break;
+            case 2: std::copy(m, m + n, in[i].begin() + static_cast<long>(n)); break;
+            case 3: in[i].assign(2 * n, ~Word{0}); break;
+            default: for (auto& w : in[i]) w = static_cast<Word>(rng.u64());
+        }
+        toMont(c.mods[i], want[i].data(), in[i].data(), 2 * n);
+    }
+    std::vector<const Word*> inputs;
+    for (const auto& v : in) inputs.push_back(v.data());
+    for (const bool onIfma : {false, true}) {
+        if (onIfma && !ifmaLanesRun(n)) continue;
+        std::vector<std::vector<Word>> out(lanes, std::vector<Word>(n, 0x5a));
+        std::vector<Word*> outputs;
+        for (auto& v : out) outputs.push_back(v.data());
+        if (onIfma) {
+            const auto mods = c.modPointers();
+            reduceLanesIfma(lanes, mods.data(), inputs.data(), outputs.data());
+        } else {
+            runReduceEmulated(c, inputs.data(), outputs.data());
+        }
+        for (std::size_t i = 0; i < lanes; i++)
+            EXPECT_EQ(out[i], want[i]) << (onIfma ? "IFMA" : "stand-in vector") << ", lane " << i << " of " << lanes;
     }
 #else
     GTEST_SKIP() << "no IFMA kernels in this build";

@@ -91,6 +91,14 @@ void runPublicExponentLanes(std::size_t lanes, const MontModulus* const* mods, W
         lanePublicExponentWords<IfmaVec, L, 2>(lanes, mods, x, e, eDigits);
 }
 
+template <std::size_t L>
+void runReduceLanes(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out) {
+    if (lanes <= kLanesPerVector)
+        laneReduceWords<IfmaVec, L, 1>(lanes, mods, in, out);
+    else
+        laneReduceWords<IfmaVec, L, 2>(lanes, mods, in, out);
+}
+
 // Runs run<L>() with the digit count of n-word moduli fixed at compile time,
 // so that each product unrolls whole; nothing for another n.
 template <class Run>
@@ -125,6 +133,12 @@ void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* 
     withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runPublicExponentLanes<L>(lanes, mods, x, e, eDigits); });
 }
 
+void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in,
+                     Word* const* out) noexcept {
+    if (lanes == 0 || lanes > kIfmaMaxLanes) return;
+    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runReduceLanes<L>(lanes, mods, in, out); });
+}
+
 }  // namespace corvane::engine
 
 #if defined(__clang__)
@@ -141,6 +155,7 @@ void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const
                      std::size_t) noexcept {}
 void modExpLanesPublicExponentIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT*,
                                    std::size_t) noexcept {}
+void reduceLanesIfma(std::size_t, const MontModulus* const*, const Word* const*, Word* const*) noexcept {}
 
 }  // namespace corvane::engine
 

@@ -43,6 +43,15 @@ void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* co
 void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
                                    const NN_DIGIT* e, std::size_t eDigits) noexcept;
 
+// For each i < lanes (1..kIfmaMaxLanes): out[i] = in[i] 2^(64n) modulo
+// *mods[i], below it: the Montgomery form of a number of 2n words, as
+// toMont(*mods[i], out[i], in[i], 2n) gives it. Moduli as modExpLanesIfma
+// takes them; the sequence of instructions and memory addresses depends on
+// lanes and n only. This is how a batch reduces its inputs, and its
+// results for their check, modulo each prime.
+void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in,
+                     Word* const* out) noexcept;
+
 }  // namespace corvane::engine
 
 #endif  // CORVANE_ENGINE_MONTGOMERY_IFMA_LANES_H

@@ -274,6 +274,34 @@ struct LaneInputs {
     const NN_DIGIT* e[2 * kLanesPerVector];
 };
 
+// Lane `lane` of out = start (n words, below the lane's modulus) times
+// 2^(104L - 128n) modulo the lane's modulus: doubled 104L - 128n times
+// (52L >= 64n + 2) by masked additions. Lanes under one modulus (a batch's
+// lanes take turns between its two primes) share it: copied from the first
+// such lane. Which lanes share a modulus is public.
+template <std::size_t L, std::size_t G>
+void laneScaledByDoubling(LaneNumbers<L, G>& out, const MontModulus* const* mods, std::size_t lane,
+                          const Word* start) {
+    const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
+    std::size_t first = 0;
+    while (mods[first] != mods[lane]) first++;
+    if (first != lane) {
+        for (std::size_t j = 0; j < L; j++)
+            out.d[g][j][k] = out.d[first / kLanesPerVector][j][first % kLanesPerVector];
+        return;
+    }
+    const MontModulus& mod = *mods[lane];
+    const std::size_t n = mod.n;
+    Word power[kMaxWords], scratch[kMaxWords];
+    for (std::size_t i = 0; i < n; i++) power[i] = start[i];
+    for (std::size_t i = 0; i < 2 * kLaneDigitBits * L - 2 * kWordBits * n; i++)
+        modAdd(power, power, power, mod.m, scratch, n);
+    putLane(out, g, k, power, n);
+    secure_zero_object(power);
+    secure_zero_object(scratch);
+}
+
+// The lanes' moduli and the forms' factors (and the inputs into s.acc).
 template <std::size_t L, std::size_t G>
 void laneSetUp(LaneForms<L, G>& s, const LaneInputs& in) {
     for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
@@ -284,25 +312,8 @@ void laneSetUp(LaneForms<L, G>& s, const LaneInputs& in) {
         putLane(s.outOfForm, g, k, mod.one, n);
         putLane(s.acc, g, k, in.x[lane], n);
         s.k0[g][k] = mod.m0inv & kLaneDigitMask;
-        // Lanes under one modulus (a batch's lanes take turns between its
-        // two primes) share the factor into the form: copied from the first
-        // such lane. Which lanes share a modulus is public.
-        std::size_t first = 0;
-        while (in.mods[first] != in.mods[lane]) first++;
-        if (first != lane) {
-            for (std::size_t j = 0; j < L; j++)
-                s.intoForm.d[g][j][k] = s.intoForm.d[first / kLanesPerVector][j][first % kLanesPerVector];
-            continue;
-        }
-        // 2^(104L - 64n): 2^(64n) doubled 104L - 128n times (52L >= 64n + 2),
-        // modulo m, by masked additions.
-        Word power[kMaxWords], scratch[kMaxWords];
-        for (std::size_t i = 0; i < n; i++) power[i] = mod.one[i];
-        for (std::size_t i = 0; i < 2 * kLaneDigitBits * L - 2 * kWordBits * n; i++)
-            modAdd(power, power, power, mod.m, scratch, n);
-        putLane(s.intoForm, g, k, power, n);
-        secure_zero_object(power);
-        secure_zero_object(scratch);
+        // 2^(104L - 64n) from 2^(64n).
+        laneScaledByDoubling(s.intoForm, in.mods, lane, mod.one);
     }
 }
 
@@ -364,6 +375,17 @@ void lanePublicExponent(LaneForms<L, G>& s, const NN_DIGIT* e, std::size_t eDigi
     laneMul<Vec>(s.acc, s.acc, s.outOfForm, s);
 }
 
+// The public modulus 2^(64n) - 1 of the lanes a call leaves empty.
+inline MontModulus laneStandIn(std::size_t n) {
+    MontModulus standIn;
+    standIn.n = n;
+    standIn.m0inv = 1;  // -(2^(64n) - 1)^-1 mod 2^64
+    for (std::size_t i = 0; i < n; i++) standIn.m[i] = ~Word{0};
+    standIn.one[0] = 1;  // 2^(64n) mod 2^(64n) - 1
+    standIn.rr[0] = 1;   // 2^(128n) mod 2^(64n) - 1
+    return standIn;
+}
+
 // For each lane i < lanes: x[i] = the result `exponentiate(s, in)` leaves in
 // lane i of s.acc (s a State: LaneForms or LaneState), from x[i] in the
 // engine's Montgomery form modulo *mods[i] (n words each,
@@ -373,11 +395,7 @@ template <class State, std::size_t L, std::size_t G, class Exponentiate>
 void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                   Exponentiate&& exponentiate) {
     const std::size_t n = mods[0]->n;
-    MontModulus standIn;
-    standIn.n = n;
-    standIn.m0inv = 1;  // -(2^(64n) - 1)^-1 mod 2^64
-    for (std::size_t i = 0; i < n; i++) standIn.m[i] = ~Word{0};
-    standIn.one[0] = 1;  // 2^(64n) mod 2^(64n) - 1
+    const MontModulus standIn = laneStandIn(n);
     static constexpr Word zeroWords[kMaxWords] = {};
     static constexpr NN_DIGIT zeroDigits[MAX_NN_DIGITS] = {};
 
@@ -422,6 +440,78 @@ void lanePublicExponentWords(std::size_t lanes, const MontModulus* const* mods, 
     laneRunWords<LaneForms<L, G>, L, G>(lanes, mods, x, nullptr, [&](LaneForms<L, G>& s, const LaneInputs&) {
         lanePublicExponent<Vec>(s, e, eDigits);
     });
+}
+
+// What a reduction keeps in memory; all of it is secret and wiped.
+template <std::size_t L, std::size_t G>
+struct alignas(64) LaneReduction : LaneModuli<L, G> {
+    LaneNumbers<L, G> low, high;  // the input's low and high n words
+    LaneNumbers<L, G> square;     // 2^(104L) mod m: R^2 for R = 2^(52L)
+    LaneNumbers<L, G> outOfForm;  // 2^(64n) mod m
+    LaneNumbers<L, G> factor;
+};
+
+// r = a + b, every digit carried below 2^52 again (a + b < 2^(52L)).
+template <class Vec, std::size_t L, std::size_t G>
+void laneAdd(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a, const LaneNumbers<L, G>& b) {
+    using V = typename Vec::V;
+    for (std::size_t g = 0; g < G; g++) {
+        V carry = Vec::zero();
+        CORVANE_UNROLL
+        for (std::size_t j = 0; j < L; j++) {
+            const V sum = Vec::add(Vec::add(Vec::load(a.d[g][j]), Vec::load(b.d[g][j])), carry);
+            carry = Vec::shiftDigit(sum);
+            Vec::store(r.d[g][j], j + 1 < L ? Vec::lowDigit(sum) : sum);
+        }
+    }
+}
+
+// For each lane i < lanes: out[i] = in[i] 2^(64n) modulo *mods[i], the
+// engine's Montgomery form of a number of 2n words (below 2^(128n)), below
+// the modulus: what toMont gives for 2n words, for lanes <= 8G moduli of n
+// words (laneDigitsFor(n) == L). With in = high 2^(64n) + low and
+// a (x) b = a b / R in the lanes: low (x) R^2 + high (x) (2^(64n) R^2),
+// the latter factor being (2^(64n) (x) R^2) (x) R^2, is the input in the
+// lanes' form, below 2.75m (operands below 2^(64n) <= R/4 and factors below
+// 2m leave products below m/2 + m); times 2^(64n) over R, below 1.7m, it is
+// in the engine's. The sequence of operations depends on lanes, n and G.
+template <class Vec, std::size_t L, std::size_t G>
+void laneReduceWords(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out) {
+    const std::size_t n = mods[0]->n;
+    const MontModulus standIn = laneStandIn(n);
+    static_assert(2 * 8 <= kMaxWords, "inputs of 2n words for moduli of up to 8 words");
+    static constexpr Word zeroWords[kMaxWords] = {};
+
+    const MontModulus* laneMods[2 * kLanesPerVector];
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) laneMods[lane] = lane < lanes ? mods[lane] : &standIn;
+    LaneReduction<L, G> s;
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
+        const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
+        const MontModulus& mod = *laneMods[lane];
+        const Word* x = lane < lanes ? in[lane] : zeroWords;
+        putLane(s.m, g, k, mod.m, n);
+        putLane(s.outOfForm, g, k, mod.one, n);
+        putLane(s.low, g, k, x, n);
+        putLane(s.high, g, k, x + n, n);
+        s.k0[g][k] = mod.m0inv & kLaneDigitMask;
+        // 2^(104L) from 2^(128n).
+        laneScaledByDoubling(s.square, laneMods, lane, mod.rr);
+    }
+    laneMul<Vec>(s.factor, s.outOfForm, s.square, s);
+    laneMul<Vec>(s.factor, s.factor, s.square, s);
+    laneMul<Vec>(s.high, s.high, s.factor, s);
+    laneMul<Vec>(s.low, s.low, s.square, s);
+    laneAdd<Vec>(s.low, s.low, s.high);
+    laneMul<Vec>(s.low, s.low, s.outOfForm, s);
+
+    Word words[kMaxWords], scratch[kMaxWords];
+    for (std::size_t lane = 0; lane < lanes; lane++) {
+        const Word top = takeLane(words, n, s.low, lane / kLanesPerVector, lane % kLanesPerVector);
+        reduceOnce(out[lane], words, top, mods[lane]->m, scratch, n);
+    }
+    secure_zero_object(words);
+    secure_zero_object(scratch);
+    secure_zero_object(s);
 }
 
 }  // namespace

@@ -19,24 +19,44 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
             for (std::size_t i = 0; i < count; i++) raised[i] = raisesTo(key.publicKey, t[i], c[i]);
         return;
     }
-    // bases: c modulo each prime; halves: their powers, then t modulo each
-    // prime raised to e.
-    CrtHalves bases[kRsaBatchMax], halves[kRsaBatchMax];
+    // Per item: its input (then its result) as 2n words; bases: the input
+    // modulo each prime, in Montgomery form; halves: their powers;
+    // residues: the result modulo each prime, then raised to e.
+    Word words[kRsaBatchMax][2 * kMaxWords];
+    CrtHalves bases[kRsaBatchMax], halves[kRsaBatchMax], residues[kRsaBatchMax];
     const MontModulus* mods[kIfmaMaxLanes];
+    const Word* in[kIfmaMaxLanes];
     Word* x[kIfmaMaxLanes];
     const NN_DIGIT* e[kIfmaMaxLanes];
+    const auto lanesOf = [&](CrtHalves* numbers) {
+        for (std::size_t i = 0; i < count; i++) {
+            x[2 * i] = numbers[i].mP;
+            x[2 * i + 1] = numbers[i].mQ;
+        }
+    };
+    // The inputs are reduced in the lanes where they fit 2n words, as they
+    // do under any key whose n is p q; one by one otherwise.
+    const bool inputsFit = key.publicKey.words <= 2 * key.words;
     for (std::size_t i = 0; i < count; i++) {
-        crtBases(key, bases[i], c[i]);
-        halves[i] = bases[i];
+        if (inputsFit)
+            crtInputWords(key, words[i], c[i]);
+        else
+            crtBases(key, bases[i], c[i]);
+        in[2 * i] = in[2 * i + 1] = words[i];
         mods[2 * i] = &key.modP;
-        x[2 * i] = halves[i].mP;
         e[2 * i] = key.dP;
         mods[2 * i + 1] = &key.modQ;
-        x[2 * i + 1] = halves[i].mQ;
         e[2 * i + 1] = key.dQ;
     }
+    lanesOf(bases);
+    if (inputsFit) reduceLanesIfma(2 * count, mods, in, x);
+    for (std::size_t i = 0; i < count; i++) halves[i] = bases[i];
+    lanesOf(halves);
     modExpLanesIfma(2 * count, mods, x, e, key.primeDigits);
-    for (std::size_t i = 0; i < count; i++) crtRecombine(key, t[i], consistent[i], halves[i], &halves[i]);
+    for (std::size_t i = 0; i < count; i++) crtCombine(key, t[i], words[i], halves[i]);
+    lanesOf(residues);
+    reduceLanesIfma(2 * count, mods, in, x);
+    for (std::size_t i = 0; i < count; i++) consistent[i] = crtAgrees(key, residues[i], halves[i]);
     if (raised != nullptr) {
         // t^e = c modulo n where it holds modulo p and modulo q, n being
         // p q (which consistent checks) for distinct primes: the check of
@@ -45,11 +65,13 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
         modExpLanesPublicExponentIfma(2 * count, mods, x, pub.e, pub.eDigits);
         const Word distinct = ~wordsEqual(key.p, key.q, key.words);
         for (std::size_t i = 0; i < count; i++)
-            raised[i] = wordsEqual(halves[i].mP, bases[i].mP, key.words) &
-                        wordsEqual(halves[i].mQ, bases[i].mQ, key.words) & distinct;
+            raised[i] = wordsEqual(residues[i].mP, bases[i].mP, key.words) &
+                        wordsEqual(residues[i].mQ, bases[i].mQ, key.words) & distinct;
     }
+    secure_zero_object(words);
     secure_zero_object(bases);
     secure_zero_object(halves);
+    secure_zero_object(residues);
 }
 
 }  // namespace corvane::engine

@@ -193,6 +193,11 @@ Word raisesTo(const PreparedPublicKey& key, const NN_DIGIT* t, const NN_DIGIT* c
     return matches;
 }
 
+void crtInputWords(const PreparedPrivateKey& key, Word* words, const NN_DIGIT* c) noexcept {
+    for (std::size_t i = 0; i < 2 * key.words; i++) words[i] = 0;
+    wordsFromDigits(words, key.publicKey.words, c, key.publicKey.nDigits);
+}
+
 void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* c) noexcept {
     const std::size_t cWords = key.publicKey.words;
     Word cw[kMaxWords];
@@ -202,26 +207,24 @@ void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* 
     secure_zero_object(cw);
 }
 
-void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves,
-                  CrtHalves* residues) noexcept {
+void crtCombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word* product, CrtHalves& halves) noexcept {
     const std::size_t n = key.words;
     const MontModulus &modP = key.modP, &modQ = key.modQ;
-    Word mP[kMaxWords], mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
-    for (std::size_t i = 0; i < n; i++) mP[i] = halves.mP[i];
 #ifdef CORVANE_TEST_SEAMS
     const test_seams::CrtGlitch glitch = test_seams::rsa_crt_glitch_of_next_result();
-    if (glitch == test_seams::CrtGlitch::exponentiation) mP[0] ^= 1;
+    if (glitch == test_seams::CrtGlitch::exponentiation) halves.mP[0] ^= 1;
 #endif
+    Word mQPlain[kMaxWords], h[kMaxWords], scratch[kMaxWords];
     fromMont(modQ, mQPlain, halves.mQ);
 
     // h = (mP - mQ) * qInv mod p. mQ is below q, which may exceed p, so it
     // is reduced modulo p on its way into Montgomery form.
     toMont(modP, h, mQPlain, n);
-    modSub(h, mP, h, modP.m, scratch, n);
+    modSub(h, halves.mP, h, modP.m, scratch, n);
     montMul(modP, h, h, key.qInv);  // the factor R of mP's form cancels
 
     // t = h * q + mQ, below p * q, so it fits 2n words.
-    Word product[2 * kMaxWords], addend[2 * kMaxWords] = {};
+    Word addend[2 * kMaxWords] = {};
     mulWords(product, h, key.q, n);
     for (std::size_t i = 0; i < n; i++) addend[i] = mQPlain[i];
     addWords(product, product, addend, 2 * n);
@@ -230,30 +233,36 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
 #endif
     digitsFromWords(t, MAX_NN_DIGITS, product, 2 * n);
 
-    // The check against the key: t agrees with both halves (in Montgomery
-    // form, as the exponentiations left them), and the primes make n.
-    // addend serves as scratch for the residues and for p * q.
-    toMont(modP, h, product, 2 * n);
-    Word agrees = wordsEqual(h, mP, n);
-    if (residues != nullptr)
-        for (std::size_t i = 0; i < n; i++) residues->mP[i] = h[i];
-    toMont(modQ, h, product, 2 * n);
-    agrees &= wordsEqual(h, halves.mQ, n);
-    if (residues != nullptr)
-        for (std::size_t i = 0; i < n; i++) residues->mQ[i] = h[i];
-    mulWords(addend, key.p, key.q, n);
-    NN_DIGIT pq[MAX_NN_DIGITS];
-    digitsFromWords(pq, MAX_NN_DIGITS, addend, 2 * n);
-    agrees &= digitsEqual(pq, key.publicKey.n, MAX_NN_DIGITS);
-    consistent = agrees;
-
-    secure_zero_object(mP);
     secure_zero_object(mQPlain);
     secure_zero_object(h);
     secure_zero_object(scratch);
-    secure_zero_object(product);
     secure_zero_object(addend);
+}
+
+Word crtAgrees(const PreparedPrivateKey& key, const CrtHalves& residues, const CrtHalves& halves) noexcept {
+    const std::size_t n = key.words;
+    Word agrees = wordsEqual(residues.mP, halves.mP, n) & wordsEqual(residues.mQ, halves.mQ, n);
+    Word pq[2 * kMaxWords];
+    mulWords(pq, key.p, key.q, n);
+    NN_DIGIT pqDigits[MAX_NN_DIGITS];
+    digitsFromWords(pqDigits, MAX_NN_DIGITS, pq, 2 * n);
+    agrees &= digitsEqual(pqDigits, key.publicKey.n, MAX_NN_DIGITS);
     secure_zero_object(pq);
+    secure_zero_object(pqDigits);
+    return agrees;
+}
+
+void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, CrtHalves& halves) noexcept {
+    Word product[2 * kMaxWords];
+    crtCombine(key, t, product, halves);
+    // The check against the key: t agrees with both halves (in Montgomery
+    // form, as the exponentiations left them), and the primes make n.
+    CrtHalves residues;
+    toMont(key.modP, residues.mP, product, 2 * key.words);
+    toMont(key.modQ, residues.mQ, product, 2 * key.words);
+    consistent = crtAgrees(key, residues, halves);
+    secure_zero_object(product);
+    secure_zero_object(residues);
 }
 
 void rsaPrivateCrtPrepared(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent,

@@ -98,13 +98,21 @@ Word wordsEqual(const Word* a, const Word* b, std::size_t n) noexcept;
 struct CrtHalves {
     Word mP[kMaxWords], mQ[kMaxWords];  // in Montgomery form modulo p and q
 };
+// c (below n) as 2 key.words words, zero above n's words, for a key whose n
+// has at most 2 key.words words (as p q has).
+void crtInputWords(const PreparedPrivateKey& key, Word* words, const NN_DIGIT* c) noexcept;
 // halves = c reduced modulo each prime, in Montgomery form: the bases.
 void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* c) noexcept;
-// t and consistent from the exponentiated halves; where residues is not
-// null (it may be &halves), also t modulo each prime in Montgomery form,
-// which the check of t by the public exponent can raise modulo each prime.
-void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, const CrtHalves& halves,
-                  CrtHalves* residues = nullptr) noexcept;
+// t (MAX_NN_DIGITS digits) and the same as 2 key.words words (product)
+// from the exponentiated halves. The test seams' faults alter halves.mP in
+// place (an exponentiation's result) or the product (the recombination).
+void crtCombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word* product, CrtHalves& halves) noexcept;
+// All ones when residues (t modulo p and modulo q, in Montgomery form)
+// agree with the halves and p q = n: the result's consistency with the key.
+Word crtAgrees(const PreparedPrivateKey& key, const CrtHalves& residues, const CrtHalves& halves) noexcept;
+// t and consistent from the exponentiated halves: crtCombine, then
+// crtAgrees on t reduced modulo each prime.
+void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, CrtHalves& halves) noexcept;
 
 }  // namespace corvane::engine
 

@@ -11,7 +11,8 @@
 // any branch or memory address that depends on them. Each result is made
 // defined again and compared with the scalar exponentiation's. The
 // exponentiation by one public exponent runs likewise, with the moduli and
-// the values raised marked.
+// the values raised marked, and so does the reduction of numbers of 2n
+// words into each lane's form.
 #include <valgrind/memcheck.h>
 
 #include <cstdio>
@@ -91,6 +92,32 @@ void checkPublicExponent(std::size_t n, std::size_t lanes) {
 #endif
 }
 
+// The reduction of numbers of 2n words into each lane's form (a batch's
+// inputs and results modulo each prime): moduli and inputs undefined.
+template <std::size_t L, std::size_t G>
+void checkReduction(std::size_t n, std::size_t lanes) {
+#if CORVANE_ENGINE_HAS_IFMA
+    corvane::test::Rng rng(30 * n + lanes);
+    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, 0, rng);
+    std::vector<std::vector<Word>> in(lanes, std::vector<Word>(2 * n));
+    std::vector<const Word*> inputs;
+    std::vector<Word*> outputs;
+    for (std::size_t i = 0; i < lanes; i++) {
+        for (auto& w : in[i]) w = static_cast<Word>(rng.u64());
+        toMont(c.mods[i], c.expected[i].data(), in[i].data(), 2 * n);
+        VALGRIND_MAKE_MEM_UNDEFINED(in[i].data(), in[i].size() * sizeof in[i][0]);
+        inputs.push_back(in[i].data());
+        outputs.push_back(c.x[i].data());
+    }
+    markUndefined(c, false);
+    const auto mods = c.modPointers();
+    laneReduceWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), inputs.data(), outputs.data());
+    compare(c, "reduction");
+#else
+    (void)n, (void)lanes;
+#endif
+}
+
 }  // namespace
 
 int main() {
@@ -101,7 +128,9 @@ int main() {
     check<laneDigitsFor(8), 2>(8, 16);
     checkPublicExponent<laneDigitsFor(8), 1>(8, 3);
     checkPublicExponent<laneDigitsFor(8), 2>(8, 16);
-    std::printf("6 lane sets, %d failures\n", failures);
+    checkReduction<laneDigitsFor(4), 1>(4, 5);
+    checkReduction<laneDigitsFor(8), 2>(8, 16);
+    std::printf("8 lane sets, %d failures\n", failures);
 #endif
     return failures == 0 ? 0 : 1;
 }
