@@ -74,29 +74,30 @@ struct IfmaVec {
 
 template <std::size_t L>
 void runLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-              std::size_t digits) {
+              std::size_t digits, const IfmaPairConstants* const* cached) {
     // One group of eight lanes when that holds them all; two otherwise.
     if (lanes <= kLanesPerVector)
-        laneModExpWords<IfmaVec, L, 1>(lanes, mods, x, e, digits);
+        laneModExpWords<IfmaVec, L, 1>(lanes, mods, x, e, digits, cached);
     else
-        laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits);
+        laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits, cached);
 }
 
 template <std::size_t L>
 void runPublicExponentLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
-                            std::size_t eDigits) {
+                            std::size_t eDigits, const IfmaPairConstants* const* cached) {
     if (lanes <= kLanesPerVector)
-        lanePublicExponentWords<IfmaVec, L, 1>(lanes, mods, x, e, eDigits);
+        lanePublicExponentWords<IfmaVec, L, 1>(lanes, mods, x, e, eDigits, cached);
     else
-        lanePublicExponentWords<IfmaVec, L, 2>(lanes, mods, x, e, eDigits);
+        lanePublicExponentWords<IfmaVec, L, 2>(lanes, mods, x, e, eDigits, cached);
 }
 
 template <std::size_t L>
-void runReduceLanes(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out) {
+void runReduceLanes(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
+                    const IfmaPairConstants* const* cached) {
     if (lanes <= kLanesPerVector)
-        laneReduceWords<IfmaVec, L, 1>(lanes, mods, in, out);
+        laneReduceWords<IfmaVec, L, 1>(lanes, mods, in, out, cached);
     else
-        laneReduceWords<IfmaVec, L, 2>(lanes, mods, in, out);
+        laneReduceWords<IfmaVec, L, 2>(lanes, mods, in, out, cached);
 }
 
 // Runs run<L>() with the digit count of n-word moduli fixed at compile time,
@@ -122,21 +123,23 @@ void withLaneDigits(std::size_t n, Run&& run) {
 }  // namespace
 
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                     std::size_t digits) noexcept {
+                     std::size_t digits, const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes) return;
-    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runLanes<L>(lanes, mods, x, e, digits); });
+    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runLanes<L>(lanes, mods, x, e, digits, cached); });
 }
 
 void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
-                                   const NN_DIGIT* e, std::size_t eDigits) noexcept {
+                                   const NN_DIGIT* e, std::size_t eDigits,
+                                   const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes || eDigits == 0) return;
-    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runPublicExponentLanes<L>(lanes, mods, x, e, eDigits); });
+    withLaneDigits(mods[0]->n,
+                   [&]<std::size_t L>() { runPublicExponentLanes<L>(lanes, mods, x, e, eDigits, cached); });
 }
 
-void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in,
-                     Word* const* out) noexcept {
+void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
+                     const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes) return;
-    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runReduceLanes<L>(lanes, mods, in, out); });
+    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runReduceLanes<L>(lanes, mods, in, out, cached); });
 }
 
 }  // namespace corvane::engine
@@ -151,11 +154,12 @@ void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Wo
 
 namespace corvane::engine {
 
-void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT* const*,
-                     std::size_t) noexcept {}
+void modExpLanesIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT* const*, std::size_t,
+                     const IfmaPairConstants* const*) noexcept {}
 void modExpLanesPublicExponentIfma(std::size_t, const MontModulus* const*, Word* const*, const NN_DIGIT*,
-                                   std::size_t) noexcept {}
-void reduceLanesIfma(std::size_t, const MontModulus* const*, const Word* const*, Word* const*) noexcept {}
+                                   std::size_t, const IfmaPairConstants* const*) noexcept {}
+void reduceLanesIfma(std::size_t, const MontModulus* const*, const Word* const*, Word* const*,
+                     const IfmaPairConstants* const*) noexcept {}
 
 }  // namespace corvane::engine
 

@@ -30,9 +30,12 @@ bool ifmaLanesRun(std::size_t n) noexcept;
 // modExpSecret gives them. Every modulus has the same word count n, with
 // ifmaLanesRun(n); every exponent has `digits` digits. The sequence of
 // instructions and memory addresses depends on lanes, n, digits and which
-// lanes share a MontModulus object (their set-up is done once) only.
+// lanes share a MontModulus object (their set-up is done once) and which
+// have cached digits only. cached (null, or per lane null or the lane
+// modulus's IfmaPairConstants, made once with its key) spares the set-up
+// of the modulus's digits and factors.
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                     std::size_t digits) noexcept;
+                     std::size_t digits, const IfmaPairConstants* const* cached = nullptr) noexcept;
 
 // For each i < lanes (1..kIfmaMaxLanes): x[i] = x[i]^e modulo *mods[i], as
 // modExpLanesIfma takes and gives them, for one exponent e (eDigits
@@ -41,7 +44,8 @@ void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* co
 // lanes (secret) do not. This is how the exponentiated halves of a batch
 // are checked against its inputs modulo each prime.
 void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
-                                   const NN_DIGIT* e, std::size_t eDigits) noexcept;
+                                   const NN_DIGIT* e, std::size_t eDigits,
+                                   const IfmaPairConstants* const* cached = nullptr) noexcept;
 
 // For each i < lanes (1..kIfmaMaxLanes): out[i] = in[i] 2^(64n) modulo
 // *mods[i], below it: the Montgomery form of a number of 2n words, as
@@ -49,8 +53,8 @@ void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* 
 // takes them; the sequence of instructions and memory addresses depends on
 // lanes and n only. This is how a batch reduces its inputs, and its
 // results for their check, modulo each prime.
-void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in,
-                     Word* const* out) noexcept;
+void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
+                     const IfmaPairConstants* const* cached = nullptr) noexcept;
 
 }  // namespace corvane::engine
 

@@ -272,6 +272,7 @@ struct LaneInputs {
     const MontModulus* mods[2 * kLanesPerVector];
     const Word* x[2 * kLanesPerVector];
     const NN_DIGIT* e[2 * kLanesPerVector];
+    const IfmaPairConstants* cached[2 * kLanesPerVector];  // a modulus's digits made once, or null
 };
 
 // Lane `lane` of out = start (n words, below the lane's modulus) times
@@ -301,19 +302,36 @@ void laneScaledByDoubling(LaneNumbers<L, G>& out, const MontModulus* const* mods
     secure_zero_object(scratch);
 }
 
+// The lanes' moduli and factors into and out of the form: from the
+// modulus's cached digits where the caller has them (a key's, made once),
+// else derived here.
+template <std::size_t L, std::size_t G>
+void laneModulus(LaneModuli<L, G>& s, LaneNumbers<L, G>& intoForm, LaneNumbers<L, G>& outOfForm,
+                 const LaneInputs& in, std::size_t lane) {
+    static_assert(L <= IfmaPairConstants::kDigits);
+    const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
+    const MontModulus& mod = *in.mods[lane];
+    s.k0[g][k] = mod.m0inv & kLaneDigitMask;
+    if (const IfmaPairConstants* c = in.cached[lane]) {
+        for (std::size_t j = 0; j < L; j++) {
+            s.m.d[g][j][k] = c->m[j];
+            intoForm.d[g][j][k] = c->intoForm[j];
+            outOfForm.d[g][j][k] = c->outOfForm[j];
+        }
+        return;
+    }
+    putLane(s.m, g, k, mod.m, mod.n);
+    putLane(outOfForm, g, k, mod.one, mod.n);
+    // 2^(104L - 64n) from 2^(64n).
+    laneScaledByDoubling(intoForm, in.mods, lane, mod.one);
+}
+
 // The lanes' moduli and the forms' factors (and the inputs into s.acc).
 template <std::size_t L, std::size_t G>
 void laneSetUp(LaneForms<L, G>& s, const LaneInputs& in) {
     for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
-        const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
-        const MontModulus& mod = *in.mods[lane];
-        const std::size_t n = mod.n;
-        putLane(s.m, g, k, mod.m, n);
-        putLane(s.outOfForm, g, k, mod.one, n);
-        putLane(s.acc, g, k, in.x[lane], n);
-        s.k0[g][k] = mod.m0inv & kLaneDigitMask;
-        // 2^(104L - 64n) from 2^(64n).
-        laneScaledByDoubling(s.intoForm, in.mods, lane, mod.one);
+        laneModulus(s, s.intoForm, s.outOfForm, in, lane);
+        putLane(s.acc, lane / kLanesPerVector, lane % kLanesPerVector, in.x[lane], in.mods[lane]->n);
     }
 }
 
@@ -393,7 +411,7 @@ inline MontModulus laneStandIn(std::size_t n) {
 // lanes past `lanes` hold 0 modulo 2^(64n) - 1 with exponent 0.
 template <class State, std::size_t L, std::size_t G, class Exponentiate>
 void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                  Exponentiate&& exponentiate) {
+                  const IfmaPairConstants* const* cached, Exponentiate&& exponentiate) {
     const std::size_t n = mods[0]->n;
     const MontModulus standIn = laneStandIn(n);
     static constexpr Word zeroWords[kMaxWords] = {};
@@ -405,6 +423,7 @@ void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const
         in.mods[lane] = real ? mods[lane] : &standIn;
         in.x[lane] = real ? x[lane] : zeroWords;
         in.e[lane] = real && e != nullptr ? e[lane] : zeroDigits;
+        in.cached[lane] = real && cached != nullptr ? cached[lane] : nullptr;
     }
     State s;
     laneSetUp<L, G>(s, in);
@@ -426,9 +445,10 @@ void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const
 // modulo 2^(64n) - 1.
 template <class Vec, std::size_t L, std::size_t G>
 void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-                     std::size_t digits) {
-    laneRunWords<LaneState<L, G>, L, G>(
-        lanes, mods, x, e, [&](LaneState<L, G>& s, const LaneInputs& in) { laneModExp<Vec>(s, in, digits); });
+                     std::size_t digits, const IfmaPairConstants* const* cached = nullptr) {
+    laneRunWords<LaneState<L, G>, L, G>(lanes, mods, x, e, cached, [&](LaneState<L, G>& s, const LaneInputs& in) {
+        laneModExp<Vec>(s, in, digits);
+    });
 }
 
 // For each lane i < lanes: x[i] = x[i]^e modulo *mods[i], in the engine's
@@ -436,8 +456,8 @@ void laneModExpWords(std::size_t lanes, const MontModulus* const* mods, Word* co
 // (eDigits digits, not zero): moduli and values secret, e public.
 template <class Vec, std::size_t L, std::size_t G>
 void lanePublicExponentWords(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
-                             std::size_t eDigits) {
-    laneRunWords<LaneForms<L, G>, L, G>(lanes, mods, x, nullptr, [&](LaneForms<L, G>& s, const LaneInputs&) {
+                             std::size_t eDigits, const IfmaPairConstants* const* cached = nullptr) {
+    laneRunWords<LaneForms<L, G>, L, G>(lanes, mods, x, nullptr, cached, [&](LaneForms<L, G>& s, const LaneInputs&) {
         lanePublicExponent<Vec>(s, e, eDigits);
     });
 }
@@ -446,8 +466,8 @@ void lanePublicExponentWords(std::size_t lanes, const MontModulus* const* mods, 
 template <std::size_t L, std::size_t G>
 struct alignas(64) LaneReduction : LaneModuli<L, G> {
     LaneNumbers<L, G> low, high;  // the input's low and high n words
-    LaneNumbers<L, G> square;     // 2^(104L) mod m: R^2 for R = 2^(52L)
-    LaneNumbers<L, G> outOfForm;  // 2^(64n) mod m
+    LaneNumbers<L, G> intoForm;   // 2^(104L - 64n) mod m
+    LaneNumbers<L, G> square;     // 2^(128n) mod m
     LaneNumbers<L, G> factor;
 };
 
@@ -469,40 +489,42 @@ void laneAdd(LaneNumbers<L, G>& r, const LaneNumbers<L, G>& a, const LaneNumbers
 // For each lane i < lanes: out[i] = in[i] 2^(64n) modulo *mods[i], the
 // engine's Montgomery form of a number of 2n words (below 2^(128n)), below
 // the modulus: what toMont gives for 2n words, for lanes <= 8G moduli of n
-// words (laneDigitsFor(n) == L). With in = high 2^(64n) + low and
-// a (x) b = a b / R in the lanes: low (x) R^2 + high (x) (2^(64n) R^2),
-// the latter factor being (2^(64n) (x) R^2) (x) R^2, is the input in the
-// lanes' form, below 2.75m (operands below 2^(64n) <= R/4 and factors below
-// 2m leave products below m/2 + m); times 2^(64n) over R, below 1.7m, it is
-// in the engine's. The sequence of operations depends on lanes, n and G.
+// words (laneDigitsFor(n) == L). With R = 2^(52L), a (x) b = a b / R in the
+// lanes, in = high 2^(64n) + low and I = 2^(104L - 64n) (the factor into
+// the lanes' form): low (x) I + high (x) ((I (x) 2^(128n)) (x) I) is
+// in 2^(-64n) R, below 2.75m (operands below 2^(64n) <= R/4 and factors
+// below 2m leave products below m/2 + m); times 2^(128n) over R, below
+// 1.7m, it is in 2^(64n). The sequence of operations depends on lanes, n, G
+// and which lanes have cached digits.
 template <class Vec, std::size_t L, std::size_t G>
-void laneReduceWords(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out) {
+void laneReduceWords(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
+                     const IfmaPairConstants* const* cached = nullptr) {
     const std::size_t n = mods[0]->n;
     const MontModulus standIn = laneStandIn(n);
     static_assert(2 * 8 <= kMaxWords, "inputs of 2n words for moduli of up to 8 words");
     static constexpr Word zeroWords[kMaxWords] = {};
 
-    const MontModulus* laneMods[2 * kLanesPerVector];
-    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) laneMods[lane] = lane < lanes ? mods[lane] : &standIn;
+    LaneInputs lanesIn;
+    for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
+        const bool real = lane < lanes;
+        lanesIn.mods[lane] = real ? mods[lane] : &standIn;
+        lanesIn.x[lane] = real ? in[lane] : zeroWords;
+        lanesIn.cached[lane] = real && cached != nullptr ? cached[lane] : nullptr;
+    }
     LaneReduction<L, G> s;
     for (std::size_t lane = 0; lane < G * kLanesPerVector; lane++) {
         const std::size_t g = lane / kLanesPerVector, k = lane % kLanesPerVector;
-        const MontModulus& mod = *laneMods[lane];
-        const Word* x = lane < lanes ? in[lane] : zeroWords;
-        putLane(s.m, g, k, mod.m, n);
-        putLane(s.outOfForm, g, k, mod.one, n);
-        putLane(s.low, g, k, x, n);
-        putLane(s.high, g, k, x + n, n);
-        s.k0[g][k] = mod.m0inv & kLaneDigitMask;
-        // 2^(104L) from 2^(128n).
-        laneScaledByDoubling(s.square, laneMods, lane, mod.rr);
+        laneModulus(s, s.intoForm, s.factor, lanesIn, lane);  // factor: 2^(64n), unused here
+        putLane(s.square, g, k, lanesIn.mods[lane]->rr, n);
+        putLane(s.low, g, k, lanesIn.x[lane], n);
+        putLane(s.high, g, k, lanesIn.x[lane] + n, n);
     }
-    laneMul<Vec>(s.factor, s.outOfForm, s.square, s);
-    laneMul<Vec>(s.factor, s.factor, s.square, s);
+    laneMul<Vec>(s.factor, s.intoForm, s.square, s);
+    laneMul<Vec>(s.factor, s.factor, s.intoForm, s);
     laneMul<Vec>(s.high, s.high, s.factor, s);
-    laneMul<Vec>(s.low, s.low, s.square, s);
+    laneMul<Vec>(s.low, s.low, s.intoForm, s);
     laneAdd<Vec>(s.low, s.low, s.high);
-    laneMul<Vec>(s.low, s.low, s.outOfForm, s);
+    laneMul<Vec>(s.low, s.low, s.square, s);
 
     Word words[kMaxWords], scratch[kMaxWords];
     for (std::size_t lane = 0; lane < lanes; lane++) {

@@ -25,6 +25,7 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
     Word words[kRsaBatchMax][2 * kMaxWords];
     CrtHalves bases[kRsaBatchMax], halves[kRsaBatchMax], residues[kRsaBatchMax];
     const MontModulus* mods[kIfmaMaxLanes];
+    const IfmaPairConstants* cached[kIfmaMaxLanes];
     const Word* in[kIfmaMaxLanes];
     Word* x[kIfmaMaxLanes];
     const NN_DIGIT* e[kIfmaMaxLanes];
@@ -47,22 +48,25 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
         e[2 * i] = key.dP;
         mods[2 * i + 1] = &key.modQ;
         e[2 * i + 1] = key.dQ;
+        // The primes' digits and factors, made once with the key.
+        cached[2 * i] = key.ifmaPairReady != 0 ? &key.ifmaPair[0] : nullptr;
+        cached[2 * i + 1] = key.ifmaPairReady != 0 ? &key.ifmaPair[1] : nullptr;
     }
     lanesOf(bases);
-    if (inputsFit) reduceLanesIfma(2 * count, mods, in, x);
+    if (inputsFit) reduceLanesIfma(2 * count, mods, in, x, cached);
     for (std::size_t i = 0; i < count; i++) halves[i] = bases[i];
     lanesOf(halves);
-    modExpLanesIfma(2 * count, mods, x, e, key.primeDigits);
+    modExpLanesIfma(2 * count, mods, x, e, key.primeDigits, cached);
     for (std::size_t i = 0; i < count; i++) crtCombine(key, t[i], words[i], halves[i]);
     lanesOf(residues);
-    reduceLanesIfma(2 * count, mods, in, x);
+    reduceLanesIfma(2 * count, mods, in, x, cached);
     for (std::size_t i = 0; i < count; i++) consistent[i] = crtAgrees(key, residues[i], halves[i]);
     if (raised != nullptr) {
         // t^e = c modulo n where it holds modulo p and modulo q, n being
         // p q (which consistent checks) for distinct primes: the check of
         // raisesTo, in the lanes at half the length and all sixteen full.
         const PreparedPublicKey& pub = key.publicKey;
-        modExpLanesPublicExponentIfma(2 * count, mods, x, pub.e, pub.eDigits);
+        modExpLanesPublicExponentIfma(2 * count, mods, x, pub.e, pub.eDigits, cached);
         const Word distinct = ~wordsEqual(key.p, key.q, key.words);
         for (std::size_t i = 0; i < count; i++)
             raised[i] = wordsEqual(residues[i].mP, bases[i].mP, key.words) &
