@@ -60,7 +60,8 @@ void rsaPrivateCrtBatch(const PreparedPrivateKey& key, std::size_t count, NN_DIG
     for (std::size_t i = 0; i < count; i++) crtCombine(key, t[i], words[i], halves[i]);
     lanesOf(residues);
     reduceLanesIfma(2 * count, mods, in, x, cached);
-    for (std::size_t i = 0; i < count; i++) consistent[i] = crtAgrees(key, residues[i], halves[i]);
+    const Word primesMakeN = crtPrimesMakeN(key);
+    for (std::size_t i = 0; i < count; i++) consistent[i] = crtAgrees(key, residues[i], halves[i]) & primesMakeN;
     if (raised != nullptr) {
         // t^e = c modulo n where it holds modulo p and modulo q, n being
         // p q (which consistent checks) for distinct primes: the check of

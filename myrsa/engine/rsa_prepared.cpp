@@ -239,17 +239,20 @@ void crtCombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word* product, CrtHa
     secure_zero_object(addend);
 }
 
-Word crtAgrees(const PreparedPrivateKey& key, const CrtHalves& residues, const CrtHalves& halves) noexcept {
+Word crtPrimesMakeN(const PreparedPrivateKey& key) noexcept {
     const std::size_t n = key.words;
-    Word agrees = wordsEqual(residues.mP, halves.mP, n) & wordsEqual(residues.mQ, halves.mQ, n);
     Word pq[2 * kMaxWords];
     mulWords(pq, key.p, key.q, n);
     NN_DIGIT pqDigits[MAX_NN_DIGITS];
     digitsFromWords(pqDigits, MAX_NN_DIGITS, pq, 2 * n);
-    agrees &= digitsEqual(pqDigits, key.publicKey.n, MAX_NN_DIGITS);
+    const Word makeN = digitsEqual(pqDigits, key.publicKey.n, MAX_NN_DIGITS);
     secure_zero_object(pq);
     secure_zero_object(pqDigits);
-    return agrees;
+    return makeN;
+}
+
+Word crtAgrees(const PreparedPrivateKey& key, const CrtHalves& residues, const CrtHalves& halves) noexcept {
+    return wordsEqual(residues.mP, halves.mP, key.words) & wordsEqual(residues.mQ, halves.mQ, key.words);
 }
 
 void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, CrtHalves& halves) noexcept {
@@ -260,7 +263,7 @@ void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, 
     CrtHalves residues;
     toMont(key.modP, residues.mP, product, 2 * key.words);
     toMont(key.modQ, residues.mQ, product, 2 * key.words);
-    consistent = crtAgrees(key, residues, halves);
+    consistent = crtAgrees(key, residues, halves) & crtPrimesMakeN(key);
     secure_zero_object(product);
     secure_zero_object(residues);
 }

@@ -108,10 +108,13 @@ void crtBases(const PreparedPrivateKey& key, CrtHalves& halves, const NN_DIGIT* 
 // place (an exponentiation's result) or the product (the recombination).
 void crtCombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word* product, CrtHalves& halves) noexcept;
 // All ones when residues (t modulo p and modulo q, in Montgomery form)
-// agree with the halves and p q = n: the result's consistency with the key.
+// agree with the halves.
 Word crtAgrees(const PreparedPrivateKey& key, const CrtHalves& residues, const CrtHalves& halves) noexcept;
+// All ones when p q = n. With crtAgrees, the result's consistency with the
+// key; a batch asks it once for all its results.
+Word crtPrimesMakeN(const PreparedPrivateKey& key) noexcept;
 // t and consistent from the exponentiated halves: crtCombine, then
-// crtAgrees on t reduced modulo each prime.
+// crtAgrees on t reduced modulo each prime and crtPrimesMakeN.
 void crtRecombine(const PreparedPrivateKey& key, NN_DIGIT* t, Word& consistent, CrtHalves& halves) noexcept;
 
 }  // namespace corvane::engine
