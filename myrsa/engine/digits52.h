@@ -34,23 +34,8 @@ inline std::uint64_t digit52Of(const Word* w, std::size_t n, std::size_t j) {
     return digit & kDigit52Mask;
 }
 
-// Word i of the number whose `count` digits, each below 2^52, digitAt(j)
-// gives. Which digits touch a word depends on public positions only.
-template <class DigitAt>
-inline Word word52At(std::size_t i, std::size_t count, DigitAt digitAt) {
-    Word word = 0;
-    for (std::size_t j = 0; j < count; j++) {
-        const std::size_t lo = kDigit52Bits * j, wordLo = kWordBits * i;
-        if (lo >= wordLo + kWordBits || lo + kDigit52Bits <= wordLo) continue;
-        const std::uint64_t digit = digitAt(j);
-        word |= lo >= wordLo ? digit << (lo - wordLo) : digit >> (wordLo - lo);
-    }
-    return word;
-}
-
 // Word i of the number whose `count` digits, each below 2^52, d holds: the
-// two or three digits that overlap it, at positions that depend on i only
-// (word52At visits every digit, too slow for whole numbers at 16 words).
+// two or three digits that overlap it, at positions that depend on i only.
 inline Word wordOfDigits(const std::uint64_t* d, std::size_t count, std::size_t i) {
     const std::size_t bit = kWordBits * i, j = bit / kDigit52Bits;
     const unsigned shift = static_cast<unsigned>(bit % kDigit52Bits);

@@ -261,9 +261,14 @@ inline void putLane(LaneNumbers<L, G>& out, std::size_t g, std::size_t k, const 
 // above them (the digits are below 2^52).
 template <std::size_t L, std::size_t G>
 inline Word takeLane(Word* x, std::size_t n, const LaneNumbers<L, G>& in, std::size_t g, std::size_t k) {
-    const auto digitAt = [&](std::size_t j) { return in.d[g][j][k]; };
-    for (std::size_t i = 0; i < n; i++) x[i] = word52At(i, L, digitAt);
-    return word52At(n, L, digitAt);
+    // The lane's digits side by side, so that each word reads only the
+    // two or three digits that overlap it.
+    std::uint64_t digits[L];
+    for (std::size_t j = 0; j < L; j++) digits[j] = in.d[g][j][k];
+    for (std::size_t i = 0; i < n; i++) x[i] = wordOfDigits(digits, L, i);
+    const Word top = wordOfDigits(digits, L, n);
+    secure_zero_object(digits);
+    return top;
 }
 
 // The lanes of one call: every one of the 8G lanes has a modulus, an input
