@@ -45,6 +45,17 @@ void runEmulated(LaneCases& c) {
 }
 #endif
 
+#if CORVANE_ENGINE_HAS_IFMA
+// Each lane modulus's digits and factors made ahead, as a key makes them
+// once; the lanes take them instead of deriving their own.
+std::vector<IfmaPairConstants> cachedOf(const LaneCases& c, std::vector<const IfmaPairConstants*>& pointers) {
+    std::vector<IfmaPairConstants> made(c.mods.size());
+    for (std::size_t i = 0; i < made.size(); i++) prepareIfmaPairConstants(made[i], c.mods[i]);
+    for (const auto& m : made) pointers.push_back(&m);
+    return made;
+}
+#endif
+
 void expectLanesMatch(const LaneCases& c, const std::string& what) {
     for (std::size_t i = 0; i < c.x.size(); i++)
         EXPECT_EQ(c.x[i], c.expected[i]) << what << ", lane " << i << " of " << c.x.size() << ", " << c.digits
@@ -64,12 +75,16 @@ TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiation) {
     }
     if (!ifmaLanesRun(n)) GTEST_SKIP() << "no IFMA on this CPU (or capped by CORVANE_CPU)";
     for (std::size_t digits : {n * kDigitsPerWord, std::size_t{1}, std::size_t{0}}) {
-        LaneCases c = makeLaneCases(n, lanes, digits, rng);
-        const auto mods = c.modPointers();
-        const auto x = c.xPointers();
-        const auto e = c.ePointers();
-        modExpLanesIfma(lanes, mods.data(), x.data(), e.data(), digits);
-        expectLanesMatch(c, "IFMA");
+        for (const bool withCached : {false, true}) {
+            LaneCases c = makeLaneCases(n, lanes, digits, rng);
+            const auto mods = c.modPointers();
+            const auto x = c.xPointers();
+            const auto e = c.ePointers();
+            std::vector<const IfmaPairConstants*> cached;
+            const auto made = cachedOf(c, cached);
+            modExpLanesIfma(lanes, mods.data(), x.data(), e.data(), digits, withCached ? cached.data() : nullptr);
+            expectLanesMatch(c, withCached ? "IFMA, cached digits" : "IFMA");
+        }
     }
 #else
     GTEST_SKIP() << "no IFMA kernels in this build";
@@ -184,8 +199,12 @@ TEST_P(IfmaLanes, EveryLaneReducesAsToMont) {
         std::vector<Word*> outputs;
         for (auto& v : out) outputs.push_back(v.data());
         if (onIfma) {
+            // Half the lanes with cached digits, half without.
             const auto mods = c.modPointers();
-            reduceLanesIfma(lanes, mods.data(), inputs.data(), outputs.data());
+            std::vector<const IfmaPairConstants*> cached;
+            const auto made = cachedOf(c, cached);
+            for (std::size_t i = 0; i < lanes; i += 2) cached[i] = nullptr;
+            reduceLanesIfma(lanes, mods.data(), inputs.data(), outputs.data(), cached.data());
         } else {
             runReduceEmulated(c, inputs.data(), outputs.data());
         }
