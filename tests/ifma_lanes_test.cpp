@@ -24,24 +24,34 @@ using corvane::test::makeLaneCases;
 namespace {
 
 #if CORVANE_ENGINE_HAS_IFMA
+using corvane::test::EmulatedLanes;
+
+// Runs run.operator()<L, G>() on the stand-in vector for c's word count and
+// the groups its lanes fill, as the IFMA entry points pick them.
+template <class Run>
+void onStandIn(const LaneCases& c, Run&& run) {
+    const auto groups = [&]<std::size_t L>() {
+        if (c.mods.size() <= 8)
+            run.template operator()<L, 1>();
+        else
+            run.template operator()<L, 2>();
+    };
+    switch (c.n) {
+        case 4: return groups.template operator()<laneDigitsFor(4)>();
+        case 5: return groups.template operator()<laneDigitsFor(5)>();
+        case 6: return groups.template operator()<laneDigitsFor(6)>();
+        case 7: return groups.template operator()<laneDigitsFor(7)>();
+        default: return groups.template operator()<laneDigitsFor(8)>();
+    }
+}
+
 void runEmulated(LaneCases& c) {
     const auto mods = c.modPointers();
     const auto x = c.xPointers();
     const auto e = c.ePointers();
-    const std::size_t lanes = mods.size();
-    auto run = [&]<std::size_t L>() {
-        if (lanes <= 8)
-            laneModExpWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), x.data(), e.data(), c.digits);
-        else
-            laneModExpWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), x.data(), e.data(), c.digits);
-    };
-    switch (c.n) {
-        case 4: return run.operator()<laneDigitsFor(4)>();
-        case 5: return run.operator()<laneDigitsFor(5)>();
-        case 6: return run.operator()<laneDigitsFor(6)>();
-        case 7: return run.operator()<laneDigitsFor(7)>();
-        default: return run.operator()<laneDigitsFor(8)>();
-    }
+    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+        laneModExpWords<EmulatedLanes, L, G>(mods.size(), mods.data(), x.data(), e.data(), c.digits);
+    });
 }
 #endif
 
@@ -106,22 +116,9 @@ INSTANTIATE_TEST_SUITE_P(WordsAndLanes, IfmaLanes,
 void runPublicExponentEmulated(LaneCases& c) {
     const auto mods = c.modPointers();
     const auto x = c.xPointers();
-    const std::size_t lanes = mods.size();
-    auto run = [&]<std::size_t L>() {
-        if (lanes <= 8)
-            lanePublicExponentWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), x.data(), c.e[0].data(),
-                                                                         c.digits);
-        else
-            lanePublicExponentWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), x.data(), c.e[0].data(),
-                                                                         c.digits);
-    };
-    switch (c.n) {
-        case 4: return run.operator()<laneDigitsFor(4)>();
-        case 5: return run.operator()<laneDigitsFor(5)>();
-        case 6: return run.operator()<laneDigitsFor(6)>();
-        case 7: return run.operator()<laneDigitsFor(7)>();
-        default: return run.operator()<laneDigitsFor(8)>();
-    }
+    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+        lanePublicExponentWords<EmulatedLanes, L, G>(mods.size(), mods.data(), x.data(), c.e[0].data(), c.digits);
+    });
 }
 #endif
 
@@ -157,20 +154,9 @@ TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiationByOneExponent) {
 #if CORVANE_ENGINE_HAS_IFMA
 void runReduceEmulated(const LaneCases& c, const Word* const* in, Word* const* out) {
     const auto mods = c.modPointers();
-    const std::size_t lanes = mods.size();
-    auto run = [&]<std::size_t L>() {
-        if (lanes <= 8)
-            laneReduceWords<corvane::test::EmulatedLanes, L, 1>(lanes, mods.data(), in, out);
-        else
-            laneReduceWords<corvane::test::EmulatedLanes, L, 2>(lanes, mods.data(), in, out);
-    };
-    switch (c.n) {
-        case 4: return run.operator()<laneDigitsFor(4)>();
-        case 5: return run.operator()<laneDigitsFor(5)>();
-        case 6: return run.operator()<laneDigitsFor(6)>();
-        case 7: return run.operator()<laneDigitsFor(7)>();
-        default: return run.operator()<laneDigitsFor(8)>();
-    }
+    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+        laneReduceWords<EmulatedLanes, L, G>(mods.size(), mods.data(), in, out);
+    });
 }
 #endif
 
