@@ -26,30 +26,11 @@ namespace {
 #if CORVANE_ENGINE_HAS_IFMA
 using corvane::test::EmulatedLanes;
 
-// Runs run.operator()<L, G>() on the stand-in vector for c's word count and
-// the groups its lanes fill, as the IFMA entry points pick them.
-template <class Run>
-void onStandIn(const LaneCases& c, Run&& run) {
-    const auto groups = [&]<std::size_t L>() {
-        if (c.mods.size() <= 8)
-            run.template operator()<L, 1>();
-        else
-            run.template operator()<L, 2>();
-    };
-    switch (c.n) {
-        case 4: return groups.template operator()<laneDigitsFor(4)>();
-        case 5: return groups.template operator()<laneDigitsFor(5)>();
-        case 6: return groups.template operator()<laneDigitsFor(6)>();
-        case 7: return groups.template operator()<laneDigitsFor(7)>();
-        default: return groups.template operator()<laneDigitsFor(8)>();
-    }
-}
-
 void runEmulated(LaneCases& c) {
     const auto mods = c.modPointers();
     const auto x = c.xPointers();
     const auto e = c.ePointers();
-    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+    laneDispatch(c.n, c.mods.size(), [&]<std::size_t L, std::size_t G>() {
         laneModExpWords<EmulatedLanes, L, G>(mods.size(), mods.data(), x.data(), e.data(), c.digits);
     });
 }
@@ -116,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(WordsAndLanes, IfmaLanes,
 void runPublicExponentEmulated(LaneCases& c) {
     const auto mods = c.modPointers();
     const auto x = c.xPointers();
-    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+    laneDispatch(c.n, c.mods.size(), [&]<std::size_t L, std::size_t G>() {
         lanePublicExponentWords<EmulatedLanes, L, G>(mods.size(), mods.data(), x.data(), c.e[0].data(), c.digits);
     });
 }
@@ -154,7 +135,7 @@ TEST_P(IfmaLanes, EveryLaneMatchesTheScalarExponentiationByOneExponent) {
 #if CORVANE_ENGINE_HAS_IFMA
 void runReduceEmulated(const LaneCases& c, const Word* const* in, Word* const* out) {
     const auto mods = c.modPointers();
-    onStandIn(c, [&]<std::size_t L, std::size_t G>() {
+    laneDispatch(c.n, c.mods.size(), [&]<std::size_t L, std::size_t G>() {
         laneReduceWords<EmulatedLanes, L, G>(mods.size(), mods.data(), in, out);
     });
 }

@@ -72,74 +72,31 @@ struct IfmaVec {
     }
 };
 
-template <std::size_t L>
-void runLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
-              std::size_t digits, const IfmaPairConstants* const* cached) {
-    // One group of eight lanes when that holds them all; two otherwise.
-    if (lanes <= kLanesPerVector)
-        laneModExpWords<IfmaVec, L, 1>(lanes, mods, x, e, digits, cached);
-    else
-        laneModExpWords<IfmaVec, L, 2>(lanes, mods, x, e, digits, cached);
-}
-
-template <std::size_t L>
-void runPublicExponentLanes(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* e,
-                            std::size_t eDigits, const IfmaPairConstants* const* cached) {
-    if (lanes <= kLanesPerVector)
-        lanePublicExponentWords<IfmaVec, L, 1>(lanes, mods, x, e, eDigits, cached);
-    else
-        lanePublicExponentWords<IfmaVec, L, 2>(lanes, mods, x, e, eDigits, cached);
-}
-
-template <std::size_t L>
-void runReduceLanes(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
-                    const IfmaPairConstants* const* cached) {
-    if (lanes <= kLanesPerVector)
-        laneReduceWords<IfmaVec, L, 1>(lanes, mods, in, out, cached);
-    else
-        laneReduceWords<IfmaVec, L, 2>(lanes, mods, in, out, cached);
-}
-
-// Runs run<L>() with the digit count of n-word moduli fixed at compile time,
-// so that each product unrolls whole; nothing for another n.
-template <class Run>
-void withLaneDigits(std::size_t n, Run&& run) {
-    switch (n) {
-        case 4:
-            return run.template operator()<laneDigitsFor(4)>();
-        case 5:
-            return run.template operator()<laneDigitsFor(5)>();
-        case 6:
-            return run.template operator()<laneDigitsFor(6)>();
-        case 7:
-            return run.template operator()<laneDigitsFor(7)>();
-        case 8:
-            return run.template operator()<laneDigitsFor(8)>();
-        default:
-            return;
-    }
-}
-
 }  // namespace
 
 void modExpLanesIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x, const NN_DIGIT* const* e,
                      std::size_t digits, const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes) return;
-    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runLanes<L>(lanes, mods, x, e, digits, cached); });
+    laneDispatch(mods[0]->n, lanes, [&]<std::size_t L, std::size_t G>() {
+        laneModExpWords<IfmaVec, L, G>(lanes, mods, x, e, digits, cached);
+    });
 }
 
 void modExpLanesPublicExponentIfma(std::size_t lanes, const MontModulus* const* mods, Word* const* x,
                                    const NN_DIGIT* e, std::size_t eDigits,
                                    const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes || eDigits == 0) return;
-    withLaneDigits(mods[0]->n,
-                   [&]<std::size_t L>() { runPublicExponentLanes<L>(lanes, mods, x, e, eDigits, cached); });
+    laneDispatch(mods[0]->n, lanes, [&]<std::size_t L, std::size_t G>() {
+        lanePublicExponentWords<IfmaVec, L, G>(lanes, mods, x, e, eDigits, cached);
+    });
 }
 
 void reduceLanesIfma(std::size_t lanes, const MontModulus* const* mods, const Word* const* in, Word* const* out,
                      const IfmaPairConstants* const* cached) noexcept {
     if (lanes == 0 || lanes > kIfmaMaxLanes) return;
-    withLaneDigits(mods[0]->n, [&]<std::size_t L>() { runReduceLanes<L>(lanes, mods, in, out, cached); });
+    laneDispatch(mods[0]->n, lanes, [&]<std::size_t L, std::size_t G>() {
+        laneReduceWords<IfmaVec, L, G>(lanes, mods, in, out, cached);
+    });
 }
 
 }  // namespace corvane::engine

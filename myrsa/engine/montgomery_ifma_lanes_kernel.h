@@ -398,6 +398,48 @@ void lanePublicExponent(LaneForms<L, G>& s, const NN_DIGIT* e, std::size_t eDigi
     laneMul<Vec>(s.acc, s.acc, s.outOfForm, s);
 }
 
+// out[i] = lane i of `in` for each lane i < lanes, whose values are below
+// 2m_i: brought below m_i by one subtraction.
+template <std::size_t L, std::size_t G>
+void laneTakeOut(Word* const* out, std::size_t lanes, const MontModulus* const* mods, const LaneNumbers<L, G>& in) {
+    const std::size_t n = mods[0]->n;
+    Word words[kMaxWords], scratch[kMaxWords];
+    for (std::size_t lane = 0; lane < lanes; lane++) {
+        const Word top = takeLane(words, n, in, lane / kLanesPerVector, lane % kLanesPerVector);
+        reduceOnce(out[lane], words, top, mods[lane]->m, scratch, n);
+    }
+    secure_zero_object(words);
+    secure_zero_object(scratch);
+}
+
+// Runs run.operator()<L, G>() with the digit count of n-word moduli fixed
+// at compile time (so that each product unrolls whole) and the groups that
+// `lanes` fill: one group of eight lanes when that holds them all, two
+// otherwise. Nothing for a word count the lanes do not take.
+template <class Run>
+void laneDispatch(std::size_t n, std::size_t lanes, Run&& run) {
+    const auto groups = [&]<std::size_t L>() {
+        if (lanes <= kLanesPerVector)
+            run.template operator()<L, 1>();
+        else
+            run.template operator()<L, 2>();
+    };
+    switch (n) {
+        case 4:
+            return groups.template operator()<laneDigitsFor(4)>();
+        case 5:
+            return groups.template operator()<laneDigitsFor(5)>();
+        case 6:
+            return groups.template operator()<laneDigitsFor(6)>();
+        case 7:
+            return groups.template operator()<laneDigitsFor(7)>();
+        case 8:
+            return groups.template operator()<laneDigitsFor(8)>();
+        default:
+            return;
+    }
+}
+
 // The public modulus 2^(64n) - 1 of the lanes a call leaves empty.
 inline MontModulus laneStandIn(std::size_t n) {
     MontModulus standIn;
@@ -434,13 +476,7 @@ void laneRunWords(std::size_t lanes, const MontModulus* const* mods, Word* const
     laneSetUp<L, G>(s, in);
     exponentiate(s, in);
 
-    Word words[kMaxWords], scratch[kMaxWords];
-    for (std::size_t lane = 0; lane < lanes; lane++) {
-        const Word top = takeLane(words, n, s.acc, lane / kLanesPerVector, lane % kLanesPerVector);
-        reduceOnce(x[lane], words, top, mods[lane]->m, scratch, n);
-    }
-    secure_zero_object(words);
-    secure_zero_object(scratch);
+    laneTakeOut(x, lanes, mods, s.acc);
     secure_zero_object(s);
 }
 
@@ -531,13 +567,7 @@ void laneReduceWords(std::size_t lanes, const MontModulus* const* mods, const Wo
     laneAdd<Vec>(s.low, s.low, s.high);
     laneMul<Vec>(s.low, s.low, s.square, s);
 
-    Word words[kMaxWords], scratch[kMaxWords];
-    for (std::size_t lane = 0; lane < lanes; lane++) {
-        const Word top = takeLane(words, n, s.low, lane / kLanesPerVector, lane % kLanesPerVector);
-        reduceOnce(out[lane], words, top, mods[lane]->m, scratch, n);
-    }
-    secure_zero_object(words);
-    secure_zero_object(scratch);
+    laneTakeOut(out, lanes, mods, s.low);
     secure_zero_object(s);
 }
 

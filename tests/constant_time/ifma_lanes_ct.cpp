@@ -16,6 +16,7 @@
 #include <valgrind/memcheck.h>
 
 #include <cstdio>
+#include <tuple>
 #include <vector>
 
 #include "emulated_lanes.h"
@@ -56,65 +57,43 @@ void compare(corvane::test::LaneCases& c, const char* what) {
 }
 #endif
 
-template <std::size_t L, std::size_t G>
-void check(std::size_t n, std::size_t lanes) {
-#if CORVANE_ENGINE_HAS_IFMA
-    corvane::test::Rng rng(10 * n + lanes);
-    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, n * kDigitsPerWord, rng);
-    markUndefined(c, true);
-    const auto mods = c.modPointers();
-    const auto x = c.xPointers();
-    const auto e = c.ePointers();
-    laneModExpWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), x.data(), e.data(), c.digits);
-    compare(c, "own exponents");
-#else
-    (void)n, (void)lanes;
-#endif
-}
+enum class Run { ownExponents, oneExponent, reduction };
 
-// The exponentiation by one public exponent that all lanes share (the check
-// of a batch's results modulo each prime): moduli and values marked
-// undefined, the exponent not.
-template <std::size_t L, std::size_t G>
-void checkPublicExponent(std::size_t n, std::size_t lanes) {
+// One run of the kernel on `lanes` lanes of n words, everything secret
+// marked undefined: the exponentiation with each lane's own exponent
+// (exponents marked too), by one public exponent that all lanes share (the
+// check of a batch's results modulo each prime), and the reduction of
+// numbers of 2n words into each lane's form (inputs marked too).
+void check(Run run, std::size_t n, std::size_t lanes) {
 #if CORVANE_ENGINE_HAS_IFMA
-    corvane::test::Rng rng(20 * n + lanes);
-    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, 0, rng);
-    const std::vector<NN_DIGIT> e = {65537};
-    corvane::test::shareExponent(c, e);
-    markUndefined(c, false);
-    const auto mods = c.modPointers();
-    const auto x = c.xPointers();
-    lanePublicExponentWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), x.data(), e.data(), e.size());
-    compare(c, "one public exponent");
-#else
-    (void)n, (void)lanes;
-#endif
-}
-
-// The reduction of numbers of 2n words into each lane's form (a batch's
-// inputs and results modulo each prime): moduli and inputs undefined.
-template <std::size_t L, std::size_t G>
-void checkReduction(std::size_t n, std::size_t lanes) {
-#if CORVANE_ENGINE_HAS_IFMA
-    corvane::test::Rng rng(30 * n + lanes);
-    corvane::test::LaneCases c = corvane::test::makeLaneCases(n, lanes, 0, rng);
+    corvane::test::Rng rng(10 * n + lanes + 1000 * static_cast<std::size_t>(run));
+    corvane::test::LaneCases c =
+        corvane::test::makeLaneCases(n, lanes, run == Run::ownExponents ? n * kDigitsPerWord : 0, rng);
+    if (run == Run::oneExponent) corvane::test::shareExponent(c, {65537});
     std::vector<std::vector<Word>> in(lanes, std::vector<Word>(2 * n));
     std::vector<const Word*> inputs;
-    std::vector<Word*> outputs;
-    for (std::size_t i = 0; i < lanes; i++) {
+    for (std::size_t i = 0; i < lanes && run == Run::reduction; i++) {
         for (auto& w : in[i]) w = static_cast<Word>(rng.u64());
         toMont(c.mods[i], c.expected[i].data(), in[i].data(), 2 * n);
         VALGRIND_MAKE_MEM_UNDEFINED(in[i].data(), in[i].size() * sizeof in[i][0]);
         inputs.push_back(in[i].data());
-        outputs.push_back(c.x[i].data());
     }
-    markUndefined(c, false);
+    markUndefined(c, run == Run::ownExponents);
     const auto mods = c.modPointers();
-    laneReduceWords<corvane::test::EmulatedLanes, L, G>(lanes, mods.data(), inputs.data(), outputs.data());
-    compare(c, "reduction");
+    const auto x = c.xPointers();
+    const auto e = c.ePointers();
+    laneDispatch(n, lanes, [&]<std::size_t L, std::size_t G>() {
+        using corvane::test::EmulatedLanes;
+        if (run == Run::ownExponents)
+            laneModExpWords<EmulatedLanes, L, G>(lanes, mods.data(), x.data(), e.data(), c.digits);
+        if (run == Run::oneExponent)
+            lanePublicExponentWords<EmulatedLanes, L, G>(lanes, mods.data(), x.data(), c.e[0].data(), c.digits);
+        if (run == Run::reduction) laneReduceWords<EmulatedLanes, L, G>(lanes, mods.data(), inputs.data(), x.data());
+    });
+    const char* names[] = {"own exponents", "one public exponent", "reduction"};
+    compare(c, names[static_cast<int>(run)]);
 #else
-    (void)n, (void)lanes;
+    (void)run, (void)n, (void)lanes;
 #endif
 }
 
@@ -122,14 +101,11 @@ void checkReduction(std::size_t n, std::size_t lanes) {
 
 int main() {
 #if CORVANE_ENGINE_HAS_IFMA
-    check<laneDigitsFor(4), 1>(4, 5);
-    check<laneDigitsFor(4), 2>(4, 16);
-    check<laneDigitsFor(8), 1>(8, 5);
-    check<laneDigitsFor(8), 2>(8, 16);
-    checkPublicExponent<laneDigitsFor(8), 1>(8, 3);
-    checkPublicExponent<laneDigitsFor(8), 2>(8, 16);
-    checkReduction<laneDigitsFor(4), 1>(4, 5);
-    checkReduction<laneDigitsFor(8), 2>(8, 16);
+    for (const auto& [run, n, lanes] : {std::tuple{Run::ownExponents, 4, 5}, {Run::ownExponents, 4, 16},
+                                        {Run::ownExponents, 8, 5}, {Run::ownExponents, 8, 16},
+                                        {Run::oneExponent, 8, 3}, {Run::oneExponent, 8, 16},
+                                        {Run::reduction, 4, 5}, {Run::reduction, 8, 16}})
+        check(run, static_cast<std::size_t>(n), static_cast<std::size_t>(lanes));
     std::printf("8 lane sets, %d failures\n", failures);
 #endif
     return failures == 0 ? 0 : 1;
