@@ -43,9 +43,9 @@
 #include <string>
 #include <vector>
 
-#include "CommonCrypto.h"
-#include "des/des3_engine.h"
-#include "des/des_short.h"
+#include "engine/des/des3_engine.h"
+#include "engine/des/des_short.h"
+#include "platform/CommonCrypto.h"
 
 namespace cv = corvane::v1;
 using corvane::make_ref;

@@ -29,7 +29,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "support/ifma_floor.h"
+#include "bench/support/ifma_floor.h"
 
 namespace cv = corvane::v1;
 

@@ -22,11 +22,11 @@
 #include <utility>
 #include <vector>
 
-#include "support/ifma_floor.h"
-#include "engine/crt_exponent.h"
-#include "engine/mont_ops.h"
-#include "engine/montgomery_ifma.h"
-#include "engine/montgomery_ifma_lanes.h"
+#include "bench/support/ifma_floor.h"
+#include "engine/bignum/crt_exponent.h"
+#include "engine/bignum/ifma/montgomery_ifma.h"
+#include "engine/bignum/ifma/montgomery_ifma_lanes.h"
+#include "engine/bignum/sized/mont_ops.h"
 
 #if defined(__x86_64__)
 #include <x86intrin.h>

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/openssl_lines.h"
+#include "bench/support/openssl_lines.h"
 
 using openssl_lines::decodeField;
 

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/openssl_lines.h"
+#include "bench/support/openssl_lines.h"
 
 [[noreturn]] void fail(const char* what) { openssl_lines::fail("openssl_rsa_lines", what); }
 

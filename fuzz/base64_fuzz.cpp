@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "../tests/support/base64_paths.h"
-#include "../tests/support/base64_reference.h"
-#include "QVGTMBase64_PrivateMethods.h"
+#include "Classes/source/QVGTMBase64_PrivateMethods.h"
+#include "tests/support/base64_paths.h"
+#include "tests/support/base64_reference.h"
 
 using corvane::NSAutoreleasePool;
 using corvane::NSMutableData;

@@ -25,7 +25,7 @@
 #include <optional>
 #include <vector>
 
-#include "des/des3_engine.h"
+#include "engine/des/des3_engine.h"
 
 using corvane::make_ref;
 using corvane::NSData;

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "nn_seams.h"
+#include "myrsa/nn_seams.h"
 
 namespace seams = corvane::test_seams;
 

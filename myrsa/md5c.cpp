@@ -1,11 +1,11 @@
 // MD5 message digest, RFC 1321.
-#include "Corvane/md5.h"
+#include <Corvane/md5.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "secure_zero.h"
+#include "platform/secure_zero.h"
 
 static_assert(sizeof(MD5_CTX) == 88, "MD5_CTX must stay 88 bytes");
 static_assert(offsetof(MD5_CTX, state) == 0);

@@ -14,11 +14,11 @@
 // Scratch arrays live on the stack with sizes derived from MAX_NN_DIGITS and
 // are deliberately not wiped: the callers that hold secrets (the RSA block
 // layer) wipe the arrays in which they keep them.
-#include "Corvane/nn.h"
+#include <Corvane/nn.h>
 
 #include <cstdint>
 
-#include "engine/nn_engine.h"
+#include "engine/bignum/nn_engine.h"
 
 static_assert(sizeof(NN_DIGIT) == 4, "NN_DIGIT must be a 32-bit digit");
 static_assert(static_cast<NN_DIGIT>(~NN_DIGIT{0}) == 0xFFFFFFFFu);
@@ -484,7 +484,7 @@ void QV_NN_Gcd(NN_DIGIT* a, const NN_DIGIT* b, const NN_DIGIT* c, uint32_t digit
 }  // extern "C"
 
 #ifdef CORVANE_TEST_SEAMS
-#include "nn_seams.h"
+#include "myrsa/nn_seams.h"
 
 namespace corvane::test_seams {
 

@@ -1,6 +1,6 @@
 // Random pool: a 128-bit state that seed blocks are hashed into with MD5,
 // and output blocks that are the MD5 of successive states.
-#include "Corvane/r_random.h"
+#include <Corvane/r_random.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,13 +9,13 @@
 #include <cstring>
 #include <ctime>
 
-#include "Corvane/md5.h"
-#include "entropy.h"
-#include "md5_lanes.h"
-#include "secure_zero.h"
+#include <Corvane/md5.h>
+#include "engine/md5/md5_lanes.h"
+#include "platform/entropy.h"
+#include "platform/secure_zero.h"
 
 #ifdef CORVANE_TEST_SEAMS
-#include "r_random_seams.h"
+#include "myrsa/r_random_seams.h"
 #endif
 
 static_assert(sizeof(R_RANDOM_STRUCT) == 40, "R_RANDOM_STRUCT must stay 40 bytes");

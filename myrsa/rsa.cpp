@@ -1,21 +1,21 @@
 // RSA with PKCS #1 v1.5 encryption blocks: type 2 (random non-zero filler)
 // for public-key encryption, type 1 (0xFF filler) for private-key
 // encryption, and the raw public and private (CRT) operations beneath them.
-#include "Corvane/rsa.h"
+#include <Corvane/rsa.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "Corvane/nn.h"
-#include "Corvane/r_random.h"
-#include "engine/ct.h"
-#include "engine/declassify.h"
-#include "engine/rsa_batch.h"
-#include "engine/rsa_prepared.h"
-#include "engine/stack_scrub.h"
-#include "rsa_blocks.h"
-#include "secure_zero.h"
+#include <Corvane/nn.h>
+#include <Corvane/r_random.h>
+#include "engine/bignum/ct.h"
+#include "engine/bignum/rsa_batch.h"
+#include "engine/bignum/rsa_prepared.h"
+#include "engine/ct/declassify.h"
+#include "engine/ct/stack_scrub.h"
+#include "myrsa/rsa_blocks.h"
+#include "platform/secure_zero.h"
 
 static_assert(sizeof(R_RSA_PUBLIC_KEY) == 258, "R_RSA_PUBLIC_KEY must stay 258 bytes");
 static_assert(offsetof(R_RSA_PUBLIC_KEY, bits) == 0);
@@ -749,7 +749,7 @@ void privateEncryptBatch(BatchItem* items, std::size_t count, const R_RSA_PRIVAT
 }  // namespace corvane::rsa_blocks
 
 #ifdef CORVANE_TEST_SEAMS
-#include "rsa_seams.h"
+#include "myrsa/rsa_seams.h"
 
 namespace corvane::test_seams {
 

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/rsa_prepared.h"
+#include "engine/bignum/rsa_prepared.h"
 
 namespace corvane::rsa_blocks {
 

@@ -1,7 +1,7 @@
 // Test-only access to the raw RSA operations of rsa.cpp, either as the
 // library runs them (the engine wherever it gives the documented result) or
-// by the documented steps alone, the oracle of the differential tests; and a
-// fault to inject into the engine's private operation.
+// by the documented steps alone, the oracle of the differential tests; with
+// the engine's fault injection (engine/bignum/crt_glitch_seams.h).
 // Defined only in the test archive (CORVANE_TEST_SEAMS), never in the
 // shared library.
 #ifndef CORVANE_RSA_SEAMS_H
@@ -10,6 +10,8 @@
 #include <Corvane/rsa.h>
 
 #include <cstdint>
+
+#include "engine/bignum/crt_glitch_seams.h"
 
 namespace corvane::test_seams {
 
@@ -26,18 +28,6 @@ std::int32_t rsa_private_raw(unsigned char* output, std::uint32_t* outputLen, co
 // fields do not belong together, which the check refuses.
 std::int32_t rsa_private_unchecked(unsigned char* output, std::uint32_t* outputLen, const unsigned char* input,
                                    std::uint32_t inputLen, const R_RSA_PRIVATE_KEY* key, bool documentedOnly);
-
-// A fault the engine's private operation suffers on this thread until
-// reset, for the tests of the check before release: a bit of the result of
-// the exponentiation modulo the first prime flipped (the classic fault that
-// gives away a factor), or a bit of the recombined result flipped.
-// With onlyResult set, only that one of the results computed from then on
-// (0 for the next, counted through a batch's items in order) suffers it.
-enum class CrtGlitch { none, exponentiation, recombination };
-CrtGlitch rsa_crt_glitch();
-void set_rsa_crt_glitch(CrtGlitch glitch, int onlyResult = -1);
-// The glitch the result now being computed suffers; counts it.
-CrtGlitch rsa_crt_glitch_of_next_result();
 
 }  // namespace corvane::test_seams
 

@@ -1,11 +1,11 @@
 // CCCrypt on this platform: decryption through the library's triple-DES
-// engine (platform/des: the short-message kernel or bitsliced passes by
+// engine (engine/des: the short-message kernel or bitsliced passes by
 // length), constant-time, padding check included; encryption through
 // OpenSSL libcrypto's DES (the system's own cipher library here: its DES
 // functions directly where they are built, its EVP interface otherwise),
 // since CBC encryption chains every block. Apple builds use the real
 // CommonCrypto instead.
-#include "CommonCrypto.h"
+#include "platform/CommonCrypto.h"
 
 #if !(defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>))
 
@@ -17,10 +17,10 @@
 #include <climits>
 #include <cstring>
 
-#include "des/des3_engine.h"
-#include "engine/declassify.h"
-#include "libcrypto_des.h"
-#include "secure_zero.h"
+#include "engine/ct/declassify.h"
+#include "engine/des/des3_engine.h"
+#include "platform/libcrypto_des.h"
+#include "platform/secure_zero.h"
 
 namespace {
 

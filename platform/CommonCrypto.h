@@ -4,7 +4,7 @@
 //
 // Where the real system header exists (Apple platforms) it is used as is.
 // Elsewhere CCCrypt decrypts through the library's triple-DES engine
-// (platform/des: no table lookup, no branch or address that depends on the
+// (engine/des: no table lookup, no branch or address that depends on the
 // key, the data or the padding, beyond the final verdict) and encrypts
 // through OpenSSL libcrypto's DES (not constant-time: its tables are indexed
 // by key and data), with no context or allocation of its own. It offers

@@ -25,7 +25,7 @@
 #include <errno.h>  // program_invocation_short_name
 #endif
 
-#include "log_suppression.h"
+#include "platform/log_suppression.h"
 
 namespace corvane {
 

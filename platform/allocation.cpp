@@ -1,4 +1,4 @@
-#include "allocation.h"
+#include "platform/allocation.h"
 
 #include <cstdlib>
 #include <new>

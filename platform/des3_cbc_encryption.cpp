@@ -1,11 +1,11 @@
-#include "des3_cbc_encryption.h"
+#include "platform/des3_cbc_encryption.h"
 
 #include <climits>
 #include <cstring>
 #include <new>
 
-#include "CommonCrypto.h"
-#include "secure_zero.h"
+#include "platform/CommonCrypto.h"
+#include "platform/secure_zero.h"
 
 #if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
 #define CORVANE_APPLE_COMMONCRYPTO 1
@@ -18,7 +18,7 @@
 // The key's set-up and the chain kept here: libcrypto's DES key schedules,
 // or on Apple the key itself for one CCCrypt a call.
 #if !CORVANE_APPLE_COMMONCRYPTO
-#include "libcrypto_des.h"
+#include "platform/libcrypto_des.h"
 #endif
 
 namespace corvane {

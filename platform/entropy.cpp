@@ -1,4 +1,4 @@
-#include "entropy.h"
+#include "platform/entropy.h"
 
 #include <cerrno>
 #include <cstdint>

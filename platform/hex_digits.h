@@ -1,5 +1,5 @@
 // Hexadecimal digits, one at a time: the low level that the library's hex
-// codec (hexEncode/hexDecode of <Corvane/corvane.hpp>), the key readers'
+// codec (hexEncode/hexDecode of <Corvane/modern/coding.hpp>), the key readers'
 // number texts and QVDes3's random keys share. Each user keeps its own rules
 // for whole texts (odd counts, leading zeros) on top of these.
 #ifndef CORVANE_HEX_DIGITS_H

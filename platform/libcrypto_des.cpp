@@ -1,4 +1,4 @@
-#include "libcrypto_des.h"
+#include "platform/libcrypto_des.h"
 
 #if defined(CORVANE_HAVE_LIBCRYPTO_DES)
 

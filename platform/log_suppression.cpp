@@ -1,4 +1,4 @@
-#include "log_suppression.h"
+#include "platform/log_suppression.h"
 
 namespace corvane {
 

@@ -2,9 +2,9 @@
 """Derives Boolean circuits for the eight DES S-boxes and writes them as C++.
 
 Output (committed beside this script, so a build needs no Python):
-  platform/des/des_sbox_gates.h    AND/OR/XOR/ANDNOT/NOT circuits, a template
+  engine/des/des_sbox_gates.h    AND/OR/XOR/ANDNOT/NOT circuits, a template
                                    over the word type (uint64_t, __m256i, ...)
-  platform/des/des_sbox_ternary.h  circuits of 3-input Boolean functions, one
+  engine/des/des_sbox_ternary.h  circuits of 3-input Boolean functions, one
                                    AVX-512 vpternlogq each (8-bit truth table)
 
 Method. Every function is a 64-bit truth table over the six S-box inputs
@@ -398,7 +398,7 @@ CORVANE_DES_ALWAYS_INLINE void sbox_ternary(const __m512i (&x)[6], __m512i (&y)[
 #endif  // CORVANE_DES_SBOX_TERNARY_H
 """ % emit_ternary(tern_circuits))
     for name, text in (("des_sbox_gates.h", gates), ("des_sbox_ternary.h", tern)):
-        with open(os.path.join(root, "platform", "des", name), "w") as f:
+        with open(os.path.join(root, "engine", "des", name), "w") as f:
             f.write(text)
 
 

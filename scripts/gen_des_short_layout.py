@@ -2,7 +2,7 @@
 """Finds the state layouts of the short-message triple-DES kernels.
 
 Output (committed beside this script, so a build needs no Python):
-  platform/des/des_short_layout.h
+  engine/des/des_short_layout.h
 
 The short kernels keep each half block in "expanded form": a 64-bit lane
 whose byte j holds, in six of its bits, the six inputs of S-box j (the
@@ -189,7 +189,7 @@ def main():
             limit += 1
         print(f"{name}: {len(result[0])} rotations", file=sys.stderr)
         found.append((name, note, result))
-    path = os.path.join(root, "platform", "des", "des_short_layout.h")
+    path = os.path.join(root, "engine", "des", "des_short_layout.h")
     with open(path, "w") as f:
         f.write(render(found))
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes myrsa/engine/montgomery_adx_kernels.inc: Montgomery multiplication
+"""Writes engine/bignum/adx/montgomery_adx_kernels.inc: Montgomery multiplication
 kernels for x86-64 CPUs with BMI2 and ADX, as GCC/clang inline assembly.
 
 The kernels follow the operand-scanning method (one row per word of a: t +=
@@ -402,7 +402,7 @@ def main():
     parts += [window_kernel(n, True) for n in range(9, 17)]
     text = "\n".join(parts)
     here = os.path.dirname(os.path.abspath(__file__))
-    out = os.path.join(here, "..", "myrsa", "engine", "montgomery_adx_kernels.inc")
+    out = os.path.join(here, "..", "engine", "bignum", "adx", "montgomery_adx_kernels.inc")
     with open(out, "w") as f:
         f.write(text)
 

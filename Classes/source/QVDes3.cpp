@@ -5,17 +5,17 @@
 #include <utility>
 #include <vector>
 
-#include "CommonCrypto.h"
-#include "QVDes3_core.h"
-#include "allocation.h"
-#include "entropy.h"
-#include "hex_digits.h"
-#include "secure_zero.h"
+#include "Classes/source/QVDes3_core.h"
+#include "platform/CommonCrypto.h"
+#include "platform/allocation.h"
+#include "platform/entropy.h"
+#include "platform/hex_digits.h"
+#include "platform/secure_zero.h"
 
 #ifdef CORVANE_TEST_SEAMS
 #include <atomic>
 
-#include "QVDes3_seams.h"
+#include "Classes/source/QVDes3_seams.h"
 #endif
 
 namespace corvane {

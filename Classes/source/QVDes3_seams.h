@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CommonCrypto.h"
+#include "platform/CommonCrypto.h"
 
 namespace corvane::test_seams {
 

@@ -16,13 +16,13 @@
 // Within the fast path, vector kernels (one file per instruction set, chosen
 // once from the CPU's features) take the bulk of the whole groups and hand
 // the rest back at a group boundary; see QVGTMBase64_Vector.h.
-#include "QVGTMBase64_PrivateMethods.h"
+#include "Classes/source/QVGTMBase64_PrivateMethods.h"
 
 #include <Corvane/QVGTMBase64.h>
 
-#include "QVGTMBase64_Tables.h"
-#include "QVGTMBase64_Vector.h"
-#include "cpu.h"
+#include "Classes/source/QVGTMBase64_Tables.h"
+#include "Classes/source/QVGTMBase64_Vector.h"
+#include "engine/cpu/cpu.h"
 
 #include <array>
 #include <cstring>

@@ -16,8 +16,8 @@
 // of its row and is sent to a spare table entry. Multiply-adds join four
 // 6-bit values into a 24-bit lane; a shuffle and a lane permute pack the
 // bytes. A block holding anything else is left to the scalar code.
-#include "QVGTMBase64_Tables.h"
-#include "QVGTMBase64_Vector.h"
+#include "Classes/source/QVGTMBase64_Tables.h"
+#include "Classes/source/QVGTMBase64_Vector.h"
 
 #if defined(__AVX2__)
 

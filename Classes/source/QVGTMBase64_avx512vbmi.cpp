@@ -17,8 +17,8 @@
 // Both kernels finish a short last block with masked loads and stores, and
 // the decoder also does the clean groups in front of the first character it
 // cannot take, so the scalar code starts right at that character.
-#include "QVGTMBase64_Tables.h"
-#include "QVGTMBase64_Vector.h"
+#include "Classes/source/QVGTMBase64_Tables.h"
+#include "Classes/source/QVGTMBase64_Vector.h"
 
 #if defined(__AVX512VBMI__) && defined(__AVX512BW__) && defined(__AVX512F__)
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "allocation.h"
+#include "platform/allocation.h"
 
 namespace corvane {
 

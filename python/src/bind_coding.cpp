@@ -1,6 +1,6 @@
 // Base64 (both alphabets, padded or not, one-shot and streaming) and
 // hexadecimal text.
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 namespace corvane::python {
 

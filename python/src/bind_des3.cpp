@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 namespace corvane::python {
 

@@ -1,5 +1,5 @@
 // MD5 with the interface of Python's hashlib objects.
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 namespace corvane::python {
 

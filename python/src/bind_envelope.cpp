@@ -2,7 +2,7 @@
 // under it, opened and sealed in one call each, and in batches.
 #include <pybind11/stl.h>
 
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 namespace corvane::python {
 

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "conversions.h"
-#include "secure_zero.h"
+#include "platform/secure_zero.h"
+#include "python/src/conversions.h"
 
 namespace corvane::python {
 

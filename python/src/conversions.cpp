@@ -1,9 +1,9 @@
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 #include <cerrno>
 #include <new>
 
-#include "secure_zero.h"
+#include "platform/secure_zero.h"
 
 namespace corvane::python {
 

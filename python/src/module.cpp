@@ -1,7 +1,7 @@
 // corvane._corvane: the library's modern layer for Python. It converts
 // arguments and results and releases the GIL around library calls; every
 // operation is the library's own (see <Corvane/corvane.hpp>).
-#include "conversions.h"
+#include "python/src/conversions.h"
 
 PYBIND11_MODULE(_corvane, module) {
     using namespace corvane::python;

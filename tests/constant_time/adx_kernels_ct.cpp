@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/exponent.h"
-#include "engine/montgomery.h"
-#include "engine/montgomery_adx.h"
-#include "test_support.h"
+#include "engine/bignum/adx/montgomery_adx.h"
+#include "engine/bignum/exponent.h"
+#include "engine/bignum/montgomery.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -24,10 +24,10 @@
 
 #include <Corvane/corvane.hpp>
 
-#include "CommonCrypto.h"
-#include "des/des3_engine.h"
-#include "des3_support.h"
-#include "test_support.h"
+#include "engine/des/des3_engine.h"
+#include "platform/CommonCrypto.h"
+#include "tests/support/des3_support.h"
+#include "tests/support/test_support.h"
 
 using corvane::test::Bytes;
 

@@ -19,9 +19,9 @@
 #include <tuple>
 #include <vector>
 
-#include "emulated_lanes.h"
-#include "engine/mont_ops.h"
-#include "lane_cases.h"
+#include "engine/bignum/sized/mont_ops.h"
+#include "tests/support/emulated_lanes.h"
+#include "tests/support/lane_cases.h"
 
 namespace {
 

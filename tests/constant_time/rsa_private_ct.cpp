@@ -32,11 +32,11 @@
 #include <string>
 #include <vector>
 
-#include "../../modern/implicit_rejection.h"
-#include "rsa_blocks.h"
-#include "rsa_seams.h"
-#include "secure_zero.h"
-#include "test_support.h"
+#include "modern/rsa/implicit_rejection.h"
+#include "myrsa/rsa_blocks.h"
+#include "myrsa/rsa_seams.h"
+#include "platform/secure_zero.h"
+#include "tests/support/test_support.h"
 
 using corvane::test::Bytes;
 

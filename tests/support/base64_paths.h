@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "QVGTMBase64_PrivateMethods.h"
+#include "Classes/source/QVGTMBase64_PrivateMethods.h"
 
 namespace corvane::test_seams {
 

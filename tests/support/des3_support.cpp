@@ -1,4 +1,4 @@
-#include "des3_support.h"
+#include "tests/support/des3_support.h"
 
 #include <openssl/evp.h>
 

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-#include "engine/montgomery_ifma.h"
+#include "engine/bignum/ifma/montgomery_ifma.h"
 
 #if CORVANE_ENGINE_HAS_IFMA
-#include "engine/montgomery_ifma_lanes_kernel.h"
+#include "engine/bignum/ifma/montgomery_ifma_lanes_kernel.h"
 
 namespace corvane::test {
 

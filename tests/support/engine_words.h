@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/word.h"
-#include "nn_testing.h"
+#include "engine/bignum/word.h"
+#include "tests/support/nn_testing.h"
 
 namespace corvane::test {
 

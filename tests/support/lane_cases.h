@@ -11,11 +11,11 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/ct.h"
-#include "engine/mont_ops.h"
-#include "engine/montgomery.h"
-#include "engine/word.h"
-#include "test_support.h"
+#include "engine/bignum/ct.h"
+#include "engine/bignum/montgomery.h"
+#include "engine/bignum/sized/mont_ops.h"
+#include "engine/bignum/word.h"
+#include "tests/support/test_support.h"
 
 namespace corvane::test {
 

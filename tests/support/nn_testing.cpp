@@ -1,4 +1,4 @@
-#include "nn_testing.h"
+#include "tests/support/nn_testing.h"
 
 #include <sstream>
 #include <stdexcept>

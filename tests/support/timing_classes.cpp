@@ -1,4 +1,4 @@
-#include "timing_classes.h"
+#include "tests/support/timing_classes.h"
 
 #include <algorithm>
 #include <chrono>

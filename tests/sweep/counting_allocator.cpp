@@ -1,4 +1,4 @@
-#include "counting_allocator.h"
+#include "tests/sweep/counting_allocator.h"
 
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "allocation.h"
+#include "platform/allocation.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <new>
 #include <string>
 
-#include "command_table.h"
-#include "commands.h"
-#include "io.h"
-#include "memory_protection.h"
-#include "option_list.h"
-#include "standard_streams.h"
-#include "suggestions.h"
-#include "tool_error.h"
+#include "tools/corvane/commands/command_table.h"
+#include "tools/corvane/commands/commands.h"
+#include "tools/corvane/io/io.h"
+#include "tools/corvane/io/standard_streams.h"
+#include "tools/corvane/options/option_list.h"
+#include "tools/corvane/options/suggestions.h"
+#include "tools/corvane/secrets/memory_protection.h"
+#include "tools/corvane/tool_error.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "commands.h"
+#include "tools/corvane/commands/commands.h"
 
 namespace corvane::tool {
 

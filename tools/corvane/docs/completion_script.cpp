@@ -1,4 +1,4 @@
-#include "completion_script.h"
+#include "tools/corvane/docs/completion_script.h"
 
 #include <map>
 #include <vector>

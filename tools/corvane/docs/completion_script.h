@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "option_list.h"
+#include "tools/corvane/options/option_list.h"
 
 namespace corvane::tool::docs {
 

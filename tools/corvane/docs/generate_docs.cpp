@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "completion_script.h"
-#include "manual_page.h"
-#include "option_list.h"
+#include "tools/corvane/docs/completion_script.h"
+#include "tools/corvane/docs/manual_page.h"
+#include "tools/corvane/options/option_list.h"
 
 namespace {
 

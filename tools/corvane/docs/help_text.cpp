@@ -1,4 +1,4 @@
-#include "help_text.h"
+#include "tools/corvane/docs/help_text.h"
 
 #include <sstream>
 

@@ -1,8 +1,8 @@
-#include "manual_page.h"
+#include "tools/corvane/docs/manual_page.h"
 
 #include <sstream>
 
-#include "help_text.h"
+#include "tools/corvane/docs/help_text.h"
 
 namespace corvane::tool::docs {
 

@@ -1,0 +1,99 @@
+// Envelopes in the modern layer (part of <Corvane/corvane.hpp>): a
+// triple-DES key wrapped under an RSA public key and a payload under that
+// key, opened and sealed one at a time or in batches.
+#ifndef CORVANE_MODERN_ENVELOPE_HPP
+#define CORVANE_MODERN_ENVELOPE_HPP
+
+#include <Corvane/CorvaneCxx20.h>
+
+#include <cstdint>
+#include <span>
+#include <system_error>
+#include <vector>
+
+#include <Corvane/CorvaneExport.h>
+#include <Corvane/modern/bytes.hpp>
+#include <Corvane/modern/des3.hpp>
+#include <Corvane/modern/random.hpp>
+#include <Corvane/modern/rsa.hpp>
+
+namespace corvane::v1 {
+
+// Envelopes: the legacy scheme's message to a server. The client makes a
+// random 24-byte triple-DES key, wraps it in a type-2 block under the
+// server's RSA public key, and encrypts its payload under that key in CBC
+// mode with the key's first 8 bytes as IV and PKCS #7 padding (the
+// QVSimpleRSA and QVDes3 path with no IV).
+//
+// Opening refuses with ErrorCode::envelopeRefused and one message, whatever
+// went wrong: a wrapped key of the wrong length or value, one whose block is
+// malformed, a payload that does not decrypt. The wrapped key goes through
+// RsaPrivateKey::decryptKey, so a malformed block gives a substitute key
+// instead of an error, and the payload then fails to decrypt under it like
+// a payload under a wrong key: the time of a refusal depends on the
+// payload's length, which the sender knows, and not on the step that
+// failed. (Refusals for the lengths of the two parts, or for a wrapped key
+// whose value is not below the modulus, come at once: anyone can see those.)
+//
+// The format has no integrity check. About one payload in 256 under a wrong
+// or substitute key still ends in valid padding and opens as garbage; and a
+// service that tells its clients why a request failed, or that answers a
+// request whose payload opened differently from one that did not, gives its
+// senders a padding oracle on the payload itself (CBC padding oracle). Answer
+// every failure the same way, check the plaintext's own structure, and use an
+// authenticated format where the peers allow.
+
+struct Envelope {
+    std::vector<std::uint8_t> wrappedKey;  // the RSA block, blockSize() bytes
+    std::vector<std::uint8_t> payload;     // the triple-DES ciphertext
+};
+
+struct EnvelopeView {
+    ByteView wrappedKey;
+    ByteView payload;
+};
+
+
+// The plaintext of the envelope. ErrorCode::envelopeRefused for every
+// failure; outOfMemory where an allocation fails. The plaintext is the
+// caller's; every intermediate buffer (the unwrapped key, the decrypted
+// blocks) is wiped.
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload);
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, std::error_code& error) noexcept;
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, ErrorInfo& error) noexcept;
+
+// A new envelope of the message: a new key of the form asked for (full
+// strength unless a peer needs Des3KeyForm::hexText), wrapped
+// under the public key with filler from the pool, and the message encrypted
+// under it. The payload is the message's length rounded up to the next
+// multiple of 8 above it. What QV_RSAPrivateDecrypt with QVDes3 (no IV)
+// opens, and openEnvelope. ErrorCode::badLength for a key too small to wrap
+// 24 bytes (below 280 bits), notSeeded for a pool that wants seed bytes,
+// std::errc::io_error when the entropy source fails.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool,
+                                     Des3KeyForm form = Des3KeyForm::bytes);
+// The same, reporting a failure in error (the envelope is then empty).
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form,
+                                     ErrorInfo& error) noexcept;
+// The same with a pool seeded for the call.
+CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
+                                     Des3KeyForm form = Des3KeyForm::bytes);
+
+// openEnvelope on many envelopes under one key, the wrapped keys unwrapped
+// together on the RSA batch lanes: per item its plaintext or
+// envelopeRefused, in the order given. An item's outcome and time do not
+// depend on the other items' contents.
+CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
+                                                      std::span<const EnvelopeView> envelopes);
+
+// sealEnvelope on each message, drawing from one pool; the envelopes in the
+// order given. Fails as sealEnvelope does (for all or none).
+CORVANE_EXPORT std::vector<Envelope> sealEnvelopes(const RsaPublicKey& key, std::span<const ByteView> messages,
+                                                   RandomPool& pool, Des3KeyForm form = Des3KeyForm::bytes);
+
+}  // namespace corvane::v1
+
+#endif  // CORVANE_MODERN_ENVELOPE_HPP
