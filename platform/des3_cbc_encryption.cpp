@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/CommonCrypto.h"
+#include "engine/ct/vector_registers.h"
 #include "platform/secure_zero.h"
 
 #if defined(__APPLE__) && __has_include(<CommonCrypto/CommonCryptor.h>)
@@ -70,6 +71,9 @@ bool Des3CbcEncryption::encrypt(const std::uint8_t* in, std::size_t length, std:
     if (ok) libcrypto_des::encryptCbc(state->schedule, state->chain, in, out, length);
 #endif
     if (!ok) secure_zero(out, length);
+    // The cipher's last key-schedule words and plaintext are in the vector
+    // registers.
+    corvane::engine::clearVectorRegisters();
     return ok;
 }
 
@@ -134,6 +138,9 @@ bool Des3CbcEncryption::encrypt(const std::uint8_t* in, std::size_t length, std:
         done += piece;
     }
     if (!ok) secure_zero(out, length);
+    // libcrypto's last key-schedule words and plaintext are in the vector
+    // registers.
+    corvane::engine::clearVectorRegisters();
     return ok;
 }
 

@@ -83,6 +83,29 @@ const CpuFeatures& cpu_features() noexcept {
     return features;
 }
 
+namespace {
+
+VectorRegisterFile detectVectorRegisterFile() noexcept {
+#if defined(__x86_64__)
+    const CpuidRegs leaf1 = cpuid(1, 0);
+    const bool osxsave = bit(leaf1.ecx, 27), avx = bit(leaf1.ecx, 28);
+    if (!osxsave || !avx) return VectorRegisterFile::sse;  // SSE2 is part of x86-64
+    const std::uint64_t xcr0 = xgetbv0();
+    if ((xcr0 & 0x6) != 0x6) return VectorRegisterFile::sse;
+    const bool avx512f = cpuid(0, 0).eax >= 7 && bit(cpuid(7, 0).ebx, 16);
+    return avx512f && (xcr0 & 0xE6) == 0xE6 ? VectorRegisterFile::avx512 : VectorRegisterFile::avx;
+#else
+    return VectorRegisterFile::none;
+#endif
+}
+
+}  // namespace
+
+VectorRegisterFile vector_register_file() noexcept {
+    static const VectorRegisterFile file = detectVectorRegisterFile();
+    return file;
+}
+
 std::string_view cpu_tier_name(const CpuFeatures& f) noexcept {
     if (f.avx512f) return "avx512";
     if (f.avx2) return "avx2";

@@ -35,6 +35,12 @@ CpuFeatures detect_cpu_features() noexcept;
 // Applies a CORVANE_CPU value (nullptr when unset) to a detected set.
 CpuFeatures cap_cpu_features(CpuFeatures detected, const char* setting) noexcept;
 
+// The widest vector registers this process has, whatever CORVANE_CPU
+// says: the C library's copies and libcrypto use them regardless of the
+// cap, so a wipe of the registers must reach all of them.
+enum class VectorRegisterFile { none, sse, avx, avx512 };
+VectorRegisterFile vector_register_file() noexcept;
+
 // A short name of the widest tier in a set ("avx512", "avx2" or "portable"),
 // for benchmark labels and test names.
 std::string_view cpu_tier_name(const CpuFeatures& features) noexcept;

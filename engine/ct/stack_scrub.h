@@ -7,7 +7,8 @@
 // Those frames lie below the entry point's, within the depth the operation
 // reached; zeroing that much stack from a fresh frame at the same depth,
 // once the operation has returned, clears them all, whichever path or
-// instruction set ran.
+// instruction set ran. The vector registers are zeroed with it
+// (vector_registers.h): the last secret bytes moved are still in them.
 #ifndef CORVANE_ENGINE_STACK_SCRUB_H
 #define CORVANE_ENGINE_STACK_SCRUB_H
 
@@ -35,7 +36,8 @@ constexpr std::size_t kBatchStackScrubBytes = 56 * 1024;
 constexpr std::size_t kBatchStackScrubBytes = 80 * 1024;
 #endif
 
-// Zeroes kStackScrubBytes of stack below the caller's frame. Call it from
+// Zeroes kStackScrubBytes of stack below the caller's frame, then the
+// vector registers. Call it from
 // the function that called the operation, right after it returns. Never
 // inlined, so that its frame starts where the operation's did.
 void scrubStack() noexcept;

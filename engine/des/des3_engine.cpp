@@ -7,6 +7,7 @@
 
 #include "engine/cpu/cpu.h"
 #include "engine/des/des_tables.h"
+#include "engine/ct/vector_registers.h"
 #include "platform/secure_zero.h"
 
 namespace corvane::des {
@@ -132,11 +133,12 @@ constexpr std::size_t kBatchScrubBytes = 64 * 1024;
 namespace {
 
 // secure_zero is a wipe the optimiser may not drop, though the array dies
-// at once.
+// at once. The kernels' last blocks are still in the vector registers.
 template <std::size_t Bytes>
 [[gnu::noinline]] void scrub() noexcept {
     unsigned char area[Bytes];
     secure_zero(area, sizeof area);
+    corvane::engine::clearVectorRegisters();
 }
 
 }  // namespace

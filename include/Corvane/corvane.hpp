@@ -49,6 +49,7 @@
 //   <Corvane/modern/rsa.hpp>       RsaPublicKey, RsaPrivateKey (keys read through <Corvane/keys.h>)
 //   <Corvane/modern/des3.hpp>      triple DES: one-shot, streams, batches, passphrase format
 //   <Corvane/modern/envelope.hpp>  envelopes: open and seal, one at a time or in batches
+//   <Corvane/modern/scrub.hpp>     scrubStackAndRegisters(): clears what secret work left below the caller
 //
 // Threads: the layer keeps no shared state, and every function may run on
 // several threads at once. A key object (RsaPublicKey, RsaPrivateKey) may
@@ -68,5 +69,6 @@
 #include "modern/md5.hpp"
 #include "modern/random.hpp"
 #include "modern/rsa.hpp"
+#include "modern/scrub.hpp"
 
 #endif  // CORVANE_CORVANE_HPP

@@ -16,6 +16,7 @@
 #include "modern/rsa/implicit_rejection.h"
 #include "modern/support/failures.h"
 #include "myrsa/rsa_blocks.h"
+#include "modern/support/secret_scratch.h"
 #include "platform/secure_zero.h"
 
 namespace corvane::v1 {
@@ -47,21 +48,20 @@ std::vector<std::uint8_t> runBlockOperation(ByteView input, std::error_code& err
         error = ErrorCode::badLength;
         return {};
     }
-    unsigned char block[MAX_RSA_MODULUS_LEN];
+    corvane::detail::SecretScratch<unsigned char[MAX_RSA_MODULUS_LEN]> block;
     std::uint32_t blockLen = 0;
-    std::int32_t status = operation(block, &blockLen, corvane::detail::bytesOrEmpty(input),
+    std::int32_t status = operation(block.value, &blockLen, corvane::detail::bytesOrEmpty(input),
                                     static_cast<std::uint32_t>(input.size()));
     std::vector<std::uint8_t> result;
     if (status != 0) {
         error = static_cast<ErrorCode>(status);
     } else {
         try {
-            result.assign(block, block + (blockLen <= sizeof block ? blockLen : sizeof block));
+            result.assign(block.value, block.value + std::min<std::size_t>(blockLen, sizeof block.value));
         } catch (const std::bad_alloc&) {
             error = ErrorCode::outOfMemory;
         }
     }
-    secure_zero(block, sizeof block);
     return result;
 }
 
@@ -367,14 +367,12 @@ std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, RsaRejection re
                                                  std::error_code& error) const noexcept {
     if (rejection == RsaRejection::report) return decrypt(block, error);
     error.clear();
-    std::uint8_t message[MAX_RSA_MODULUS_LEN];
+    corvane::detail::SecretScratch<std::uint8_t[MAX_RSA_MODULUS_LEN]> message;
     std::size_t messageLen = 0;
     error = corvane::detail::decryptImplicit(record_, preparedIn<PrivateKeySetUp>(prepared_),
-                                             corvane::detail::bytesOrEmpty(block), block.size(), message,
+                                             corvane::detail::bytesOrEmpty(block), block.size(), message.value,
                                              &messageLen);
-    std::vector<std::uint8_t> result = error ? std::vector<std::uint8_t>() : copyOut(message, messageLen, error);
-    secure_zero(message, sizeof message);
-    return result;
+    return error ? std::vector<std::uint8_t>() : copyOut(message.value, messageLen, error);
 }
 
 std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, RsaRejection rejection) const {
@@ -387,12 +385,10 @@ std::vector<std::uint8_t> RsaPrivateKey::decrypt(ByteView block, RsaRejection re
 std::vector<std::uint8_t> RsaPrivateKey::decryptKey(ByteView block, std::size_t keySize,
                                                     std::error_code& error) const noexcept {
     error.clear();
-    std::uint8_t key[MAX_RSA_MODULUS_LEN];
+    corvane::detail::SecretScratch<std::uint8_t[MAX_RSA_MODULUS_LEN]> key;
     error = corvane::detail::decryptKey(record_, preparedIn<PrivateKeySetUp>(prepared_),
-                                        corvane::detail::bytesOrEmpty(block), block.size(), key, keySize);
-    std::vector<std::uint8_t> result = error ? std::vector<std::uint8_t>() : copyOut(key, keySize, error);
-    secure_zero(key, sizeof key);
-    return result;
+                                        corvane::detail::bytesOrEmpty(block), block.size(), key.value, keySize);
+    return error ? std::vector<std::uint8_t>() : copyOut(key.value, keySize, error);
 }
 
 std::vector<std::uint8_t> RsaPrivateKey::decryptKey(ByteView block, std::size_t keySize) const {
@@ -444,7 +440,8 @@ constexpr std::size_t kItemsPerCall = 4 * engine::kRsaBatchMax;
 template <typename Batch>
 std::vector<RsaBatchResult> runPrivateBatch(std::span<const ByteView> inputs, Batch batch) {
     std::vector<RsaBatchResult> results(inputs.size());
-    rsa_blocks::BatchItem items[kItemsPerCall];
+    corvane::detail::SecretScratch<rsa_blocks::BatchItem[kItemsPerCall]> scratch;
+    rsa_blocks::BatchItem (&items)[kItemsPerCall] = scratch.value;
     for (std::size_t start = 0; start < inputs.size(); start += kItemsPerCall) {
         const std::size_t count = std::min(kItemsPerCall, inputs.size() - start);
         for (std::size_t i = 0; i < count; i++) {

@@ -19,8 +19,11 @@
 // readable and writable mapping: data, heap, stacks, anonymous blocks, the
 // C library's stream buffers; pages of zeros left out) is written to the
 // file it names, for a test to search for whatever the process left
-// behind, live or dead. The shim is bound at load (-z now), so that no
-// lazily bound call of its own saves registers on the stack.
+// behind, live or dead. The vector registers as the process ends go into
+// the dump too, as a lazily bound call or a signal's delivery would put
+// them in memory, so that a secret left in a register is found. The shim
+// is bound at load (-z now), so that no lazily bound call of its own saves
+// registers on the stack.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -85,7 +88,50 @@ static void dumpRange(int fd, const unsigned char* from, const unsigned char* to
     }
 }
 
+// Room for 32 registers of 64 bytes; in the data segment, which is dumped.
+static unsigned char g_registers[2048] __attribute__((aligned(64)));
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) static void storeZmm(unsigned char* to) {
+    __asm__ volatile(
+        "vmovdqu64 %%zmm0, 0(%0)\n\tvmovdqu64 %%zmm1, 64(%0)\n\tvmovdqu64 %%zmm2, 128(%0)\n\t"
+        "vmovdqu64 %%zmm3, 192(%0)\n\tvmovdqu64 %%zmm4, 256(%0)\n\tvmovdqu64 %%zmm5, 320(%0)\n\t"
+        "vmovdqu64 %%zmm6, 384(%0)\n\tvmovdqu64 %%zmm7, 448(%0)\n\tvmovdqu64 %%zmm8, 512(%0)\n\t"
+        "vmovdqu64 %%zmm9, 576(%0)\n\tvmovdqu64 %%zmm10, 640(%0)\n\tvmovdqu64 %%zmm11, 704(%0)\n\t"
+        "vmovdqu64 %%zmm12, 768(%0)\n\tvmovdqu64 %%zmm13, 832(%0)\n\tvmovdqu64 %%zmm14, 896(%0)\n\t"
+        "vmovdqu64 %%zmm15, 960(%0)\n\tvmovdqu64 %%zmm16, 1024(%0)\n\tvmovdqu64 %%zmm17, 1088(%0)\n\t"
+        "vmovdqu64 %%zmm18, 1152(%0)\n\tvmovdqu64 %%zmm19, 1216(%0)\n\tvmovdqu64 %%zmm20, 1280(%0)\n\t"
+        "vmovdqu64 %%zmm21, 1344(%0)\n\tvmovdqu64 %%zmm22, 1408(%0)\n\tvmovdqu64 %%zmm23, 1472(%0)\n\t"
+        "vmovdqu64 %%zmm24, 1536(%0)\n\tvmovdqu64 %%zmm25, 1600(%0)\n\tvmovdqu64 %%zmm26, 1664(%0)\n\t"
+        "vmovdqu64 %%zmm27, 1728(%0)\n\tvmovdqu64 %%zmm28, 1792(%0)\n\tvmovdqu64 %%zmm29, 1856(%0)\n\t"
+        "vmovdqu64 %%zmm30, 1920(%0)\n\tvmovdqu64 %%zmm31, 1984(%0)"
+        :
+        : "r"(to)
+        : "memory");
+}
+
+__attribute__((target("avx"))) static void storeYmm(unsigned char* to) {
+    __asm__ volatile(
+        "vmovdqu %%ymm0, 0(%0)\n\tvmovdqu %%ymm1, 32(%0)\n\tvmovdqu %%ymm2, 64(%0)\n\t"
+        "vmovdqu %%ymm3, 96(%0)\n\tvmovdqu %%ymm4, 128(%0)\n\tvmovdqu %%ymm5, 160(%0)\n\t"
+        "vmovdqu %%ymm6, 192(%0)\n\tvmovdqu %%ymm7, 224(%0)\n\tvmovdqu %%ymm8, 256(%0)\n\t"
+        "vmovdqu %%ymm9, 288(%0)\n\tvmovdqu %%ymm10, 320(%0)\n\tvmovdqu %%ymm11, 352(%0)\n\t"
+        "vmovdqu %%ymm12, 384(%0)\n\tvmovdqu %%ymm13, 416(%0)\n\tvmovdqu %%ymm14, 448(%0)\n\t"
+        "vmovdqu %%ymm15, 480(%0)"
+        :
+        : "r"(to)
+        : "memory");
+}
+#endif
+
+// The registers first, before this destructor's own calls move anything.
 __attribute__((destructor)) static void dumpMemory(void) {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f"))
+        storeZmm(g_registers);
+    else if (__builtin_cpu_supports("avx"))
+        storeYmm(g_registers);
+#endif
     const char* path = getenv("FREE_SCAN_DUMP");
     if (path == NULL) return;
     static char maps[1 << 20];

@@ -20,17 +20,17 @@
 #include <openssl/sha.h>
 
 #include <Corvane/corvane.hpp>
-
-#include <Corvane/corvane.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -311,6 +311,21 @@ const Operation kOperations[] = {
          if (plain != bytesOf("envelope payload")) throw std::runtime_error("envelope refused");
      },
      false},
+    {"key object's decryptKey and implicit rejection", envelopeKeyFor,
+     [](const R_RSA_PRIVATE_KEY& key, const Bytes& wrapped) {
+         // The object is made by the first, unscanned, run; what the calls
+         // give back is a secret of the caller's, wiped here.
+         static std::map<std::string, corvane::v1::RsaPrivateKey> made;
+         const std::string id(reinterpret_cast<const char*>(&key), sizeof key);
+         auto it = made.find(id);
+         if (it == made.end()) it = made.emplace(id, corvane::v1::RsaPrivateKey::fromRecord(key)).first;
+         std::vector<std::uint8_t> unwrapped = it->second.decryptKey(wrapped, 24);
+         const bool same = unwrapped.size() == 24 && std::memcmp(unwrapped.data(), kEnvelopeKey, 24) == 0;
+         corvane::secure_zero(unwrapped.data(), unwrapped.size());
+         std::vector<std::uint8_t> message = it->second.decrypt(wrapped, corvane::v1::RsaRejection::implicit);
+         corvane::secure_zero(message.data(), message.size());
+         if (!same) throw std::runtime_error("key unwrap failed");
+     }},
     {"documented steps", ciphertextFor,
      [](const R_RSA_PRIVATE_KEY& key, const Bytes& c) {
          unsigned char out[MAX_RSA_MODULUS_LEN];
@@ -380,6 +395,12 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftByTheKeyWritersAndReaders) {
         const R_RSA_PRIVATE_KEY& priv = cachedRsaKey(bits).privateKey;
         const corvane::v1::RsaPrivateKey object = corvane::v1::RsaPrivateKey::fromRecord(priv);
         std::vector<Secret> secrets = {{"d", mpzOfBytes(priv.privateExponent, MAX_RSA_MODULUS_LEN), bits}};
+        // The secret that keys implicit rejection, which every key object
+        // derives when it is made.
+        const std::size_t k = (priv.bits + 7u) / 8u;
+        unsigned char rejectionSecret[32];
+        SHA256(priv.privateExponent + MAX_RSA_MODULUS_LEN - k, k, rejectionSecret);
+        secrets.push_back({"rejection secret", mpzOfBytes(rejectionSecret, sizeof rejectionSecret), 256});
         for (const auto& [name, field] : {std::pair{"p", priv.prime[0]},
                                           {"q", priv.prime[1]},
                                           {"dP", priv.primeExponent[0]},
@@ -419,6 +440,39 @@ TEST(RsaStackScan, NothingKeyDerivedIsLeftByTheKeyWritersAndReaders) {
                                     return ok;
                                 }});
             }
+        for (RsaKeyFormat format : {RsaKeyFormat::standard, RsaKeyFormat::pkcs1})
+            for (const std::string passphrase : {"", "stack scan"}) {
+                if (format == RsaKeyFormat::pkcs1 && !passphrase.empty()) continue;  // no such form
+                const std::string form = std::string(format == RsaKeyFormat::pkcs1 ? "PKCS #1" : "PKCS #8") +
+                                         (passphrase.empty() ? "" : ", encrypted");
+                runs.push_back({"modern toDer, " + form, [&, format, passphrase] {
+                                    std::vector<std::uint8_t> der = object.toDer(format, passphrase);
+                                    corvane::secure_zero(der.data(), der.size());
+                                    return true;
+                                }});
+            }
+        // The readers of the key objects, from memory and from a file, plain
+        // and encrypted; the object is wiped when it goes.
+        static std::map<unsigned, std::pair<std::string, std::string>> files;
+        if (!files.count(bits)) {
+            const std::string stem = ::testing::TempDir() + "stack-scan-" + std::to_string(bits);
+            files[bits] = {stem + ".pem", stem + ".enc.pem"};
+            std::ofstream(files[bits].first) << object.toPem(RsaKeyFormat::standard, "");
+            std::ofstream(files[bits].second) << object.toPem(RsaKeyFormat::standard, "stack scan");
+        }
+        const std::string plainPem = object.toPem(RsaKeyFormat::standard, "");
+        for (const auto& [name, path, passphrase] :
+             {std::tuple{"modern fromFile", files[bits].first, ""},
+              std::tuple{"modern fromFile, encrypted", files[bits].second, "stack scan"}})
+            runs.push_back({name, [&, path = path, passphrase = passphrase] {
+                                const auto key = corvane::v1::RsaPrivateKey::fromFile(
+                                    path, *passphrase ? corvane::KeyPassphrase(passphrase) : corvane::KeyPassphrase());
+                                return key.blockSize() == (bits + 7) / 8;
+                            }});
+        runs.push_back({"modern fromEncoded", [&] {
+                            const auto key = corvane::v1::RsaPrivateKey::fromEncoded(plainPem);
+                            return key.blockSize() == (bits + 7) / 8;
+                        }});
         runs.push_back({"text", [&] {
                             std::string text;
                             const bool ok = !corvane::rsaPrivateKeyToText(priv, text);

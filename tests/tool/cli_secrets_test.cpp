@@ -289,10 +289,24 @@ TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
         "envelope", corvane({"envelope", "seal", "--pubkey", k.path(KeyForm::publicSpkiPem)}, message).out);
     const std::string plain = k.path(KeyForm::privatePkcs8Pem),
                       encrypted = k.path(KeyForm::encryptedPkcs1Pem);
+    // Lines of blocks and of envelopes, for the line jobs (their threads).
+    // (Base64 lines: the messages are "the first message that the line
+    // jobs write out" and "the second message that the line jobs write out".)
+    const std::string lines = "dGhlIGZpcnN0IG1lc3NhZ2UgdGhhdCB0aGUgbGluZSBqb2JzIHdyaXRlIG91dA==\n"
+                              "dGhlIHNlY29uZCBtZXNzYWdlIHRoYXQgdGhlIGxpbmUgam9icyB3cml0ZSBvdXQ=\n";
+    const std::string decodedLines =
+        "the first message that the line jobs write out\nthe second message that the line jobs write out\n";
+    const std::string blockLines = dir.write(
+        "block-lines",
+        corvane({"rsa", "encrypt", "--lines", "--pubkey", k.path(KeyForm::publicSpkiPem)}, lines).out);
+    const std::string envelopeLines = dir.write(
+        "envelope-lines",
+        corvane({"envelope", "seal", "--lines", "--pubkey", k.path(KeyForm::publicSpkiPem)}, lines).out);
     struct Run {
         std::vector<std::string> args;
         std::string in, keyFile, keyPassphrase = {};  // keyFile: the run's key (keygen's output for keygen)
         bool privateOutput = true;
+        std::string messages = {};  // what a run decodes from its lines: secret as well
     };
     std::vector<Run> runs = {
         {{"rsa", "keygen", "--bits", "512", "--force", "--out", dir.file("new.pem")},
@@ -317,6 +331,9 @@ TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
           envelope},
          "",
          plain},
+        {{"envelope", "open", "--key", plain, "--lines", "--jobs", "2", envelopeLines}, "", plain, "", true,
+         decodedLines},
+        {{"rsa", "decrypt", "--lines", "--key", plain, blockLines}, "", plain, "", true, decodedLines},
     };
     for (const Args& form :
          {Args{}, Args{"--pkcs1"}, Args{"--outform", "der"}, Args{"--pkcs1", "--outform", "der"},
@@ -337,6 +354,7 @@ TEST_F(CliSecrets, NothingPrivateIsLeftInMemoryAtExit) {
         for (const std::string& number : privateNumbers(run.keyFile, run.keyPassphrase))
             addWindows(secrets, number);
         if (run.privateOutput) addWindows(secrets, secretPartOf(r.out));
+        addWindows(secrets, run.messages);
         const long hits = hitsIn(memory, secrets);
         std::cout << "[ exit scan ] " << describe(run.args) << ": " << hits << " hits in " << memory.size()
                   << " bytes\n";

@@ -1,5 +1,6 @@
 // corvane: the command-line face of the library.
 #include <Corvane/Foundation.h>
+#include <Corvane/modern/scrub.hpp>
 
 #include <algorithm>
 #include <csignal>
@@ -84,10 +85,15 @@ int main(int argc, char** argv) {
     const bool cryptoBlocksWiped = corvane::tool::installWipingCryptoAllocator();
     // Before any read or write: the standard streams' buffers may hold a key
     // read from standard input or a decrypted message written out, and are
-    // wiped when main returns, whatever it returns.
+    // wiped when main returns, whatever it returns; so are the stack below
+    // main and the vector registers, through which the commands moved keys
+    // and results.
     corvane::tool::useWipedStandardBuffers();
     struct WipeBuffersOnReturn {
-        ~WipeBuffersOnReturn() { corvane::tool::wipeStandardBuffers(); }
+        ~WipeBuffersOnReturn() {
+            corvane::tool::wipeStandardBuffers();
+            corvane::v1::scrubStackAndRegisters();
+        }
     } wipeBuffers;
     // A file size limit (ulimit -f) makes a write fail with EFBIG, reported
     // and cleaned up like any write error, instead of killing the process

@@ -1,5 +1,7 @@
 #include "tools/corvane/io/ordered_groups.h"
 
+#include <Corvane/modern/scrub.hpp>
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -75,6 +77,9 @@ private:
             } catch (...) {
                 failure = std::current_exception();
             }
+            // The group's keys and results passed through this thread's
+            // frames and registers.
+            v1::scrubStackAndRegisters();
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 slot->failure = failure;
