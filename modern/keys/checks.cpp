@@ -28,7 +28,14 @@ BnPtr secretNumber(std::span<const std::uint8_t> bytes) noexcept {
 
 // Miller-Rabin with random bases: 1 probably prime, 0 composite, -1 failure.
 // w is odd and above 1. Every round and every squaring runs whatever an
-// earlier one found, so the time does not tell where a composite showed.
+// earlier one found, so the time does not tell where a composite showed;
+// and each round squares at least kLeastSquarings times (in Montgomery
+// form, the extra results unused), so that the time does not tell how many
+// factors of 2 w - 1 has either, for all but one prime in 2^8: a record
+// that came out of a decryption and the stand-in run in its place (see
+// decrypted_key.cpp) then cost the same.
+constexpr int kLeastSquarings = 8;
+
 int probablyPrime(const BIGNUM* w, BN_CTX* ctx) noexcept {
     if (BN_is_word(w, 3)) return 1;
     BN_CTX_start(ctx);
@@ -37,28 +44,38 @@ int probablyPrime(const BIGNUM* w, BN_CTX* ctx) noexcept {
     BIGNUM* range = BN_CTX_get(ctx);
     BIGNUM* b = BN_CTX_get(ctx);
     BIGNUM* z = BN_CTX_get(ctx);
+    BIGNUM* oneM = BN_CTX_get(ctx);   // 1 in Montgomery form
+    BIGNUM* minusOneM = BN_CTX_get(ctx);  // w - 1 in Montgomery form
     int result = -1;
     std::unique_ptr<BN_MONT_CTX, Deleter<BN_MONT_CTX, BN_MONT_CTX_free>> mont(BN_MONT_CTX_new());
-    if (z != nullptr && mont && BN_sub(w1, w, BN_value_one()) && BN_MONT_CTX_set(mont.get(), w, ctx) &&
-        BN_copy(range, w1) != nullptr && BN_sub_word(range, 2)) {
+    if (minusOneM != nullptr && mont && BN_sub(w1, w, BN_value_one()) && BN_MONT_CTX_set(mont.get(), w, ctx) &&
+        BN_copy(range, w1) != nullptr && BN_sub_word(range, 2) && BN_to_montgomery(oneM, BN_value_one(), mont.get(), ctx) &&
+        BN_to_montgomery(minusOneM, w1, mont.get(), ctx)) {
         int a = 1;
         while (!BN_is_bit_set(w1, a)) a++;
         if (BN_rshift(m, w1, a)) {
             BN_set_flags(m, BN_FLG_CONSTTIME);
+            const int squarings = a > kLeastSquarings ? a : kLeastSquarings;
             bool composite = false, failed = false;
             for (int round = 0; round < kPrimeTestRounds && !failed; round++) {
-                // b in [2, w - 2].
-                failed = !BN_priv_rand_range_ex(b, range, 0, ctx) || !BN_add_word(b, 2) ||
-                         !BN_mod_exp_mont_consttime(z, b, m, w, ctx, mont.get());
+                // b in [2, w - 2], from 64 bits more than w reduced (a
+                // bias below 2^-64), not by drawing again until one fits:
+                // how often that happens depends on w's top bits, and the
+                // time of the check with it.
+                failed = !BN_priv_rand_ex(b, BN_num_bits(w) + 64, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY, 0, ctx) ||
+                         !BN_mod(b, b, range, ctx) || !BN_add_word(b, 2) ||
+                         !BN_mod_exp_mont_consttime(z, b, m, w, ctx, mont.get()) ||
+                         !BN_to_montgomery(z, z, mont.get(), ctx);
                 // The round passes when z is 1 or w - 1, or becomes w - 1
-                // before it becomes 1.
-                bool passed = BN_is_one(z) || BN_cmp(z, w1) == 0;
+                // before it becomes 1, within a - 1 squarings.
+                bool passed = BN_cmp(z, oneM) == 0 || BN_cmp(z, minusOneM) == 0;
                 bool settled = passed;
-                for (int j = 1; j < a && !failed; j++) {
-                    failed = !BN_mod_sqr(z, z, w, ctx);
-                    const bool minusOne = BN_cmp(z, w1) == 0;
-                    passed = passed || (!settled && minusOne);
-                    settled = settled || minusOne || BN_is_one(z);
+                for (int j = 1; j < squarings && !failed; j++) {
+                    failed = !BN_mod_mul_montgomery(z, z, z, mont.get(), ctx);
+                    const bool counts = j < a;
+                    const bool minusOne = BN_cmp(z, minusOneM) == 0, one = BN_cmp(z, oneM) == 0;
+                    passed = passed || (counts & !settled & minusOne);
+                    settled = settled || (counts & (minusOne | one));
                 }
                 composite = composite || !passed;
             }
