@@ -43,8 +43,8 @@
 // A record is checked as the readers check a key before it is written.
 //
 // Results: every function is noexcept and reports through a std::error_code
-// of corvane::errorCategory() (ErrorCode values from 0x0501, or
-// outOfMemory), or of std::generic_category() for a file that cannot be
+// of corvane::errorCategory() (ErrorCode values from 0x0501, invalidInput
+// or outOfMemory), or of std::generic_category() for a file that cannot be
 // read. On failure the output record is left all zero. Besides the size and
 // passphrase codes: keyInconsistent (private values that do not fit
 // together), keyMalformed (DER that breaks the rules), pemDamaged (truncated
@@ -52,26 +52,29 @@
 // says, or an encrypted key whose ciphertext is empty or not whole blocks),
 // keyOtherAlgorithm (an EC, DSA, Ed25519 ... key), notPrivateKey (a public
 // key or a certificate given to a private reader), keyInvalid (even
-// modulus, exponent even or below 3).
+// modulus, exponent even or below 3), invalidInput (a KeyReadOptions whose
+// iteration limit lies outside 1 to 2147483647: the caller's fault, not the
+// key's).
 //
 // Encrypted private keys. What the file shows before anything is decrypted
 // is public and keeps its precise answer: the structure, the scheme and its
-// parameters (keyUnreadable, keyMalformed), the iteration count (keyTooCostly
-// above KeyReadOptions::maxIterations, whose default is
-// kDefaultMaxKeyIterations), a ciphertext that is empty or not whole cipher
-// blocks (keyDamaged), or too long for any key the records hold
-// (keyTooLarge, modulusBits 0). Once the ciphertext is decrypted, every
-// failure (a wrong passphrase, padding that does not check out, bytes that
-// are not DER, DER that breaks a rule, a key that is too large, of another
-// algorithm or whose values do not fit together) gives one answer:
-// wrongPassphrase, no detail, modulusBits 0, after the same steps (padding
-// checked in constant time, the DER read and every check of the values run
-// whatever failed before them), so that neither the answer nor its timing
-// tells a holder of an altered copy anything about the plaintext. The
-// passphrase is asked for (a callback is told the scheme and the iteration
-// count first) only after the public checks, and derived once: twice only
-// for the PKCS #12 derivation under a passphrase that is not ASCII, which
-// older writers widened byte by byte, and only when the first reading fails.
+// parameters (keyUnreadable, keyMalformed), the iteration count
+// (keyTooCostly above KeyReadOptions::maxIterations, whose default is
+// kDefaultMaxKeyIterations; never outOfMemory, however high), a ciphertext
+// that is empty or not whole cipher blocks (keyDamaged), or too long for any
+// key the records hold (keyTooLarge, modulusBits 0). Once the ciphertext is
+// decrypted, every failure (a wrong passphrase, padding that does not check
+// out, bytes that are not DER, DER that breaks a rule, a key that is too
+// large, of another algorithm or whose values do not fit together) gives one
+// answer: wrongPassphrase, no detail, modulusBits 0, after the same steps
+// (padding checked in constant time, the DER read and every check of the
+// values run whatever failed before them), so that neither the answer nor
+// its timing tells a holder of an altered copy anything about the plaintext.
+// The passphrase is asked for (a callback is told the scheme and the
+// iteration count first) only after the public checks, and derived once:
+// twice only for the PKCS #12 derivation under a passphrase that is not
+// ASCII, which older writers widened byte by byte, and only when the first
+// reading fails.
 
 // Secrets: the private record is the caller's to wipe (secure_zero or
 // RsaPrivateKey of <Corvane/corvane.hpp>, which does it). Every buffer the
@@ -130,12 +133,22 @@ struct KeyEncryption {
 // refused in microseconds.
 inline constexpr std::uint32_t kDefaultMaxKeyIterations = 1'000'000;
 
+// The highest iteration limit a reader takes, 2^31 - 1: the derivations
+// (PBKDF2, PBKDF1, the PKCS #12 derivation) take the count as a signed
+// 32-bit integer, in libcrypto and in the writers of these files, so none
+// writes a file that asks for more. A key whose count lies above it is too
+// costly under every limit (keyTooCostly).
+inline constexpr std::uint32_t kMaxKeyIterationLimit = 2'147'483'647;
+
 // How a reader treats an encrypted private key.
 struct KeyReadOptions {
     // A key whose passphrase derivation runs more iterations than this is
     // refused with keyTooCostly (KeyStatus::iterations says how many), before
     // the passphrase is asked for or anything is derived. A reader that loads
-    // keys it is sent can set a lower limit; any value is taken.
+    // keys it is sent can set a lower limit. The limit must lie in 1 to
+    // kMaxKeyIterationLimit (2147483647): every reader refuses any other
+    // value with invalidInput, detail "the iteration limit must be 1 to
+    // 2147483647", before it reads anything (the file too), whatever the key.
     std::uint32_t maxIterations = kDefaultMaxKeyIterations;
 };
 

@@ -16,6 +16,7 @@
 #include "modern/keys/passphrase/decrypted_key.h"
 #include "modern/keys/passphrase/key_encryption.h"
 #include "modern/keys/pem_armour.h"
+#include "modern/keys/read_options.h"
 #include "modern/keys/record.h"
 #include "modern/support/openssl_handles.h"
 #include "modern/support/secret_file.h"
@@ -171,7 +172,9 @@ Verdict readEncrypted(const Object& object, PassphraseSource& passphrase, const 
         return fromFault(fault);
     status.iterations = protection.iterations;
     if (!detail::checkCiphertext(protection, fault)) return fromFault(fault);
-    if (protection.iterations > options.maxIterations)
+    // No count above kMaxKeyIterationLimit reaches a derivation, which takes
+    // it as an int: such a file is too costly under any limit.
+    if (protection.iterations > options.maxIterations || protection.iterations > kMaxKeyIterationLimit)
         return {ErrorCode::keyTooCostly, "the iteration count is above the limit"};
     std::span<const char> text = passphrase.get(detail::describeProtection(protection));
     if (text.empty()) return {ErrorCode::keyEncrypted, nullptr};
@@ -288,6 +291,7 @@ Verdict readPrivate(Bytes encoded, const KeyPassphrase& passphrase, const KeyRea
 
 KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_KEY& key,
                            const KeyPassphrase& passphrase, const KeyReadOptions& options) noexcept {
+    if (KeyStatus refused = detail::refusalOfReadOptions(options, key); refused.error) return refused;
     return runRead(key, [&](KeyStatus& status) -> Verdict {
         SecretBuffer decoded, spki;
         Object object;
@@ -320,18 +324,21 @@ KeyStatus loadRsaPublicKey(std::span<const std::uint8_t> encoded, R_RSA_PUBLIC_K
 
 KeyStatus loadRsaPrivateKey(std::span<const std::uint8_t> encoded, R_RSA_PRIVATE_KEY& key,
                             const KeyPassphrase& passphrase, const KeyReadOptions& options) noexcept {
+    if (KeyStatus refused = detail::refusalOfReadOptions(options, key); refused.error) return refused;
     return runRead(key,
                    [&](KeyStatus& status) { return readPrivate(encoded, passphrase, options, key, status); });
 }
 
 KeyStatus loadRsaPublicKeyFile(const char* path, R_RSA_PUBLIC_KEY& key, const KeyPassphrase& passphrase,
                                const KeyReadOptions& options) noexcept {
+    if (KeyStatus refused = detail::refusalOfReadOptions(options, key); refused.error) return refused;
     return readFile(path, key,
                     [&](auto bytes, auto& k) { return loadRsaPublicKey(bytes, k, passphrase, options); });
 }
 
 KeyStatus loadRsaPrivateKeyFile(const char* path, R_RSA_PRIVATE_KEY& key, const KeyPassphrase& passphrase,
                                 const KeyReadOptions& options) noexcept {
+    if (KeyStatus refused = detail::refusalOfReadOptions(options, key); refused.error) return refused;
     return readFile(path, key,
                     [&](auto bytes, auto& k) { return loadRsaPrivateKey(bytes, k, passphrase, options); });
 }

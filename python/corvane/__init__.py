@@ -4,7 +4,10 @@ RSA PKCS #1 v1.5 and envelope calls, byte for byte those of the C++ library.
 Inputs are any bytes-like objects (bytes, bytearray, memoryview, NumPy byte
 arrays), read in place without a copy; results are bytes (str for PEM and
 hexadecimal text). Failures raise corvane.Error, a ValueError whose ``code``
-is a corvane.ErrorCode. Calls that take more than a few microseconds (RSA,
+is a corvane.ErrorCode. The key readers take ``max_iterations=`` (default
+DEFAULT_MAX_KEY_ITERATIONS, at most MAX_KEY_ITERATION_LIMIT): an encrypted
+key that asks for more is refused with KEY_TOO_COSTLY, the error's
+``iterations`` giving its count. Calls that take more than a few microseconds (RSA,
 batches, triple DES and coding of more than 4 KiB, key reading) release the
 GIL, so threads run them in parallel.
 
@@ -15,8 +18,10 @@ not recommended for new designs.
 from ._envelope import Envelope
 from ._errors import Error, ErrorCode
 from ._corvane import (
+    DEFAULT_MAX_KEY_ITERATIONS as DEFAULT_MAX_KEY_ITERATIONS,
     DES3_DEFAULT_ITERATIONS as DES3_DEFAULT_ITERATIONS,
     KEY_AS_IV as KEY_AS_IV,
+    MAX_KEY_ITERATION_LIMIT as MAX_KEY_ITERATION_LIMIT,
     Base64Decoder as Base64Decoder,
     Base64Encoder as Base64Encoder,
     Des3Decryptor as Des3Decryptor,
@@ -41,8 +46,10 @@ from ._corvane import (
 )
 
 __all__ = [
+    "DEFAULT_MAX_KEY_ITERATIONS",
     "DES3_DEFAULT_ITERATIONS",
     "KEY_AS_IV",
+    "MAX_KEY_ITERATION_LIMIT",
     "Base64Decoder",
     "Base64Encoder",
     "Des3Decryptor",

@@ -1,6 +1,7 @@
 """The errors corvane raises: one exception class and the library's codes."""
 
 import enum
+from typing import Optional
 
 
 class ErrorCode(enum.IntEnum):
@@ -30,6 +31,8 @@ class ErrorCode(enum.IntEnum):
     PEM_DAMAGED = 0x050C
     KEY_OTHER_ALGORITHM = 0x050D
     NOT_PRIVATE_KEY = 0x050E
+    KEY_TOO_COSTLY = 0x0510
+    KEY_DAMAGED = 0x0511
     ENVELOPE_REFUSED = 0x0601
 
 
@@ -37,13 +40,18 @@ class Error(ValueError):
     """A refusal by the library: bad input, a key it cannot take, a block or
     ciphertext that does not decrypt. ``code`` says which (an ErrorCode);
     ``str(error)`` is the library's message, with the detail it gives (a
-    file's path, both lengths, an offset)."""
+    file's path, both lengths, an offset). ``iterations`` is the iteration
+    count of an encrypted key refused for it (KEY_TOO_COSTLY: the count the
+    file asks for, so a caller can tell how far above its max_iterations it
+    lies), None for every other refusal."""
 
     code: ErrorCode
+    iterations: Optional[int]
 
-    def __init__(self, message: str, code: ErrorCode) -> None:
+    def __init__(self, message: str, code: ErrorCode, iterations: Optional[int] = None) -> None:
         super().__init__(message)
         self.code = code
+        self.iterations = iterations
 
     def __reduce__(self):  # so that errors cross process boundaries (Dask)
-        return (type(self), (str(self), self.code))
+        return (type(self), (str(self), self.code, self.iterations))

@@ -1,9 +1,10 @@
 // RSA PKCS #1 v1.5 keys: reading and writing them, the block operations
 // and their batches.
 #include <pybind11/stl.h>
-#include <pybind11/stl/filesystem.h>
 
-#include <filesystem>
+#include <optional>
+#include <string>
+#include <type_traits>
 
 #include "platform/secure_zero.h"
 #include "python/src/conversions.h"
@@ -17,19 +18,60 @@ cv::RsaRejection rejectionOf(bool implicit) {
     return implicit ? cv::RsaRejection::implicit : cv::RsaRejection::report;
 }
 
-// The readers run with the GIL released: an encrypted key's derivation and
-// the private key's checks take milliseconds.
-template <typename Key>
-Key fromFile(const std::filesystem::path& path, PassphraseArg passphrase) {
-    const std::string name = path.string();
-    py::gil_scoped_release released;
-    return Key::fromFile(name, passphrase.keyPassphrase());
+// The iteration count of an encrypted key refused for it, read again with no
+// passphrase (the refusal comes before the passphrase is asked for, in
+// microseconds); nothing when the second reading disagrees (a file changed
+// in between). The scratch record is wiped: it holds a key if the file
+// turned into a plain one meanwhile.
+std::optional<std::uint32_t> costlyCount(const KeyStatus& status) {
+    if (status.error != ErrorCode::keyTooCostly) return std::nullopt;
+    return status.iterations;
+}
+std::optional<std::uint32_t> costlyCountOf(cv::ByteView encoded, const KeyReadOptions& options) {
+    R_RSA_PRIVATE_KEY scratch;
+    const KeyStatus status = loadRsaPrivateKey(encoded.span(), scratch, KeyPassphrase(), options);
+    secure_zero_object(scratch);
+    return costlyCount(status);
+}
+std::optional<std::uint32_t> costlyCountOf(const std::string& path, const KeyReadOptions& options) {
+    R_RSA_PRIVATE_KEY scratch;
+    const KeyStatus status = loadRsaPrivateKeyFile(path.c_str(), scratch, KeyPassphrase(), options);
+    secure_zero_object(scratch);
+    return costlyCount(status);
+}
+
+// One read, with the GIL released (an encrypted key's derivation and the
+// private key's checks take milliseconds). A key refused for its iteration
+// count raises corvane.Error with the count as .iterations, as KeyStatus
+// tells it in C++.
+template <typename Key, typename Source>
+Key readKey(const Source& source, PassphraseArg passphrase, const KeyReadOptions& options) {
+    std::optional<cv::Error> refused;
+    std::optional<std::uint32_t> iterations;
+    {
+        py::gil_scoped_release released;
+        try {
+            if constexpr (std::is_same_v<Source, std::string>)
+                return Key::fromFile(source, passphrase.keyPassphrase(), options);
+            else
+                return Key::fromEncoded(source, passphrase.keyPassphrase(), options);
+        } catch (const cv::Error& error) {
+            if (error.code() != ErrorCode::keyTooCostly) throw;
+            refused.emplace(error);
+            iterations = costlyCountOf(source, options);
+        }
+    }
+    raiseError(*refused, iterations);
 }
 
 template <typename Key>
-Key fromEncoded(cv::ByteView encoded, PassphraseArg passphrase) {
-    py::gil_scoped_release released;
-    return Key::fromEncoded(encoded, passphrase.keyPassphrase());
+Key fromFile(const PathArg& path, PassphraseArg passphrase, const IterationLimitArg& limit) {
+    return readKey<Key>(path.path, passphrase, limit.options);
+}
+
+template <typename Key>
+Key fromEncoded(cv::ByteView encoded, PassphraseArg passphrase, const IterationLimitArg& limit) {
+    return readKey<Key>(encoded, passphrase, limit.options);
 }
 
 // One block operation of a key, with the GIL released.
@@ -55,16 +97,31 @@ py::list batch(py::handle items, Operation operation) {
     return batchResults(results);
 }
 
+// What the readers' docstrings say of the limit.
+#define CORVANE_ITERATION_LIMIT_DOC                                                                         \
+    " An encrypted key whose passphrase derivation runs more than max_iterations iterations (1 to "         \
+    "2147483647, default 1000000: about 0.3 s of one core) is refused before the passphrase is used: "      \
+    "corvane.Error KEY_TOO_COSTLY, whose .iterations is the file's count. A service that loads keys it is " \
+    "sent can set a lower limit; a limit outside the range raises corvane.Error INVALID_INPUT."
+
 // What both key classes have alike.
 template <typename Key>
 void bindKeyCommon(py::class_<Key>& key, const char* kind) {
     key.def_static("from_file", &fromFile<Key>, py::arg("path"), py::arg("passphrase") = py::none(),
-                   "The key in a PEM or DER file; the passphrase (str or bytes) serves an encrypted private key.")
+                   py::kw_only(), py::arg("max_iterations") = kDefaultMaxKeyIterations,
+                   "The key in a PEM or DER file; the passphrase (str or bytes) serves an encrypted private "
+                   "key." CORVANE_ITERATION_LIMIT_DOC)
         .def_static(
-            "from_pem", [](TextArg pem, PassphraseArg passphrase) { return fromEncoded<Key>(pem.bytes, passphrase); },
-            py::arg("pem"), py::arg("passphrase") = py::none(), "The key in PEM text (str or bytes).")
+            "from_pem",
+            [](TextArg pem, PassphraseArg passphrase, const IterationLimitArg& limit) {
+                return fromEncoded<Key>(pem.bytes, passphrase, limit);
+            },
+            py::arg("pem"), py::arg("passphrase") = py::none(), py::kw_only(),
+            py::arg("max_iterations") = kDefaultMaxKeyIterations,
+            "The key in PEM text (str or bytes)." CORVANE_ITERATION_LIMIT_DOC)
         .def_static("from_der", &fromEncoded<Key>, py::arg("der"), py::arg("passphrase") = py::none(),
-                    "The key in DER bytes.")
+                    py::kw_only(), py::arg("max_iterations") = kDefaultMaxKeyIterations,
+                    "The key in DER bytes." CORVANE_ITERATION_LIMIT_DOC)
         .def_property_readonly("bits", &Key::bits, "The modulus's bit count.")
         .def_property_readonly("block_size", &Key::blockSize, "The length of every block, in bytes.")
         .def_property_readonly("max_message_size", &Key::maxMessageSize,
@@ -73,10 +130,13 @@ void bindKeyCommon(py::class_<Key>& key, const char* kind) {
             return std::string("<corvane.") + kind + " of " + std::to_string(self.bits()) + " bits>";
         });
 }
+#undef CORVANE_ITERATION_LIMIT_DOC
 
 }  // namespace
 
 void bindRsa(py::module_& module) {
+    module.attr("DEFAULT_MAX_KEY_ITERATIONS") = kDefaultMaxKeyIterations;
+    module.attr("MAX_KEY_ITERATION_LIMIT") = kMaxKeyIterationLimit;
     py::class_<cv::RsaPublicKey> publicKey(module, "RsaPublicKey",
                                            "An RSA public key of 96 to 1024 bits. Kept for interoperability: "
                                            "not recommended for new designs.");

@@ -106,7 +106,8 @@ py::bytes toBytes(std::vector<std::uint8_t>& bytes) {
 
 py::bytes toBytes(std::vector<std::uint8_t>&& bytes) { return toBytes(bytes); }
 
-py::object errorObject(const std::error_code& code, const std::string& message) {
+py::object errorObject(const std::error_code& code, const std::string& message,
+                       std::optional<std::uint32_t> iterations) {
     if (code.category() == corvane::errorCategory()) {
         if (code == ErrorCode::outOfMemory) return py::reinterpret_borrow<py::object>(PyExc_MemoryError)(message);
         py::object value = py::int_(code.value());
@@ -115,6 +116,7 @@ py::object errorObject(const std::error_code& code, const std::string& message) 
         } catch (const py::error_already_set&) {
             // A code this package's enumeration does not know: the number.
         }
+        if (iterations) return (*errorType)(message, value, *iterations);
         return (*errorType)(message, value);
     }
     if (code.category() == std::generic_category() || code.category() == std::system_category())
@@ -132,6 +134,73 @@ py::list batchResults(std::vector<cv::BatchResult>& results) {
     return list;
 }
 
+void raiseError(const std::system_error& error, std::optional<std::uint32_t> iterations) {
+    py::object raised = errorObject(error.code(), error.what(), iterations);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+    throw py::error_already_set();
+}
+
+corvane::KeyReadOptions keyReadOptionsOf(py::handle maxIterations) {
+    if (PyBool_Check(maxIterations.ptr()) || !PyIndex_Check(maxIterations.ptr()))
+        throw py::type_error(std::string("max_iterations must be an int, not '") +
+                             Py_TYPE(maxIterations.ptr())->tp_name + "'");
+    const auto number = py::reinterpret_steal<py::object>(PyNumber_Index(maxIterations.ptr()));
+    if (!number) throw py::error_already_set();
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0 || value < 1 || value > static_cast<long long>(kMaxKeyIterationLimit))
+        throw cv::Error(ErrorCode::invalidInput, "max_iterations is " + std::string(py::str(number)) +
+                                                     "; the iteration limit must be 1 to " +
+                                                     std::to_string(kMaxKeyIterationLimit));
+    corvane::KeyReadOptions options;
+    options.maxIterations = static_cast<std::uint32_t>(value);
+    return options;
+}
+
+namespace {
+
+// Every code of corvane::ErrorCode with its C++ name, for the test that
+// walks it beside corvane.ErrorCode (a code added to the library and not to
+// the package fails it). The test also finds every code errorMeaning knows,
+// so a code missing here fails it as well.
+#define CORVANE_ERROR_CODE(name) \
+    { ErrorCode::name, #name }
+constexpr struct {
+    ErrorCode code;
+    const char* name;
+} kErrorCodes[] = {
+    CORVANE_ERROR_CODE(ok),
+    CORVANE_ERROR_CODE(invalidInput),
+    CORVANE_ERROR_CODE(outOfMemory),
+    CORVANE_ERROR_CODE(encryptionRefused),
+    CORVANE_ERROR_CODE(decryptionRefused),
+    CORVANE_ERROR_CODE(rsaOperationFailed),
+    CORVANE_ERROR_CODE(badData),
+    CORVANE_ERROR_CODE(badLength),
+    CORVANE_ERROR_CODE(notSeeded),
+    CORVANE_ERROR_CODE(keyUnreadable),
+    CORVANE_ERROR_CODE(keyTooLarge),
+    CORVANE_ERROR_CODE(keyTooSmall),
+    CORVANE_ERROR_CODE(keyEncrypted),
+    CORVANE_ERROR_CODE(wrongPassphrase),
+    CORVANE_ERROR_CODE(keyIncomplete),
+    CORVANE_ERROR_CODE(multiPrimeKey),
+    CORVANE_ERROR_CODE(keyDoesNotFit),
+    CORVANE_ERROR_CODE(keyInvalid),
+    CORVANE_ERROR_CODE(keyInconsistent),
+    CORVANE_ERROR_CODE(keyMalformed),
+    CORVANE_ERROR_CODE(pemDamaged),
+    CORVANE_ERROR_CODE(keyOtherAlgorithm),
+    CORVANE_ERROR_CODE(notPrivateKey),
+    CORVANE_ERROR_CODE(keyTooCostly),
+    CORVANE_ERROR_CODE(keyDamaged),
+    CORVANE_ERROR_CODE(envelopeRefused),
+};
+#undef CORVANE_ERROR_CODE
+
+}  // namespace
+
 void registerErrors(py::module_& module) {
     py::module_ errors = py::module_::import("corvane._errors");
     errorType = new py::object(errors.attr("Error"));
@@ -139,6 +208,15 @@ void registerErrors(py::module_& module) {
     module.def(
         "_error_meaning", [](std::int32_t code) { return std::string(corvane::errorMeaning(code)); },
         "The library's sentence for an error code.");
+    module.def(
+        "_error_codes",
+        [] {
+            py::list codes;
+            for (const auto& entry : kErrorCodes)
+                codes.append(py::make_tuple(static_cast<std::int32_t>(entry.code), entry.name));
+            return codes;
+        },
+        "The library's error codes as (number, C++ name) pairs, success (0, 'ok') first.");
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
@@ -174,10 +252,22 @@ bool type_caster<corvane::python::PassphraseArg>::load(handle source, bool) {
         value.given = true;
         return true;
     }
-    if (!PyObject_CheckBuffer(source.ptr())) return false;
+    if (!PyObject_CheckBuffer(source.ptr()))
+        throw type_error(std::string("a passphrase must be a str, a bytes-like object or None, not '") +
+                         Py_TYPE(source.ptr())->tp_name + "'");
     held = corvane::python::HeldBuffer(source, false);
     value.text = std::string_view(reinterpret_cast<const char*>(held.view().data()), held.view().size());
     value.given = true;
+    return true;
+}
+
+bool type_caster<corvane::python::PathArg>::load(handle source, bool) {
+    // os.fspath's rules and message: str, bytes or an os.PathLike giving one.
+    object path = reinterpret_steal<object>(PyOS_FSPath(source.ptr()));
+    if (!path) throw error_already_set();
+    if (PyUnicode_Check(path.ptr())) path = reinterpret_steal<object>(PyUnicode_EncodeFSDefault(path.ptr()));
+    if (!path) throw error_already_set();
+    value.path.assign(PyBytes_AS_STRING(path.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(path.ptr())));
     return true;
 }
 

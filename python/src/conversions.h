@@ -73,6 +73,17 @@ struct TextArg {
     cv::ByteView bytes;
 };
 
+// A file's path given as str, bytes or os.PathLike, in the bytes the
+// operating system takes (str encoded as os.fsencode does).
+struct PathArg {
+    std::string path;
+};
+
+// The key readers' max_iterations, as keyReadOptionsOf reads it.
+struct IterationLimitArg {
+    corvane::KeyReadOptions options;
+};
+
 // A passphrase given as str (taken as UTF-8) or bytes-like, or None. Its
 // UTF-8 form, where one had to be made, is wiped when the call ends. The
 // caller's own str or bytes object is immutable and cannot be wiped: keep
@@ -122,8 +133,20 @@ py::bytes toBytes(std::vector<std::uint8_t>&& bytes);
 // The exception object for a library error: corvane.Error (a ValueError)
 // with .code a corvane.ErrorCode and the library's message, MemoryError
 // for an allocation that failed, OSError (FileNotFoundError, ...) for an
-// operating-system error.
-py::object errorObject(const std::error_code& code, const std::string& message);
+// operating-system error. iterations, when given, is an encrypted key's
+// iteration count, the error's .iterations (None otherwise).
+py::object errorObject(const std::error_code& code, const std::string& message,
+                       std::optional<std::uint32_t> iterations = std::nullopt);
+
+// Raises the error as the exception translator would, with the iteration
+// count attached. Call it with the GIL held.
+[[noreturn]] void raiseError(const std::system_error& error, std::optional<std::uint32_t> iterations);
+
+// The key readers' max_iterations: a Python int (or an object with
+// __index__) from 1 to kMaxKeyIterationLimit, as KeyReadOptions.
+// corvane.Error (INVALID_INPUT, a ValueError) naming the range for any other
+// int, TypeError for anything else (a bool, a float).
+corvane::KeyReadOptions keyReadOptionsOf(py::handle maxIterations);
 
 // Per item of a batch: the bytes, or the error that item met (as
 // asyncio.gather(..., return_exceptions=True) gives them).
@@ -165,13 +188,17 @@ void bindEnvelopes(py::module_& module);
 
 namespace pybind11::detail {
 
+// The casters below refuse an argument of another type with a TypeError of
+// their own, naming the type given, rather than declining it: pybind11's
+// message for a declined argument repeats every argument of the call, and
+// those are private keys, passphrases and plaintexts.
+
 // Functions declared with a cv::ByteView parameter take any buffer without
 // copying it; the view is held until the call returns.
 template <>
 struct type_caster<corvane::v1::ByteView> {
     PYBIND11_TYPE_CASTER(corvane::v1::ByteView, const_name("Buffer"));
     bool load(handle source, bool) {
-        if (!PyObject_CheckBuffer(source.ptr())) return false;
         held = corvane::python::HeldBuffer(source, false);
         value = held.view();
         return true;
@@ -183,12 +210,26 @@ template <>
 struct type_caster<corvane::python::TextArg> {
     PYBIND11_TYPE_CASTER(corvane::python::TextArg, const_name("str | Buffer"));
     bool load(handle source, bool) {
-        if (!PyUnicode_Check(source.ptr()) && !PyObject_CheckBuffer(source.ptr())) return false;
         held = corvane::python::HeldBuffer(source, true);
         value.bytes = held.view();
         return true;
     }
     corvane::python::HeldBuffer held;
+};
+
+template <>
+struct type_caster<corvane::python::IterationLimitArg> {
+    PYBIND11_TYPE_CASTER(corvane::python::IterationLimitArg, const_name("int"));
+    bool load(handle source, bool) {
+        value.options = corvane::python::keyReadOptionsOf(source);
+        return true;
+    }
+};
+
+template <>
+struct type_caster<corvane::python::PathArg> {
+    PYBIND11_TYPE_CASTER(corvane::python::PathArg, const_name("str | bytes | os.PathLike[str]"));
+    bool load(handle source, bool);
 };
 
 template <>

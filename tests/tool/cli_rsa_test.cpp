@@ -248,6 +248,12 @@ TEST_F(CliRsaKeys, EncryptedKeyFilesAreJudgedBeforeTheyAreDecrypted) {
     const std::string partial =
         write("partial.pem", pem.substr(0, bodyAt) + corvane::v1::base64Encode(ciphertext) + "\n" + pem.substr(endAt));
     const std::string p8 = k.path(KeyForm::encryptedPkcs8Der);
+    // PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC) asking for 2^32 - 1 iterations.
+    const Bytes costlyDer = fromHex(
+        "306e305a06092a864886f70d01050d304d302c06092a864886f70d01050c301f04080102030405060708020500ffffffff300c06"
+        "082a864886f70d02090500301d060960864801650304012a0410000000000000000000000000000000000410"
+        "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a");
+    const std::string costly = write("costly.der", std::string(costlyDer.begin(), costlyDer.end()));
     const struct {
         std::vector<std::string> extra;
         std::string file;
@@ -258,7 +264,14 @@ TEST_F(CliRsaKeys, EncryptedKeyFilesAreJudgedBeforeTheyAreDecrypted) {
          p8 + ": the key's passphrase derivation runs 2048 iterations, more than the limit of 2047; give "
               "--max-iterations 2048"},
         {{"--max-iterations", "2048"}, p8, 0, ""},
-        {{"--max-iterations", "0"}, p8, 2, "--max-iterations takes 1 to 4294967295"},
+        {{"--max-iterations", "0"}, p8, 2, "--max-iterations takes 1 to 2147483647"},
+        // Above what any key file may ask for: refused, not read as an unbounded limit.
+        {{"--max-iterations", "2147483648"}, p8, 2, "--max-iterations takes 1 to 2147483647"},
+        {{"--max-iterations", "4294967295"}, p8, 2, "--max-iterations takes 1 to 2147483647"},
+        {{"--max-iterations", "2147483647"}, p8, 0, ""},
+        {{"--max-iterations", "2147483647"}, costly, 1,
+         costly + ": the key's passphrase derivation runs 4294967295 iterations, more than any key file may ask "
+                  "for (at most 2147483647)"},
         {{}, cutDer, 1, cutDer + ": the key file is damaged: the DER is shorter than its header says"},
         {{}, partial, 1,
          partial + ": the key file is damaged: the encrypted key is not a whole number of cipher blocks"},

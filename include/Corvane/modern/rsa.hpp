@@ -33,8 +33,9 @@ namespace corvane::v1 {
 // everything found once it is decrypted, wrongPassphrase) and throw Error
 // with their ErrorCode, what() naming the file and what exactly is wrong
 // where the reader says. options sets the iteration limit of an encrypted
-// key (KeyReadOptions; 1,000,000 unless set). Each is a value: copies are
-// independent, and every copy wipes its record when it goes.
+// key (KeyReadOptions; 1,000,000 unless set, 1 to kMaxKeyIterationLimit:
+// another limit throws invalidInput whatever the key). Each is a value:
+// copies are independent, and every copy wipes its record when it goes.
 namespace detail {
 struct RsaKeySetUp;
 }  // namespace detail

@@ -42,7 +42,7 @@ void PassphraseOptions::declare(Options& options) {
 KeyReadOptions PassphraseOptions::readOptions(const Options& options) const {
     KeyReadOptions read;
     read.maxIterations = static_cast<std::uint32_t>(
-        options.count(maxIterations, "--max-iterations", 1, UINT32_MAX, kDefaultMaxKeyIterations));
+        options.count(maxIterations, "--max-iterations", 1, kMaxKeyIterationLimit, kDefaultMaxKeyIterations));
     return read;
 }
 

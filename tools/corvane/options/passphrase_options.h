@@ -67,7 +67,8 @@ struct PassphraseOptions {
 
     void declare(Options& options);
     // The iteration limit for reading encrypted keys: --max-iterations, or
-    // the library's default; a usage error for anything but 1 to 4294967295.
+    // the library's default; a usage error for anything but 1 to 2147483647
+    // (kMaxKeyIterationLimit, the most any key file can ask for).
     KeyReadOptions readOptions(const Options& options) const;
     // What the key readers ask for the passphrase; a usage error for two
     // forms at once. A file or variable is read here.

@@ -54,6 +54,12 @@ constexpr std::size_t kKeyFileLimit = std::size_t{1} << 20;
             failure(source + ": the key file is damaged: " +
                     (status.detail != nullptr ? status.detail : error.message()));
         case ErrorCode::keyTooCostly:
+            // No --max-iterations reads a count above the highest limit.
+            if (status.iterations > kMaxKeyIterationLimit)
+                failure(source + ": the key's passphrase derivation runs " +
+                        std::to_string(status.iterations) +
+                        " iterations, more than any key file may ask for (at most " +
+                        std::to_string(kMaxKeyIterationLimit) + ")");
             failure(source + ": the key's passphrase derivation runs " + std::to_string(status.iterations) +
                     " iterations, more than the limit of " + std::to_string(limit) +
                     "; give --max-iterations " + std::to_string(status.iterations) +
