@@ -84,8 +84,6 @@ TEST_F(CliRsaLines, BadLinesAreAnsweredInPlaceAndTheOthersGoOn) {
         {60, "!!!not base64", "not valid Base64"},
         {64, v1::base64Encode(rng.bytes(63)), "the encrypted block has 63 bytes; this key's blocks have 64"},
         {65, "", "empty line: no block"},
-        {100, corvane({"rsa", "sign", "--key", privateKey, "--message", "type 1"}).out,
-         "decryption failed: wrong key or damaged block"},
         {101, std::string(5000, 'A'), "line longer than 4096 bytes"},
     };
     std::vector<std::string> expected = messages;
@@ -93,6 +91,11 @@ TEST_F(CliRsaLines, BadLinesAreAnsweredInPlaceAndTheOthersGoOn) {
         input[line - 1] = text.substr(0, text.find('\n'));
         expected[line - 1] = "error: " + error;
     }
+    // A block that is no type-2 block gets its implicit-rejection substitute.
+    const std::string typeOne = linesOf(corvane({"rsa", "sign", "--key", privateKey, "--message", "type 1"}).out)[0];
+    input[99] = typeOne;
+    expected[99] = v1::base64Encode(
+        v1::RsaPrivateKey::fromFile(privateKey).decrypt(v1::base64Decode(typeOne), v1::RsaRejection::implicit));
     ScopedEnvironment environment;  // the long line over many pieces
     environment.set("CORVANE_TOOL_CHUNK_SIZE", "1000");
     RunResult r = corvane({"rsa", "decrypt", "--key", privateKey, "--lines"}, joined(input));
@@ -113,6 +116,85 @@ TEST_F(CliRsaLines, BadLinesAreAnsweredInPlaceAndTheOthersGoOn) {
     ASSERT_EQ(encryptedLines.size(), 3u);
     EXPECT_EQ(encryptedLines[1], "error: message too long: 54 bytes; at most 53 fit a 512-bit key");
     EXPECT_EQ(v1::base64Decode(encryptedLines[2]).size(), 64u);
+}
+
+// A block of the key's length that is no type-2 block under it is answered
+// with the library's implicit-rejection substitute (the same on every run,
+// nothing on standard error, exit status 0), unless --report-bad-blocks
+// asks for the refusal; a value not below the modulus, which anyone can
+// see, is a bad line either way.
+TEST_F(CliRsaLines, BlocksThatDoNotDecryptGetSubstitutesUnlessAskedToReport) {
+    Rng rng(0x1e7);
+    OpensslKeyFiles& k = key(512);
+    const std::string privateKey = k.path(KeyForm::privatePkcs1Pem);
+    const v1::RsaPrivateKey library = v1::RsaPrivateKey::fromFile(privateKey);
+    const Bytes modulus = v1::hexDecode(k.modulusHex());
+    const std::string good =
+        linesOf(corvane({"rsa", "encrypt", "--pubkey", k.path(KeyForm::publicSpkiPem), "--message", "real"}).out)[0];
+    Bytes flipped = v1::base64Decode(good);
+    flipped[1] ^= 0x40;  // decrypts to unrelated bytes
+    Bytes belowModulus = rng.bytes(64);
+    belowModulus[0] = 0;
+    Bytes aboveModulus = modulus;
+    aboveModulus[63] ^= 1;  // the modulus itself, give or take one
+    if (aboveModulus < modulus) aboveModulus = Bytes(64, 0xff);
+    struct Case {
+        const char* name;
+        Bytes block;
+        bool visible;  // a value not below the modulus: a bad line either way
+    };
+    const std::vector<Case> cases = {
+        {"a type-1 block", v1::base64Decode(linesOf(corvane({"rsa", "sign", "--key", privateKey, "--message", "x"}).out)[0]),
+         false},
+        {"a flipped ciphertext bit", flipped, false},
+        {"random bytes below the modulus", belowModulus, false},
+        {"zero", Bytes(64, 0), false},
+        {"the modulus", modulus, true},
+        {"above the modulus", aboveModulus, true},
+    };
+    std::string input = good + "\n";
+    for (const Case& c : cases) input += v1::base64Encode(c.block) + "\n";
+    input += good + "\n";
+
+    const Args decrypt = {"rsa", "decrypt", "--key", privateKey, "--lines"};
+    const RunResult implicit = corvane(decrypt, input);
+    EXPECT_EQ(corvane(decrypt, input).out, implicit.out) << "the same substitutes every time";
+    const RunResult reported = corvane(decrypt + Args{"--report-bad-blocks"}, input);
+    const std::vector<std::string> implicitLines = linesOf(implicit.out), reportedLines = linesOf(reported.out);
+    ASSERT_EQ(implicitLines.size(), cases.size() + 2);
+    ASSERT_EQ(reportedLines.size(), cases.size() + 2);
+    for (const std::vector<std::string>* lines : {&implicitLines, &reportedLines}) {
+        EXPECT_EQ(lines->front(), "cmVhbA==");
+        EXPECT_EQ(lines->back(), "cmVhbA==");
+    }
+    std::size_t visible = 0;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        if (c.visible) {
+            ++visible;
+            EXPECT_EQ(implicitLines[i + 1], "error: the block's value is not below the key's modulus");
+        } else {
+            EXPECT_EQ(implicitLines[i + 1],
+                      v1::base64Encode(library.decrypt(c.block, v1::RsaRejection::implicit)));
+        }
+        EXPECT_EQ(reportedLines[i + 1], "error: decryption failed: wrong key or damaged block");
+    }
+    EXPECT_EQ(implicit.exitStatus, 1);
+    EXPECT_EQ(linesOf(implicit.err).size(), visible) << implicit.err;
+    EXPECT_EQ(reported.exitStatus, 1);
+    EXPECT_EQ(linesOf(reported.err).size(), cases.size()) << reported.err;
+
+    // Substitutes alone are no failure: a sender cannot tell them by the status either.
+    const RunResult quiet = corvane(decrypt, input.substr(0, input.find("\n", input.find("\n") + 1) + 1));
+    EXPECT_EQ(quiet.exitStatus, 0);
+    EXPECT_EQ(quiet.err, "");
+
+    const std::string help = corvane({"rsa", "decrypt", "--help"}).out;
+    for (const char* said : {"--report-bad-blocks", "decryption oracle", "corvane envelope open", "implicit rejection"})
+        EXPECT_NE(help.find(said), std::string::npos) << said;
+    expectFailure(corvane({"rsa", "decrypt", "--key", privateKey, "--report-bad-blocks"}, good), 2,
+                  "--report-bad-blocks goes with --lines", "without --lines");
 }
 
 TEST_F(CliRsaLines, SignaturesRecoverUnderThePublicKey) {

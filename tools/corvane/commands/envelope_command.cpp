@@ -13,11 +13,13 @@
 #include "tools/corvane/commands/rsa/rsa_commands.h"
 #include "tools/corvane/commands/rsa/rsa_keys.h"
 #include "tools/corvane/io/base64_stream.h"
+#include "tools/corvane/io/envelope_line.h"
 #include "tools/corvane/io/io.h"
 #include "tools/corvane/io/line_reader.h"
 #include "tools/corvane/io/ordered_groups.h"
 #include "tools/corvane/io/output_file.h"
 #include "tools/corvane/io/terminal_output.h"
+#include "tools/corvane/options/job_count.h"
 #include "tools/corvane/options/options.h"
 #include "tools/corvane/tool_error.h"
 
@@ -51,7 +53,8 @@ const char kLinesHelp[] =
     "library's batch calls on N threads (--jobs, the number of processors by\n"
     "default), with at most 2N groups in memory whatever the input's length. A\n"
     "carriage return before a line feed is dropped; lines above 65536 bytes are\n"
-    "bad.\n";
+    "bad. N is at most 8 a processor, and no more jobs than the machine's memory\n"
+    "holds at 16 MiB a job (256 at most); a larger N is refused, naming the most.\n";
 
 const std::string kOpenHelp = std::string(
     "usage: corvane envelope open --key FILE [PASSPHRASE] [--lines [--jobs N]] [FILE | WRAPPED PAYLOAD]\n"
@@ -81,40 +84,17 @@ constexpr std::size_t kGroupSize = 64;
 constexpr std::size_t kLineLimit = 65536;
 // One envelope's parts, or one message, when read whole.
 constexpr std::size_t kInputLimit = 64 * 1024 * 1024;
-constexpr unsigned kMostJobs = 256;
+// What one job may hold at once: two groups in flight, each of up to
+// kGroupSize lines of kLineLimit bytes and their outputs of about as many.
+constexpr std::size_t kBytesPerJob = 2 * kGroupSize * 2 * kLineLimit;
 
 void wipe(std::vector<std::uint8_t>& bytes) {
     secure_zero(bytes.data(), bytes.size());
     bytes.clear();
 }
 
-std::size_t jobCount(const Options& options, const std::optional<std::string>& text) {
-    if (!text) {
-        const unsigned processors = std::thread::hardware_concurrency();
-        return processors == 0 ? 1 : std::min(processors, kMostJobs);
-    }
-    unsigned jobs = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-    if (text->empty() || ec != std::errc() || end != text->data() + text->size() || jobs == 0 || jobs > kMostJobs)
-        options.fail("--jobs takes 1 to " + std::to_string(kMostJobs));
-    return jobs;
-}
-
 std::span<const std::uint8_t> bytesOf(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// The two Base64 fields of an envelope line: the wrapped key, a run of
-// spaces or tabs, the payload. nullopt for any other line.
-std::optional<v1::Envelope> parseEnvelopeLine(const std::string& line) {
-    const std::size_t split = line.find_first_of(" \t");
-    if (split == std::string::npos) return std::nullopt;
-    const std::size_t second = line.find_first_not_of(" \t", split);
-    if (second == std::string::npos || line.find_first_of(" \t", second) != std::string::npos) return std::nullopt;
-    auto wrapped = base64Decode(bytesOf(line).first(split), Base64Family::standard);
-    auto payload = base64Decode(bytesOf(line).subspan(second), Base64Family::standard);
-    if (!wrapped || !payload || wrapped->empty()) return std::nullopt;
-    return v1::Envelope{std::move(*wrapped), std::move(*payload)};
 }
 
 std::string envelopeLine(const v1::Envelope& envelope) {
@@ -136,7 +116,7 @@ struct CommonOptions {
     }
     std::size_t jobCount(const Options& options) const {
         if (jobs && !lines) options.fail("--jobs goes with --lines");
-        return tool::jobCount(options, jobs);
+        return tool::jobCount(options, jobs, kBytesPerJob);
     }
 };
 

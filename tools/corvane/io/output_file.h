@@ -1,9 +1,19 @@
-// Results that reach their file whole or not at all. A result is written to
-// a file made beside its final place ("<path>.XXXXXX", mode 0600, since it
-// may be secret), flushed to the disk, and renamed over the path only once
-// the command has succeeded; on any failure the file is removed and the
-// path is left as it was. rsa keygen's key file and every command's
-// -o/--output FILE go this way.
+// Results that reach their file whole or not at all, and leave nothing
+// behind when the tool is stopped half-way. A result is written to a file
+// of its own in its target's folder (mode 0600, since it may be secret),
+// flushed to the disk, and given the target's name only once the command
+// has succeeded; on any failure it goes and the target is left as it was.
+//
+// The file has no name while it is written (O_TMPFILE): whatever stops the
+// tool, SIGKILL included, the kernel frees it with the process. Where the
+// file system cannot make unnamed files (or CORVANE_TOOL_NO_TMPFILE=1 asks
+// for this path, for the tests) it is written under a hidden name
+// (temporary_names.h) that SIGINT, SIGTERM, SIGHUP and SIGQUIT remove
+// (removal_on_signal.h) and that, after a SIGKILL, the next run of the tool
+// writing into that folder removes. Replacing a file links the finished one
+// to a hidden name and renames that over the target, so that readers see
+// the old file or the new one, never neither. rsa keygen's key file and
+// every command's -o/--output FILE go this way.
 #ifndef CORVANE_TOOL_OUTPUT_FILE_H
 #define CORVANE_TOOL_OUTPUT_FILE_H
 
@@ -14,35 +24,50 @@
 #include <span>
 #include <string>
 
+#include "tools/corvane/io/removal_on_signal.h"
 #include "tools/corvane/options/options.h"
 
 namespace corvane::tool {
 
 class PendingFile {
 public:
-    // Creates the temporary file; a failure names path.
+    // Creates the file in path's folder, after removing the temporaries
+    // that killed runs left there; a failure names path.
     explicit PendingFile(const std::string& path);
-    // Removes the temporary file unless it was committed.
+    // Removes the file unless it was committed.
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
     int descriptor() const { return fd_; }
+    // Whether the file has no name until commit (false on the fallback path).
+    bool unnamed() const { return unnamed_; }
     // Writes the bytes straight to the file.
     void writeAll(std::span<const std::uint8_t> bytes);
-    // Flushes the file to the disk and closes it.
+    // Flushes the file to the disk; no writes after it.
     void close();
-    // Moves the closed file into place: over an existing one with replace,
-    // else only where no file is (one that appeared since is kept, and the
-    // failure says to give --force).
+    // Gives the closed file path's name: over an existing file with
+    // replace, else only where no file is (one that appeared since is
+    // kept, and the failure says to give --force).
     void commit(bool replace);
 
 private:
     [[noreturn]] void fail() const;
+    [[noreturn]] void failWith(int error) const;
+    void openNamed();
+    void linkAs(const std::string& name);
+    void commitUnnamed(bool replace);
+    void commitNamed(bool replace);
+    void closeDescriptor(int& fd);
 
-    std::string path_;
-    std::string temporary_;
-    int fd_ = -1;
+    std::string path_;       // as given, for messages
+    std::string name_;       // the target's name in its folder
+    int directory_ = -1;     // the target's folder
+    int fd_ = -1;            // the file, for writing
+    int hold_ = -1;          // fallback: keeps the temporary's lock until its name goes
+    bool unnamed_ = false;
+    std::string temporary_;  // a hidden name of the file now, if any
+    RemovalOnSignal removal_;
     bool committed_ = false;
 };
 

@@ -60,6 +60,11 @@ const char kRsaHelp[] =
     "core dumps and debugger attachment are off while the command runs. Not\n"
     "covered: swapped-out memory and the environment (see corvane(1)).\n"
     "\n"
+    "decrypt --lines answers a block that does not decrypt with a substitute\n"
+    "message (implicit rejection), so that its output tells the blocks' sender\n"
+    "nothing; --report-bad-blocks, which does tell, builds a decryption oracle\n"
+    "for whoever sees its answers (see corvane rsa decrypt --help).\n"
+    "\n"
     "RSA of 1024 bits or less and PKCS #1 v1.5 padding are kept for\n"
     "interoperability with existing peers, not recommended for new designs.\n"
     "Exit status: 0 success, 1 unusable key, unreadable file, invalid input or\n"
@@ -92,7 +97,9 @@ const std::string kEncryptHelp =
 
 const std::string kDecryptHelp =
     std::string(
-        "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [--lines] [-o FILE] [FILE]\n"
+        "usage: corvane rsa decrypt --key FILE [PASSPHRASE] [--raw] [--hex] [-o FILE] [FILE]\n"
+        "       corvane rsa decrypt --key FILE [PASSPHRASE] --lines [--hex] [--report-bad-blocks]\n"
+        "                           [-o FILE] [FILE]\n"
         "Takes the message out of one block made by encrypt, read in Base64\n"
         "(whitespace skipped), or as bytes with --raw, from FILE or standard input,\n"
         "and writes it (with --hex in lower-case hexadecimal on one line); a\n"
@@ -101,7 +108,19 @@ const std::string kDecryptHelp =
         "without either, it is asked on the terminal.\n"
         "With --lines each line is a block (an empty line is a bad line) and each\n"
         "message is written in Base64, so that decrypt --lines feeds encrypt --lines.\n"
-        "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n") +
+        "Otherwise --lines works as for encrypt (see corvane rsa encrypt --help).\n"
+        "A block of the key's length that does not decrypt to a well-formed message\n"
+        "(a wrong key, a damaged or forged block) gets a substitute message in its\n"
+        "place: implicit rejection, the same for the same block, which no one\n"
+        "without the key can tell from a real message (OpenSSL 3.2 and later give\n"
+        "the same bytes). Only lines that anyone can judge are bad lines: not\n"
+        "Base64, a wrong length, a value not below the modulus.\n"
+        "--report-bad-blocks answers such a block with \"error: decryption failed:\n"
+        "wrong key or damaged block\" instead. Forwarding those answers to whoever\n"
+        "sent the blocks builds a decryption oracle: with some tens of thousands of\n"
+        "altered copies of a captured block, they learn its message (Bleichenbacher's\n"
+        "attack). Use it only where the answers stay with you; to answer senders of\n"
+        "legacy envelopes, use corvane envelope open, which never tells.\n") +
     kOutputHelp;
 
 const std::string kSignHelp =
@@ -396,6 +415,7 @@ int runPrivate(const Args& args, bool sign) {
     Options options(sign ? "rsa sign" : "rsa decrypt", sign ? kSignHelp : kDecryptHelp);
     bool hex = false;
     bool lines = false;
+    bool reportBadBlocks = false;
     options.value("--key", keyPath, {"the private key, PKCS #8 or PKCS #1, PEM or DER, plain or encrypted", "FILE"})
         .flag({"--raw"}, raw,
               sign ? "write the block as bytes rather than Base64" : "read the block as bytes rather than Base64")
@@ -407,6 +427,10 @@ int runPrivate(const Args& args, bool sign) {
                    : "one Base64 block per line; one message per line out, in Base64 (see --help)");
     passphraseOptions.declare(options);
     if (sign) options.value("--message", messageText, {"the message itself, instead of FILE", "TEXT"});
+    if (!sign)
+        options.flag({"--report-bad-blocks"}, reportBadBlocks,
+                     "with --lines: answer a block that does not decrypt with an error line rather than a "
+                     "substitute; never forward those answers to the blocks' sender (see --help)");
     std::optional<std::string> output;
     declareOutput(options, output);
     if (!options.parse(args)) return kExitOk;
@@ -415,6 +439,8 @@ int runPrivate(const Args& args, bool sign) {
     if (sign) refuseTwoOutputFormats(options, raw, hex);
     if (sign) checkBinaryOutput(output, raw, kLeaveOutRaw);
     checkLinesOptions(options, lines, raw, messageText.has_value());
+    if (reportBadBlocks && !lines)
+        options.fail("--report-bad-blocks goes with --lines (a single block's failure is always reported)");
     refuseTwoReadersOfStandardInput(options, *keyPath, !messageText && readsStandardInput(options));
 
     struct WipedKey {
@@ -433,7 +459,9 @@ int runPrivate(const Args& args, bool sign) {
         if (lines) {
             const v1::RsaPrivateKey privateKey = v1::RsaPrivateKey::fromRecord(key.record);
             return sign ? signLines(options.positional(), privateKey, hex)
-                        : decryptLines(options.positional(), privateKey, hex);
+                        : decryptLines(options.positional(), privateKey, hex,
+                                       reportBadBlocks ? DecryptLineAnswers::reportBadBlocks
+                                                       : DecryptLineAnswers::implicitRejection);
         }
 
         if (sign) {

@@ -172,7 +172,8 @@ int encryptLines(const std::vector<std::string>& files, const v1::RsaPublicKey& 
                      failedAs("RSA encryption failed"), hex});
 }
 
-int decryptLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& key, bool hex) {
+int decryptLines(const std::vector<std::string>& files, const v1::RsaPrivateKey& key, bool hex,
+                 DecryptLineAnswers answers) {
     const std::size_t blockSize = key.blockSize();
     auto refusal = [blockSize](std::size_t size) {
         if (size == 0) return std::string("empty line: no block");
@@ -180,10 +181,23 @@ int decryptLines(const std::vector<std::string>& files, const v1::RsaPrivateKey&
         return "the encrypted block has " + std::to_string(size) + " bytes; this key's blocks have " +
                std::to_string(blockSize);
     };
+    if (answers == DecryptLineAnswers::reportBadBlocks)
+        return runLines(files, {"rsa decrypt", refusal,
+                                [&](std::span<const v1::ByteView> blocks) { return key.decryptBatch(blocks); },
+                                [](const std::error_code&) {
+                                    return std::string("decryption failed: wrong key or damaged block");
+                                },
+                                hex});
+    // Implicit rejection fails only for what anyone can see: a value not
+    // below the modulus (the length was checked above).
     return runLines(files, {"rsa decrypt", refusal,
-                            [&](std::span<const v1::ByteView> blocks) { return key.decryptBatch(blocks); },
-                            [](const std::error_code&) {
-                                return std::string("decryption failed: wrong key or damaged block");
+                            [&](std::span<const v1::ByteView> blocks) {
+                                return key.decryptBatch(blocks, v1::RsaRejection::implicit);
+                            },
+                            [](const std::error_code& error) {
+                                return error == ErrorCode::badData
+                                           ? std::string("the block's value is not below the key's modulus")
+                                           : "decryption failed: " + error.message();
                             },
                             hex});
 }
