@@ -60,8 +60,8 @@ class KeyReaderTiming : public testing::TestWithParam<corvane::RsaKeyFormat> {};
 
 INSTANTIATE_TEST_SUITE_P(EachContainer, KeyReaderTiming,
                          testing::Values(corvane::RsaKeyFormat::standard, corvane::RsaKeyFormat::pkcs1),
-                         [](const auto& info) {
-                             return std::string(info.param == corvane::RsaKeyFormat::pkcs1 ? "Pkcs1" : "Pkcs8");
+                         [](const testing::TestParamInfo<corvane::RsaKeyFormat>& container) {
+                             return std::string(container.param == corvane::RsaKeyFormat::pkcs1 ? "Pkcs1" : "Pkcs8");
                          });
 
 TEST_P(KeyReaderTiming, EveryRefusalAfterDecryptionTakesOneTime) {
@@ -90,7 +90,9 @@ TEST_P(KeyReaderTiming, EveryRefusalAfterDecryptionTakesOneTime) {
         const std::string where = std::to_string(bits) + " bits: " + describe(comparisons, kNames);
         std::printf("%s, %s\n", pkcs8 ? "PKCS #8" : "PKCS #1", where.c_str());
         recorded += (recorded.empty() ? "" : "; ") + where;
-        if (longRun) EXPECT_LT(largestT(comparisons), kLeakThreshold) << where;
+        if (longRun) {
+            EXPECT_LT(largestT(comparisons), kLeakThreshold) << where;
+        }
     }
     RecordProperty("t", recorded);
 }
