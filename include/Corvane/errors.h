@@ -70,6 +70,12 @@ enum class ErrorCode : std::int32_t {
 
     // The envelopes of <Corvane/corvane.hpp>.
     envelopeRefused = 0x0601,  // the envelope does not open under this key: one answer for every cause
+    // Opened as an archive's (EnvelopeRefusal::archive), an envelope that
+    // does not open says why:
+    envelopeMalformed = 0x0602,       // its parts have lengths no envelope under this key has
+    envelopeKeyRefused = 0x0603,      // the wrapped key is not a type-2 block holding 24 bytes
+    envelopePaddingRefused = 0x0604,  // the payload's padding is wrong under the unwrapped key
+    envelopeKeyNotText = 0x0605,      // the unwrapped key is not 24 hexadecimal characters
 };
 
 // The category of every ErrorCode; its name is "corvane".

@@ -2,7 +2,8 @@
 // it (<Corvane/modern/envelope.hpp>). Opening unwraps through
 // RsaPrivateKey::decryptKey, which gives a substitute key for a malformed
 // block, so that every refusal comes from the same place: the payload's
-// padding, or a public length.
+// padding, or a public length. An archive's records unwrap through the
+// reporting decryption instead, and each refusal keeps its cause.
 #include <Corvane/modern/envelope.hpp>
 
 #include <algorithm>
@@ -46,9 +47,10 @@ bool visiblyMalformed(const RsaPrivateKey& key, const EnvelopeView& envelope) no
 }
 
 // The payload decrypted under the unwrapped key; every failure but memory is
-// the envelope's refusal.
-std::vector<std::uint8_t> openPayload(ByteView payload, const EnvelopeKeyBytes& key,
-                                      std::error_code& error) noexcept {
+// the refusal given (the envelope's one refusal, or an archive's padding
+// refusal).
+std::vector<std::uint8_t> openPayload(ByteView payload, const EnvelopeKeyBytes& key, std::error_code& error,
+                                      ErrorCode refusal = ErrorCode::envelopeRefused) noexcept {
     std::vector<std::uint8_t> plaintext;
     try {
         plaintext.resize(des3DecryptedCapacity(payload.size()));
@@ -59,7 +61,7 @@ std::vector<std::uint8_t> openPayload(ByteView payload, const EnvelopeKeyBytes& 
     // A refused decryption wipes what it wrote.
     const std::size_t length = des3Decrypt(payload, key.key(), key.iv(), plaintext, error);
     if (error) {
-        if (error != ErrorCode::outOfMemory) error = ErrorCode::envelopeRefused;
+        if (error != ErrorCode::outOfMemory) error = refusal;
         return {};
     }
     plaintext.resize(length);
@@ -75,6 +77,25 @@ std::error_code unwrapError(const std::error_code& error) noexcept {
 void takeKey(std::uint8_t* key, std::vector<std::uint8_t>& unwrapped) noexcept {
     std::copy_n(unwrapped.begin(), std::min(unwrapped.size(), kEnvelopeKeySize), key);
     secure_zero(unwrapped.data(), unwrapped.size());
+}
+
+bool isHexText(const std::uint8_t* key) noexcept {
+    return std::all_of(key, key + kEnvelopeKeySize, [](std::uint8_t c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    });
+}
+
+// An archive's unwrap: the reporting decryption's message taken as the
+// triple-DES key when it is one (24 bytes; of the text form where asked),
+// else the refusal that says why. The message is wiped either way.
+std::error_code takeArchiveKey(std::vector<std::uint8_t>& message, const std::error_code& unwrapError,
+                               bool hexText, std::uint8_t* key) noexcept {
+    const bool whole = !unwrapError && message.size() == kEnvelopeKeySize;
+    takeKey(key, message);
+    if (unwrapError == ErrorCode::outOfMemory) return unwrapError;
+    if (!whole) return ErrorCode::envelopeKeyRefused;
+    if (hexText && !isHexText(key)) return ErrorCode::envelopeKeyNotText;
+    return {};
 }
 
 void requireWrappable(const RsaPublicKey& key) {
@@ -106,6 +127,25 @@ std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappe
         return {};
     }
     return openPayload(payload, desKey, error);
+}
+
+std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey, ByteView payload,
+                                       const EnvelopeOpening& opening, std::error_code& error) noexcept {
+    if (opening.refusal == EnvelopeRefusal::uniform) {
+        if (!opening.hexTextKeys) return openEnvelope(key, wrappedKey, payload, error);
+        error = ErrorCode::invalidInput;
+        return {};
+    }
+    error.clear();
+    if (visiblyMalformed(key, {wrappedKey, payload})) {
+        error = ErrorCode::envelopeMalformed;
+        return {};
+    }
+    EnvelopeKeyBytes desKey;
+    std::vector<std::uint8_t> message = key.decrypt(wrappedKey, error);
+    error = takeArchiveKey(message, error, opening.hexTextKeys, desKey.bytes.data());
+    if (error) return {};
+    return openPayload(payload, desKey, error, ErrorCode::envelopePaddingRefused);
 }
 
 std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey, ByteView payload) {
@@ -154,6 +194,59 @@ std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const
         BatchResult& result = results[itemOwners[j]];
         if (payloads[j].error)
             result.error = unwrapError(payloads[j].error);
+        else
+            result.bytes = std::move(payloads[j].bytes);
+    }
+    return results;
+}
+
+std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const EnvelopeView> envelopes,
+                                       const EnvelopeOpening& opening) {
+    if (opening.refusal == EnvelopeRefusal::uniform) {
+        if (opening.hexTextKeys)
+            corvane::detail::throwError(ErrorCode::invalidInput,
+                                        "the text-form key check goes with the archive refusal only");
+        return openEnvelopes(key, envelopes);
+    }
+    std::vector<BatchResult> results(envelopes.size());
+    std::vector<ByteView> blocks;
+    std::vector<std::size_t> owners;
+    blocks.reserve(envelopes.size());
+    owners.reserve(envelopes.size());
+    for (std::size_t i = 0; i < envelopes.size(); i++) {
+        if (visiblyMalformed(key, envelopes[i])) {
+            results[i].error = ErrorCode::envelopeMalformed;
+            continue;
+        }
+        blocks.push_back(envelopes[i].wrappedKey);
+        owners.push_back(i);
+    }
+    if (blocks.empty()) return results;
+    // The reporting decryption on the batch lanes, then the payloads of the
+    // keys that unwrapped on the triple-DES lanes, as above.
+    auto messages = key.decryptBatch(blocks);
+    EnvelopeKeyTable desKeys(messages.size());
+    std::vector<Des3BatchItem> items;
+    std::vector<std::size_t> itemOwners;
+    items.reserve(messages.size());
+    itemOwners.reserve(messages.size());
+    for (std::size_t j = 0; j < messages.size(); j++) {
+        const std::error_code refused =
+            takeArchiveKey(messages[j].bytes, messages[j].error, opening.hexTextKeys, desKeys.at(j));
+        if (refused) {
+            results[owners[j]].error = refused;
+            continue;
+        }
+        items.push_back({envelopes[owners[j]].payload, desKeys.key(j), {}, true});
+        itemOwners.push_back(owners[j]);
+    }
+    std::vector<BatchResult> payloads = des3DecryptBatch(items);
+    for (std::size_t j = 0; j < payloads.size(); j++) {
+        BatchResult& result = results[itemOwners[j]];
+        if (payloads[j].error == ErrorCode::outOfMemory)
+            result.error = payloads[j].error;
+        else if (payloads[j].error)
+            result.error = ErrorCode::envelopePaddingRefused;
         else
             result.bytes = std::move(payloads[j].bytes);
     }

@@ -92,6 +92,16 @@ const char* errorMeaning(std::int32_t code) noexcept {
                    "is empty or not whole cipher blocks)";
         case ErrorCode::envelopeRefused:
             return "the envelope does not open under this key (a wrong key, or a damaged or forged envelope)";
+        case ErrorCode::envelopeMalformed:
+            return "the envelope's parts have lengths that no envelope under this key has";
+        case ErrorCode::envelopeKeyRefused:
+            return "the envelope's wrapped key does not unwrap under this key to a 24-byte triple-DES key "
+                   "(a wrong key, or a damaged record)";
+        case ErrorCode::envelopePaddingRefused:
+            return "the envelope's payload does not decrypt to valid padding under its unwrapped key "
+                   "(a damaged record)";
+        case ErrorCode::envelopeKeyNotText:
+            return "the envelope's unwrapped key is not 24 hexadecimal characters, as this archive's keys are";
     }
     return "unknown Corvane error code";
 }

@@ -196,6 +196,10 @@ constexpr struct {
     CORVANE_ERROR_CODE(keyTooCostly),
     CORVANE_ERROR_CODE(keyDamaged),
     CORVANE_ERROR_CODE(envelopeRefused),
+    CORVANE_ERROR_CODE(envelopeMalformed),
+    CORVANE_ERROR_CODE(envelopeKeyRefused),
+    CORVANE_ERROR_CODE(envelopePaddingRefused),
+    CORVANE_ERROR_CODE(envelopeKeyNotText),
 };
 #undef CORVANE_ERROR_CODE
 

@@ -54,6 +54,36 @@ struct EnvelopeView {
 };
 
 
+// How opening answers an envelope that does not open.
+//
+// A service that answers its senders must use `uniform` (the default): one
+// refusal for every cause, the wrapped key unwrapped through implicit
+// rejection, so that no answer and no time tells a sender whether its
+// block unpadded (what Bleichenbacher's attack needs). The price: a block
+// that does not unpad gives a substitute key, and about one payload in 256
+// under a substitute (or under a wrong private key) still ends in valid
+// padding and "opens" as garbage.
+//
+// A job that opens stored records, whose answers no sender sees as they
+// happen, should use `archive`: a block that does not unpad to 24 bytes is
+// refused outright (envelopeKeyRefused), so a wrong key or a damaged record
+// passes garbage off as a record about once in 10^10 instead of once in
+// 256, and every refusal says which check failed (envelopeMalformed,
+// envelopeKeyRefused, envelopePaddingRefused, envelopeKeyNotText). Never
+// use it where a sender can submit envelopes and learn the outcome: it is
+// the padding oracle the uniform mode closes.
+enum class EnvelopeRefusal { uniform, archive };
+
+struct EnvelopeOpening {
+    EnvelopeRefusal refusal = EnvelopeRefusal::uniform;
+    // Archive only: the archive's keys are the legacy text form (24
+    // hexadecimal characters, Des3KeyForm::hexText), and an unwrapped key
+    // that is not is refused (envelopeKeyNotText). Asked for with the
+    // uniform refusal it is invalidInput: a check of the unwrapped key would
+    // tell a substitute from a real key.
+    bool hexTextKeys = false;
+};
+
 // The plaintext of the envelope. ErrorCode::envelopeRefused for every
 // failure; outOfMemory where an allocation fails. The plaintext is the
 // caller's; every intermediate buffer (the unwrapped key, the decrypted
@@ -64,6 +94,10 @@ CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, 
                                                       ByteView payload, std::error_code& error) noexcept;
 CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
                                                       ByteView payload, ErrorInfo& error) noexcept;
+// The same, refusing as `opening` says (the codes above).
+CORVANE_EXPORT std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappedKey,
+                                                      ByteView payload, const EnvelopeOpening& opening,
+                                                      std::error_code& error) noexcept;
 
 // A new envelope of the message: a new key of the form asked for (full
 // strength unless a peer needs Des3KeyForm::hexText), wrapped
@@ -88,6 +122,12 @@ CORVANE_EXPORT Envelope sealEnvelope(const RsaPublicKey& key, ByteView message,
 // depend on the other items' contents.
 CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
                                                       std::span<const EnvelopeView> envelopes);
+// The same, refusing as `opening` says; each item's outcome is what the
+// single call with `opening` gives it. invalidInput (thrown) for the text
+// keys asked with the uniform refusal.
+CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
+                                                      std::span<const EnvelopeView> envelopes,
+                                                      const EnvelopeOpening& opening);
 
 // sealEnvelope on each message, drawing from one pool; the envelopes in the
 // order given. Fails as sealEnvelope does (for all or none).
