@@ -15,7 +15,10 @@ std::optional<v1::Envelope> parseEnvelopeLine(const std::string& line) {
     if (second == std::string::npos || line.find_first_of(" \t", second) != std::string::npos) return std::nullopt;
     auto wrapped = base64Decode(text.first(split), Base64Family::standard);
     auto payload = base64Decode(text.subspan(second), Base64Family::standard);
-    if (!wrapped || !payload || wrapped->empty()) return std::nullopt;
+    // A field of whitespace alone decodes to no bytes: no envelope has an
+    // empty part, and such a line is no more an envelope than one whose
+    // second field is missing (which is also how the Dask job reads it).
+    if (!wrapped || !payload || wrapped->empty() || payload->empty()) return std::nullopt;
     return v1::Envelope{std::move(*wrapped), std::move(*payload)};
 }
 

@@ -14,7 +14,8 @@ namespace corvane::tool {
 // The two fields of an envelope line: the wrapped key, a run of spaces or
 // tabs, the payload, each in standard Base64 (by base64Decode's rules). The
 // line has no line end (the line reader drops it). nullopt for any other
-// line: one field or three, an empty wrapped key, a field that is not Base64.
+// line: one field or three, a field that is not Base64 or that decodes to no
+// bytes (whitespace alone).
 std::optional<v1::Envelope> parseEnvelopeLine(const std::string& line);
 
 }  // namespace corvane::tool
