@@ -134,10 +134,19 @@ def _decoded(field: str) -> Optional[bytes]:
         return None
 
 
+def _record_text(line: str) -> str:
+    """A line as the tool reads it: without its line feed, and without one
+    carriage return at its end (a lone carriage return elsewhere, a form feed
+    or a NEL stays in the record)."""
+    if line.endswith("\n"):
+        line = line[:-1]
+    return line[:-1] if line.endswith("\r") else line
+
+
 def _envelope_of(line: str) -> Optional[Tuple[bytes, bytes]]:
     """The wrapped key and the payload of an envelope line, as the tool reads
     it: two Base64 fields separated by spaces or tabs; None for another line."""
-    fields = _ENVELOPE_LINE.fullmatch(line.rstrip("\r\n"))
+    fields = _ENVELOPE_LINE.fullmatch(_record_text(line))
     if fields is None:
         return None
     wrapped, payload = _decoded(fields[1]), _decoded(fields[2])
@@ -201,7 +210,12 @@ def _partition_path(output_dir: str, index: int) -> str:
 
 
 def _run_partition(lines: Sequence[str], index: Sequence[int], job: _Job) -> List[Tuple[int, int, int]]:
-    out = _record_lines(job, list(lines))
+    lines = list(lines)
+    out = _record_lines(job, lines)
+    # One line out per line in, or the part file would shift every later
+    # record onto the line of another.
+    if len(out) != len(lines):
+        raise RuntimeError(f"partition {index[0]}: {len(out)} lines out for {len(lines)} in")
     write_atomically(_partition_path(job.output_dir, index[0]), out)
     refused = out.count(REFUSED + "\n")
     return [(len(out), refused, sum(line.startswith("error: ") for line in out) - refused)]
@@ -212,7 +226,9 @@ def _run_partition(lines: Sequence[str], index: Sequence[int], job: _Job) -> Lis
 
 def plan(job: _Job, inputs: Sequence[str], partition_size: int = DEFAULT_PARTITION_SIZE) -> dask.bag.Bag:
     """The job as a bag of one (records, refused, invalid) triple per partition."""
-    lines = dask.bag.read_text(list(inputs), blocksize=partition_size, encoding="latin-1")
+    # Records end at a line feed only, as the tool's do: without the
+    # delimiter, read_text would also end one at a lone carriage return.
+    lines = dask.bag.read_text(list(inputs), blocksize=partition_size, encoding="latin-1", linedelimiter="\n")
     indices = dask.bag.from_sequence(range(lines.npartitions), npartitions=lines.npartitions)
     return lines.map_partitions(_run_partition, indices, job=job)
 

@@ -172,3 +172,33 @@ def test_command_line_writes_what_the_tool_writes(keys, tmp_path):
     opened = subprocess.run([tool, "envelope", "open", "--key", keys[512].path, "--lines", str(archive)],
                             capture_output=True, text=True)
     assert (opened.returncode, opened.stdout) == (1, "".join(read_parts(tmp_path / "out")))
+
+
+def test_every_odd_byte_stays_inside_its_record_as_in_the_tool(keys, tmp_path):
+    """Carriage returns alone, CRLF ends, NULs, form feeds, NELs, Unicode
+    line separators and bytes that are not UTF-8, inside lines and around
+    envelopes: the job writes the tool's output line for line."""
+    key = corvane.RsaPrivateKey.from_file(keys[512].path)
+    inputs, _ = make_archive(tmp_path, key, 40, seed=3)
+    good = [line.rstrip("\n").encode() for i in inputs for line in open(i)]
+    odd = [b"\r", b"\x00", b"\x0c", b"\x85", "\u2028".encode(), b"\xff\xfe", b"\x0b", b"\x1e"]
+    rng = random.Random(50)
+    data = bytearray()
+    for i, line in enumerate(good):
+        if i % 3 == 1:  # an odd byte somewhere inside the line
+            at = rng.randrange(len(line) + 1)
+            line = line[:at] + rng.choice(odd) + line[at:]
+        data += line + rng.choice([b"\n", b"\r\n", b"\r\r\n"])
+    archive = tmp_path / "odd.txt"
+    archive.write_bytes(bytes(data) + b"tail\r")
+    run = subprocess.run([sys.executable, "-m", "corvane.dask", "open", "--key", keys[512].path, "--scheduler",
+                          "synchronous", "--partition-size", "700", "-o", str(tmp_path / "out"), str(archive)],
+                         capture_output=True, text=True)
+    written = read_parts(tmp_path / "out")
+    assert len(written) == len(good) + 1, run.stderr
+    tool = os.environ.get("CORVANE_TOOL")
+    if tool is None:
+        pytest.skip("no corvane tool to compare with (CORVANE_TOOL)")
+    opened = subprocess.run([tool, "envelope", "open", "--key", keys[512].path, "--lines", str(archive)],
+                            capture_output=True, text=True)
+    assert opened.stdout.splitlines(keepends=True) == written
