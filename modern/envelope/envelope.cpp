@@ -98,6 +98,56 @@ std::error_code takeArchiveKey(std::vector<std::uint8_t>& message, const std::er
     return {};
 }
 
+// Many envelopes under one key: the visibly malformed refused with
+// `malformed`, the others' wrapped keys unwrapped together by
+// `unwrap(blocks, desKeys)` (which puts each key in the table and gives
+// each block its refusal, or none), then the payloads decrypted side by
+// side on the triple-DES batch lanes, each under its key and the IV taken
+// from it; a payload that does not decrypt is refused with `badPayload`.
+template <typename Unwrap>
+std::vector<BatchResult> openBatch(const RsaPrivateKey& key, std::span<const EnvelopeView> envelopes,
+                                   ErrorCode malformed, ErrorCode badPayload, Unwrap unwrap) {
+    std::vector<BatchResult> results(envelopes.size());
+    std::vector<ByteView> blocks;
+    std::vector<std::size_t> owners;
+    blocks.reserve(envelopes.size());
+    owners.reserve(envelopes.size());
+    for (std::size_t i = 0; i < envelopes.size(); i++) {
+        if (visiblyMalformed(key, envelopes[i])) {
+            results[i].error = malformed;
+            continue;
+        }
+        blocks.push_back(envelopes[i].wrappedKey);
+        owners.push_back(i);
+    }
+    if (blocks.empty()) return results;
+    EnvelopeKeyTable desKeys(blocks.size());
+    const std::vector<std::error_code> refusals = unwrap(std::span<const ByteView>(blocks), desKeys);
+    std::vector<Des3BatchItem> items;
+    std::vector<std::size_t> itemOwners;
+    items.reserve(blocks.size());
+    itemOwners.reserve(blocks.size());
+    for (std::size_t j = 0; j < blocks.size(); j++) {
+        if (refusals[j]) {
+            results[owners[j]].error = refusals[j];
+            continue;
+        }
+        items.push_back({envelopes[owners[j]].payload, desKeys.key(j), {}, true});
+        itemOwners.push_back(owners[j]);
+    }
+    std::vector<BatchResult> payloads = des3DecryptBatch(items);
+    for (std::size_t j = 0; j < payloads.size(); j++) {
+        BatchResult& result = results[itemOwners[j]];
+        if (payloads[j].error == ErrorCode::outOfMemory)
+            result.error = payloads[j].error;
+        else if (payloads[j].error)
+            result.error = badPayload;
+        else
+            result.bytes = std::move(payloads[j].bytes);
+    }
+    return results;
+}
+
 void requireWrappable(const RsaPublicKey& key) {
     if (key.maxMessageSize() < kEnvelopeKeySize)
         corvane::detail::throwError(ErrorCode::badLength,
@@ -156,48 +206,16 @@ std::vector<std::uint8_t> openEnvelope(const RsaPrivateKey& key, ByteView wrappe
 }
 
 std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const EnvelopeView> envelopes) {
-    std::vector<BatchResult> results(envelopes.size());
-    // Only the well-shaped envelopes go to the batch; the others are refused
-    // for what anyone can see.
-    std::vector<ByteView> blocks;
-    std::vector<std::size_t> owners;
-    blocks.reserve(envelopes.size());
-    owners.reserve(envelopes.size());
-    for (std::size_t i = 0; i < envelopes.size(); i++) {
-        if (visiblyMalformed(key, envelopes[i])) {
-            results[i].error = ErrorCode::envelopeRefused;
-            continue;
-        }
-        blocks.push_back(envelopes[i].wrappedKey);
-        owners.push_back(i);
-    }
-    if (blocks.empty()) return results;
-    std::vector<BatchResult> keys = key.decryptKeyBatch(blocks, kEnvelopeKeySize);
-    // The payloads then decrypt side by side on the triple-DES batch lanes,
-    // each under its unwrapped (or substitute) key and the IV taken from it.
-    EnvelopeKeyTable desKeys(keys.size());
-    std::vector<Des3BatchItem> items;
-    std::vector<std::size_t> itemOwners;
-    items.reserve(keys.size());
-    itemOwners.reserve(keys.size());
-    for (std::size_t j = 0; j < keys.size(); j++) {
-        takeKey(desKeys.at(j), keys[j].bytes);
-        if (keys[j].error) {
-            results[owners[j]].error = unwrapError(keys[j].error);
-            continue;
-        }
-        items.push_back({envelopes[owners[j]].payload, desKeys.key(j), {}, true});
-        itemOwners.push_back(owners[j]);
-    }
-    std::vector<BatchResult> payloads = des3DecryptBatch(items);
-    for (std::size_t j = 0; j < payloads.size(); j++) {
-        BatchResult& result = results[itemOwners[j]];
-        if (payloads[j].error)
-            result.error = unwrapError(payloads[j].error);
-        else
-            result.bytes = std::move(payloads[j].bytes);
-    }
-    return results;
+    return openBatch(key, envelopes, ErrorCode::envelopeRefused, ErrorCode::envelopeRefused,
+                     [&](std::span<const ByteView> blocks, EnvelopeKeyTable& desKeys) {
+                         std::vector<BatchResult> keys = key.decryptKeyBatch(blocks, kEnvelopeKeySize);
+                         std::vector<std::error_code> refusals(keys.size());
+                         for (std::size_t j = 0; j < keys.size(); j++) {
+                             takeKey(desKeys.at(j), keys[j].bytes);
+                             if (keys[j].error) refusals[j] = unwrapError(keys[j].error);
+                         }
+                         return refusals;
+                     });
 }
 
 std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const EnvelopeView> envelopes,
@@ -208,49 +226,16 @@ std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key, std::span<const
                                         "the text-form key check goes with the archive refusal only");
         return openEnvelopes(key, envelopes);
     }
-    std::vector<BatchResult> results(envelopes.size());
-    std::vector<ByteView> blocks;
-    std::vector<std::size_t> owners;
-    blocks.reserve(envelopes.size());
-    owners.reserve(envelopes.size());
-    for (std::size_t i = 0; i < envelopes.size(); i++) {
-        if (visiblyMalformed(key, envelopes[i])) {
-            results[i].error = ErrorCode::envelopeMalformed;
-            continue;
-        }
-        blocks.push_back(envelopes[i].wrappedKey);
-        owners.push_back(i);
-    }
-    if (blocks.empty()) return results;
-    // The reporting decryption on the batch lanes, then the payloads of the
-    // keys that unwrapped on the triple-DES lanes, as above.
-    auto messages = key.decryptBatch(blocks);
-    EnvelopeKeyTable desKeys(messages.size());
-    std::vector<Des3BatchItem> items;
-    std::vector<std::size_t> itemOwners;
-    items.reserve(messages.size());
-    itemOwners.reserve(messages.size());
-    for (std::size_t j = 0; j < messages.size(); j++) {
-        const std::error_code refused =
-            takeArchiveKey(messages[j].bytes, messages[j].error, opening.hexTextKeys, desKeys.at(j));
-        if (refused) {
-            results[owners[j]].error = refused;
-            continue;
-        }
-        items.push_back({envelopes[owners[j]].payload, desKeys.key(j), {}, true});
-        itemOwners.push_back(owners[j]);
-    }
-    std::vector<BatchResult> payloads = des3DecryptBatch(items);
-    for (std::size_t j = 0; j < payloads.size(); j++) {
-        BatchResult& result = results[itemOwners[j]];
-        if (payloads[j].error == ErrorCode::outOfMemory)
-            result.error = payloads[j].error;
-        else if (payloads[j].error)
-            result.error = ErrorCode::envelopePaddingRefused;
-        else
-            result.bytes = std::move(payloads[j].bytes);
-    }
-    return results;
+    return openBatch(key, envelopes, ErrorCode::envelopeMalformed, ErrorCode::envelopePaddingRefused,
+                     [&](std::span<const ByteView> blocks, EnvelopeKeyTable& desKeys) {
+                         // The reporting decryption, on the batch lanes too.
+                         std::vector<BatchResult> messages = key.decryptBatch(blocks);
+                         std::vector<std::error_code> refusals(messages.size());
+                         for (std::size_t j = 0; j < messages.size(); j++)
+                             refusals[j] = takeArchiveKey(messages[j].bytes, messages[j].error,
+                                                          opening.hexTextKeys, desKeys.at(j));
+                         return refusals;
+                     });
 }
 
 Envelope sealEnvelope(const RsaPublicKey& key, ByteView message, RandomPool& pool, Des3KeyForm form) {
