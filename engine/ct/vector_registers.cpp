@@ -6,16 +6,23 @@ namespace corvane::engine {
 
 namespace {
 
+#if defined(__clang__)
+#define CORVANE_OPAQUE noinline
+#else
+#define CORVANE_OPAQUE noipa
+#endif
+
 #if defined(__x86_64__)
 // Every xmm, ymm and zmm register is the caller's to lose across a call in
 // the System V and Windows x64 conventions, so each function names the
-// registers it zeroes as clobbered and no caller expects them kept. noipa
-// keeps the compiler from assuming anything about these bodies in callers.
+// registers it zeroes as clobbered and no caller expects them kept. GCC's
+// noipa keeps it from assuming anything about these bodies in callers
+// (clang has no such analysis across functions here, and no attribute).
 #define CORVANE_XMM_0_15                                                                                   \
     "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", \
         "xmm13", "xmm14", "xmm15"
 
-[[gnu::noipa]] void clearSse() noexcept {
+[[gnu::CORVANE_OPAQUE]] void clearSse() noexcept {
     __asm__ volatile(
         "pxor %%xmm0, %%xmm0\n\tpxor %%xmm1, %%xmm1\n\tpxor %%xmm2, %%xmm2\n\tpxor %%xmm3, %%xmm3\n\t"
         "pxor %%xmm4, %%xmm4\n\tpxor %%xmm5, %%xmm5\n\tpxor %%xmm6, %%xmm6\n\tpxor %%xmm7, %%xmm7\n\t"
@@ -25,13 +32,13 @@ namespace {
 }
 
 // vzeroall zeroes ymm0-15 whole (and, on AVX-512 CPUs, zmm0-15 whole).
-[[gnu::noipa, gnu::target("avx")]] void clearAvx() noexcept {
+[[gnu::CORVANE_OPAQUE, gnu::target("avx")]] void clearAvx() noexcept {
     __asm__ volatile("vzeroall" ::: CORVANE_XMM_0_15);
 }
 
 // zmm16-31 exist only with AVX-512 and vzeroall leaves them: an EVEX
 // write of zero clears each whole.
-[[gnu::noipa, gnu::target("avx512f")]] void clearAvx512() noexcept {
+[[gnu::CORVANE_OPAQUE, gnu::target("avx512f")]] void clearAvx512() noexcept {
     __asm__ volatile(
         "vzeroall\n\t"
         "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
@@ -51,7 +58,7 @@ namespace {
 // v8-v15's low halves are the callee's to keep: naming them clobbered makes
 // the compiler save and restore them around the asm, which puts back the
 // caller's own values, never ours.
-[[gnu::noipa]] void clearNeon() noexcept {
+[[gnu::CORVANE_OPAQUE]] void clearNeon() noexcept {
     __asm__ volatile(
         "movi v0.16b, #0\n\tmovi v1.16b, #0\n\tmovi v2.16b, #0\n\tmovi v3.16b, #0\n\t"
         "movi v4.16b, #0\n\tmovi v5.16b, #0\n\tmovi v6.16b, #0\n\tmovi v7.16b, #0\n\t"
@@ -66,6 +73,8 @@ namespace {
               "v30", "v31");
 }
 #endif
+
+#undef CORVANE_OPAQUE
 
 }  // namespace
 

@@ -46,9 +46,15 @@ enum class Pass { paint, copy };
     __asm__ volatile("" : : "r"(region) : "memory");
 }
 
+#if defined(__clang__)
+#define CORVANE_TEST_OPAQUE noinline
+#else
+#define CORVANE_TEST_OPAQUE noipa
+#endif
+
 #if defined(__x86_64__)
 // Stores every vector register into `to` (2 KiB: 32 registers of 64 bytes).
-[[gnu::noipa, gnu::target("avx512f")]] inline void storeZmm(unsigned char* to) {
+[[gnu::CORVANE_TEST_OPAQUE, gnu::target("avx512f")]] inline void storeZmm(unsigned char* to) {
     __asm__ volatile(
         "vmovdqu64 %%zmm0, 0(%0)\n\tvmovdqu64 %%zmm1, 64(%0)\n\tvmovdqu64 %%zmm2, 128(%0)\n\t"
         "vmovdqu64 %%zmm3, 192(%0)\n\tvmovdqu64 %%zmm4, 256(%0)\n\tvmovdqu64 %%zmm5, 320(%0)\n\t"
@@ -66,7 +72,7 @@ enum class Pass { paint, copy };
         : "memory");
 }
 
-[[gnu::noipa, gnu::target("avx")]] inline void storeYmm(unsigned char* to) {
+[[gnu::CORVANE_TEST_OPAQUE, gnu::target("avx")]] inline void storeYmm(unsigned char* to) {
     __asm__ volatile(
         "vmovdqu %%ymm0, 0(%0)\n\tvmovdqu %%ymm1, 32(%0)\n\tvmovdqu %%ymm2, 64(%0)\n\t"
         "vmovdqu %%ymm3, 96(%0)\n\tvmovdqu %%ymm4, 128(%0)\n\tvmovdqu %%ymm5, 160(%0)\n\t"
@@ -79,7 +85,7 @@ enum class Pass { paint, copy };
         : "memory");
 }
 
-[[gnu::noipa]] inline void storeXmm(unsigned char* to) {
+[[gnu::CORVANE_TEST_OPAQUE]] inline void storeXmm(unsigned char* to) {
     __asm__ volatile(
         "movdqu %%xmm0, 0(%0)\n\tmovdqu %%xmm1, 16(%0)\n\tmovdqu %%xmm2, 32(%0)\n\t"
         "movdqu %%xmm3, 48(%0)\n\tmovdqu %%xmm4, 64(%0)\n\tmovdqu %%xmm5, 80(%0)\n\t"
