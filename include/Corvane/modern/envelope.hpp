@@ -7,7 +7,10 @@
 #include <Corvane/CorvaneCxx20.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -128,6 +131,17 @@ CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
 CORVANE_EXPORT std::vector<BatchResult> openEnvelopes(const RsaPrivateKey& key,
                                                       std::span<const EnvelopeView> envelopes,
                                                       const EnvelopeOpening& opening);
+
+// The text form of an envelope, as archives and the corvane tool keep it:
+// one line of two fields, the wrapped key and the payload in standard
+// padded Base64, separated by a space.
+CORVANE_EXPORT std::string envelopeLine(EnvelopeView envelope);
+// The envelope of such a line, given without its line end: a field, a run
+// of spaces or tabs, a field, each decoding by base64Decode's rules (other
+// whitespace inside a field is skipped) to at least one byte. nullopt for
+// any other line: one field or three, a leading or trailing blank, a NUL,
+// a field that is not Base64.
+CORVANE_EXPORT std::optional<Envelope> parseEnvelopeLine(std::string_view line);
 
 // sealEnvelope on each message, drawing from one pool; the envelopes in the
 // order given. Fails as sealEnvelope does (for all or none).
