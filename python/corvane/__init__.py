@@ -40,9 +40,12 @@ from ._corvane import (
     hex_encode as hex_encode,
     md5 as md5,
     open_envelope as open_envelope,
+    open_envelope_lines as open_envelope_lines,
     open_envelopes as open_envelopes,
+    reencrypt_envelope_lines as reencrypt_envelope_lines,
     seal_envelope as seal_envelope,
     seal_envelopes as seal_envelopes,
+    seal_message_lines as seal_message_lines,
 )
 
 __all__ = [
@@ -71,7 +74,10 @@ __all__ = [
     "hex_encode",
     "md5",
     "open_envelope",
+    "open_envelope_lines",
     "open_envelopes",
+    "reencrypt_envelope_lines",
     "seal_envelope",
     "seal_envelopes",
+    "seal_message_lines",
 ]

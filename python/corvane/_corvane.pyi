@@ -1,15 +1,20 @@
 """Type stubs of corvane._corvane, the compiled part of the package."""
 
 import os
+import sys
 from typing import Final, Iterable, Sequence, Union, final
 
 from ._envelope import Envelope
 from ._errors import Error
 
 # Anything with the buffer protocol (bytes, bytearray, memoryview,
-# array.array, NumPy arrays, read as their raw bytes); typing names no such
-# protocol before Python 3.12, so the common types stand for it.
-Buffer = Union[bytes, bytearray, memoryview]
+# array.array, NumPy arrays, read as their raw bytes): the protocol itself,
+# which Python 3.12 names and typing_extensions (bundled with every type
+# checker) names for earlier versions, so that a NumPy array checks too.
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer as Buffer
+else:
+    from typing_extensions import Buffer as Buffer
 Text = Union[str, Buffer]
 Passphrase = Union[str, Buffer, None]
 BatchResult = Union[bytes, Error]
@@ -156,7 +161,30 @@ class RsaPrivateKey:
 
 # ---- Envelopes ------------------------------------------------------------------
 
-def open_envelope(key: RsaPrivateKey, wrapped_key: Buffer, payload: Buffer) -> bytes: ...
-def open_envelopes(key: RsaPrivateKey, envelopes: Iterable[tuple[Buffer, Buffer]]) -> list[BatchResult]: ...
+def open_envelope(
+    key: RsaPrivateKey, wrapped_key: Buffer, payload: Buffer, *, archive: bool = False, text_keys: bool = False
+) -> bytes: ...
+def open_envelopes(
+    key: RsaPrivateKey, envelopes: Iterable[tuple[Buffer, Buffer]], *, archive: bool = False, text_keys: bool = False
+) -> list[BatchResult]: ...
 def seal_envelope(key: RsaPublicKey, message: Buffer, *, hex_key: bool = False) -> Envelope: ...
 def seal_envelopes(key: RsaPublicKey, messages: Sequence[Buffer], *, hex_key: bool = False) -> list[Envelope]: ...
+
+# ---- Whole partitions of lines ------------------------------------------------------------
+# (output, bad): one output line per input line, and (line index, reason) for
+# each line that failed.
+LinesResult = tuple[bytes, list[tuple[int, str]]]
+
+def open_envelope_lines(
+    key: RsaPrivateKey, lines: Buffer, *, archive: bool = True, text_keys: bool = False
+) -> LinesResult: ...
+def reencrypt_envelope_lines(
+    key: RsaPrivateKey,
+    public_key: RsaPublicKey,
+    lines: Buffer,
+    *,
+    archive: bool = True,
+    text_keys: bool = False,
+    hex_key: bool = False,
+) -> LinesResult: ...
+def seal_message_lines(public_key: RsaPublicKey, lines: Buffer, *, hex_key: bool = False) -> LinesResult: ...

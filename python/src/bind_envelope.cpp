@@ -39,36 +39,55 @@ private:
 
 }  // namespace
 
+cv::EnvelopeOpening envelopeOpeningOf(bool archive, bool textKeys) {
+    if (textKeys && !archive)
+        throw std::system_error(make_error_code(ErrorCode::invalidInput),
+                                "text_keys=True goes with archive=True: checking the unwrapped key of a uniform "
+                                "refusal would tell a substitute from a real key");
+    return {archive ? cv::EnvelopeRefusal::archive : cv::EnvelopeRefusal::uniform, textKeys};
+}
+
 void bindEnvelopes(py::module_& module) {
     envelopeType = new py::object(py::module_::import("corvane._envelope").attr("Envelope"));
 
     module.def(
         "open_envelope",
-        [](const cv::RsaPrivateKey& key, cv::ByteView wrappedKey, cv::ByteView payload) {
+        [](const cv::RsaPrivateKey& key, cv::ByteView wrappedKey, cv::ByteView payload, bool archive,
+           bool textKeys) {
+            const cv::EnvelopeOpening opening = envelopeOpeningOf(archive, textKeys);
             std::vector<std::uint8_t> plain;
+            std::error_code error;
             {
                 py::gil_scoped_release released;
-                plain = cv::openEnvelope(key, wrappedKey, payload);
+                plain = cv::openEnvelope(key, wrappedKey, payload, opening, error);
             }
+            if (error) throw std::system_error(error);
             return toBytes(plain);
         },
-        py::arg("key"), py::arg("wrapped_key"), py::arg("payload"),
+        py::arg("key"), py::arg("wrapped_key"), py::arg("payload"), py::kw_only(), py::arg("archive") = false,
+        py::arg("text_keys") = false,
         "The plaintext of an envelope. corvane.Error (ENVELOPE_REFUSED) for every failure, whichever step "
-        "failed: the wrapped key's length or padding, or the payload's.");
+        "failed: the wrapped key's length or padding, or the payload's. archive=True, for stored records that "
+        "no sender sees the answers for, refuses a wrapped key that does not unpad instead of substituting one "
+        "(so a wrong key gives no garbage), each refusal with its own code (ENVELOPE_MALFORMED, "
+        "ENVELOPE_KEY_REFUSED, ENVELOPE_PADDING_REFUSED; ENVELOPE_KEY_NOT_TEXT with text_keys=True, for "
+        "archives whose keys are 24 hexadecimal characters). Never use it where senders learn the outcome.");
     module.def(
         "open_envelopes",
-        [](const cv::RsaPrivateKey& key, py::handle envelopes) {
+        [](const cv::RsaPrivateKey& key, py::handle envelopes, bool archive, bool textKeys) {
+            const cv::EnvelopeOpening opening = envelopeOpeningOf(archive, textKeys);
             HeldEnvelopes held(envelopes);
             std::vector<cv::BatchResult> results;
             {
                 py::gil_scoped_release released;
-                results = cv::openEnvelopes(key, held.views());
+                results = cv::openEnvelopes(key, held.views(), opening);
             }
             return batchResults(results);
         },
-        py::arg("key"), py::arg("envelopes"),
+        py::arg("key"), py::arg("envelopes"), py::kw_only(), py::arg("archive") = false, py::arg("text_keys") = false,
         "open_envelope of each (wrapped_key, payload) pair, the wrapped keys unwrapped together: per item the "
-        "plaintext, or the corvane.Error (ENVELOPE_REFUSED) it met, in order.");
+        "plaintext, or the corvane.Error (ENVELOPE_REFUSED; with archive=True the refusal's own code) it met, "
+        "in order. archive and text_keys as for open_envelope.");
     module.def(
         "seal_envelope",
         [](const cv::RsaPublicKey& key, cv::ByteView message, bool hexKey) {

@@ -177,12 +177,17 @@ private:
     std::mutex mutex_;
 };
 
+// How the envelope calls refuse: archive=True for stored records, text_keys
+// only with it (corvane.Error INVALID_INPUT otherwise).
+cv::EnvelopeOpening envelopeOpeningOf(bool archive, bool textKeys);
+
 // The modules' parts, each in its own file.
 void bindDigest(py::module_& module);
 void bindCoding(py::module_& module);
 void bindDes3(py::module_& module);
 void bindRsa(py::module_& module);
 void bindEnvelopes(py::module_& module);
+void bindEnvelopeLines(py::module_& module);
 
 }  // namespace corvane::python
 

@@ -12,4 +12,5 @@ PYBIND11_MODULE(_corvane, module) {
     bindDes3(module);
     bindRsa(module);
     bindEnvelopes(module);
+    bindEnvelopeLines(module);
 }
