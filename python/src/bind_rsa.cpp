@@ -66,7 +66,22 @@ Key readKey(const Source& source, PassphraseArg passphrase, const KeyReadOptions
 
 template <typename Key>
 Key fromFile(const PathArg& path, PassphraseArg passphrase, const IterationLimitArg& limit) {
-    return readKey<Key>(path.path, passphrase, limit.options);
+    try {
+        return readKey<Key>(path.path, passphrase, limit.options);
+    } catch (const std::system_error& error) {
+        const std::error_code code = error.code();
+        if (code.category() != std::generic_category() && code.category() != std::system_category()) throw;
+        // OSError(errno, strerror, filename): Python picks the subclass
+        // (FileNotFoundError, PermissionError, ...) and keeps the path in
+        // .filename, as open() does.
+        py::object name = py::reinterpret_steal<py::object>(
+            PyUnicode_DecodeFSDefaultAndSize(path.path.data(), static_cast<Py_ssize_t>(path.path.size())));
+        if (!name) throw py::error_already_set();
+        py::object raised =
+            py::reinterpret_borrow<py::object>(PyExc_OSError)(code.value(), code.message(), name);
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+        throw py::error_already_set();
+    }
 }
 
 template <typename Key>

@@ -77,8 +77,10 @@ def test_errors_carry_code_and_detail(keys, tmp_path):
     assert corvane._corvane._error_meaning(refused.value.code) in str(refused.value)
     for code in corvane.ErrorCode:
         assert corvane._corvane._error_meaning(code) != "unknown Corvane error code"
-    with pytest.raises(FileNotFoundError):
-        corvane.RsaPrivateKey.from_file(tmp_path / "missing.pem")
+    for reader in (corvane.RsaPrivateKey.from_file, corvane.RsaPublicKey.from_file):
+        with pytest.raises(FileNotFoundError) as missing:
+            reader(tmp_path / "missing.pem")
+        assert missing.value.filename == str(tmp_path / "missing.pem")
     sealed = private.to_pem(passphrase="right")
     with pytest.raises(corvane.Error) as refused:
         corvane.RsaPrivateKey.from_pem(sealed)
