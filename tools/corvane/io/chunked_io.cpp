@@ -205,8 +205,12 @@ void HeadCheck::release(bool whole) {
     secure_zero(head_.data(), head_.size());
 }
 
-CountingReader::CountingReader(std::FILE* file, std::string name, bool progress)
-    : file_(file), name_(std::move(name)), progress_(progress), inPlace_(::isatty(STDERR_FILENO) == 1) {
+CountingReader::CountingReader(std::FILE* file, std::string name, bool progress, std::string items)
+    : file_(file),
+      name_(std::move(name)),
+      progress_(progress),
+      inPlace_(::isatty(STDERR_FILENO) == 1),
+      items_(std::move(items)) {
     struct stat info {};
     if (progress_ && ::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode))
         total_ = static_cast<std::uint64_t>(info.st_size);
@@ -220,9 +224,25 @@ CountingReader::~CountingReader() {
 std::size_t CountingReader::read(std::span<std::uint8_t> buffer) {
     std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file_);
     count_ += n;
+    drawIfDue();
+    return n;
+}
+
+void CountingReader::countItems(std::uint64_t count) {
+    itemCount_ += count;
+    drawIfDue();
+}
+
+void CountingReader::drawIfDue() {
     if (progress_ && std::chrono::steady_clock::now() - lastDraw_ >= (inPlace_ ? kRedrawInterval : kPlainLineInterval))
         draw(false);
-    return n;
+}
+
+void CountingReader::clearLine() {
+    if (drawnWidth_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
+    std::fflush(stderr);
+    drawnWidth_ = 0;
 }
 
 void CountingReader::finish() {
@@ -237,10 +257,14 @@ void CountingReader::draw(bool final) {
     double seconds = std::chrono::duration<double>(now - start_).count();
     double rate = seconds > 0 ? static_cast<double>(count_) / seconds : 0;
     std::string line = name_ + ": ";
+    // Items lead, with their own rate; bytes stay for the share of the
+    // input done and the time left.
+    const bool items = !items_.empty();
+    if (items) line += std::to_string(itemCount_) + " " + items_ + (final ? " (" : ", ");
     if (final) {
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
-        line += std::to_string(count_) + " bytes in " + elapsed;
+        line += std::to_string(count_) + (items ? " bytes) in " : " bytes in ") + elapsed;
     } else {
         line += humanSize(static_cast<double>(count_));
         if (total_ && *total_ >= count_) {
@@ -248,7 +272,13 @@ void CountingReader::draw(bool final) {
             if (*total_ > 0) line += " (" + std::to_string(count_ * 100 / *total_) + "%)";
         }
     }
-    if (rate > 0) line += ", " + humanSize(rate) + "/s";
+    if (items && seconds > 0) {
+        char itemRate[48];
+        std::snprintf(itemRate, sizeof itemRate, "%.0f", static_cast<double>(itemCount_) / seconds);
+        line += std::string(", ") + itemRate + " " + items_ + "/s";
+    } else if (!items && rate > 0) {
+        line += ", " + humanSize(rate) + "/s";
+    }
     if (!final && total_ && *total_ >= count_ && rate > 0)
         line += ", " + clockTime(static_cast<double>(*total_ - count_) / rate) + " left";
     if (!inPlace_) {

@@ -116,9 +116,13 @@ private:
 // most every five seconds, so that no carriage return reaches a log.
 // finish() writes the final line, with its line feed. The file stays the
 // caller's.
+//
+// A reader of items (the lines of envelope ... --lines) names them in
+// items ("records"): the line then leads with the items done, as counted
+// by countItems, and their rate; the time left still comes from the bytes.
 class CountingReader {
 public:
-    CountingReader(std::FILE* file, std::string name, bool progress);
+    CountingReader(std::FILE* file, std::string name, bool progress, std::string items = {});
     // Ends a progress line left open by a failure, so that the message that
     // follows starts a line of its own.
     ~CountingReader();
@@ -132,8 +136,15 @@ public:
     void finish();
     std::uint64_t count() const { return count_; }
 
+    // Adds count items done; redraws when a redraw is due.
+    void countItems(std::uint64_t count);
+    // Clears a line drawn in place on the terminal, so that a message can
+    // take its place; the next redraw puts it back.
+    void clearLine();
+
 private:
     void draw(bool final);
+    void drawIfDue();
 
     std::FILE* file_;
     std::string name_;
@@ -141,6 +152,8 @@ private:
     bool inPlace_;  // standard error is a terminal
     std::optional<std::uint64_t> total_;
     std::uint64_t count_ = 0;
+    std::string items_;  // the items' name, empty when only bytes are counted
+    std::uint64_t itemCount_ = 0;
     std::chrono::steady_clock::time_point start_, lastDraw_;
     std::size_t drawnWidth_ = 0;  // of the line now on the terminal, 0 for none
 };

@@ -10,15 +10,18 @@
 
 namespace corvane::tool {
 
-LineReader::LineReader(const std::string& path, std::size_t maxLength)
+LineReader::LineReader(const std::string& path, std::size_t maxLength, bool progress)
     : file_(path == "-" ? stdin : std::fopen(path.c_str(), "rb")),
       name_(inputName(path)),
       maxLength_(maxLength),
       buffer_(chunkSize()) {
     if (file_ == nullptr) failure(name_ + ": " + std::strerror(errno));
+    counter_.emplace(file_, name_, progress, "records");
 }
 
 LineReader::~LineReader() {
+    // Ends a progress line left open before the file goes.
+    counter_.reset();
     secure_zero(buffer_.data(), buffer_.size());
     if (file_ != stdin) std::fclose(file_);
 }
@@ -27,7 +30,7 @@ LineReader::~LineReader() {
 bool LineReader::fill() {
     errno = 0;
     begin_ = 0;
-    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    end_ = counter_->read(std::span(reinterpret_cast<std::uint8_t*>(buffer_.data()), buffer_.size()));
     if (end_ == 0 && std::ferror(file_))
         failure(name_ + ": " + (errno != 0 ? std::strerror(errno) : "read error"));
     return end_ > 0;

@@ -3,9 +3,13 @@
 #ifndef CORVANE_TOOL_LINE_READER_H
 #define CORVANE_TOOL_LINE_READER_H
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/corvane/io/chunked_io.h"
 
 namespace corvane::tool {
 
@@ -20,7 +24,9 @@ class LineReader {
 public:
     // Opens path ("-" is standard input); a file that cannot be opened is a
     // failure (exit status 1) naming it and the cause.
-    LineReader(const std::string& path, std::size_t maxLength);
+    // With progress, the reading's progress is shown on standard error as
+    // CountingReader shows it, its lines counted as "records" by linesDone.
+    LineReader(const std::string& path, std::size_t maxLength, bool progress = false);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -34,6 +40,13 @@ public:
     // "standard input" or the path, for messages.
     const std::string& name() const { return name_; }
 
+    // The caller has finished count more lines (progress counts those, not
+    // the lines read ahead); clearProgress makes room on a terminal for a
+    // message, finishProgress writes the final progress line.
+    void linesDone(std::uint64_t count) { counter_->countItems(count); }
+    void clearProgress() { counter_->clearLine(); }
+    void finishProgress() { counter_->finish(); }
+
 private:
     bool fill();
 
@@ -41,6 +54,7 @@ private:
     std::string name_;
     std::size_t maxLength_;
     std::vector<char> buffer_;
+    std::optional<CountingReader> counter_;  // reads file_; set once file_ is open
     std::size_t begin_ = 0, end_ = 0;  // the unread bytes of buffer_
 };
 

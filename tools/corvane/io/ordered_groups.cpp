@@ -2,6 +2,7 @@
 
 #include <Corvane/modern/scrub.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -111,26 +112,59 @@ bool readGroup(LineReader& reader, std::size_t groupSize, Slot& slot) {
     return count != 0;
 }
 
-bool writeGroup(Slot& slot, const std::string& command, const std::string& inputName) {
-    if (slot.failure) std::rethrow_exception(slot.failure);
-    LineGroup& group = slot.group;
-    bool allGood = true;
-    for (std::size_t i = 0; i < group.lines.size(); ++i) {
-        if (!group.errors[i].empty()) {
-            allGood = false;
-            writeText("error: " + group.errors[i] + "\n");
-            printError(command + ": " + inputName + ", line " + std::to_string(slot.firstLine + i) + ": " +
-                       group.errors[i]);
-            continue;
+// Writes the groups in order, counts their lines, and reports the bad ones.
+class GroupWriter {
+public:
+    GroupWriter(LineReader& reader, const std::string& command, const LineReview& review)
+        : reader_(reader), command_(command), review_(review) {}
+
+    // Writes the slot's lines; false when the review stopped the run.
+    bool write(Slot& slot) {
+        if (slot.failure) std::rethrow_exception(slot.failure);
+        LineGroup& group = slot.group;
+        for (std::size_t i = 0; i < group.lines.size(); ++i) {
+            const std::uint64_t lineNumber = slot.firstLine + i;
+            const bool goOn = !review_ || review_(group, i, lineNumber);
+            ++run.lines;
+            if (!group.errors[i].empty()) {
+                ++run.badLines;
+                writeText("error: " + group.errors[i] + "\n");
+                report(lineNumber, group.reason(i));
+            } else {
+                // Written as it stands: adding the line feed could move the
+                // text and leave the old copy unwiped.
+                writeText(group.outputs[i]);
+                writeText("\n");
+            }
+            if (!goOn) {
+                run.stopped = true;
+                reader_.linesDone(i + 1);
+                group.wipe();
+                return false;
+            }
         }
-        // Written as it stands: adding the line feed could move the text
-        // and leave the old copy unwiped.
-        writeText(group.outputs[i]);
-        writeText("\n");
+        reader_.linesDone(group.lines.size());
+        group.wipe();
+        return true;
     }
-    group.wipe();
-    return allGood;
-}
+
+    OrderedRun run;
+
+private:
+    void report(std::uint64_t lineNumber, const std::string& reason) {
+        if (messages_ > kLineMessagesShown) return;
+        reader_.clearProgress();
+        if (messages_++ < kLineMessagesShown)
+            printError(command_ + ": " + reader_.name() + ", line " + std::to_string(lineNumber) + ": " + reason);
+        else
+            printError(command_ + ": more bad lines are counted, not reported one by one");
+    }
+
+    LineReader& reader_;
+    const std::string& command_;
+    const LineReview& review_;
+    std::size_t messages_ = 0;
+};
 
 }  // namespace
 
@@ -139,17 +173,21 @@ void LineGroup::resize(std::size_t count) {
     tooLong.resize(count);
     outputs.resize(count);
     errors.resize(count);
+    reasons.resize(count);
+    tags.resize(count);
 }
 
 void LineGroup::wipe() {
     for (std::string& line : lines) wipeText(line);
     for (std::string& output : outputs) wipeText(output);
     for (std::string& error : errors) error.clear();
+    for (std::string& reason : reasons) reason.clear();
+    std::fill(tags.begin(), tags.end(), std::uint8_t{0});
 }
 
-bool runOrderedGroups(LineReader& reader, std::size_t groupSize, std::size_t jobs, const GroupWork& work,
-                      const std::string& command) {
-    bool allGood = true;
+OrderedRun runOrderedGroups(LineReader& reader, std::size_t groupSize, std::size_t jobs, const GroupWork& work,
+                            const std::string& command, const LineReview& review) {
+    GroupWriter writer(reader, command, review);
     std::uint64_t nextLine = 1;
     if (jobs <= 1) {
         Slot slot;
@@ -157,11 +195,14 @@ bool runOrderedGroups(LineReader& reader, std::size_t groupSize, std::size_t job
             slot.firstLine = nextLine;
             nextLine += slot.group.lines.size();
             work(slot.group, 0);
-            allGood = writeGroup(slot, command, reader.name()) && allGood;
+            if (!writer.write(slot)) break;
         }
-        return allGood;
+        reader.finishProgress();
+        return writer.run;
     }
     std::deque<std::unique_ptr<Slot>> inFlight;
+    // Declared after the slots, so gone first: a stopped run joins the
+    // workers before the groups they may still be running go.
     Workers workers(jobs, work);
     bool atEnd = false;
     for (;;) {
@@ -178,10 +219,12 @@ bool runOrderedGroups(LineReader& reader, std::size_t groupSize, std::size_t job
         }
         if (inFlight.empty()) break;
         workers.waitFor(*inFlight.front());
-        allGood = writeGroup(*inFlight.front(), command, reader.name()) && allGood;
+        const bool goOn = writer.write(*inFlight.front());
         inFlight.pop_front();
+        if (!goOn) break;
     }
-    return allGood;
+    reader.finishProgress();
+    return writer.run;
 }
 
 }  // namespace corvane::tool

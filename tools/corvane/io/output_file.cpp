@@ -228,6 +228,38 @@ void OutputFile::commit() {
     file_->commit(true);
 }
 
+namespace {
+constexpr std::size_t kQuarantineBuffer = 64 * 1024;
+}
+
+QuarantineFile::QuarantineFile(const std::string& path, std::string input)
+    : file_(path), input_(std::move(input)) {
+    buffer_.reserve(kQuarantineBuffer);
+}
+
+void QuarantineFile::add(std::uint64_t line, const std::string& reason, std::string_view text) {
+    buffer_ += input_;
+    buffer_ += '\t';
+    buffer_ += std::to_string(line);
+    buffer_ += '\t';
+    buffer_ += reason;
+    buffer_ += '\t';
+    buffer_ += text;
+    buffer_ += '\n';
+    if (buffer_.size() >= kQuarantineBuffer) writeBuffer();
+}
+
+void QuarantineFile::writeBuffer() {
+    file_.writeAll(std::span(reinterpret_cast<const std::uint8_t*>(buffer_.data()), buffer_.size()));
+    buffer_.clear();
+}
+
+void QuarantineFile::commit() {
+    writeBuffer();
+    file_.close();
+    file_.commit(true);
+}
+
 void declareOutput(Options& options, std::optional<std::string>& output) {
     options.value(
         {"--output", "-o"}, output,

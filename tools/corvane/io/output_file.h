@@ -18,11 +18,13 @@
 #define CORVANE_TOOL_OUTPUT_FILE_H
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "tools/corvane/io/removal_on_signal.h"
 #include "tools/corvane/options/options.h"
@@ -91,6 +93,30 @@ private:
     std::FILE* stream_ = nullptr;
     std::FILE* previous_ = nullptr;
     std::array<char, BUFSIZ> buffer_{};
+};
+
+// --quarantine FILE of the --lines jobs: one line per bad input line,
+// "FILE<TAB>LINE<TAB>REASON<TAB>INPUT", with FILE the input's name as
+// given ("-" for standard input), LINE counted from 1 in it, REASON a
+// short reason and INPUT the line's bytes as read, without its line feed
+// (empty for a line too long to keep, or for an input that may be secret).
+// A PendingFile (mode 0600): put in place by commit(), whole, even when
+// empty, replacing an older one; gone when the job fails first.
+class QuarantineFile {
+public:
+    QuarantineFile(const std::string& path, std::string input);
+    QuarantineFile(const QuarantineFile&) = delete;
+    QuarantineFile& operator=(const QuarantineFile&) = delete;
+
+    void add(std::uint64_t line, const std::string& reason, std::string_view text);
+    void commit();
+
+private:
+    void writeBuffer();
+
+    PendingFile file_;
+    std::string input_;
+    std::string buffer_;
 };
 
 // Declares -o/--output FILE.
