@@ -762,11 +762,11 @@ def _run(job: _Job, inputs, client, workers, partition_size, progress, *, keep_g
     output_dir = job.output_dir
     os.makedirs(output_dir, exist_ok=True)
     existing = _read_json(os.path.join(output_dir, JOB_FILE))
-    if existing is None and resume:
-        raise JobError(f"{output_dir} holds no job to resume (no {JOB_FILE}): run the job without --resume")
     if existing is None and any(n.startswith("part-") for n in os.listdir(output_dir)):
         raise JobError(f"{output_dir} holds part files but no {JOB_FILE} (another job's): write to another folder, "
                        "or delete this one")
+    # With no job.json and no part file, a job killed before it recorded
+    # itself has nothing to keep: --resume starts it from the beginning.
     complete = os.path.exists(os.path.join(output_dir, COMPLETE_FILE))
     if not complete:
         _check_lease_free(output_dir)

@@ -253,11 +253,13 @@ def test_another_job_into_the_same_folder_is_refused(keys, tmp_path, change, cau
     assert after.pop("job.log").startswith(before.pop("job.log")) and after == before
 
 
-def test_resume_needs_a_job_in_the_folder(keys, tmp_path):
+def test_resume_of_a_job_killed_before_it_recorded_itself_starts_it(keys, tmp_path):
     (tmp_path / "archive.txt").write_text("junk\n")
+    (tmp_path / "out").mkdir()  # what a client killed at once leaves
     run = run_job("open", "--key", keys[512].path, "--scheduler", "synchronous", "--resume", "-o", "out",
                   "archive.txt", cwd=tmp_path)
-    assert run.returncode == 2 and "holds no job to resume (no job.json)" in run.stderr
+    assert run.returncode == 1 and (tmp_path / "out" / "_COMPLETE").exists()
+    assert (tmp_path / "out" / "part-00000.txt").read_text().startswith("error: not an envelope")
 
 
 @pytest.mark.parametrize("lease", ["missing", "another run", "stale", "from the future", "unreadable"])
