@@ -201,6 +201,35 @@ py::tuple resultOf(LinesOutcome& outcome) {
     return py::make_tuple(std::move(output), py::cast(outcome.bad));
 }
 
+// One call over a partition: the lines split and worked on with the GIL
+// released, the result built with it held.
+template <typename Work>
+py::tuple overLines(cv::ByteView lines, Work work) {
+    std::optional<LinesOutcome> outcome;
+    {
+        py::gil_scoped_release released;
+        const auto split = splitLines(lines);
+        outcome.emplace(split.size());
+        work(*outcome, split);
+    }
+    return resultOf(*outcome);
+}
+
+// Every line's message, as the tool's seal --lines reads it.
+void readMessages(LinesOutcome& outcome, const std::vector<std::optional<std::string_view>>& lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i]) {
+            outcome.fail(i, kTooLongLine, "line too long");
+            continue;
+        }
+        auto message = messageOf(*lines[i]);
+        if (!message)
+            outcome.fail(i, kNotBase64Line, "not Base64");
+        else
+            outcome.plaintexts[i] = std::move(*message);
+    }
+}
+
 }  // namespace
 
 void bindEnvelopeLines(py::module_& module) {
@@ -208,14 +237,9 @@ void bindEnvelopeLines(py::module_& module) {
         "open_envelope_lines",
         [](const cv::RsaPrivateKey& key, cv::ByteView lines, bool archive, bool textKeys) {
             const cv::EnvelopeOpening opening = envelopeOpeningOf(archive, textKeys);
-            std::optional<LinesOutcome> outcome;
-            {
-                py::gil_scoped_release released;
-                const auto split = splitLines(lines);
-                outcome.emplace(split.size());
-                openLines(key, opening, *outcome, split);
-            }
-            return resultOf(*outcome);
+            return overLines(lines, [&](LinesOutcome& outcome, const auto& split) {
+                openLines(key, opening, outcome, split);
+            });
         },
         py::arg("key"), py::arg("lines"), py::kw_only(), py::arg("archive") = true, py::arg("text_keys") = false,
         "Opens each line of envelopes (bytes, lines ending in a line feed) as `corvane envelope open --lines` "
@@ -229,15 +253,10 @@ void bindEnvelopeLines(py::module_& module) {
         [](const cv::RsaPrivateKey& key, const cv::RsaPublicKey& publicKey, cv::ByteView lines, bool archive,
            bool textKeys, bool hexKey) {
             const cv::EnvelopeOpening opening = envelopeOpeningOf(archive, textKeys);
-            std::optional<LinesOutcome> outcome;
-            {
-                py::gil_scoped_release released;
-                const auto split = splitLines(lines);
-                outcome.emplace(split.size());
-                openLines(key, opening, *outcome, split);
-                sealPlaintexts(publicKey, hexKey, *outcome);
-            }
-            return resultOf(*outcome);
+            return overLines(lines, [&](LinesOutcome& outcome, const auto& split) {
+                openLines(key, opening, outcome, split);
+                sealPlaintexts(publicKey, hexKey, outcome);
+            });
         },
         py::arg("key"), py::arg("public_key"), py::arg("lines"), py::kw_only(), py::arg("archive") = true,
         py::arg("text_keys") = false, py::arg("hex_key") = false,
@@ -246,25 +265,10 @@ void bindEnvelopeLines(py::module_& module) {
     module.def(
         "seal_message_lines",
         [](const cv::RsaPublicKey& publicKey, cv::ByteView lines, bool hexKey) {
-            std::optional<LinesOutcome> outcome;
-            {
-                py::gil_scoped_release released;
-                const auto split = splitLines(lines);
-                outcome.emplace(split.size());
-                for (std::size_t i = 0; i < split.size(); ++i) {
-                    if (!split[i]) {
-                        outcome->fail(i, kTooLongLine, "line too long");
-                        continue;
-                    }
-                    auto message = messageOf(*split[i]);
-                    if (!message)
-                        outcome->fail(i, kNotBase64Line, "not Base64");
-                    else
-                        outcome->plaintexts[i] = std::move(*message);
-                }
-                sealPlaintexts(publicKey, hexKey, *outcome);
-            }
-            return resultOf(*outcome);
+            return overLines(lines, [&](LinesOutcome& outcome, const auto& split) {
+                readMessages(outcome, split);
+                sealPlaintexts(publicKey, hexKey, outcome);
+            });
         },
         py::arg("public_key"), py::arg("lines"), py::kw_only(), py::arg("hex_key") = false,
         "Seals each line of Base64 messages (whitespace alone is the empty message) as `corvane envelope seal "
